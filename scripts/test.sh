@@ -1,0 +1,31 @@
+#!/bin/bash
+# The whole test suite from a fresh Debian 12 machine: installs what is needed, builds both
+# Windows targets and the native one, runs the x86_64 tests under Wine and the native tests, and
+# exits non-zero on any failure.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/deps.sh || exit 1
+scripts/build.sh || exit 1
+
+failed=0
+step() {  # name, then the command
+    local name=$1
+    shift
+    echo "== $name"
+    if ! "$@"; then
+        echo "** $name failed"
+        failed=1
+    fi
+}
+
+jobs=$(nproc)
+step "x86_64 tests under Wine" \
+    ctest --test-dir build/x64 --output-on-failure -j "$jobs" --output-junit test-results.xml
+step "native tests with sanitizers" \
+    ctest --test-dir build/native --output-on-failure -j "$jobs"
+step "no program needs a mingw runtime DLL" scripts/check-imports.sh build/x64 build/x86
+step "no Wine process outlives the run" scripts/check-no-wine.sh build/x64/wineprefix
+
+[ $failed -eq 0 ] && echo "== all tests passed"
+exit $failed

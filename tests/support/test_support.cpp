@@ -1,0 +1,107 @@
+#include "test_support.h"
+
+#include <aclapi.h>
+#include <sddl.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <system_error>
+
+namespace test {
+
+std::string utf8(const std::filesystem::path& path) {
+    return path.u8string();
+}
+
+std::filesystem::path from_utf8(const std::string& text) {
+    return std::filesystem::u8path(text);
+}
+
+temp_dir::temp_dir() {
+    static std::atomic<unsigned> counter{0};
+    auto base = std::filesystem::temp_directory_path();
+    for (;;) {
+        path_ = base / ("corvane-test-" + std::to_string(GetCurrentProcessId()) + "-" +
+                        std::to_string(counter++));
+        if (std::filesystem::create_directory(path_))
+            break;
+    }
+}
+
+temp_dir::~temp_dir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+}
+
+current_dir::current_dir(const std::filesystem::path& path)
+    : saved_(std::filesystem::current_path()) {
+    std::filesystem::current_path(path);
+}
+
+current_dir::~current_dir() {
+    std::error_code ignored;
+    std::filesystem::current_path(saved_, ignored);
+}
+
+log_capture::log_capture() {
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+}
+
+log_capture::~log_capture() {
+    text();
+}
+
+std::string log_capture::text() {
+    if (!done_) {
+        done_ = true;
+        text_ = testing::internal::GetCapturedStdout();
+        text_ += testing::internal::GetCapturedStderr();
+    }
+    return text_;
+}
+
+std::filesystem::path beside_me(const char* name) {
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    return std::filesystem::path(self).parent_path() / name;
+}
+
+namespace {
+std::string sid_text(PSID sid) {
+    char* text = nullptr;
+    if (!ConvertSidToStringSidA(sid, &text))
+        return "(unreadable SID)";
+    std::string result = text;
+    LocalFree(text);
+    return result;
+}
+}  // namespace
+
+std::string current_user_sid() {
+    HANDLE token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return "(no token)";
+    std::vector<BYTE> buffer(512);
+    DWORD size = 0;
+    BOOL ok = GetTokenInformation(token, TokenUser, buffer.data(), (DWORD)buffer.size(), &size);
+    CloseHandle(token);
+    if (!ok)
+        return "(no user)";
+    return sid_text(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid);
+}
+
+std::string owner_of(const std::filesystem::path& path) {
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    DWORD error = GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION,
+                                        &owner, nullptr, nullptr, nullptr, &descriptor);
+    if (error != ERROR_SUCCESS)
+        return "(error " + std::to_string(error) + ")";
+    std::string result = sid_text(owner);
+    LocalFree(descriptor);
+    return result;
+}
+
+}  // namespace test

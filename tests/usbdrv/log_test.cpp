@@ -1,0 +1,72 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "log.h"
+
+namespace {
+
+using testing::internal::CaptureStderr;
+using testing::internal::CaptureStdout;
+using testing::internal::GetCapturedStderr;
+using testing::internal::GetCapturedStdout;
+
+struct captured {
+    std::string out, err;
+};
+
+captured log_once(int threshold, int level, const char* message) {
+    int saved = usbdrv_log_threshold;
+    usbdrv_set_log_threshold(threshold);
+    CaptureStdout();
+    CaptureStderr();
+    usbdrv_log(level, "check_dir", "%s %d", message, 42);
+    captured c;
+    c.out = GetCapturedStdout();
+    c.err = GetCapturedStderr();
+    usbdrv_log_threshold = saved;
+    return c;
+}
+
+TEST(Log, StartsAtInfo) {
+    EXPECT_EQ(usbdrv_log_threshold, USBDRV_LOG_INFO);
+}
+
+TEST(Log, LevelsThresholdAndStreams) {
+    const struct {
+        int threshold, level;
+        const char* out;
+        const char* err;
+    } rows[] = {
+        {1, 0, "", ""},
+        {1, 1, "usbdrv:info [check_dir] m 42\n", ""},
+        {1, 2, "", "usbdrv:warning [check_dir] m 42\n"},
+        {1, 3, "", "usbdrv:error [check_dir] m 42\n"},
+        {1, 7, "", "usbdrv:unknown [check_dir] m 42\n"},
+        {1, -1, "", ""},
+        {0, 0, "", "usbdrv:debug [check_dir] m 42\n"},
+        {2, 1, "", ""},
+        {2, 2, "", "usbdrv:warning [check_dir] m 42\n"},
+        {2, 3, "", "usbdrv:error [check_dir] m 42\n"},
+    };
+    for (const auto& r : rows) {
+        captured c = log_once(r.threshold, r.level, "m");
+        EXPECT_EQ(c.out, r.out) << "threshold " << r.threshold << " level " << r.level;
+        EXPECT_EQ(c.err, r.err) << "threshold " << r.threshold << " level " << r.level;
+    }
+}
+
+TEST(Log, MessagesHaveNoLengthLimit) {
+    std::string big(5000, 'x');
+    captured c = log_once(1, 3, big.c_str());
+    EXPECT_EQ(c.err, "usbdrv:error [check_dir] " + big + " 42\n");
+}
+
+TEST(Log, ThresholdSetterStoresTheLevel) {
+    int saved = usbdrv_log_threshold;
+    usbdrv_set_log_threshold(2);
+    EXPECT_EQ(usbdrv_log_threshold, 2);
+    usbdrv_set_log_threshold(saved);
+}
+
+}  // namespace

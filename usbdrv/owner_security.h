@@ -1,0 +1,29 @@
+// The current user's SID, and security attributes that make that user the owner of what the
+// library creates. The program runs elevated, where the default owner would be the
+// Administrators group; the user must be able to manage the package they asked for.
+#pragma once
+
+#include <windows.h>
+
+#include "win_handles.h"
+
+// A copy of the current user's SID for LocalFree, or null (failures are logged under "get_sid").
+PSID get_sid();
+
+// A security descriptor whose only setting is its owner, the current user. When it cannot be
+// built the failure is logged under caller and attributes() is null: the object is then created
+// with default security.
+class owner_security {
+public:
+    explicit owner_security(const char* caller);
+    owner_security(const owner_security&) = delete;
+    owner_security& operator=(const owner_security&) = delete;
+
+    SECURITY_ATTRIBUTES* attributes() { return ready_ ? &attributes_ : nullptr; }
+
+private:
+    unique_local<void> sid_;
+    SECURITY_DESCRIPTOR descriptor_{};
+    SECURITY_ATTRIBUTES attributes_{};
+    bool ready_ = false;
+};

@@ -1,0 +1,63 @@
+// The system functions that the library looks up by name at run time, because not every
+// Windows version has them (or to keep their DLL out of the program's import table). One typed
+// table: a signature comes from the system header through decltype, so it cannot drift.
+//
+// A lookup is made on first use and cached for the life of the process. A missing function
+// logs "Unable to locate <name>() in <module>" under the caller's name and is looked up again at
+// the next call.
+#pragma once
+
+#include <windows.h>
+#include <cfgmgr32.h>
+#include <setupapi.h>
+#include <shlobj.h>
+#include <winver.h>
+
+class runtime_import_slot {
+public:
+    constexpr runtime_import_slot(const char* module, const char* name)
+        : module_(module), name_(name) {}
+
+    const char* module() const { return module_; }
+    const char* name() const { return name_; }
+
+    // Logs a failed lookup at error level under caller.
+    void* resolve(const char* caller);
+    // For callers that report a missing function in words of their own.
+    void* resolve_quietly();
+
+private:
+    const char* module_;
+    const char* name_;
+    void* proc_ = nullptr;
+};
+
+template <typename Fn>
+class runtime_import : public runtime_import_slot {
+public:
+    using runtime_import_slot::runtime_import_slot;
+    Fn* get(const char* caller) { return reinterpret_cast<Fn*>(resolve(caller)); }
+    Fn* get_quietly() { return reinterpret_cast<Fn*>(resolve_quietly()); }
+};
+
+// module, function
+#define USBDRV_RUNTIME_IMPORTS(X)                     \
+    X("Cfgmgr32.dll", CM_Get_Parent)                  \
+    X("Cfgmgr32.dll", CM_Get_Child)                   \
+    X("Cfgmgr32.dll", CM_Get_Sibling)                 \
+    X("Cfgmgr32.dll", CM_Get_Device_IDA)              \
+    X("Setupapi.dll", CMP_WaitNoPendingInstallEvents) \
+    X("setupapi.dll", SetupDiGetDevicePropertyW)      \
+    X("version.dll", GetFileVersionInfoSizeA)         \
+    X("version.dll", GetFileVersionInfoA)             \
+    X("version.dll", VerQueryValueA)                  \
+    X("shell32.dll", IsUserAnAdmin)
+
+struct runtime_import_table {
+#define USBDRV_DECLARE_IMPORT(module, function) \
+    runtime_import<decltype(::function)> function{module, #function};
+    USBDRV_RUNTIME_IMPORTS(USBDRV_DECLARE_IMPORT)
+#undef USBDRV_DECLARE_IMPORT
+};
+
+extern runtime_import_table imports;

@@ -1,0 +1,111 @@
+/* usbdrv: lists USB devices, prepares driver packages for them and installs them.
+ *
+ * Plain functions over plain records. Every text is UTF-8 and NUL-terminated; a boolean is a
+ * 32-bit integer. The header needs no Windows header of its own, so that code without
+ * <windows.h> can use the records too. */
+#ifndef USBDRV_USBDRV_H
+#define USBDRV_USBDRV_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* The Windows types the interface mentions, declared the way <windows.h> declares them. */
+struct HWND__;
+struct tagVS_FIXEDFILEINFO;
+
+typedef int32_t usbdrv_result;
+
+enum usbdrv_result_code {
+    USBDRV_OK = 0,
+    USBDRV_ERR_IO = -1,
+    USBDRV_ERR_INVALID_PARAM = -2,
+    USBDRV_ERR_ACCESS = -3,
+    USBDRV_ERR_NO_DEVICE = -4,
+    USBDRV_ERR_NOT_FOUND = -5,
+    USBDRV_ERR_BUSY = -6,
+    USBDRV_ERR_TIMEOUT = -7,
+    USBDRV_ERR_OVERFLOW = -8,
+    USBDRV_ERR_PENDING_INSTALLATION = -9,
+    USBDRV_ERR_INTERRUPTED = -10,
+    USBDRV_ERR_RESOURCE = -11,
+    USBDRV_ERR_NOT_SUPPORTED = -12,
+    USBDRV_ERR_EXISTS = -13,
+    USBDRV_ERR_USER_CANCEL = -14,
+    USBDRV_ERR_NEEDS_ADMIN = -15,
+    USBDRV_ERR_WOW64 = -16,
+    USBDRV_ERR_INF_SYNTAX = -17,
+    USBDRV_ERR_CAT_MISSING = -18,
+    USBDRV_ERR_UNSIGNED = -19,
+    USBDRV_ERR_OTHER = -99
+};
+
+enum usbdrv_driver_type {
+    USBDRV_DRIVER_WINUSB = 0,
+    USBDRV_DRIVER_LIBUSB0 = 1,
+    USBDRV_DRIVER_LIBUSBK = 2,
+    USBDRV_DRIVER_CDC = 3,
+    USBDRV_DRIVER_USER = 4
+};
+#define USBDRV_DRIVER_TYPE_COUNT 5
+
+enum usbdrv_log_level {
+    USBDRV_LOG_DEBUG = 0,
+    USBDRV_LOG_INFO = 1,
+    USBDRV_LOG_WARNING = 2,
+    USBDRV_LOG_ERROR = 3
+};
+
+/* One USB device, and a node of a singly linked list. In a list from usbdrv_create_list the
+ * entry and each of its texts are separate heap blocks owned by the list. */
+typedef struct usbdrv_device_entry {
+    struct usbdrv_device_entry* next;
+    uint16_t vid;
+    uint16_t pid;
+    int32_t is_interface;
+    uint8_t interface_number;
+    char* description;
+    char* driver_name;
+    char* device_id;
+    char* hardware_id;
+    char* compatible_id;
+    char* upper_filter;
+    uint64_t driver_version;
+} usbdrv_device_entry;
+
+typedef struct usbdrv_list_options {
+    int32_t include_with_driver;
+    int32_t include_hubs;
+    int32_t trim_trailing_space;
+} usbdrv_list_options;
+
+typedef struct usbdrv_prepare_options {
+    int32_t driver_type; /* a usbdrv_driver_type */
+    char* manufacturer_name;
+    char* interface_guid;
+    int32_t no_catalog;
+    int32_t no_signing;
+    char* signer_subject;
+    int32_t match_compatible_id;
+} usbdrv_prepare_options;
+
+typedef struct usbdrv_install_options {
+    struct HWND__* progress_owner;
+    int32_t use_filter_installer;
+    uint32_t pending_wait_ms;
+} usbdrv_install_options;
+
+/* The message of a result code. Unlisted codes are formatted into one shared buffer that the
+ * next call with an unlisted code overwrites. */
+const char* usbdrv_strerror(usbdrv_result code);
+
+/* Messages below the threshold (1 at start) are dropped. */
+void usbdrv_set_log_threshold(int32_t level);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
