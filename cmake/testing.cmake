@@ -15,6 +15,15 @@ if(WIN32 AND CORVANE_CAN_RUN_TESTS)
                  FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
                                   WORLD_READ WORLD_EXECUTE)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-run)
+
+  set(CORVANE_XVFB_STATE ${CMAKE_BINARY_DIR}/xvfb)
+  foreach(script xvfb gui-run)
+    configure_file(${PROJECT_SOURCE_DIR}/tests/gui/${script}.in ${CMAKE_BINARY_DIR}/${script} @ONLY
+                   FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+                                    WORLD_READ WORLD_EXECUTE)
+  endforeach()
+  set(CORVANE_TEST_RESULTS ${CMAKE_BINARY_DIR}/test-results)
+  file(MAKE_DIRECTORY ${CORVANE_TEST_RESULTS})
 endif()
 
 function(corvane_wine_fixture)
@@ -26,6 +35,37 @@ function(corvane_wine_fixture)
   set_tests_properties(wine.prefix.start PROPERTIES FIXTURES_SETUP wine TIMEOUT 300)
   add_test(NAME wine.prefix.stop COMMAND ${CMAKE_BINARY_DIR}/wine-prefix stop)
   set_tests_properties(wine.prefix.stop PROPERTIES FIXTURES_CLEANUP wine TIMEOUT 60)
+endfunction()
+
+# The virtual X display for the GUI tests; it is stopped after the wineserver, whose desktop
+# windows live on it.
+function(corvane_display_fixture)
+  if(TARGET corvane_display_fixture_defined)
+    return()
+  endif()
+  add_custom_target(corvane_display_fixture_defined)
+  add_test(NAME display.start COMMAND ${CMAKE_BINARY_DIR}/xvfb start)
+  set_tests_properties(display.start PROPERTIES FIXTURES_SETUP display TIMEOUT 60)
+  add_test(NAME display.stop COMMAND ${CMAKE_BINARY_DIR}/xvfb stop)
+  set_tests_properties(display.stop PROPERTIES FIXTURES_CLEANUP display DEPENDS wine.prefix.stop
+                                               TIMEOUT 60)
+endfunction()
+
+# corvane_add_gui_test(NAME name COMMAND target [args...] [ENVIRONMENT var=value...]): a test
+# program that drives the dialog on the virtual display.
+function(corvane_add_gui_test)
+  cmake_parse_arguments(ARG "" "NAME" "COMMAND;ENVIRONMENT" ${ARGN})
+  if(NOT (WIN32 AND CORVANE_CAN_RUN_TESTS))
+    return()
+  endif()
+  list(POP_FRONT ARG_COMMAND target)
+  add_test(NAME ${ARG_NAME} COMMAND ${CMAKE_BINARY_DIR}/gui-run $<TARGET_FILE:${target}>
+                                    ${ARG_COMMAND})
+  corvane_wine_fixture()
+  corvane_display_fixture()
+  set_tests_properties(${ARG_NAME} PROPERTIES FIXTURES_REQUIRED "wine;display" TIMEOUT 300
+                                              RESOURCE_LOCK display
+                                              ENVIRONMENT "${ARG_ENVIRONMENT}")
 endfunction()
 
 # corvane_add_test(NAME name COMMAND target [args...] [ENVIRONMENT var=value...])

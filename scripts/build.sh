@@ -1,7 +1,7 @@
 #!/bin/bash
-# Builds everything: the Windows programs for x86_64 (build/x64) and i686 (build/x86), and the
-# code without Windows calls natively with AddressSanitizer and UndefinedBehaviorSanitizer
-# (build/native).
+# Builds the Windows programs for x86_64 (build/x64) and i686 (build/x86), and the code without
+# Windows calls natively with AddressSanitizer and UndefinedBehaviorSanitizer (build/native).
+# Arguments name the trees to build (x64, x86, native); none builds all three.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -11,13 +11,20 @@ configure() {  # folder, then cmake arguments
     [ -f "$dir/build.ninja" ] || cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
 }
 
-configure build/x64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake -DCMAKE_BUILD_TYPE=RelWithDebInfo
-configure build/x86 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=RelWithDebInfo
-configure build/native -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-    -DCMAKE_BUILD_TYPE=Debug \
-    "-DCMAKE_CXX_FLAGS=-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
+trees=("$@")
+[ ${#trees[@]} -gt 0 ] || trees=(x64 x86 native)
 
-for dir in build/x64 build/x86 build/native; do
-    echo "== building $dir"
-    cmake --build "$dir"
+for tree in "${trees[@]}"; do
+    case "$tree" in
+    x64) configure build/x64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake \
+        -DCMAKE_BUILD_TYPE=RelWithDebInfo ;;
+    x86) configure build/x86 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
+        -DCMAKE_BUILD_TYPE=RelWithDebInfo ;;
+    native) configure build/native -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+        -DCMAKE_BUILD_TYPE=Debug \
+        "-DCMAKE_CXX_FLAGS=-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer" ;;
+    *) echo "unknown tree: $tree (x64, x86, native)" >&2; exit 2 ;;
+    esac
+    echo "== building build/$tree"
+    cmake --build "build/$tree"
 done

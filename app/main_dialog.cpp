@@ -1,0 +1,227 @@
+#include "main_dialog.h"
+
+#include <process.h>
+
+#include <cstdio>
+
+#include "app.h"
+#include "resource.h"
+
+namespace {
+
+const char* const kPersistedKey =
+    "Software\\Microsoft\\Windows NT\\CurrentVersion\\AppCompatFlags\\Compatibility "
+    "Assistant\\Persisted";
+const char* const kMessageTitle = "Driver Installation";
+
+std::string hex4(unsigned value) {
+    char text[16];
+    snprintf(text, sizeof text, "%.4X", value);
+    return text;
+}
+
+// Tells the Program Compatibility Assistant that this program ran as intended, so that it does
+// not offer to rerun it with other settings. Only an existing list is written to.
+void MarkInCompatibilityAssistant() {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kPersistedKey, 0, KEY_READ | KEY_WRITE, &key) !=
+        ERROR_SUCCESS) {
+        return;
+    }
+    char path[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    DWORD one = 1;
+    RegSetValueExA(key, path, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof one);
+    RegCloseKey(key);
+}
+
+}  // namespace
+
+CTovrel_DFU_VuroviRirevudDlg::CTovrel_DFU_VuroviRirevudDlg() : CDialogEx(IDD_MAIN_DIALOG) {
+    m_hIcon = LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_CORVANE));
+    InitializeCriticalSection(&m_csList);
+    MarkInCompatibilityAssistant();
+}
+
+CTovrel_DFU_VuroviRirevudDlg::~CTovrel_DFU_VuroviRirevudDlg() {
+    WaitForWorker();
+    DeleteCriticalSection(&m_csList);
+}
+
+void CTovrel_DFU_VuroviRirevudDlg::DoDataExchange(CDataExchange* pDX) {
+    DDX_Text(pDX, IDC_EDIT_PID, m_strPid);
+    DDX_Text(pDX, IDC_EDIT_VID, m_strVid);
+    DDX_Control(pDX, IDC_COMBO_DEVICE, m_cbDevices);
+    DDX_Text(pDX, IDC_EDIT_UID, m_strUid);
+    DDX_Control(pDX, IDC_BUTTON_INSTALL, m_btnInstall);
+    DDX_Control(pDX, IDC_EDIT_VID, m_editVid);
+    DDX_Control(pDX, IDC_EDIT_PID, m_editPid);
+    DDX_CBString(pDX, IDC_COMBO_DEVICE, m_strCombo);
+    DDX_Check(pDX, IDC_CHECK_EDIT, m_bEditName);
+    DDX_Text(pDX, IDC_EDIT_NAME, m_strName);
+    DDX_Control(pDX, IDC_EDIT_NAME, m_editName);
+    DDX_Control(pDX, IDC_EDIT_UID, m_editUid);
+}
+
+BOOL CTovrel_DFU_VuroviRirevudDlg::OnInitDialog() {
+    CDialogEx::OnInitDialog();
+
+    SendMessageA(m_hWnd, WM_SETICON, ICON_BIG, (LPARAM)m_hIcon);
+    SendMessageA(m_hWnd, WM_SETICON, ICON_SMALL, (LPARAM)m_hIcon);
+
+    RefreshDeviceList();  // before any other thread exists: no lock
+    SetTimer(m_hWnd, 1, 1000, nullptr);
+    m_installOptions.progress_owner = AfxGetMainWnd();
+
+    ::ShowWindow(GetDlgItem(IDC_COMBO_DEVICE), SW_SHOW);
+    ::ShowWindow(GetDlgItem(IDC_EDIT_NAME), SW_HIDE);
+    UpdateData(FALSE);
+    return TRUE;
+}
+
+bool CTovrel_DFU_VuroviRirevudDlg::OnMessage(UINT message, WPARAM wparam, LPARAM lparam,
+                                             INT_PTR& result) {
+    // The message map, in its order.
+    switch (message) {
+        case WM_SYSCOMMAND: {
+            bool handled = false;
+            OnSysCommand((UINT)wparam, lparam, result, handled);
+            return handled;
+        }
+        case WM_PAINT:
+            return OnPaint();
+        case WM_QUERYDRAGICON:
+            result = (INT_PTR)OnQueryDragIcon();  // answered directly, not via DWLP_MSGRESULT
+            return true;
+        case WM_TIMER:
+            OnTimer(wparam);
+            return false;  // the timer message goes on to the default handling
+        case WM_COMMAND: {
+            UINT id = LOWORD(wparam), code = HIWORD(wparam);
+            if (code == BN_CLICKED && id == IDC_BUTTON_INSTALL) {
+                OnClickedInstall();
+            } else if (code == CBN_SELCHANGE && id == IDC_COMBO_DEVICE) {
+                OnSelchangeDevice();
+            } else if (code == BN_CLICKED && id == IDC_BUTTON_EXTRACT) {
+                OnClickedExtract();
+            } else if (code == BN_CLICKED && id == IDC_CHECK_EDIT) {
+                OnClickedEdit();
+            } else {
+                return CDialogEx::OnMessage(message, wparam, lparam, result);
+            }
+            result = TRUE;
+            return true;
+        }
+        default:
+            return false;
+    }
+}
+
+void CTovrel_DFU_VuroviRirevudDlg::OnSysCommand(UINT nID, LPARAM, INT_PTR& result, bool& handled) {
+    // The system menu has no command 0x0010: the about box opens only when one is sent.
+    if ((nID & 0xFFF0) == 0x0010) {
+        CAboutDlg about;
+        about.DoModal(m_hWnd);
+        result = TRUE;
+        handled = true;
+    }
+}
+
+bool CTovrel_DFU_VuroviRirevudDlg::OnPaint() {
+    if (!IsIconic(m_hWnd))
+        return false;
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(m_hWnd, &paint);
+    SendMessageA(m_hWnd, WM_ICONERASEBKGND, (WPARAM)dc, 0);
+    RECT client;
+    GetClientRect(m_hWnd, &client);
+    int x = (client.right - client.left - GetSystemMetrics(SM_CXICON) + 1) / 2;
+    int y = (client.bottom - client.top - GetSystemMetrics(SM_CYICON) + 1) / 2;
+    DrawIcon(dc, x, y, m_hIcon);
+    EndPaint(m_hWnd, &paint);
+    return true;
+}
+
+HCURSOR CTovrel_DFU_VuroviRirevudDlg::OnQueryDragIcon() {
+    return (HCURSOR)m_hIcon;
+}
+
+void CTovrel_DFU_VuroviRirevudDlg::OnTimer(UINT_PTR) {
+    if (m_bBusy || !m_bAutoRefresh)
+        return;
+    EnterCriticalSection(&m_csList);
+    RefreshDeviceList();
+    LeaveCriticalSection(&m_csList);
+}
+
+void CTovrel_DFU_VuroviRirevudDlg::OnClickedInstall() {}
+
+void CTovrel_DFU_VuroviRirevudDlg::OnClickedExtract() {}
+
+void CTovrel_DFU_VuroviRirevudDlg::OnSelchangeDevice() {}
+
+void CTovrel_DFU_VuroviRirevudDlg::OnClickedEdit() {}
+
+void CTovrel_DFU_VuroviRirevudDlg::RefreshDeviceList() {
+    m_devices.clear();
+    m_aliases.clear();
+    FillDeviceCombo();
+}
+
+void CTovrel_DFU_VuroviRirevudDlg::FillDeviceCombo() {
+    if (m_devices.empty()) {
+        EnableWindow(GetDlgItem(IDC_CHECK_EDIT), FALSE);
+        m_cbDevices.Send(CB_RESETCONTENT);
+        m_cbDevices.Send(CB_ADDSTRING, 0, (LPARAM) "Virtual COM Port");
+        m_editName.SetWindowText("Virtual COM Port");
+        m_btnInstall.SetWindowText("Install driver");
+        m_cbDevices.Send(CB_SETCURSEL, 0);
+        m_nInterface = 0;
+        m_editVid.SetReadOnly(FALSE);
+        m_editPid.SetReadOnly(FALSE);
+        m_strPid = hex4(DEFAULT_PID);
+        m_strVid = hex4(DEFAULT_VID);
+        m_editVid.SetWindowText(m_strVid);
+        m_editPid.SetWindowText(m_strPid);
+        m_strUid.clear();
+        m_editUid.SetWindowText(m_strUid);
+        m_strDeviceId.clear();
+        m_nShownCount = 0;
+    }
+}
+
+bool CTovrel_DFU_VuroviRirevudDlg::RefuseCloseWhileBusy() {
+    if (!m_bBusy)
+        return false;
+    // The worker still reads the dialog's members and will show its outcome; the user closes
+    // that box first.
+    MessageBoxA(m_hWnd, "Operating........", kMessageTitle, MB_OK | MB_ICONERROR);
+    return true;
+}
+
+void CTovrel_DFU_VuroviRirevudDlg::OnOK() {
+    if (!RefuseCloseWhileBusy())
+        CDialogEx::OnOK();
+}
+
+void CTovrel_DFU_VuroviRirevudDlg::OnCancel() {
+    if (!RefuseCloseWhileBusy())
+        CDialogEx::OnCancel();
+}
+
+bool CTovrel_DFU_VuroviRirevudDlg::StartWorker(WorkerProc proc) {
+    WaitForWorker();  // the previous worker has cleared m_bBusy and is returning
+    uintptr_t thread = _beginthreadex(nullptr, 0, proc, this, 0, nullptr);
+    m_hWorker = reinterpret_cast<HANDLE>(thread);
+    return m_hWorker != nullptr;
+}
+
+void CTovrel_DFU_VuroviRirevudDlg::WaitForWorker() {
+    if (!m_hWorker)
+        return;
+    WaitForSingleObject(m_hWorker, INFINITE);
+    CloseHandle(m_hWorker);
+    m_hWorker = nullptr;
+}
+
+CAboutDlg::CAboutDlg() : CDialogEx(IDD_ABOUTBOX) {}

@@ -1,0 +1,88 @@
+// The main dialog (template 102): the device list, its identifiers and the two commands.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "dialog_framework.h"
+#include "usbdrv.h"
+
+// Shown while no device is listed: a vendor ID that the public USB ID list assigns to nobody,
+// and the product ID this tool uses for its virtual COM port.
+#define DEFAULT_VID 0xC04A
+#define DEFAULT_PID 0x0C01
+
+class CTovrel_DFU_VuroviRirevudDlg : public CDialogEx {
+public:
+    CTovrel_DFU_VuroviRirevudDlg();
+    ~CTovrel_DFU_VuroviRirevudDlg() override;
+
+    // Starts a command's worker thread; false when none could be started. The dialog refuses to
+    // close while the worker runs, and WaitForWorker lets the owner keep the dialog alive until
+    // it has ended.
+    typedef unsigned(__stdcall* WorkerProc)(void* dialog);
+    bool StartWorker(WorkerProc proc);
+    void WaitForWorker();
+
+protected:
+    void DoDataExchange(CDataExchange* pDX) override;
+    BOOL OnInitDialog() override;
+    bool OnMessage(UINT message, WPARAM wparam, LPARAM lparam, INT_PTR& result) override;
+    void OnOK() override;
+    void OnCancel() override;
+
+    void OnSysCommand(UINT nID, LPARAM lParam, INT_PTR& result, bool& handled);
+    bool OnPaint();
+    HCURSOR OnQueryDragIcon();
+    void OnTimer(UINT_PTR nIDEvent);
+    void OnClickedInstall();
+    void OnSelchangeDevice();
+    void OnClickedExtract();
+    void OnClickedEdit();
+
+    void RefreshDeviceList();
+    void FillDeviceCombo();
+    bool RefuseCloseWhileBusy();
+
+    // Members in the order the dialog's data is laid out; all start zero, empty or null unless
+    // the constructor says otherwise.
+    HICON m_hIcon = nullptr;
+    CRITICAL_SECTION m_csList;
+    std::string m_strPid;
+    std::string m_strVid;
+    std::string m_strDeviceId;
+    CComboBox m_cbDevices;
+    std::vector<usbdrv_device_entry> m_devices;
+    std::vector<std::pair<std::string, std::string>> m_aliases;  // {device instance ID, name}
+    bool m_bReloadCombo = false;
+    bool m_bAutoRefresh = true;
+    std::atomic<bool> m_bBusy{false};  // set by the user-interface thread, cleared by the worker
+    uint8_t m_nInterface = 0;
+    usbdrv_device_entry* m_pDeviceList = nullptr;
+    usbdrv_device_entry m_device = {};
+    usbdrv_list_options m_listOptions = {};
+    usbdrv_prepare_options m_prepareOptions = {};
+    usbdrv_install_options m_installOptions = {};
+    std::string m_strUid;
+    int m_nShownCount = 0;
+    CButton m_btnInstall;
+    CEdit m_editVid;
+    CEdit m_editPid;
+    std::string m_strCombo;
+    BOOL m_bEditName = FALSE;
+    std::string m_strName;
+    CEdit m_editName;
+    CEdit m_editUid;
+
+    // The running command's thread, kept so that the dialog outlives it.
+    HANDLE m_hWorker = nullptr;
+};
+
+class CAboutDlg : public CDialogEx {
+public:
+    CAboutDlg();
+};

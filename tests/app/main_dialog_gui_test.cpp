@@ -1,0 +1,405 @@
+// Drives the real Corvane.exe on the test run's virtual display: finds the dialog by its caption
+// and checks what a user sees and does. Runs in the same Wine virtual desktop as the dialog.
+//   CORVANE_EXE      the program (Unix or Windows path)
+//   CORVANE_RESULTS  folder for the screenshot (Unix path)
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+const wchar_t* const kCaption = L"Corvane_V1.0.31";
+const wchar_t* const kAboutCaption =
+    L"\u5173\u4E8E"
+    L"Corvane";
+const char* const kPersisted =
+    "Software\\Microsoft\\Windows NT\\CurrentVersion\\AppCompatFlags\\Compatibility "
+    "Assistant\\Persisted";
+
+std::wstring windows_path(const char* variable) {
+    const char* value = getenv(variable);
+    if (!value)
+        return L"";
+    std::wstring path;
+    for (const char* c = value; *c; c++)
+        path += (wchar_t)(*c == '/' ? '\\' : *c);
+    return value[0] == '/' ? L"Z:" + path : path;
+}
+
+// WM_GETTEXT: GetWindowText cannot read an edit control of another process.
+std::wstring text_of(HWND window) {
+    wchar_t text[512] = {};
+    SendMessageW(window, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(text));
+    return text;
+}
+
+std::wstring class_of(HWND window) {
+    wchar_t name[64] = {};
+    GetClassNameW(window, name, 64);
+    return name;
+}
+
+// Polls until check() gives a window or the time is up.
+template <typename Check>
+HWND wait_for(Check check, DWORD timeout_ms = 20000) {
+    for (DWORD waited = 0; waited < timeout_ms; waited += 50) {
+        if (HWND found = check())
+            return found;
+        Sleep(50);
+    }
+    return nullptr;
+}
+
+// One run of Corvane.exe, ended at the latest when the object goes.
+class corvane {
+public:
+    corvane() {
+        std::wstring exe = windows_path("CORVANE_EXE");
+        std::wstring command = L"\"" + exe + L"\"";
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof startup;
+        started_ = CreateProcessW(exe.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr,
+                                  nullptr, &startup, &info_);
+    }
+    ~corvane() {
+        if (!started_)
+            return;
+        if (WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT) {
+            TerminateProcess(info_.hProcess, 1);
+            WaitForSingleObject(info_.hProcess, 5000);
+        }
+        CloseHandle(info_.hProcess);
+        CloseHandle(info_.hThread);
+    }
+    bool started() const { return started_; }
+
+    // The main dialog of this process, once it is shown.
+    HWND dialog() {
+        if (!dialog_)
+            dialog_ = wait_for([this] { return find(kCaption); });
+        return dialog_;
+    }
+    HWND find(const wchar_t* caption) const {
+        HWND window = nullptr;
+        while ((window = FindWindowExW(nullptr, window, L"#32770", caption))) {
+            DWORD pid = 0;
+            GetWindowThreadProcessId(window, &pid);
+            if (pid == info_.dwProcessId && IsWindowVisible(window))
+                return window;
+        }
+        return nullptr;
+    }
+    bool ends_within(DWORD ms) const {
+        return WaitForSingleObject(info_.hProcess, ms) == WAIT_OBJECT_0;
+    }
+    DWORD exit_code() const {
+        DWORD code = 0;
+        GetExitCodeProcess(info_.hProcess, &code);
+        return code;
+    }
+
+private:
+    PROCESS_INFORMATION info_ = {};
+    BOOL started_ = FALSE;
+    HWND dialog_ = nullptr;
+};
+
+// The control with the keyboard focus in the dialog's thread.
+HWND focus_of(HWND dialog) {
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof info;
+    GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &info);
+    return info.hwndFocus;
+}
+
+// Pixels from dialog units, with the base units the dialog's font gave.
+struct dialog_scale {
+    int base_x = 0, base_y = 0;
+    int x(int units) const { return MulDiv(units, base_x, 4); }
+    int y(int units) const { return MulDiv(units, base_y, 8); }
+};
+
+struct expected_control {
+    int id;
+    const wchar_t* class_name;
+    const wchar_t* text;
+    DWORD style;  // the style bits of the design; the dialog manager may add others (below)
+    bool visible, enabled;
+    int x, y, cx, cy;  // dialog units; cy 0: not compared (a closed combo box's height)
+};
+
+void take_screenshot(const char* name) {
+    const char* folder = getenv("CORVANE_RESULTS");
+    ASSERT_NE(folder, nullptr);
+    std::string png = std::string(folder) + "/" + name + ".png";
+    // Wine starts Unix programs too; ImageMagick reads the virtual desktop's X window.
+    std::string command = "/usr/bin/import -window \"Corvane - Wine desktop\" \"" + png + "\"";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    std::string dos_png = "Z:" + png;
+    DeleteFileA(dos_png.c_str());
+    ASSERT_TRUE(CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                               &startup, &info))
+        << GetLastError();
+    // A Unix program gives no process handle to wait on: wait for a complete file instead.
+    LONGLONG last_size = -1;
+    for (int waited = 0; waited < 20000; waited += 200) {
+        Sleep(200);
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        if (!GetFileAttributesExA(dos_png.c_str(), GetFileExInfoStandard, &data))
+            continue;
+        LONGLONG size = ((LONGLONG)data.nFileSizeHigh << 32) | data.nFileSizeLow;
+        if (size > 0 && size == last_size)
+            break;
+        last_size = size;
+    }
+    EXPECT_GT(last_size, 0) << "no screenshot at " << png;
+    printf("screenshot: %s\n", png.c_str());
+}
+
+TEST(MainDialog, ShowsItsControlsAsDesignedAndClosesWithEsc) {
+    corvane program;
+    ASSERT_TRUE(program.started()) << GetLastError();
+    HWND dialog = program.dialog();
+    ASSERT_NE(dialog, nullptr) << "no window captioned Corvane_V1.0.31";
+
+    DWORD style = (DWORD)GetWindowLongW(dialog, GWL_STYLE);
+    DWORD designed = WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX |
+                     DS_MODALFRAME | DS_SETFONT;
+    EXPECT_EQ(style & designed, designed) << std::hex << style;
+    EXPECT_TRUE(GetWindowLongW(dialog, GWL_EXSTYLE) & WS_EX_APPWINDOW);
+    EXPECT_EQ(text_of(dialog), kCaption);
+    // The icons cannot be asked for from here: Wine refuses messages that answer with a handle
+    // (WM_GETICON, WM_QUERYDRAGICON, WM_GETFONT) across processes. The screenshot shows them.
+
+    RECT client;
+    GetClientRect(dialog, &client);
+    dialog_scale scale;
+    scale.base_x = (client.right * 4 + 279 / 2) / 279;
+    scale.base_y = (client.bottom * 8 + 106 / 2) / 106;
+    ASSERT_EQ(scale.x(279), client.right) << "the client area is 279 dialog units wide";
+    ASSERT_EQ(scale.y(106), client.bottom) << "the client area is 106 dialog units high";
+
+    // The style bits the running controls keep. The dialog manager turns an edit control's
+    // WS_BORDER into WS_EX_CLIENTEDGE, and the combo box keeps WS_VSCROLL and WS_EX_CLIENTEDGE
+    // for its list; the template itself is compared bit for bit by the resource tests.
+    const DWORD edit = WS_TABSTOP | ES_AUTOHSCROLL;
+    const DWORD label = WS_GROUP | SS_LEFT;
+    // The list was filled before the first timer tick: no device, so the placeholder shows.
+    const expected_control expected[] = {
+        {1000, L"Button", L"Install driver", WS_TABSTOP, true, true, 179, 43, 58, 23},
+        {1002, L"ComboBox", L"Virtual COM Port", CBS_DROPDOWNLIST | WS_TABSTOP, true, true, 10, 25,
+         226, 0},
+        {1003, L"Edit", L"0C01", edit, true, true, 38, 66, 90, 12},
+        {1004, L"Edit", L"C04A", edit, true, true, 38, 49, 90, 12},
+        {-1, L"Static", L"Device Name\uFF1A", label, true, true, 11, 10, 51, 11},
+        {-1, L"Static", L"PID\uFF1A", label, true, true, 11, 67, 26, 10},
+        {-1, L"Static", L"VID\uFF1A", label, true, true, 11, 50, 28, 10},
+        {1005, L"Edit", L"", edit | ES_READONLY, true, true, 38, 84, 90, 12},
+        {-1, L"Static", L"UID\uFF1A", label, true, true, 11, 86, 24, 10},
+        {1001, L"Button", L"Extract driver", WS_TABSTOP, true, true, 179, 72, 58, 23},
+        {1009, L"Button", L"Edit", WS_TABSTOP | BS_AUTOCHECKBOX, true, false, 240, 27, 28, 10},
+        // Hidden. The first refresh writes "Virtual COM Port" into it and the data exchange that
+        // ends the initialisation writes the still empty name over it, until the next tick.
+        {1010, L"Edit", nullptr, edit, false, true, 10, 25, 226, 13},
+    };
+    std::vector<HWND> children;
+    for (HWND c = GetWindow(dialog, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+        children.push_back(c);
+    }
+    ASSERT_EQ(children.size(), std::size(expected));
+    for (size_t i = 0; i < children.size(); i++) {
+        const expected_control& e = expected[i];
+        HWND c = children[i];
+        SCOPED_TRACE("control " + std::to_string(i) + " (id " + std::to_string(e.id) + ")");
+        EXPECT_EQ((int)(short)GetDlgCtrlID(c), e.id);
+        EXPECT_EQ(_wcsicmp(class_of(c).c_str(), e.class_name), 0) << class_of(c).c_str();
+        if (e.text) {
+            EXPECT_EQ(text_of(c), e.text);
+        }
+        DWORD actual = (DWORD)GetWindowLongW(c, GWL_STYLE);
+        EXPECT_TRUE(actual & WS_CHILD);
+        EXPECT_EQ(actual & e.style, e.style) << std::hex << actual;
+        if (e.class_name == std::wstring(L"Edit")) {
+            bool border =
+                (actual & WS_BORDER) || (GetWindowLongW(c, GWL_EXSTYLE) & WS_EX_CLIENTEDGE);
+            EXPECT_TRUE(border);
+        }
+        EXPECT_EQ(IsWindowVisible(c) != FALSE, e.visible);
+        EXPECT_EQ(IsWindowEnabled(c) != FALSE, e.enabled);
+        RECT r;
+        GetWindowRect(c, &r);
+        MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&r), 2);
+        EXPECT_NEAR(r.left, scale.x(e.x), 1);
+        EXPECT_NEAR(r.top, scale.y(e.y), 1);
+        EXPECT_NEAR(r.right - r.left, scale.x(e.cx), 1);
+        if (e.cy) {
+            EXPECT_NEAR(r.bottom - r.top, scale.y(e.cy), 1);
+        }
+    }
+
+    HWND combo = children[1];
+    EXPECT_EQ(SendMessageW(combo, CB_GETCOUNT, 0, 0), 1);
+    EXPECT_EQ(SendMessageW(combo, CB_GETCURSEL, 0, 0), 0);
+    EXPECT_FALSE(GetWindowLongW(combo, GWL_STYLE) & CBS_SORT);
+    // The VID and PID boxes are editable while no device is listed; the UID box never is.
+    EXPECT_FALSE(GetWindowLongW(children[2], GWL_STYLE) & ES_READONLY);
+    EXPECT_FALSE(GetWindowLongW(children[3], GWL_STYLE) & ES_READONLY);
+
+    take_screenshot("main-dialog");
+
+    HWND focus = focus_of(dialog);
+    ASSERT_NE(focus, nullptr);
+    PostMessageW(focus, WM_KEYDOWN, VK_ESCAPE, 0);
+    PostMessageW(focus, WM_KEYUP, VK_ESCAPE, 0xC0000001);
+    EXPECT_TRUE(program.ends_within(10000)) << "Esc did not end the program";
+    EXPECT_EQ(program.exit_code(), 0u);
+}
+
+TEST(MainDialog, TheTimerRefreshesTheListEverySecond) {
+    corvane program;
+    HWND dialog = program.dialog();
+    ASSERT_NE(dialog, nullptr);
+    // With no device listed, each tick writes the placeholder's identifiers and name again.
+    HWND vid = GetDlgItem(dialog, 1004), name = GetDlgItem(dialog, 1010);
+    for (int round = 0; round < 2; round++) {
+        SendMessageW(vid, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"1234"));
+        DWORD start = GetTickCount();
+        HWND rewritten = wait_for([&] { return text_of(vid) == L"C04A" ? vid : nullptr; }, 5000);
+        ASSERT_NE(rewritten, nullptr) << "the VID box was not rewritten";
+        EXPECT_LT(GetTickCount() - start, 2500u);
+    }
+    EXPECT_EQ(text_of(name), L"Virtual COM Port");
+}
+
+TEST(MainDialog, EnterInAnEditBoxCloses) {
+    corvane program;
+    HWND dialog = program.dialog();
+    ASSERT_NE(dialog, nullptr);
+    HWND vid = GetDlgItem(dialog, 1004);
+    PostMessageW(vid, WM_KEYDOWN, VK_RETURN, 0);
+    PostMessageW(vid, WM_KEYUP, VK_RETURN, 0xC0000001);
+    EXPECT_TRUE(program.ends_within(10000)) << "Enter in the VID box did not end the program";
+}
+
+TEST(MainDialog, SystemCommands0x10To0x1FOpenTheAboutBox) {
+    corvane program;
+    HWND dialog = program.dialog();
+    ASSERT_NE(dialog, nullptr);
+    for (WPARAM command : {0x10, 0x11, 0x1F}) {
+        SCOPED_TRACE(command);
+        PostMessageW(dialog, WM_SYSCOMMAND, command, 0);
+        HWND about = wait_for([&] { return program.find(kAboutCaption); }, 10000);
+        ASSERT_NE(about, nullptr) << "no about box";
+        EXPECT_EQ(GetWindow(about, GW_OWNER), dialog);
+        EXPECT_FALSE(IsWindowEnabled(dialog));  // modal
+        // The icon static names icon 128, which the program does not hold: it shows nothing.
+        HWND icon = GetWindow(about, GW_CHILD);
+        ASSERT_NE(icon, nullptr);
+        EXPECT_EQ(SendMessageW(icon, STM_GETICON, 0, 0), 0);
+        PostMessageW(about, WM_COMMAND, IDOK, 0);
+        EXPECT_NE(wait_for([&] { return program.find(kAboutCaption) ? nullptr : dialog; }, 10000),
+                  nullptr)
+            << "the about box did not close";
+    }
+    // The dialog is still there and usable.
+    EXPECT_TRUE(wait_for([&] { return IsWindowEnabled(dialog) ? dialog : nullptr; }, 5000));
+    EXPECT_FALSE(program.ends_within(0));
+}
+
+TEST(MainDialog, OtherSystemCommandsBehaveAsInAPlainDialog) {
+    corvane program;
+    HWND dialog = program.dialog();
+    ASSERT_NE(dialog, nullptr);
+    PostMessageW(dialog, WM_SYSCOMMAND, 0x20, 0);
+    Sleep(500);
+    EXPECT_EQ(program.find(kAboutCaption), nullptr);
+
+    PostMessageW(dialog, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+    EXPECT_NE(wait_for([&] { return IsIconic(dialog) ? dialog : nullptr; }, 5000), nullptr);
+    PostMessageW(dialog, WM_SYSCOMMAND, SC_RESTORE, 0);
+    EXPECT_NE(wait_for([&] { return IsIconic(dialog) ? nullptr : dialog; }, 5000), nullptr);
+
+    PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+    EXPECT_TRUE(program.ends_within(10000));
+}
+
+// The Program Compatibility Assistant's list under HKEY_CURRENT_USER.
+class CompatibilityValue : public testing::Test {
+protected:
+    void SetUp() override { RegDeleteTreeA(HKEY_CURRENT_USER, kPersisted); }
+    void TearDown() override { RegDeleteTreeA(HKEY_CURRENT_USER, kPersisted); }
+
+    static bool key_exists() {
+        HKEY key;
+        if (RegOpenKeyExA(HKEY_CURRENT_USER, kPersisted, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+            return false;
+        }
+        RegCloseKey(key);
+        return true;
+    }
+    // Every value of the key: name and DWORD data.
+    static std::vector<std::pair<std::wstring, DWORD>> values() {
+        std::vector<std::pair<std::wstring, DWORD>> result;
+        HKEY key;
+        if (RegOpenKeyExA(HKEY_CURRENT_USER, kPersisted, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+            return result;
+        }
+        for (DWORD i = 0;; i++) {
+            wchar_t name[MAX_PATH];
+            DWORD name_size = MAX_PATH, type = 0, data = 0, data_size = sizeof data;
+            if (RegEnumValueW(key, i, name, &name_size, nullptr, &type,
+                              reinterpret_cast<BYTE*>(&data), &data_size) != ERROR_SUCCESS) {
+                break;
+            }
+            EXPECT_EQ(type, (DWORD)REG_DWORD);
+            result.emplace_back(name, data);
+        }
+        RegCloseKey(key);
+        return result;
+    }
+    static void run_once() {
+        corvane program;
+        ASSERT_NE(program.dialog(), nullptr);
+        PostMessageW(program.dialog(), WM_COMMAND, IDCANCEL, 0);
+        ASSERT_TRUE(program.ends_within(10000));
+    }
+};
+
+TEST_F(CompatibilityValue, AnAbsentKeyIsNotCreated) {
+    run_once();
+    EXPECT_FALSE(key_exists());
+}
+
+TEST_F(CompatibilityValue, APresentKeyGetsTheProgramsPathAndAgainAtTheNextStart) {
+    HKEY key;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kPersisted, 0, nullptr, 0, KEY_WRITE, nullptr,
+                              &key, nullptr),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+
+    run_once();
+    auto after_first = values();
+    ASSERT_EQ(after_first.size(), 1u);
+    EXPECT_EQ(_wcsicmp(after_first[0].first.c_str(), windows_path("CORVANE_EXE").c_str()), 0)
+        << "value named " << std::string(after_first[0].first.begin(), after_first[0].first.end());
+    EXPECT_EQ(after_first[0].second, 1u);
+
+    // Whatever the value holds, the next start writes it again.
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kPersisted, 0, KEY_WRITE, &key), ERROR_SUCCESS);
+    DWORD zero = 0;
+    RegSetValueExW(key, after_first[0].first.c_str(), 0, REG_DWORD,
+                   reinterpret_cast<const BYTE*>(&zero), sizeof zero);
+    RegCloseKey(key);
+    run_once();
+    auto after_second = values();
+    ASSERT_EQ(after_second.size(), 1u);
+    EXPECT_EQ(after_second[0], after_first[0]);
+}
+
+}  // namespace
