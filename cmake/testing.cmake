@@ -10,10 +10,6 @@ if(WIN32 AND CORVANE_CAN_RUN_TESTS)
   configure_file(${PROJECT_SOURCE_DIR}/tests/wine/wine-run.in ${CMAKE_BINARY_DIR}/wine-run @ONLY
                  FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
                                   WORLD_READ WORLD_EXECUTE)
-  configure_file(${PROJECT_SOURCE_DIR}/tests/wine/wine-prefix.in ${CMAKE_BINARY_DIR}/wine-prefix
-                 @ONLY
-                 FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
-                                  WORLD_READ WORLD_EXECUTE)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-run)
 
   set(CORVANE_XVFB_STATE ${CMAKE_BINARY_DIR}/xvfb)
@@ -83,4 +79,24 @@ function(corvane_add_test)
     corvane_wine_fixture()
     set_tests_properties(${ARG_NAME} PROPERTIES FIXTURES_REQUIRED wine)
   endif()
+endfunction()
+
+# corvane_simulated_programs(name.exe ...): programs that run on the simulated machine in the
+# test prefix (tests/sim/README.md): Wine loads the simulation DLLs for them.
+function(corvane_simulated_programs)
+  set_property(GLOBAL APPEND PROPERTY CORVANE_SIM_PROGRAMS ${ARGN})
+endfunction()
+
+# Called last, when every program has been declared: writes the prefix script.
+function(corvane_finish_testing)
+  if(NOT (WIN32 AND CORVANE_CAN_RUN_TESTS))
+    return()
+  endif()
+  get_property(programs GLOBAL PROPERTY CORVANE_SIM_PROGRAMS)
+  list(JOIN programs " " CORVANE_SIM_PROGRAMS)
+  set(CORVANE_SIM_DLL_DIR ${PROJECT_BINARY_DIR}/sim)
+  configure_file(${PROJECT_SOURCE_DIR}/tests/wine/wine-prefix.in ${CMAKE_BINARY_DIR}/wine-prefix
+                 @ONLY
+                 FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+                                  WORLD_READ WORLD_EXECUTE)
 endfunction()
