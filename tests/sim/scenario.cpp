@@ -1,0 +1,354 @@
+#include "scenario.h"
+
+#include <cstddef>
+#include <map>
+
+namespace sim {
+namespace {
+
+// Every key of [device]. The ones that may repeat are the lists.
+enum class device_key {
+    instance,
+    present,
+    service,
+    driver,
+    driver_version,
+    hardware_id,
+    compatible_id,
+    upper_filter,
+    bus_description,
+    description,
+    parent,
+    unreadable,
+};
+
+struct key_info {
+    const char* name;
+    device_key key;
+    bool repeats;
+};
+
+constexpr key_info device_keys[] = {
+    {"instance", device_key::instance, false},
+    {"present", device_key::present, false},
+    {"service", device_key::service, false},
+    {"driver", device_key::driver, false},
+    {"driver_version", device_key::driver_version, false},
+    {"hardware_id", device_key::hardware_id, true},
+    {"compatible_id", device_key::compatible_id, true},
+    {"upper_filter", device_key::upper_filter, true},
+    {"bus_description", device_key::bus_description, false},
+    {"description", device_key::description, false},
+    {"parent", device_key::parent, false},
+    {"unreadable", device_key::unreadable, false},
+};
+
+const key_info* find_device_key(std::string_view name) {
+    for (const key_info& info : device_keys) {
+        if (name == info.name)
+            return &info;
+    }
+    return nullptr;
+}
+
+// Delays longer than this are typing mistakes, not plans: a test would hang for minutes.
+constexpr unsigned max_delay_ms = 600000;
+
+bool is_blank(char c) {
+    return c == ' ' || c == '\t' || c == '\r';
+}
+
+std::string_view trim(std::string_view text) {
+    while (!text.empty() && is_blank(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && is_blank(text.back()))
+        text.remove_suffix(1);
+    return text;
+}
+
+char ascii_upper(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+std::string upper(std::string_view text) {
+    std::string result(text);
+    for (char& c : result)
+        c = ascii_upper(c);
+    return result;
+}
+
+std::string quoted(std::string_view text) {
+    return "'" + std::string(text) + "'";
+}
+
+class parser {
+public:
+    parse_result run(std::string_view text) {
+        // An editor on Windows may start the file with a byte order mark.
+        constexpr std::string_view bom = "\xEF\xBB\xBF";
+        if (text.substr(0, bom.size()) == bom)
+            text.remove_prefix(bom.size());
+
+        int line_number = 0;
+        while (!failed() && !text.empty()) {
+            std::size_t end = text.find('\n');
+            std::string_view line = text.substr(0, end);
+            text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+            ++line_number;
+            read_line(line_number, trim(line));
+        }
+        if (!failed())
+            end_device();
+        if (!failed())
+            check_machine();
+
+        parse_result result;
+        if (failed())
+            result.error = error_;
+        else
+            result.value = std::move(machine_);
+        return result;
+    }
+
+private:
+    enum class section { none, machine, device };
+
+    bool failed() const { return error_.line != 0; }
+
+    void fail(int line, std::string message) {
+        if (!failed())
+            error_ = parse_error{line, std::move(message)};
+    }
+
+    void read_line(int line, std::string_view text) {
+        if (text.empty() || text.front() == '#')
+            return;
+        if (text.front() == '[') {
+            start_section(line, text);
+            return;
+        }
+        std::size_t equals = text.find('=');
+        if (equals == std::string_view::npos) {
+            fail(line, "expected 'key = value' or a [section], got " + quoted(text));
+            return;
+        }
+        std::string_view key = trim(text.substr(0, equals));
+        std::string_view value = trim(text.substr(equals + 1));
+        if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
+            value = value.substr(1, value.size() - 2);
+        if (key.empty()) {
+            fail(line, "a setting without a key");
+            return;
+        }
+        switch (section_) {
+            case section::none:
+                fail(line, "setting " + quoted(key) + " before the first [device] or [machine]");
+                break;
+            case section::machine:
+                set_machine_key(line, key, value);
+                break;
+            case section::device:
+                set_device_key(line, key, value);
+                break;
+        }
+    }
+
+    void start_section(int line, std::string_view text) {
+        end_device();
+        if (failed())
+            return;
+        if (text == "[device]") {
+            section_ = section::device;
+            machine_.devices.emplace_back();
+            machine_.devices.back().line = line;
+            device_keys_seen_.clear();
+        } else if (text == "[machine]") {
+            section_ = section::machine;
+        } else {
+            fail(line, "unknown section " + quoted(text) + " (expected [device] or [machine])");
+        }
+    }
+
+    void end_device() {
+        if (section_ == section::device && machine_.devices.back().instance.empty()) {
+            const device& last = machine_.devices.back();
+            fail(last.line, "device without instance");
+        }
+    }
+
+    void set_machine_key(int line, std::string_view key, std::string_view value) {
+        if (key != "enumeration_delay_ms") {
+            fail(line, "unknown key " + quoted(key) + " in [machine]");
+            return;
+        }
+        if (!machine_keys_seen_.emplace(std::string(key), line).second) {
+            fail(line, "repeated key " + quoted(key) + " in [machine] (first given on line " +
+                           std::to_string(machine_keys_seen_[std::string(key)]) + ")");
+            return;
+        }
+        unsigned long long number = 0;
+        bool good = !value.empty();
+        for (char c : value) {
+            if (c < '0' || c > '9' || number > max_delay_ms) {
+                good = false;
+                break;
+            }
+            number = number * 10 + static_cast<unsigned>(c - '0');
+        }
+        if (!good || number > max_delay_ms) {
+            fail(line, "bad number " + quoted(value) + " for " + quoted(key) +
+                           " (milliseconds, 0 to " + std::to_string(max_delay_ms) + ")");
+            return;
+        }
+        machine_.enumeration_delay_ms = static_cast<unsigned>(number);
+    }
+
+    void set_device_key(int line, std::string_view key, std::string_view value) {
+        const key_info* info = find_device_key(key);
+        if (!info) {
+            fail(line, "unknown key " + quoted(key) + " in [device]");
+            return;
+        }
+        if (!info->repeats) {
+            auto [first, inserted] = device_keys_seen_.emplace(info->name, line);
+            if (!inserted) {
+                fail(line, "repeated key " + quoted(key) + " (first given on line " +
+                               std::to_string(first->second) +
+                               "; only the *_id and "
+                               "upper_filter keys repeat)");
+                return;
+            }
+        }
+        device& d = machine_.devices.back();
+        switch (info->key) {
+            case device_key::instance:
+                if (require_text(line, key, value))
+                    d.instance = std::string(value);
+                break;
+            case device_key::present:
+                if (value == "yes" || value == "no")
+                    d.present = value == "yes";
+                else
+                    fail(line, "bad present value " + quoted(value) + " (expected yes or no)");
+                break;
+            case device_key::service:
+                d.service = std::string(value);
+                break;
+            case device_key::driver:
+                d.driver = std::string(value);
+                break;
+            case device_key::driver_version:
+                d.driver_version = std::string(value);
+                break;
+            // An empty entry would end a REG_MULTI_SZ list early.
+            case device_key::hardware_id:
+                if (require_text(line, key, value))
+                    d.hardware_ids.emplace_back(value);
+                break;
+            case device_key::compatible_id:
+                if (require_text(line, key, value))
+                    d.compatible_ids.emplace_back(value);
+                break;
+            case device_key::upper_filter:
+                if (require_text(line, key, value))
+                    d.upper_filters.emplace_back(value);
+                break;
+            case device_key::bus_description:
+                d.bus_description = std::string(value);
+                break;
+            case device_key::description:
+                d.description = std::string(value);
+                break;
+            case device_key::parent:
+                if (require_text(line, key, value))
+                    d.parent = std::string(value);
+                break;
+            case device_key::unreadable:
+                read_unreadable(line, value, d);
+                break;
+        }
+    }
+
+    bool require_text(int line, std::string_view key, std::string_view value) {
+        if (value.empty())
+            fail(line, "empty value for " + quoted(key));
+        return !value.empty();
+    }
+
+    void read_unreadable(int line, std::string_view value, device& d) {
+        if (value.empty())
+            return;
+        for (;;) {
+            std::size_t comma = value.find(',');
+            std::string_view name = trim(value.substr(0, comma));
+            const key_info* info = find_device_key(name);
+            if (!info || info->key == device_key::unreadable) {
+                fail(line, "unknown name " + quoted(name) +
+                               " in unreadable (expected keys of "
+                               "[device], such as bus_description)");
+                return;
+            }
+            d.unreadable.emplace(name);
+            if (comma == std::string_view::npos)
+                return;
+            value.remove_prefix(comma + 1);
+        }
+    }
+
+    // Two devices with one instance ID, or parents that lead round in a circle, are no machine:
+    // the system's device tree has neither, and a walk up the parents would never end.
+    void check_machine() {
+        std::map<std::string, const device*> by_instance;
+        for (const device& d : machine_.devices) {
+            auto [first, inserted] = by_instance.emplace(upper(d.instance), &d);
+            if (!inserted) {
+                fail(d.line, "instance " + quoted(d.instance) + " is also the device of line " +
+                                 std::to_string(first->second->line));
+                return;
+            }
+        }
+        for (const device& d : machine_.devices) {
+            const device* at = &d;
+            for (std::size_t steps = 0; at && at->parent; ++steps) {
+                if (steps == machine_.devices.size()) {
+                    fail(d.line, "the parents of " + quoted(d.instance) + " form a loop");
+                    return;
+                }
+                auto found = by_instance.find(upper(*at->parent));
+                at = found == by_instance.end() ? nullptr : found->second;
+            }
+        }
+    }
+
+    section section_ = section::none;
+    machine machine_;
+    std::map<std::string, int> device_keys_seen_;   // key -> line, for the current device
+    std::map<std::string, int> machine_keys_seen_;  // across every [machine] section
+    parse_error error_;
+};
+
+}  // namespace
+
+std::string parse_error::text() const {
+    return "line " + std::to_string(line) + ": " + message;
+}
+
+parse_result parse_scenario(std::string_view text) {
+    return parser().run(text);
+}
+
+bool same_id(std::string_view a, std::string_view b) {
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (ascii_upper(a[i]) != ascii_upper(b[i]))
+            return false;
+    }
+    return true;
+}
+
+std::string_view enumerator_of(std::string_view instance) {
+    return instance.substr(0, instance.find('\\'));
+}
+
+}  // namespace sim

@@ -1,0 +1,62 @@
+// The scenario of the simulated machine (tests/sim/README.md) as a plain record, and the parser
+// from its text. Portable: the simulation DLLs use it, and it is also built natively for the
+// sanitizers.
+#pragma once
+
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace sim {
+
+// One [device]. A std::nullopt or an empty list is a key the file did not give: the property is
+// missing. Texts are UTF-8 as they stand in the file.
+struct device {
+    int line = 0;  // of its [device] line, for messages
+    std::string instance;
+    bool present = true;
+    std::optional<std::string> service;
+    std::optional<std::string> driver;
+    std::optional<std::string> driver_version;
+    std::vector<std::string> hardware_ids;
+    std::vector<std::string> compatible_ids;
+    std::vector<std::string> upper_filters;
+    std::optional<std::string> bus_description;
+    std::optional<std::string> description;
+    std::optional<std::string> parent;
+    // Names of the keys above whose reading fails.
+    std::set<std::string> unreadable;
+
+    bool is_unreadable(const char* key) const { return unreadable.count(key) != 0; }
+};
+
+struct machine {
+    unsigned enumeration_delay_ms = 0;
+    std::vector<device> devices;  // in the order of the file
+};
+
+struct parse_error {
+    int line = 0;  // 1-based
+    std::string message;
+
+    // "line 12: unknown key 'colour' in [device]"
+    std::string text() const;
+};
+
+struct parse_result {
+    machine value;
+    std::optional<parse_error> error;  // set when the file is invalid; value is then empty
+
+    bool ok() const { return !error; }
+};
+
+parse_result parse_scenario(std::string_view text);
+
+// Instance IDs and enumerators compare without regard to ASCII case, as the system does.
+bool same_id(std::string_view a, std::string_view b);
+// "USB" for "USB\VID_1234&PID_0001\5&1". The whole ID when it has no backslash.
+std::string_view enumerator_of(std::string_view instance);
+
+}  // namespace sim

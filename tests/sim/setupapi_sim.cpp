@@ -1,0 +1,741 @@
+// setupapi.dll of the simulated machine (tests/sim/README.md): the device-listing and
+// configuration-manager calls, answered from the scenario file. cfgmgr32.dll forwards its
+// functions here, so both names share one machine.
+//
+// The prototypes are the SDK's own, so that a signature cannot drift from what programs call.
+#define _SETUPAPI_
+#define _CFGMGR32_
+#include <windows.h>
+#include <cfgmgr32.h>
+#include <devpropdef.h>
+#include <setupapi.h>
+
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sim_handles.h"
+#include "sim_state.h"
+
+namespace {
+
+using sim::device;
+using sim::journal;
+
+// An HDEVINFO: the devices of one listing, kept as they were when it was made even if the
+// scenario changes afterwards.
+struct device_set {
+    sim::machine_ptr machine;
+    std::vector<const device*> devices;  // into *machine
+};
+
+// Guarded by sim::state_lock. The handle is the address of its set.
+std::map<HDEVINFO, std::unique_ptr<device_set>> sets;
+
+device_set* find_set(HDEVINFO handle) {
+    auto found = sets.find(handle);
+    return found == sets.end() ? nullptr : found->second.get();
+}
+
+HDEVINFO add_set(std::unique_ptr<device_set> set) {
+    HDEVINFO handle = set.get();
+    sets.emplace(handle, std::move(set));
+    return handle;
+}
+
+std::string guid_text(const GUID& guid) {
+    char text[40];
+    std::snprintf(text, sizeof text, "{%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
+                  static_cast<unsigned long>(guid.Data1), guid.Data2, guid.Data3, guid.Data4[0],
+                  guid.Data4[1], guid.Data4[2], guid.Data4[3], guid.Data4[4], guid.Data4[5],
+                  guid.Data4[6], guid.Data4[7]);
+    return text;
+}
+
+bool fail(DWORD error) {
+    SetLastError(error);
+    return false;
+}
+
+std::string text_or_null(const std::wstring* text) {
+    return text ? sim::utf8_of(*text) : "(null)";
+}
+
+// "{4d36e978-e325-11ce-bfc1-08002be10318}\0003" starts with the class of the device. A device
+// without a driver key has no class (GUID_NULL).
+GUID class_of(const device& d) {
+    GUID guid = {};
+    if (!d.driver || d.driver->size() < 38 || (*d.driver)[0] != '{' || (*d.driver)[37] != '}')
+        return guid;
+    const std::string& text = *d.driver;
+    const int groups[] = {8, 4, 4, 4, 12};
+    unsigned char bytes[16] = {};
+    std::size_t at = 1;
+    int byte = 0;
+    for (int group = 0; group < 5; ++group) {
+        for (int i = 0; i < groups[group]; i += 2, ++byte) {
+            unsigned value = 0;
+            for (int nibble = 0; nibble < 2; ++nibble) {
+                const char c = text[at++];
+                const int digit = (c >= '0' && c <= '9')   ? c - '0'
+                                  : (c >= 'a' && c <= 'f') ? c - 'a' + 10
+                                  : (c >= 'A' && c <= 'F') ? c - 'A' + 10
+                                                           : -1;
+                if (digit < 0)
+                    return GUID{};
+                value = value * 16 + static_cast<unsigned>(digit);
+            }
+            bytes[byte] = static_cast<unsigned char>(value);
+        }
+        if (group < 4 && text[at++] != '-')
+            return GUID{};
+    }
+    guid.Data1 = (static_cast<unsigned long>(bytes[0]) << 24) | (bytes[1] << 16) | (bytes[2] << 8) |
+                 bytes[3];
+    guid.Data2 = static_cast<unsigned short>((bytes[4] << 8) | bytes[5]);
+    guid.Data3 = static_cast<unsigned short>((bytes[6] << 8) | bytes[7]);
+    std::memcpy(guid.Data4, bytes + 8, 8);
+    return guid;
+}
+
+// The device that a SP_DEVINFO_DATA filled by SetupDiEnumDeviceInfo names in its set.
+const device* device_of(const device_set& set, const SP_DEVINFO_DATA* data, DWORD& error) {
+    if (!data || data->cbSize != sizeof(SP_DEVINFO_DATA)) {
+        error = ERROR_INVALID_PARAMETER;
+        return nullptr;
+    }
+    const ULONG_PTR position = data->Reserved - 1;
+    if (data->Reserved == 0 || position >= set.devices.size() ||
+        sim::devinst_of(set.devices[position]->instance) != data->DevInst) {
+        error = ERROR_INVALID_PARAMETER;
+        return nullptr;
+    }
+    return set.devices[position];
+}
+
+void fill(SP_DEVINFO_DATA& data, const device& d, std::size_t position) {
+    data.ClassGuid = class_of(d);
+    data.DevInst = sim::devinst_of(d.instance);
+    data.Reserved = position + 1;
+}
+
+HDEVINFO get_class_devs(const char* function, const GUID* class_guid,
+                        const std::wstring* enumerator, DWORD flags) {
+    sim::machine_ptr machine;
+    {
+        sim::state_lock lock;
+        machine = sim::refresh_machine();
+    }
+    // Outside the lock, so that the other threads of the process go on meanwhile.
+    if (machine->enumeration_delay_ms)
+        Sleep(machine->enumeration_delay_ms);
+
+    sim::state_lock lock;
+    auto set = std::make_unique<device_set>();
+    set->machine = machine;
+    const std::string wanted = enumerator ? sim::utf8_of(*enumerator) : std::string();
+    const bool any_class = !class_guid || (flags & DIGCF_ALLCLASSES);
+    // Device interfaces are not part of the simulated machine: such a listing is empty.
+    if (!(flags & DIGCF_DEVICEINTERFACE)) {
+        for (const device& d : machine->devices) {
+            if (enumerator && !sim::same_id(sim::enumerator_of(d.instance), wanted))
+                continue;
+            if ((flags & DIGCF_PRESENT) && !d.present)
+                continue;
+            if (!any_class && !IsEqualGUID(class_of(d), *class_guid))
+                continue;
+            set->devices.push_back(&d);
+        }
+    }
+    journal({function, text_or_null(enumerator), sim::hex(flags),
+             "ok " + std::to_string(set->devices.size())});
+    return add_set(std::move(set));
+}
+
+// Copies data to the caller's buffer, or tells its size. RequiredSize is in bytes.
+bool answer_bytes(const std::vector<BYTE>& data, BYTE* buffer, DWORD buffer_size,
+                  DWORD* required_size, DWORD& error) {
+    if (required_size)
+        *required_size = static_cast<DWORD>(data.size());
+    if (!buffer && buffer_size) {
+        error = ERROR_INVALID_USER_BUFFER;
+        return false;
+    }
+    if (buffer_size < data.size()) {
+        error = ERROR_INSUFFICIENT_BUFFER;
+        return false;
+    }
+    std::memcpy(buffer, data.data(), data.size());
+    return true;
+}
+
+template <typename Char>
+void append_text(std::vector<BYTE>& data, const std::basic_string<Char>& text) {
+    const BYTE* bytes = reinterpret_cast<const BYTE*>(text.c_str());
+    data.insert(data.end(), bytes, bytes + (text.size() + 1) * sizeof(Char));
+}
+
+// A registry property as its type and the strings it holds, in the process code page for the A
+// functions and in UTF-16 for the W ones.
+struct registry_property {
+    const char* name;
+    DWORD type;
+    // The scenario key whose unreadable marks it. None for SPDRP_DRIVER: the driver key's
+    // name stays readable when the key behind it is not.
+    const char* key;
+};
+
+const registry_property* find_property(DWORD property) {
+    static const std::map<DWORD, registry_property> properties = {
+        {SPDRP_DEVICEDESC, {"SPDRP_DEVICEDESC", REG_SZ, "description"}},
+        {SPDRP_HARDWAREID, {"SPDRP_HARDWAREID", REG_MULTI_SZ, "hardware_id"}},
+        {SPDRP_COMPATIBLEIDS, {"SPDRP_COMPATIBLEIDS", REG_MULTI_SZ, "compatible_id"}},
+        {SPDRP_SERVICE, {"SPDRP_SERVICE", REG_SZ, "service"}},
+        {SPDRP_DRIVER, {"SPDRP_DRIVER", REG_SZ, nullptr}},
+        {SPDRP_UPPERFILTERS, {"SPDRP_UPPERFILTERS", REG_MULTI_SZ, "upper_filter"}},
+    };
+    auto found = properties.find(property);
+    return found == properties.end() ? nullptr : &found->second;
+}
+
+// The texts of a property; none when the scenario does not give it.
+std::vector<std::string> property_texts(const device& d, DWORD property) {
+    auto one = [](const std::optional<std::string>& text) {
+        return text ? std::vector<std::string>{*text} : std::vector<std::string>{};
+    };
+    switch (property) {
+        case SPDRP_DEVICEDESC:
+            return one(d.description);
+        case SPDRP_HARDWAREID:
+            return d.hardware_ids;
+        case SPDRP_COMPATIBLEIDS:
+            return d.compatible_ids;
+        case SPDRP_SERVICE:
+            return one(d.service);
+        case SPDRP_DRIVER:
+            return one(d.driver);
+        case SPDRP_UPPERFILTERS:
+            return d.upper_filters;
+    }
+    return {};
+}
+
+template <typename Char>
+BOOL get_registry_property(const char* function, HDEVINFO handle, PSP_DEVINFO_DATA data,
+                           DWORD property, PDWORD type, PBYTE buffer, DWORD buffer_size,
+                           PDWORD required_size) {
+    sim::state_lock lock;
+    DWORD error = ERROR_SUCCESS;
+    const device_set* set = find_set(handle);
+    const device* d = set ? device_of(*set, data, error) : nullptr;
+    if (!set)
+        error = ERROR_INVALID_HANDLE;
+    const registry_property* info = find_property(property);
+    const std::string property_name = info ? info->name : sim::hex(property);
+    const std::string instance = d ? d->instance : "(none)";
+
+    std::vector<BYTE> bytes;
+    if (d) {
+        const std::vector<std::string> texts =
+            info ? property_texts(*d, property) : std::vector<std::string>{};
+        if (property > SPDRP_MAXIMUM_PROPERTY)
+            error = ERROR_INVALID_REG_PROPERTY;
+        else if (texts.empty())
+            error = ERROR_INVALID_DATA;
+        else if (info->key && d->is_unreadable(info->key))
+            error = ERROR_ACCESS_DENIED;
+        if (error == ERROR_SUCCESS) {
+            for (const std::string& text : texts) {
+                if constexpr (sizeof(Char) == 1)
+                    append_text(bytes, sim::ansi_of(sim::widen(text)));
+                else
+                    append_text(bytes, sim::widen(text));
+            }
+            if (info->type == REG_MULTI_SZ)
+                append_text(bytes, std::basic_string<Char>());
+            if (type)
+                *type = info->type;
+            answer_bytes(bytes, buffer, buffer_size, required_size, error);
+        }
+    }
+    if (error == ERROR_SUCCESS) {
+        journal({function, instance, property_name, "ok " + std::to_string(bytes.size())});
+        return TRUE;
+    }
+    journal({function, instance, property_name,
+             sim::error_name(error) +
+                 (error == ERROR_INSUFFICIENT_BUFFER ? " " + std::to_string(bytes.size()) : "")});
+    return fail(error);
+}
+
+template <typename Char>
+BOOL get_instance_id(const char* function, HDEVINFO handle, PSP_DEVINFO_DATA data, Char* buffer,
+                     DWORD buffer_size, PDWORD required_size) {
+    sim::state_lock lock;
+    DWORD error = ERROR_SUCCESS;
+    const device_set* set = find_set(handle);
+    const device* d = set ? device_of(*set, data, error) : nullptr;
+    if (!set)
+        error = ERROR_INVALID_HANDLE;
+    std::basic_string<Char> id;
+    if (d) {
+        if constexpr (sizeof(Char) == 1)
+            id = sim::ansi_of(sim::widen(d->instance));
+        else
+            id = sim::widen(d->instance);
+        if (d->is_unreadable("instance")) {
+            error = ERROR_ACCESS_DENIED;
+        } else {
+            if (required_size)
+                *required_size = static_cast<DWORD>(id.size() + 1);
+            if (!buffer && buffer_size)
+                error = ERROR_INVALID_USER_BUFFER;
+            else if (buffer_size < id.size() + 1)
+                error = ERROR_INSUFFICIENT_BUFFER;
+            else
+                std::memcpy(buffer, id.c_str(), (id.size() + 1) * sizeof(Char));
+        }
+    }
+    const std::string instance = d ? d->instance : "(none)";
+    if (error == ERROR_SUCCESS) {
+        journal({function, instance, "ok"});
+        return TRUE;
+    }
+    journal({function, instance,
+             sim::error_name(error) +
+                 (error == ERROR_INSUFFICIENT_BUFFER ? " " + std::to_string(id.size() + 1) : "")});
+    return fail(error);
+}
+
+// The device a number names in the machine in force, or null with the answer for it.
+const device* node_device(const sim::machine& machine, DEVINST devinst, CONFIGRET& result) {
+    const std::string* instance = sim::instance_of(devinst);
+    if (!instance) {
+        result = CR_INVALID_DEVNODE;
+        return nullptr;
+    }
+    for (const device& d : machine.devices) {
+        if (sim::same_id(d.instance, *instance))
+            return &d;
+    }
+    result = CR_NO_SUCH_DEVNODE;
+    return nullptr;
+}
+
+// A node named only as a parent has no device record, but it is still part of the tree.
+bool is_named_parent(const sim::machine& machine, const std::string& instance) {
+    for (const device& d : machine.devices) {
+        if (d.parent && sim::same_id(*d.parent, instance))
+            return true;
+    }
+    return false;
+}
+
+std::string node_text(DEVINST devinst) {
+    const std::string* instance = sim::instance_of(devinst);
+    return instance ? *instance : "#" + std::to_string(devinst);
+}
+
+enum class relation { parent, child, sibling };
+
+// One step from a node: to its parent, its first child or its next sibling.
+CONFIGRET step(const sim::machine& machine, relation to, DEVINST devinst, std::string& found) {
+    const std::string* instance = sim::instance_of(devinst);
+    CONFIGRET result = CR_SUCCESS;
+    const device* d = node_device(machine, devinst, result);
+    if (!d && !(instance && is_named_parent(machine, *instance)))
+        return result;
+    if (to == relation::parent) {
+        if (d && d->is_unreadable("parent"))
+            return CR_FAILURE;
+        if (!d || !d->parent)
+            return CR_NO_SUCH_DEVNODE;
+        found = *d->parent;
+        return CR_SUCCESS;
+    }
+    // Children are the present devices naming the node as their parent, in the order of the
+    // file; the next sibling is the next such device after this one.
+    const std::optional<std::string> parent = to == relation::child
+                                                  ? std::optional<std::string>(*instance)
+                                                  : (d ? d->parent : std::nullopt);
+    if (!parent)
+        return CR_NO_SUCH_DEVNODE;
+    bool after_self = to == relation::child;
+    for (const device& other : machine.devices) {
+        if (&other == d) {
+            after_self = true;
+        } else if (after_self && other.present && other.parent &&
+                   sim::same_id(*other.parent, *parent)) {
+            found = other.instance;
+            return CR_SUCCESS;
+        }
+    }
+    return CR_NO_SUCH_DEVNODE;
+}
+
+CONFIGRET walk(const char* function, relation to, PDEVINST result_devinst, DEVINST devinst,
+               ULONG flags) {
+    sim::state_lock lock;
+    std::string found;
+    CONFIGRET result = CR_SUCCESS;
+    if (!result_devinst)
+        result = CR_INVALID_POINTER;
+    else if (flags)
+        result = CR_INVALID_FLAG;
+    else
+        result = step(*sim::current_machine(), to, devinst, found);
+    if (result == CR_SUCCESS)
+        *result_devinst = sim::devinst_of(found);
+    journal({function, node_text(devinst), sim::hex(flags),
+             sim::cr_name(result) + (result == CR_SUCCESS ? " " + found : "")});
+    return result;
+}
+
+// The instance ID of a node, checked for CM_Get_Device_IDA and CM_Get_Device_ID_Size.
+CONFIGRET node_id(DEVINST devinst, ULONG flags, std::string& id) {
+    const sim::machine_ptr machine = sim::current_machine();
+    CONFIGRET result = CR_SUCCESS;
+    if (flags)
+        return CR_INVALID_FLAG;
+    const device* d = node_device(*machine, devinst, result);
+    if (d && d->is_unreadable("instance"))
+        return CR_FAILURE;
+    if (d) {
+        id = sim::ansi_of(sim::widen(d->instance));
+        return CR_SUCCESS;
+    }
+    const std::string* instance = sim::instance_of(devinst);
+    if (instance && is_named_parent(*machine, *instance)) {
+        id = sim::ansi_of(sim::widen(*instance));
+        return CR_SUCCESS;
+    }
+    return result;
+}
+
+}  // namespace
+
+extern "C" {
+
+HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID* ClassGuid, PCSTR Enumerator, HWND, DWORD Flags) {
+    const std::wstring enumerator = sim::wide_of_ansi(Enumerator);
+    return get_class_devs("SetupDiGetClassDevsA", ClassGuid, Enumerator ? &enumerator : nullptr,
+                          Flags);
+}
+
+HDEVINFO WINAPI SetupDiGetClassDevsW(const GUID* ClassGuid, PCWSTR Enumerator, HWND, DWORD Flags) {
+    const std::wstring enumerator = Enumerator ? Enumerator : L"";
+    return get_class_devs("SetupDiGetClassDevsW", ClassGuid, Enumerator ? &enumerator : nullptr,
+                          Flags);
+}
+
+// An empty list: what gdi32 asks for before it opens one device by its ID.
+HDEVINFO WINAPI SetupDiCreateDeviceInfoList(const GUID*, HWND) {
+    sim::state_lock lock;
+    auto set = std::make_unique<device_set>();
+    set->machine = sim::refresh_machine();
+    journal({"SetupDiCreateDeviceInfoList", "ok"});
+    return add_set(std::move(set));
+}
+
+WINBOOL WINAPI SetupDiOpenDeviceInfoW(HDEVINFO DeviceInfoSet, PCWSTR DeviceInstanceId, HWND, DWORD,
+                                      PSP_DEVINFO_DATA DeviceInfoData) {
+    sim::state_lock lock;
+    device_set* set = find_set(DeviceInfoSet);
+    const std::string instance = DeviceInstanceId ? sim::utf8_of(DeviceInstanceId) : "(null)";
+    DWORD error = set ? ERROR_NO_SUCH_DEVINST : ERROR_INVALID_HANDLE;
+    if (DeviceInfoData && DeviceInfoData->cbSize != sizeof(SP_DEVINFO_DATA))
+        error = ERROR_INVALID_USER_BUFFER;
+    else if (set && DeviceInstanceId) {
+        for (const device& d : set->machine->devices) {
+            if (!sim::same_id(d.instance, instance))
+                continue;
+            std::size_t position = 0;
+            while (position < set->devices.size() && set->devices[position] != &d)
+                ++position;
+            if (position == set->devices.size())
+                set->devices.push_back(&d);
+            if (DeviceInfoData)
+                fill(*DeviceInfoData, d, position);
+            error = ERROR_SUCCESS;
+            break;
+        }
+    }
+    journal({"SetupDiOpenDeviceInfoW", instance, error ? sim::error_name(error) : "ok"});
+    return error ? fail(error) : TRUE;
+}
+
+WINBOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO DeviceInfoSet, DWORD MemberIndex,
+                                     PSP_DEVINFO_DATA DeviceInfoData) {
+    sim::state_lock lock;
+    const device_set* set = find_set(DeviceInfoSet);
+    DWORD error = ERROR_SUCCESS;
+    if (!set)
+        error = ERROR_INVALID_HANDLE;
+    else if (!DeviceInfoData || DeviceInfoData->cbSize != sizeof(SP_DEVINFO_DATA))
+        error = ERROR_INVALID_USER_BUFFER;
+    else if (MemberIndex >= set->devices.size())
+        error = ERROR_NO_MORE_ITEMS;
+    if (error) {
+        journal({"SetupDiEnumDeviceInfo", std::to_string(MemberIndex), sim::error_name(error)});
+        return fail(error);
+    }
+    const device& d = *set->devices[MemberIndex];
+    fill(*DeviceInfoData, d, MemberIndex);
+    journal({"SetupDiEnumDeviceInfo", std::to_string(MemberIndex), "ok " + d.instance});
+    return TRUE;
+}
+
+WINBOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet) {
+    sim::state_lock lock;
+    const bool known = sets.erase(DeviceInfoSet) != 0;
+    journal({"SetupDiDestroyDeviceInfoList", known ? "ok" : "ERROR_INVALID_HANDLE"});
+    return known ? TRUE : fail(ERROR_INVALID_HANDLE);
+}
+
+WINBOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet,
+                                                 PSP_DEVINFO_DATA DeviceInfoData, DWORD Property,
+                                                 PDWORD PropertyRegDataType, PBYTE PropertyBuffer,
+                                                 DWORD PropertyBufferSize, PDWORD RequiredSize) {
+    return get_registry_property<char>("SetupDiGetDeviceRegistryPropertyA", DeviceInfoSet,
+                                       DeviceInfoData, Property, PropertyRegDataType,
+                                       PropertyBuffer, PropertyBufferSize, RequiredSize);
+}
+
+WINBOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO DeviceInfoSet,
+                                                 PSP_DEVINFO_DATA DeviceInfoData, DWORD Property,
+                                                 PDWORD PropertyRegDataType, PBYTE PropertyBuffer,
+                                                 DWORD PropertyBufferSize, PDWORD RequiredSize) {
+    return get_registry_property<wchar_t>("SetupDiGetDeviceRegistryPropertyW", DeviceInfoSet,
+                                          DeviceInfoData, Property, PropertyRegDataType,
+                                          PropertyBuffer, PropertyBufferSize, RequiredSize);
+}
+
+WINBOOL WINAPI SetupDiGetDevicePropertyW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+                                         const DEVPROPKEY* PropertyKey, DEVPROPTYPE* PropertyType,
+                                         PBYTE PropertyBuffer, DWORD PropertyBufferSize,
+                                         PDWORD RequiredSize, DWORD Flags) {
+    // DEVPKEY_Device_BusReportedDeviceDesc, spelled out: devpkey.h defines it in every file
+    // that includes it.
+    static const DEVPROPKEY bus_reported_description = {
+        {0x540b947e, 0x8b40, 0x45bc, {0xa8, 0xa2, 0x6a, 0x0b, 0x89, 0x4c, 0xbd, 0xa2}}, 4};
+    sim::state_lock lock;
+    DWORD error = ERROR_SUCCESS;
+    const device_set* set = find_set(DeviceInfoSet);
+    const device* d = set ? device_of(*set, DeviceInfoData, error) : nullptr;
+    const bool known_key = PropertyKey &&
+                           IsEqualGUID(PropertyKey->fmtid, bus_reported_description.fmtid) &&
+                           PropertyKey->pid == bus_reported_description.pid;
+    std::string key_name = "(null)";
+    if (known_key) {
+        key_name = "DEVPKEY_Device_BusReportedDeviceDesc";
+    } else if (PropertyKey) {
+        key_name = guid_text(PropertyKey->fmtid) + " " + std::to_string(PropertyKey->pid);
+    }
+    std::vector<BYTE> bytes;
+    if (!set)
+        error = ERROR_INVALID_HANDLE;
+    else if (d && (!PropertyKey || !PropertyType))
+        error = ERROR_INVALID_USER_BUFFER;
+    else if (d && Flags)
+        error = ERROR_INVALID_FLAGS;
+    else if (d && (!known_key || !d->bus_description))
+        error = ERROR_NOT_FOUND;
+    else if (d && d->is_unreadable("bus_description"))
+        error = ERROR_ACCESS_DENIED;
+    else if (d) {
+        append_text(bytes, sim::widen(*d->bus_description));
+        *PropertyType = DEVPROP_TYPE_STRING;
+        answer_bytes(bytes, PropertyBuffer, PropertyBufferSize, RequiredSize, error);
+    }
+    const std::string instance = d ? d->instance : "(none)";
+    if (error == ERROR_SUCCESS) {
+        journal({"SetupDiGetDevicePropertyW", instance, key_name,
+                 "ok " + std::to_string(bytes.size())});
+        return TRUE;
+    }
+    journal({"SetupDiGetDevicePropertyW", instance, key_name,
+             sim::error_name(error) +
+                 (error == ERROR_INSUFFICIENT_BUFFER ? " " + std::to_string(bytes.size()) : "")});
+    return fail(error);
+}
+
+WINBOOL WINAPI SetupDiGetDeviceInstanceIdA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+                                           PSTR DeviceInstanceId, DWORD DeviceInstanceIdSize,
+                                           PDWORD RequiredSize) {
+    return get_instance_id("SetupDiGetDeviceInstanceIdA", DeviceInfoSet, DeviceInfoData,
+                           DeviceInstanceId, DeviceInstanceIdSize, RequiredSize);
+}
+
+WINBOOL WINAPI SetupDiGetDeviceInstanceIdW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+                                           PWSTR DeviceInstanceId, DWORD DeviceInstanceIdSize,
+                                           PDWORD RequiredSize) {
+    return get_instance_id("SetupDiGetDeviceInstanceIdW", DeviceInfoSet, DeviceInfoData,
+                           DeviceInstanceId, DeviceInstanceIdSize, RequiredSize);
+}
+
+// DIREG_DRV opens a real registry key, so that the program reads DriverVersion with the
+// registry calls it uses on Windows. The key is written from the listing's scenario each time.
+HKEY WINAPI SetupDiOpenDevRegKey(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+                                 DWORD Scope, DWORD, DWORD KeyType, REGSAM samDesired) {
+    sim::state_lock lock;
+    DWORD error = ERROR_SUCCESS;
+    const device_set* set = find_set(DeviceInfoSet);
+    const device* d = set ? device_of(*set, DeviceInfoData, error) : nullptr;
+    const std::string key_type = KeyType == DIREG_DRV   ? "DIREG_DRV"
+                                 : KeyType == DIREG_DEV ? "DIREG_DEV"
+                                                        : sim::hex(KeyType);
+    HKEY opened = nullptr;
+    if (!set)
+        error = ERROR_INVALID_HANDLE;
+    else if (d && (Scope != DICS_FLAG_GLOBAL && Scope != DICS_FLAG_CONFIGSPECIFIC))
+        error = ERROR_INVALID_FLAGS;
+    else if (d && KeyType != DIREG_DRV && KeyType != DIREG_DEV)
+        error = ERROR_INVALID_FLAGS;
+    // The hardware key is not part of the simulated machine.
+    else if (d && (KeyType == DIREG_DEV || !d->driver))
+        error = ERROR_KEY_DOES_NOT_EXIST;
+    else if (d && d->is_unreadable("driver"))
+        error = ERROR_ACCESS_DENIED;
+    else if (d) {
+        const std::wstring path =
+            L"SYSTEM\\CurrentControlSet\\Control\\Class\\" + sim::widen(*d->driver);
+        HKEY created = nullptr;
+        error = static_cast<DWORD>(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr,
+                                                   REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr,
+                                                   &created, nullptr));
+        sim::unique_key writer(error == ERROR_SUCCESS ? created : nullptr);
+        if (writer && d->driver_version) {
+            const std::wstring version = sim::widen(*d->driver_version);
+            error = static_cast<DWORD>(
+                RegSetValueExW(created, L"DriverVersion", 0, REG_SZ,
+                               reinterpret_cast<const BYTE*>(version.c_str()),
+                               static_cast<DWORD>((version.size() + 1) * sizeof(wchar_t))));
+        } else if (writer) {
+            const LSTATUS deleted = RegDeleteValueW(created, L"DriverVersion");
+            error = deleted == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : static_cast<DWORD>(deleted);
+        }
+        // An unreadable DriverVersion: the value is there, but the key comes without the right
+        // to query values, so reading it fails with ERROR_ACCESS_DENIED.
+        REGSAM access = samDesired;
+        if (d->is_unreadable("driver_version")) {
+            const REGSAM generic = GENERIC_READ | GENERIC_ALL | MAXIMUM_ALLOWED;
+            if (access & generic)
+                access = (access & ~generic) | KEY_READ;
+            access &= ~static_cast<REGSAM>(KEY_QUERY_VALUE);
+            if ((access & ~static_cast<REGSAM>(KEY_WOW64_32KEY | KEY_WOW64_64KEY)) == 0)
+                access |= KEY_NOTIFY;
+        }
+        if (error == ERROR_SUCCESS)
+            error = static_cast<DWORD>(
+                RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, access, &opened));
+    }
+    const std::string instance = d ? d->instance : "(none)";
+    journal({"SetupDiOpenDevRegKey", instance, key_type, error ? sim::error_name(error) : "ok"});
+    if (error) {
+        SetLastError(error);
+        return static_cast<HKEY>(INVALID_HANDLE_VALUE);
+    }
+    return opened;
+}
+
+CONFIGRET WINAPI CM_Get_Parent(PDEVINST pdnDevInst, DEVINST dnDevInst, ULONG ulFlags) {
+    return walk("CM_Get_Parent", relation::parent, pdnDevInst, dnDevInst, ulFlags);
+}
+
+CONFIGRET WINAPI CM_Get_Child(PDEVINST pdnDevInst, DEVINST dnDevInst, ULONG ulFlags) {
+    return walk("CM_Get_Child", relation::child, pdnDevInst, dnDevInst, ulFlags);
+}
+
+CONFIGRET WINAPI CM_Get_Sibling(PDEVINST pdnDevInst, DEVINST DevInst, ULONG ulFlags) {
+    return walk("CM_Get_Sibling", relation::sibling, pdnDevInst, DevInst, ulFlags);
+}
+
+CONFIGRET WINAPI CM_Get_Device_IDA(DEVINST dnDevInst, PCHAR Buffer, ULONG BufferLen,
+                                   ULONG ulFlags) {
+    sim::state_lock lock;
+    std::string id;
+    CONFIGRET result = Buffer ? node_id(dnDevInst, ulFlags, id) : CR_INVALID_POINTER;
+    if (result == CR_SUCCESS && BufferLen < id.size() + 1)
+        result = CR_BUFFER_SMALL;
+    if (result == CR_SUCCESS)
+        std::memcpy(Buffer, id.c_str(), id.size() + 1);
+    journal({"CM_Get_Device_IDA", node_text(dnDevInst), sim::hex(ulFlags), sim::cr_name(result)});
+    return result;
+}
+
+CONFIGRET WINAPI CM_Get_Device_ID_Size(PULONG pulLen, DEVINST dnDevInst, ULONG ulFlags) {
+    sim::state_lock lock;
+    std::string id;
+    CONFIGRET result = pulLen ? node_id(dnDevInst, ulFlags, id) : CR_INVALID_POINTER;
+    if (result == CR_SUCCESS)
+        *pulLen = static_cast<ULONG>(id.size());
+    journal({"CM_Get_Device_ID_Size", node_text(dnDevInst), sim::hex(ulFlags),
+             sim::cr_name(result) + (result == CR_SUCCESS ? " " + std::to_string(id.size()) : "")});
+    return result;
+}
+
+// Absent devices are found only when asked for phantoms too, as on the system.
+CONFIGRET WINAPI CM_Locate_DevNodeA(PDEVINST pdnDevInst, DEVINSTID_A pDeviceID, ULONG ulFlags) {
+    sim::state_lock lock;
+    const sim::machine_ptr machine = sim::refresh_machine();
+    const std::string wanted = pDeviceID ? sim::utf8_of(sim::wide_of_ansi(pDeviceID)) : "";
+    CONFIGRET result = CR_NO_SUCH_DEVNODE;
+    std::string found;
+    if (!pdnDevInst) {
+        result = CR_INVALID_POINTER;
+    } else if (ulFlags & ~static_cast<ULONG>(CM_LOCATE_DEVNODE_BITS)) {
+        result = CR_INVALID_FLAG;
+    } else {
+        for (const device& d : machine->devices) {
+            if (sim::same_id(d.instance, wanted) &&
+                (d.present || (ulFlags & CM_LOCATE_DEVNODE_PHANTOM))) {
+                found = d.instance;
+                result = CR_SUCCESS;
+                break;
+            }
+        }
+        if (result != CR_SUCCESS && !wanted.empty() && is_named_parent(*machine, wanted)) {
+            found = wanted;
+            result = CR_SUCCESS;
+        }
+    }
+    if (result == CR_SUCCESS)
+        *pdnDevInst = sim::devinst_of(found);
+    journal({"CM_Locate_DevNodeA", pDeviceID ? wanted : "(null)", sim::hex(ulFlags),
+             sim::cr_name(result)});
+    return result;
+}
+
+// No installation is ever pending on the simulated machine yet.
+DWORD WINAPI CMP_WaitNoPendingInstallEvents(DWORD dwTimeout) {
+    journal({"CMP_WaitNoPendingInstallEvents", std::to_string(dwTimeout), "WAIT_OBJECT_0"});
+    return WAIT_OBJECT_0;
+}
+
+// Wine's own newdev.dll imports these. Driver installation is not simulated here, so they fail
+// cleanly; unexported, they would be bound to stubs that raise an exception when called.
+WINBOOL WINAPI SetupDiBuildDriverInfoList(HDEVINFO, PSP_DEVINFO_DATA, DWORD) {
+    journal({"SetupDiBuildDriverInfoList", "ERROR_NOT_SUPPORTED"});
+    return fail(ERROR_NOT_SUPPORTED);
+}
+
+WINBOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO, PSP_DEVINFO_DATA) {
+    journal({"SetupDiCallClassInstaller", sim::hex(InstallFunction), "ERROR_NOT_SUPPORTED"});
+    return fail(ERROR_NOT_SUPPORTED);
+}
+
+WINBOOL WINAPI SetupDiGetDeviceInstallParamsW(HDEVINFO, PSP_DEVINFO_DATA, PSP_DEVINSTALL_PARAMS_W) {
+    journal({"SetupDiGetDeviceInstallParamsW", "ERROR_NOT_SUPPORTED"});
+    return fail(ERROR_NOT_SUPPORTED);
+}
+
+WINBOOL WINAPI SetupDiSetDeviceInstallParamsW(HDEVINFO, PSP_DEVINFO_DATA, PSP_DEVINSTALL_PARAMS_W) {
+    journal({"SetupDiSetDeviceInstallParamsW", "ERROR_NOT_SUPPORTED"});
+    return fail(ERROR_NOT_SUPPORTED);
+}
+
+}  // extern "C"

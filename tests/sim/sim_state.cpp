@@ -1,0 +1,320 @@
+#include "sim_state.h"
+
+#include <setupapi.h>
+
+#include <cstdio>
+#include <deque>
+#include <map>
+#include <optional>
+#include <vector>
+
+#include "sim_handles.h"
+
+namespace sim {
+namespace {
+
+// Far from the small numbers of list positions, so that a position taken for a device number
+// does not find a device by luck.
+constexpr DEVINST first_devinst = 1001;
+
+// Larger files are not scenarios; refusing them keeps a wrong path from eating memory.
+constexpr LONGLONG max_scenario_bytes = 16 * 1024 * 1024;
+
+// What identifies one state of the scenario file. Taken without opening the file: Wine refuses
+// to rename a file over one that somebody holds open, and the file is replaced that way.
+struct file_signature {
+    std::wstring path;
+    DWORD error = ERROR_SUCCESS;
+    FILETIME created = {};
+    FILETIME written = {};
+    DWORD size_high = 0;
+    DWORD size_low = 0;
+
+    bool operator==(const file_signature& other) const {
+        return path == other.path && error == other.error &&
+               CompareFileTime(&created, &other.created) == 0 &&
+               CompareFileTime(&written, &other.written) == 0 && size_high == other.size_high &&
+               size_low == other.size_low;
+    }
+};
+
+struct shared_state {
+    shared_state() { InitializeCriticalSection(&lock); }
+    ~shared_state() { DeleteCriticalSection(&lock); }
+    shared_state(const shared_state&) = delete;
+    shared_state& operator=(const shared_state&) = delete;
+
+    CRITICAL_SECTION lock;
+    machine_ptr machine = std::make_shared<const sim::machine>();
+    std::optional<file_signature> seen;      // the file state last read, good or not
+    std::map<std::string, DEVINST> numbers;  // by upper-case instance ID
+    std::deque<std::string> instances;       // by number - first_devinst; never moves
+};
+
+shared_state state;
+
+std::string upper(std::string_view text) {
+    std::string result(text);
+    for (char& c : result) {
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    }
+    return result;
+}
+
+std::wstring environment(const wchar_t* name) {
+    std::wstring value(64, L'\0');
+    for (;;) {
+        DWORD length =
+            GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size()));
+        if (length < value.size()) {
+            value.resize(length);
+            return value;
+        }
+        value.resize(length);
+    }
+}
+
+// A Unix path is read through the Z: drive, which Wine maps to the Unix root.
+std::wstring windows_path(std::wstring path) {
+    if (path.empty() || path.front() != L'/')
+        return path;
+    for (wchar_t& c : path) {
+        if (c == L'/')
+            c = L'\\';
+    }
+    return L"Z:" + path;
+}
+
+void write_stderr(const std::string& text) {
+    HANDLE stream = GetStdHandle(STD_ERROR_HANDLE);
+    DWORD written = 0;
+    if (stream && stream != INVALID_HANDLE_VALUE)
+        WriteFile(stream, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+}
+
+void report_bad_file(const std::wstring& path, const std::string& message) {
+    write_stderr("simulated machine: scenario " + utf8_of(path) + ": " + message +
+                 " (the last good machine stays)\n");
+    journal({"scenario", utf8_of(path), "error " + message});
+}
+
+// The whole file, or null with an error message. The file is held open only while it is read.
+std::optional<std::string> read_file(const std::wstring& path, std::string& error) {
+    unique_file file(CreateFileW(path.c_str(), GENERIC_READ,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    LARGE_INTEGER size = {};
+    if (file.get() == INVALID_HANDLE_VALUE || !GetFileSizeEx(file.get(), &size)) {
+        error = "cannot be opened (error " + std::to_string(GetLastError()) + ")";
+        return std::nullopt;
+    }
+    if (size.QuadPart > max_scenario_bytes) {
+        error = "larger than " + std::to_string(max_scenario_bytes) + " bytes";
+        return std::nullopt;
+    }
+    std::string text(static_cast<std::size_t>(size.QuadPart), '\0');
+    DWORD done = 0;
+    if (!text.empty() &&
+        !ReadFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &done, nullptr)) {
+        error = "cannot be read (error " + std::to_string(GetLastError()) + ")";
+        return std::nullopt;
+    }
+    text.resize(done);
+    return text;
+}
+
+}  // namespace
+
+state_lock::state_lock() {
+    EnterCriticalSection(&state.lock);
+}
+
+state_lock::~state_lock() {
+    LeaveCriticalSection(&state.lock);
+}
+
+machine_ptr refresh_machine() {
+    const std::wstring path = windows_path(environment(L"CORVANE_SCENARIO"));
+    if (path.empty()) {
+        if (state.seen) {
+            state.seen.reset();
+            state.machine = std::make_shared<const machine>();
+        }
+        return state.machine;
+    }
+
+    file_signature signature;
+    signature.path = path;
+    WIN32_FILE_ATTRIBUTE_DATA attributes = {};
+    if (GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &attributes)) {
+        signature.created = attributes.ftCreationTime;
+        signature.written = attributes.ftLastWriteTime;
+        signature.size_high = attributes.nFileSizeHigh;
+        signature.size_low = attributes.nFileSizeLow;
+    } else {
+        signature.error = GetLastError();
+    }
+    if (state.seen && *state.seen == signature)
+        return state.machine;
+    state.seen = signature;
+
+    std::string error;
+    std::optional<std::string> text;
+    if (signature.error == ERROR_SUCCESS)
+        text = read_file(path, error);
+    else
+        error = "cannot be opened (error " + std::to_string(signature.error) + ")";
+    if (!text) {
+        report_bad_file(path, error);
+        return state.machine;
+    }
+    parse_result parsed = parse_scenario(*text);
+    if (!parsed.ok()) {
+        report_bad_file(path, parsed.error->text());
+        return state.machine;
+    }
+    state.machine = std::make_shared<const machine>(std::move(parsed.value));
+    return state.machine;
+}
+
+machine_ptr current_machine() {
+    return state.machine;
+}
+
+DEVINST devinst_of(std::string_view instance) {
+    auto [at, inserted] = state.numbers.emplace(
+        upper(instance), static_cast<DEVINST>(first_devinst + state.instances.size()));
+    if (inserted)
+        state.instances.emplace_back(instance);
+    return at->second;
+}
+
+const std::string* instance_of(DEVINST devinst) {
+    if (devinst < first_devinst || devinst - first_devinst >= state.instances.size())
+        return nullptr;
+    return &state.instances[devinst - first_devinst];
+}
+
+void journal(std::initializer_list<std::string_view> fields) {
+    const std::wstring path = windows_path(environment(L"CORVANE_SIM_JOURNAL"));
+    if (path.empty())
+        return;
+    std::string line;
+    for (std::string_view field : fields) {
+        if (!line.empty())
+            line += '\t';
+        // A tab or a line break inside a field would break the line apart.
+        for (char c : field)
+            line += (c == '\t' || c == '\n' || c == '\r') ? ' ' : c;
+    }
+    line += '\n';
+    // Opened for each line and written in one piece, so that the lines of several processes
+    // sharing a journal interleave whole.
+    unique_file file(CreateFileW(path.c_str(), FILE_APPEND_DATA,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD written = 0;
+    if (file.get() != INVALID_HANDLE_VALUE)
+        WriteFile(file.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+}
+
+std::wstring widen(std::string_view utf8) {
+    if (utf8.empty())
+        return {};
+    const int size = static_cast<int>(utf8.size());
+    const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0);
+    std::wstring result(static_cast<std::size_t>(length), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, result.data(), length);
+    return result;
+}
+
+namespace {
+
+std::string narrow(UINT code_page, std::wstring_view text) {
+    if (text.empty())
+        return {};
+    const int size = static_cast<int>(text.size());
+    const int length =
+        WideCharToMultiByte(code_page, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
+    std::string result(static_cast<std::size_t>(length), '\0');
+    WideCharToMultiByte(code_page, 0, text.data(), size, result.data(), length, nullptr, nullptr);
+    return result;
+}
+
+}  // namespace
+
+std::string utf8_of(std::wstring_view text) {
+    return narrow(CP_UTF8, text);
+}
+
+std::string ansi_of(std::wstring_view text) {
+    return narrow(CP_ACP, text);
+}
+
+std::wstring wide_of_ansi(const char* text) {
+    if (!text || !*text)
+        return {};
+    const int length = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
+    std::wstring result(static_cast<std::size_t>(length), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text, -1, result.data(), length);
+    result.resize(result.size() - 1);  // the terminator
+    return result;
+}
+
+std::string hex(unsigned long value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%lX", value);
+    return text;
+}
+
+std::string error_name(DWORD error) {
+    struct named {
+        DWORD code;
+        const char* name;
+    };
+    static const named names[] = {
+#define SIM_NAME(code) {code, #code}
+        SIM_NAME(ERROR_SUCCESS),
+        SIM_NAME(ERROR_FILE_NOT_FOUND),
+        SIM_NAME(ERROR_ACCESS_DENIED),
+        SIM_NAME(ERROR_INVALID_HANDLE),
+        SIM_NAME(ERROR_INVALID_DATA),
+        SIM_NAME(ERROR_NOT_SUPPORTED),
+        SIM_NAME(ERROR_INVALID_PARAMETER),
+        SIM_NAME(ERROR_INSUFFICIENT_BUFFER),
+        SIM_NAME(ERROR_NO_MORE_ITEMS),
+        SIM_NAME(ERROR_INVALID_FLAGS),
+        SIM_NAME(ERROR_NOT_FOUND),
+        SIM_NAME(ERROR_INVALID_USER_BUFFER),
+        SIM_NAME(ERROR_KEY_DOES_NOT_EXIST),
+        SIM_NAME(ERROR_INVALID_REG_PROPERTY),
+        SIM_NAME(ERROR_NO_SUCH_DEVINST),
+#undef SIM_NAME
+    };
+    for (const named& n : names) {
+        if (n.code == error)
+            return n.name;
+    }
+    return "error " + hex(error);
+}
+
+std::string cr_name(CONFIGRET result) {
+    switch (result) {
+#define SIM_NAME(code) \
+    case code:         \
+        return #code;
+        SIM_NAME(CR_SUCCESS)
+        SIM_NAME(CR_INVALID_POINTER)
+        SIM_NAME(CR_INVALID_FLAG)
+        SIM_NAME(CR_INVALID_DEVNODE)
+        SIM_NAME(CR_NO_SUCH_DEVNODE)
+        SIM_NAME(CR_FAILURE)
+        SIM_NAME(CR_BUFFER_SMALL)
+        SIM_NAME(CR_INVALID_DEVICE_ID)
+#undef SIM_NAME
+    }
+    return "CR " + hex(result);
+}
+
+}  // namespace sim

@@ -1,0 +1,55 @@
+// What every simulated call shares: the machine read from the scenario file, the device numbers
+// handed out, the journal, and the lock that guards them (tests/sim/README.md).
+#pragma once
+
+#include <windows.h>
+#include <cfgmgr32.h>
+
+#include <initializer_list>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "scenario.h"
+
+namespace sim {
+
+// Holds the one lock of the simulation for a scope. Every function below expects it held.
+class state_lock {
+public:
+    state_lock();
+    ~state_lock();
+    state_lock(const state_lock&) = delete;
+    state_lock& operator=(const state_lock&) = delete;
+};
+
+using machine_ptr = std::shared_ptr<const machine>;
+
+// Reads the file named by CORVANE_SCENARIO again when it is another file or has changed; keeps
+// the last good machine when it cannot be read or parsed. Returns the machine now in force.
+machine_ptr refresh_machine();
+// The machine in force, without looking at the file.
+machine_ptr current_machine();
+
+// Device numbers: one per instance ID (compared without case), the same for the whole life of
+// the process, whatever the scenario does meanwhile.
+DEVINST devinst_of(std::string_view instance);
+// The instance ID a number was handed out for, or null for a number never handed out.
+const std::string* instance_of(DEVINST devinst);
+
+// Appends one line of tab-separated fields to the file named by CORVANE_SIM_JOURNAL, if any.
+void journal(std::initializer_list<std::string_view> fields);
+
+// Text conversions. UTF-8 is the scenario's and the journal's encoding; the A functions speak
+// the process code page.
+std::wstring widen(std::string_view utf8);
+std::string utf8_of(std::wstring_view text);
+std::string ansi_of(std::wstring_view text);
+std::wstring wide_of_ansi(const char* text);
+
+// "ERROR_NO_MORE_ITEMS", or the number for an error the journal has no name for.
+std::string error_name(DWORD error);
+std::string cr_name(CONFIGRET result);
+std::string hex(unsigned long value);
+
+}  // namespace sim
