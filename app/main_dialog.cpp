@@ -14,12 +14,6 @@ const char* const kPersistedKey =
     "Assistant\\Persisted";
 const char* const kMessageTitle = "Driver Installation";
 
-std::string hex4(unsigned value) {
-    char text[16];
-    snprintf(text, sizeof text, "%.4X", value);
-    return text;
-}
-
 // Tells the Program Compatibility Assistant that this program ran as intended, so that it does
 // not offer to rerun it with other settings. Only an existing list is written to.
 void MarkInCompatibilityAssistant() {
@@ -146,49 +140,9 @@ HCURSOR CTovrel_DFU_VuroviRirevudDlg::OnQueryDragIcon() {
     return (HCURSOR)m_hIcon;
 }
 
-void CTovrel_DFU_VuroviRirevudDlg::OnTimer(UINT_PTR) {
-    if (m_bBusy || !m_bAutoRefresh)
-        return;
-    EnterCriticalSection(&m_csList);
-    RefreshDeviceList();
-    LeaveCriticalSection(&m_csList);
-}
-
 void CTovrel_DFU_VuroviRirevudDlg::OnClickedInstall() {}
 
 void CTovrel_DFU_VuroviRirevudDlg::OnClickedExtract() {}
-
-void CTovrel_DFU_VuroviRirevudDlg::OnSelchangeDevice() {}
-
-void CTovrel_DFU_VuroviRirevudDlg::OnClickedEdit() {}
-
-void CTovrel_DFU_VuroviRirevudDlg::RefreshDeviceList() {
-    m_devices.clear();
-    m_aliases.clear();
-    FillDeviceCombo();
-}
-
-void CTovrel_DFU_VuroviRirevudDlg::FillDeviceCombo() {
-    if (m_devices.empty()) {
-        EnableWindow(GetDlgItem(IDC_CHECK_EDIT), FALSE);
-        m_cbDevices.Send(CB_RESETCONTENT);
-        m_cbDevices.Send(CB_ADDSTRING, 0, (LPARAM) "Virtual COM Port");
-        m_editName.SetWindowText("Virtual COM Port");
-        m_btnInstall.SetWindowText("Install driver");
-        m_cbDevices.Send(CB_SETCURSEL, 0);
-        m_nInterface = 0;
-        m_editVid.SetReadOnly(FALSE);
-        m_editPid.SetReadOnly(FALSE);
-        m_strPid = hex4(DEFAULT_PID);
-        m_strVid = hex4(DEFAULT_VID);
-        m_editVid.SetWindowText(m_strVid);
-        m_editPid.SetWindowText(m_strPid);
-        m_strUid.clear();
-        m_editUid.SetWindowText(m_strUid);
-        m_strDeviceId.clear();
-        m_nShownCount = 0;
-    }
-}
 
 bool CTovrel_DFU_VuroviRirevudDlg::RefuseCloseWhileBusy() {
     if (!m_bBusy)

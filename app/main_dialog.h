@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <deque>
 #include <string>
 #include <utility>
 #include <vector>
@@ -46,6 +47,11 @@ protected:
 
     void RefreshDeviceList();
     void FillDeviceCombo();
+    // Shows element j of m_devices in the edit boxes and makes it the selected device; with
+    // take_interface, its interface number becomes m_nInterface too.
+    void ShowDeviceFields(size_t j, bool take_interface);
+    void UpdateInstallCaption(const usbdrv_device_entry& entry);
+    void ReleaseDeviceLists();
     bool RefuseCloseWhileBusy();
 
     // Members in the order the dialog's data is laid out; all start zero, empty or null unless
@@ -80,6 +86,11 @@ protected:
 
     // The running command's thread, kept so that the dialog outlives it.
     HANDLE m_hWorker = nullptr;
+    // The texts of the names that elements of m_devices show instead of the library's
+    // description; a deque keeps each text in place while more are added. Cleared with m_devices.
+    std::deque<std::string> m_shownNames;
+    // Lists the library could not release yet because another process was releasing one.
+    std::vector<usbdrv_device_entry*> m_unreleasedLists;
 };
 
 class CAboutDlg : public CDialogEx {

@@ -1,8 +1,9 @@
 #!/bin/bash
-# Builds Corvane and starts it under Wine: on your display when DISPLAY is set, otherwise on a
-# virtual display. Saves a screenshot of the dialog and prints its path. On your display the
-# program runs until you close it; on a virtual display it is closed after the screenshot.
-# Installs what is missing first (root or sudo).
+# Builds Corvane and starts it under Wine on a simulated machine with one CDC board plugged in
+# (build/run/machine.scn; edit it while Corvane runs to plug and unplug devices): on your display
+# when DISPLAY is set, otherwise on a virtual display. Saves a screenshot of the dialog and
+# prints its path. On your display the program runs until you close it; on a virtual display it
+# is closed after the screenshot. Installs what is missing first (root or sudo).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -42,6 +43,12 @@ if [ ! -f "$WINEPREFIX/.corvane-ready" ]; then
 fi
 settings=$(realpath scripts/wine-desktop.reg)
 wine reg import "Z:${settings//\//\\}" </dev/null >>"$log" 2>&1
+tests/sim/install-sim.sh "$WINEPREFIX" "$(realpath build/x64/sim)" Corvane.exe </dev/null >>"$log" 2>&1
+
+machine="$run/machine.scn"
+[ -f "$machine" ] || cp tests/sim/scenarios/one-board.scn "$machine"
+export CORVANE_SCENARIO="$machine"
+echo "simulated machine: $machine"
 
 # The dialog's texts are written for the Chinese code page (936).
 env LC_ALL=zh_CN.UTF-8 wine "$(realpath build/x64/app/Corvane.exe)" </dev/null >>"$log" 2>&1 &

@@ -97,6 +97,15 @@ typedef struct usbdrv_install_options {
     uint32_t pending_wait_ms;
 } usbdrv_install_options;
 
+/* Builds the list of present USB devices into *list (null when empty). Returns USBDRV_OK, or
+ * USBDRV_ERR_NO_DEVICE for an empty list, USBDRV_ERR_BUSY while another listing runs anywhere on
+ * the machine (*list is then left untouched), USBDRV_ERR_RESOURCE. A null options pointer lists
+ * only driverless devices that are not hubs. */
+usbdrv_result usbdrv_create_list(usbdrv_device_entry** list, const usbdrv_list_options* options);
+
+/* Releases every entry of a list from usbdrv_create_list. */
+usbdrv_result usbdrv_destroy_list(usbdrv_device_entry* list);
+
 /* The message of a result code. Unlisted codes are formatted into one shared buffer that the
  * next call with an unlisted code overwrites. */
 const char* usbdrv_strerror(usbdrv_result code);

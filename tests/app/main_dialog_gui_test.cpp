@@ -6,115 +6,19 @@
 
 #include <gtest/gtest.h>
 
+#include "gui_driver.h"
+
 #include <cstdlib>
 #include <string>
 #include <vector>
 
 namespace {
 
-const wchar_t* const kCaption = L"Corvane_V1.0.31";
-const wchar_t* const kAboutCaption =
-    L"\u5173\u4E8E"
-    L"Corvane";
+using namespace gui;
+
 const char* const kPersisted =
     "Software\\Microsoft\\Windows NT\\CurrentVersion\\AppCompatFlags\\Compatibility "
     "Assistant\\Persisted";
-
-std::wstring windows_path(const char* variable) {
-    const char* value = getenv(variable);
-    if (!value)
-        return L"";
-    std::wstring path;
-    for (const char* c = value; *c; c++)
-        path += (wchar_t)(*c == '/' ? '\\' : *c);
-    return value[0] == '/' ? L"Z:" + path : path;
-}
-
-// WM_GETTEXT: GetWindowText cannot read an edit control of another process.
-std::wstring text_of(HWND window) {
-    wchar_t text[512] = {};
-    SendMessageW(window, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(text));
-    return text;
-}
-
-std::wstring class_of(HWND window) {
-    wchar_t name[64] = {};
-    GetClassNameW(window, name, 64);
-    return name;
-}
-
-// Polls until check() gives a window or the time is up.
-template <typename Check>
-HWND wait_for(Check check, DWORD timeout_ms = 20000) {
-    for (DWORD waited = 0; waited < timeout_ms; waited += 50) {
-        if (HWND found = check())
-            return found;
-        Sleep(50);
-    }
-    return nullptr;
-}
-
-// One run of Corvane.exe, ended at the latest when the object goes.
-class corvane {
-public:
-    corvane() {
-        std::wstring exe = windows_path("CORVANE_EXE");
-        std::wstring command = L"\"" + exe + L"\"";
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof startup;
-        started_ = CreateProcessW(exe.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr,
-                                  nullptr, &startup, &info_);
-    }
-    ~corvane() {
-        if (!started_)
-            return;
-        if (WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT) {
-            TerminateProcess(info_.hProcess, 1);
-            WaitForSingleObject(info_.hProcess, 5000);
-        }
-        CloseHandle(info_.hProcess);
-        CloseHandle(info_.hThread);
-    }
-    bool started() const { return started_; }
-
-    // The main dialog of this process, once it is shown.
-    HWND dialog() {
-        if (!dialog_)
-            dialog_ = wait_for([this] { return find(kCaption); });
-        return dialog_;
-    }
-    HWND find(const wchar_t* caption) const {
-        HWND window = nullptr;
-        while ((window = FindWindowExW(nullptr, window, L"#32770", caption))) {
-            DWORD pid = 0;
-            GetWindowThreadProcessId(window, &pid);
-            if (pid == info_.dwProcessId && IsWindowVisible(window))
-                return window;
-        }
-        return nullptr;
-    }
-    bool ends_within(DWORD ms) const {
-        return WaitForSingleObject(info_.hProcess, ms) == WAIT_OBJECT_0;
-    }
-    DWORD exit_code() const {
-        DWORD code = 0;
-        GetExitCodeProcess(info_.hProcess, &code);
-        return code;
-    }
-
-private:
-    PROCESS_INFORMATION info_ = {};
-    BOOL started_ = FALSE;
-    HWND dialog_ = nullptr;
-};
-
-// The control with the keyboard focus in the dialog's thread.
-HWND focus_of(HWND dialog) {
-    GUITHREADINFO info = {};
-    info.cbSize = sizeof info;
-    GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &info);
-    return info.hwndFocus;
-}
 
 // Pixels from dialog units, with the base units the dialog's font gave.
 struct dialog_scale {
@@ -131,36 +35,6 @@ struct expected_control {
     bool visible, enabled;
     int x, y, cx, cy;  // dialog units; cy 0: not compared (a closed combo box's height)
 };
-
-void take_screenshot(const char* name) {
-    const char* folder = getenv("CORVANE_RESULTS");
-    ASSERT_NE(folder, nullptr);
-    std::string png = std::string(folder) + "/" + name + ".png";
-    // Wine starts Unix programs too; ImageMagick reads the virtual desktop's X window.
-    std::string command = "/usr/bin/import -window \"Corvane - Wine desktop\" \"" + png + "\"";
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info = {};
-    std::string dos_png = "Z:" + png;
-    DeleteFileA(dos_png.c_str());
-    ASSERT_TRUE(CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                               &startup, &info))
-        << GetLastError();
-    // A Unix program gives no process handle to wait on: wait for a complete file instead.
-    LONGLONG last_size = -1;
-    for (int waited = 0; waited < 20000; waited += 200) {
-        Sleep(200);
-        WIN32_FILE_ATTRIBUTE_DATA data;
-        if (!GetFileAttributesExA(dos_png.c_str(), GetFileExInfoStandard, &data))
-            continue;
-        LONGLONG size = ((LONGLONG)data.nFileSizeHigh << 32) | data.nFileSizeLow;
-        if (size > 0 && size == last_size)
-            break;
-        last_size = size;
-    }
-    EXPECT_GT(last_size, 0) << "no screenshot at " << png;
-    printf("screenshot: %s\n", png.c_str());
-}
 
 TEST(MainDialog, ShowsItsControlsAsDesignedAndClosesWithEsc) {
     corvane program;

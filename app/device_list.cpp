@@ -1,0 +1,217 @@
+// The device list of the main dialog: the connected CDC interfaces, refreshed every second, the
+// selection, the identifiers shown for it, and the names the user gives devices.
+#include <mbstring.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "main_dialog.h"
+#include "resource.h"
+
+namespace {
+
+const char* const kPlaceholder = "Virtual COM Port";
+
+std::string hex4(unsigned value) {
+    char text[16];
+    snprintf(text, sizeof text, "%.4X", value);
+    return text;
+}
+
+// The communications device class, by the first compatible ID in any case.
+bool is_cdc_interface(const usbdrv_device_entry& entry) {
+    if (!entry.compatible_id || entry.is_interface != 1)
+        return false;
+    unsigned char prefix[13] = {};
+    strncpy(reinterpret_cast<char*>(prefix), entry.compatible_id, 12);
+    _mbsupr(prefix);
+    return strcmp(reinterpret_cast<char*>(prefix), "USB\\CLASS_02") == 0;
+}
+
+std::string text_or_empty(const char* text) {
+    return text ? text : "";
+}
+
+}  // namespace
+
+void CTovrel_DFU_VuroviRirevudDlg::ReleaseDeviceLists() {
+    if (m_pDeviceList) {
+        m_unreleasedLists.push_back(m_pDeviceList);
+        m_pDeviceList = nullptr;
+    }
+    // A list meets the library busy only while another process releases one of its own, for
+    // microseconds; it is released at a later tick instead of being lost.
+    std::vector<usbdrv_device_entry*> still_held;
+    for (usbdrv_device_entry* list : m_unreleasedLists) {
+        if (usbdrv_destroy_list(list) == USBDRV_ERR_BUSY)
+            still_held.push_back(list);
+    }
+    m_unreleasedLists.swap(still_held);
+}
+
+void CTovrel_DFU_VuroviRirevudDlg::RefreshDeviceList() {
+    m_listOptions.include_with_driver = 1;
+    m_listOptions.include_hubs = 1;
+    m_listOptions.trim_trailing_space = 1;
+
+    m_devices.clear();
+    m_shownNames.clear();
+    ReleaseDeviceLists();
+
+    if (usbdrv_create_list(&m_pDeviceList, &m_listOptions) == USBDRV_OK) {
+        for (const usbdrv_device_entry* e = m_pDeviceList; e; e = e->next) {
+            if (!is_cdc_interface(*e))
+                continue;
+            usbdrv_device_entry copy = *e;
+            for (const auto& alias : m_aliases) {
+                if (e->device_id && alias.first == e->device_id) {
+                    copy.description = &m_shownNames.emplace_back(alias.second)[0];
+                    break;
+                }
+            }
+            m_devices.push_back(copy);
+        }
+    }
+
+    // A name lives until the first refresh that does not list its device.
+    for (size_t i = 0; i < m_aliases.size();) {
+        bool listed = false;
+        for (const usbdrv_device_entry& d : m_devices) {
+            listed |= d.device_id && m_aliases[i].first == d.device_id;
+        }
+        if (listed) {
+            i++;
+        } else {
+            m_aliases.erase(m_aliases.begin() + i);
+        }
+    }
+
+    FillDeviceCombo();
+}
+
+void CTovrel_DFU_VuroviRirevudDlg::FillDeviceCombo() {
+    if (m_devices.empty()) {
+        ::EnableWindow(GetDlgItem(IDC_CHECK_EDIT), FALSE);
+        m_cbDevices.Send(CB_RESETCONTENT);
+        m_cbDevices.Send(CB_ADDSTRING, 0, (LPARAM)kPlaceholder);
+        m_editName.SetWindowText(kPlaceholder);
+        m_btnInstall.SetWindowText("Install driver");
+        m_cbDevices.Send(CB_SETCURSEL, 0);
+        m_nInterface = 0;
+        m_editVid.SetReadOnly(FALSE);
+        m_editPid.SetReadOnly(FALSE);
+        m_strPid = hex4(DEFAULT_PID);
+        m_strVid = hex4(DEFAULT_VID);
+        m_editVid.SetWindowText(m_strVid);
+        m_editPid.SetWindowText(m_strPid);
+        m_strUid.clear();
+        m_editUid.SetWindowText(m_strUid);
+        m_strDeviceId.clear();
+        m_nShownCount = 0;
+        return;
+    }
+
+    ::EnableWindow(GetDlgItem(IDC_CHECK_EDIT), TRUE);
+    m_editVid.SetReadOnly(TRUE);
+    m_editPid.SetReadOnly(TRUE);
+    int count = (int)m_devices.size();
+    // Same count and no rebuild asked for: leave an open drop-down and the selection alone.
+    if (count == m_nShownCount && !m_bReloadCombo)
+        return;
+
+    m_bReloadCombo = false;
+    m_nShownCount = count;
+    m_cbDevices.Send(CB_RESETCONTENT);
+    for (const usbdrv_device_entry& d : m_devices) {
+        m_cbDevices.Send(CB_ADDSTRING, 0, (LPARAM)(d.description ? d.description : ""));
+    }
+    m_cbDevices.Send(CB_SETCURSEL, (WPARAM)-1);
+    for (size_t j = 0; j < m_devices.size(); j++) {
+        if (text_or_empty(m_devices[j].device_id) == m_strDeviceId) {
+            ShowDeviceFields(j, false);
+            m_cbDevices.Send(CB_SETCURSEL, j);
+            break;
+        }
+    }
+    if (m_cbDevices.Send(CB_GETCURSEL) == CB_ERR) {
+        m_cbDevices.Send(CB_SETCURSEL, 0);
+        ShowDeviceFields(0, true);
+    }
+}
+
+void CTovrel_DFU_VuroviRirevudDlg::ShowDeviceFields(size_t j, bool take_interface) {
+    const usbdrv_device_entry& e = m_devices[j];
+    std::string device_id = text_or_empty(e.device_id);
+    m_strUid = device_id.size() > 12 ? device_id.substr(device_id.size() - 12) : device_id;
+    m_editUid.SetWindowText(m_strUid);
+    m_strDeviceId = device_id;
+    if (take_interface)
+        m_nInterface = e.interface_number;
+    m_strPid = hex4(e.pid);
+    m_strVid = hex4(e.vid);
+    m_editVid.SetWindowText(m_strVid);
+    m_editPid.SetWindowText(m_strPid);
+    UpdateInstallCaption(e);
+}
+
+void CTovrel_DFU_VuroviRirevudDlg::UpdateInstallCaption(const usbdrv_device_entry& entry) {
+    if (!entry.driver_name) {
+        m_btnInstall.SetWindowText("Install driver");
+    } else if (strcmp(entry.driver_name, "usbser") == 0) {
+        m_btnInstall.SetWindowText("Reinstall driver");
+    }
+    // Any other driver leaves the caption as it is.
+}
+
+void CTovrel_DFU_VuroviRirevudDlg::OnSelchangeDevice() {
+    EnterCriticalSection(&m_csList);
+    LRESULT i = m_cbDevices.Send(CB_GETCURSEL);
+    if ((size_t)i < m_devices.size())
+        ShowDeviceFields((size_t)i, true);
+    LeaveCriticalSection(&m_csList);
+}
+
+void CTovrel_DFU_VuroviRirevudDlg::OnTimer(UINT_PTR) {
+    if (m_bBusy || !m_bAutoRefresh)
+        return;
+    EnterCriticalSection(&m_csList);
+    RefreshDeviceList();
+    LeaveCriticalSection(&m_csList);
+}
+
+void CTovrel_DFU_VuroviRirevudDlg::OnClickedEdit() {
+    EnterCriticalSection(&m_csList);
+    UpdateData(TRUE);
+    size_t i = (size_t)m_cbDevices.Send(CB_GETCURSEL);
+    if (m_bEditName) {
+        m_bAutoRefresh = false;
+        ::ShowWindow(GetDlgItem(IDC_COMBO_DEVICE), SW_HIDE);
+        ::ShowWindow(GetDlgItem(IDC_EDIT_NAME), SW_SHOW);
+        if (i < m_devices.size()) {
+            m_strName = text_or_empty(m_devices[i].description);
+            m_editName.SetWindowText(m_strName);
+        }
+    } else {
+        ::ShowWindow(GetDlgItem(IDC_COMBO_DEVICE), SW_SHOW);
+        ::ShowWindow(GetDlgItem(IDC_EDIT_NAME), SW_HIDE);
+        if (i < m_devices.size()) {
+            usbdrv_device_entry& e = m_devices[i];
+            e.description = &m_shownNames.emplace_back(m_strName)[0];
+            std::string device_id = text_or_empty(e.device_id);
+            bool stored = false;
+            for (auto& alias : m_aliases) {
+                if (alias.first == device_id) {
+                    alias.second = m_strName;
+                    stored = true;
+                    break;
+                }
+            }
+            if (!stored)
+                m_aliases.emplace_back(device_id, m_strName);
+        }
+        m_bReloadCombo = true;
+        m_bAutoRefresh = true;
+        FillDeviceCombo();
+    }
+    LeaveCriticalSection(&m_csList);
+}

@@ -1,0 +1,147 @@
+#include "gui_driver.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace gui {
+
+const wchar_t* const kCaption = L"Corvane_V1.0.31";
+const wchar_t* const kAboutCaption =
+    L"\u5173\u4E8E"
+    L"Corvane";
+
+std::wstring windows_path(const char* variable) {
+    const char* value = getenv(variable);
+    if (!value)
+        return L"";
+    std::wstring path;
+    for (const char* c = value; *c; c++)
+        path += (wchar_t)(*c == '/' ? '\\' : *c);
+    return value[0] == '/' ? L"Z:" + path : path;
+}
+
+std::wstring text_of(HWND window) {
+    wchar_t text[512] = {};
+    SendMessageW(window, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(text));
+    return text;
+}
+
+std::wstring class_of(HWND window) {
+    wchar_t name[64] = {};
+    GetClassNameW(window, name, 64);
+    return name;
+}
+
+corvane::corvane() {
+    std::wstring exe = windows_path("CORVANE_EXE");
+    std::wstring command = L"\"" + exe + L"\"";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    started_ = CreateProcessW(exe.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr,
+                              nullptr, &startup, &info_);
+}
+
+corvane::~corvane() {
+    if (!started_)
+        return;
+    if (WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT) {
+        TerminateProcess(info_.hProcess, 1);
+        WaitForSingleObject(info_.hProcess, 5000);
+    }
+    CloseHandle(info_.hProcess);
+    CloseHandle(info_.hThread);
+}
+
+HWND corvane::dialog() {
+    if (!dialog_)
+        dialog_ = wait_for([this] { return find(kCaption); });
+    return dialog_;
+}
+
+HWND corvane::find(const wchar_t* caption) const {
+    HWND window = nullptr;
+    while ((window = FindWindowExW(nullptr, window, L"#32770", caption))) {
+        DWORD pid = 0;
+        GetWindowThreadProcessId(window, &pid);
+        if (pid == info_.dwProcessId && IsWindowVisible(window))
+            return window;
+    }
+    return nullptr;
+}
+
+bool corvane::ends_within(DWORD ms) const {
+    return WaitForSingleObject(info_.hProcess, ms) == WAIT_OBJECT_0;
+}
+
+DWORD corvane::exit_code() const {
+    DWORD code = 0;
+    GetExitCodeProcess(info_.hProcess, &code);
+    return code;
+}
+
+HWND focus_of(HWND dialog) {
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof info;
+    GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &info);
+    return info.hwndFocus;
+}
+
+std::vector<std::wstring> combo_items(HWND combo) {
+    std::vector<std::wstring> items;
+    LRESULT count = SendMessageW(combo, CB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < count; i++) {
+        // The dialog may refill the box between two questions; the caller asks again then.
+        LRESULT length = SendMessageW(combo, CB_GETLBTEXTLEN, i, 0);
+        if (length == CB_ERR)
+            return {L"(refilled while read)"};
+        std::vector<wchar_t> text(length + 1, L'\0');
+        if (SendMessageW(combo, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text.data())) == CB_ERR) {
+            return {L"(refilled while read)"};
+        }
+        items.emplace_back(text.data());
+    }
+    return items;
+}
+
+void select_item(HWND dialog, int index) {
+    HWND combo = GetDlgItem(dialog, 1002);
+    SendMessageW(combo, CB_SETCURSEL, index, 0);
+    SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(1002, CBN_SELCHANGE), (LPARAM)combo);
+}
+
+void click(HWND button) {
+    SendMessageW(button, BM_CLICK, 0, 0);
+}
+
+void take_screenshot(const char* name) {
+    const char* folder = getenv("CORVANE_RESULTS");
+    ASSERT_NE(folder, nullptr);
+    std::string png = std::string(folder) + "/" + name + ".png";
+    // Wine starts Unix programs too; ImageMagick reads the virtual desktop's X window.
+    std::string command = "/usr/bin/import -window \"Corvane - Wine desktop\" \"" + png + "\"";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    std::string dos_png = "Z:" + png;
+    DeleteFileA(dos_png.c_str());
+    ASSERT_TRUE(CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                               &startup, &info))
+        << GetLastError();
+    // A Unix program gives no process handle to wait on: wait for a complete file instead.
+    LONGLONG last_size = -1;
+    for (int waited = 0; waited < 20000; waited += 200) {
+        Sleep(200);
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        if (!GetFileAttributesExA(dos_png.c_str(), GetFileExInfoStandard, &data))
+            continue;
+        LONGLONG size = ((LONGLONG)data.nFileSizeHigh << 32) | data.nFileSizeLow;
+        if (size > 0 && size == last_size)
+            break;
+        last_size = size;
+    }
+    EXPECT_GT(last_size, 0) << "no screenshot at " << png;
+    printf("screenshot: %s\n", png.c_str());
+}
+
+}  // namespace gui
