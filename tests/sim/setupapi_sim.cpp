@@ -117,6 +117,16 @@ const device* device_of(const device_set& set, const SP_DEVINFO_DATA* data, DWOR
     return set.devices[position];
 }
 
+// The device a call names by its list and record; null with the error when either is wrong.
+const device* device_in(HDEVINFO handle, const SP_DEVINFO_DATA* data, DWORD& error) {
+    const device_set* set = find_set(handle);
+    if (!set) {
+        error = ERROR_INVALID_HANDLE;
+        return nullptr;
+    }
+    return device_of(*set, data, error);
+}
+
 void fill(SP_DEVINFO_DATA& data, const device& d, std::size_t position) {
     data.ClassGuid = class_of(d);
     data.DevInst = sim::devinst_of(d.instance);
@@ -230,10 +240,7 @@ BOOL get_registry_property(const char* function, HDEVINFO handle, PSP_DEVINFO_DA
                            PDWORD required_size) {
     sim::state_lock lock;
     DWORD error = ERROR_SUCCESS;
-    const device_set* set = find_set(handle);
-    const device* d = set ? device_of(*set, data, error) : nullptr;
-    if (!set)
-        error = ERROR_INVALID_HANDLE;
+    const device* d = device_in(handle, data, error);
     const registry_property* info = find_property(property);
     const std::string property_name = info ? info->name : sim::hex(property);
     const std::string instance = d ? d->instance : "(none)";
@@ -277,10 +284,7 @@ BOOL get_instance_id(const char* function, HDEVINFO handle, PSP_DEVINFO_DATA dat
                      DWORD buffer_size, PDWORD required_size) {
     sim::state_lock lock;
     DWORD error = ERROR_SUCCESS;
-    const device_set* set = find_set(handle);
-    const device* d = set ? device_of(*set, data, error) : nullptr;
-    if (!set)
-        error = ERROR_INVALID_HANDLE;
+    const device* d = device_in(handle, data, error);
     std::basic_string<Char> id;
     if (d) {
         if constexpr (sizeof(Char) == 1)
@@ -524,8 +528,7 @@ WINBOOL WINAPI SetupDiGetDevicePropertyW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DAT
         {0x540b947e, 0x8b40, 0x45bc, {0xa8, 0xa2, 0x6a, 0x0b, 0x89, 0x4c, 0xbd, 0xa2}}, 4};
     sim::state_lock lock;
     DWORD error = ERROR_SUCCESS;
-    const device_set* set = find_set(DeviceInfoSet);
-    const device* d = set ? device_of(*set, DeviceInfoData, error) : nullptr;
+    const device* d = device_in(DeviceInfoSet, DeviceInfoData, error);
     const bool known_key = PropertyKey &&
                            IsEqualGUID(PropertyKey->fmtid, bus_reported_description.fmtid) &&
                            PropertyKey->pid == bus_reported_description.pid;
@@ -536,17 +539,17 @@ WINBOOL WINAPI SetupDiGetDevicePropertyW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DAT
         key_name = guid_text(PropertyKey->fmtid) + " " + std::to_string(PropertyKey->pid);
     }
     std::vector<BYTE> bytes;
-    if (!set)
-        error = ERROR_INVALID_HANDLE;
-    else if (d && (!PropertyKey || !PropertyType))
+    if (!d) {
+        // device_in has set the error
+    } else if (!PropertyKey || !PropertyType)
         error = ERROR_INVALID_USER_BUFFER;
-    else if (d && Flags)
+    else if (Flags)
         error = ERROR_INVALID_FLAGS;
-    else if (d && (!known_key || !d->bus_description))
+    else if (!known_key || !d->bus_description)
         error = ERROR_NOT_FOUND;
-    else if (d && d->is_unreadable("bus_description"))
+    else if (d->is_unreadable("bus_description"))
         error = ERROR_ACCESS_DENIED;
-    else if (d) {
+    else {
         append_text(bytes, sim::widen(*d->bus_description));
         *PropertyType = DEVPROP_TYPE_STRING;
         answer_bytes(bytes, PropertyBuffer, PropertyBufferSize, RequiredSize, error);
@@ -583,24 +586,23 @@ HKEY WINAPI SetupDiOpenDevRegKey(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA Device
                                  DWORD Scope, DWORD, DWORD KeyType, REGSAM samDesired) {
     sim::state_lock lock;
     DWORD error = ERROR_SUCCESS;
-    const device_set* set = find_set(DeviceInfoSet);
-    const device* d = set ? device_of(*set, DeviceInfoData, error) : nullptr;
+    const device* d = device_in(DeviceInfoSet, DeviceInfoData, error);
     const std::string key_type = KeyType == DIREG_DRV   ? "DIREG_DRV"
                                  : KeyType == DIREG_DEV ? "DIREG_DEV"
                                                         : sim::hex(KeyType);
     HKEY opened = nullptr;
-    if (!set)
-        error = ERROR_INVALID_HANDLE;
-    else if (d && (Scope != DICS_FLAG_GLOBAL && Scope != DICS_FLAG_CONFIGSPECIFIC))
+    if (!d) {
+        // device_in has set the error
+    } else if (Scope != DICS_FLAG_GLOBAL && Scope != DICS_FLAG_CONFIGSPECIFIC)
         error = ERROR_INVALID_FLAGS;
-    else if (d && KeyType != DIREG_DRV && KeyType != DIREG_DEV)
+    else if (KeyType != DIREG_DRV && KeyType != DIREG_DEV)
         error = ERROR_INVALID_FLAGS;
     // The hardware key is not part of the simulated machine.
-    else if (d && (KeyType == DIREG_DEV || !d->driver))
+    else if (KeyType == DIREG_DEV || !d->driver)
         error = ERROR_KEY_DOES_NOT_EXIST;
-    else if (d && d->is_unreadable("driver"))
+    else if (d->is_unreadable("driver"))
         error = ERROR_ACCESS_DENIED;
-    else if (d) {
+    else {
         const std::wstring path =
             L"SYSTEM\\CurrentControlSet\\Control\\Class\\" + sim::widen(*d->driver);
         HKEY created = nullptr;
