@@ -8,6 +8,7 @@ packages=(
     mingw-w64                      # the Windows cross compilers and windres
     wine wine64                    # runs the Windows programs (64-bit only; wine32 cannot be had)
     googletest                     # sources, built for each target
+    usb.ids                        # the public USB ID list: vendor names
     clang libclang-rt-14-dev       # native build with the sanitizers
     xvfb x11-utils imagemagick     # the virtual display, window lookup and screenshots
     fonts-wqy-microhei             # glyphs for the dialog's Chinese texts and full-width colons

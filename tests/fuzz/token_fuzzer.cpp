@@ -1,0 +1,46 @@
+// libFuzzer target for the token engine: arbitrary templates, token values and delimiters.
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "tokens.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    FuzzedDataProvider input(data, size);
+    token_entry table[TOKEN_TABLE_SIZE];
+    for (int i = 0; i < TOKEN_TABLE_SIZE; i++) {
+        table[i].name = token_table[i].name;
+        table[i].value[0] = '\0';
+        if (table[i].name) {
+            std::string value = input.ConsumeRandomLengthString(1100);
+            set_token_value(table, table[i].name, value.c_str());
+        }
+    }
+    std::string start = input.ConsumeRandomLengthString(4);
+    std::string end = input.ConsumeRandomLengthString(4);
+    std::string source = input.ConsumeRemainingBytesAsString();
+
+    char* output = reinterpret_cast<char*>(0x1);
+    int result = tokenize_text(source.data(), (int)source.size(), &output, table, start.c_str(),
+                               end.c_str());
+    bool refused = source.empty() || start.c_str()[0] == '\0' || end.c_str()[0] == '\0';
+    if (refused != (result == TOKEN_ERR_BAD_ARGUMENTS))
+        abort();
+    if (result < 0) {
+        if (result != TOKEN_ERR_BAD_ARGUMENTS && output)
+            abort();
+        return 0;
+    }
+    if (output[result] != '\0')
+        abort();
+    // Without a start delimiter in it, a template comes back as it was (up to its first NUL).
+    if (source.find(start.c_str()) == std::string::npos &&
+        memchr(source.data(), 0, source.size()) == nullptr &&
+        (result != (int)source.size() || memcmp(output, source.data(), source.size()) != 0)) {
+        abort();
+    }
+    free(output);
+    return 0;
+}
