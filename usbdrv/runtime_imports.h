@@ -51,6 +51,9 @@ public:
     X("version.dll", GetFileVersionInfoSizeA)         \
     X("version.dll", GetFileVersionInfoA)             \
     X("version.dll", VerQueryValueA)                  \
+    X("version.dll", GetFileVersionInfoSizeW)         \
+    X("version.dll", GetFileVersionInfoW)             \
+    X("version.dll", VerQueryValueW)                  \
     X("shell32.dll", IsUserAnAdmin)
 
 struct runtime_import_table {

@@ -110,6 +110,13 @@ usbdrv_result usbdrv_destroy_list(usbdrv_device_entry* list);
  * next call with an unlisted code overwrites. */
 const char* usbdrv_strerror(usbdrv_result code);
 
+/* Whether a driver kind can be used on the running system: WinUSB from XP on except Server 2003,
+ * libusb0, libusbK and CDC always, the user driver never; an unknown kind is logged and not
+ * supported. For WinUSB, libusb0 and libusbK a given record is cleared and filled with the
+ * version of the kind's carried driver file, whose file date is the file's time stamp; for the
+ * other kinds it is left untouched. Null asks for the answer only. */
+int32_t usbdrv_is_driver_supported(int32_t driver_type, struct tagVS_FIXEDFILEINFO* version);
+
 /* Messages below the threshold (1 at start) are dropped. */
 void usbdrv_set_log_threshold(int32_t level);
 

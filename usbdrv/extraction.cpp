@@ -1,0 +1,91 @@
+#include "extraction.h"
+
+#include <windows.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "bounded_path.h"
+#include "embedded_files.h"
+#include "files.h"
+#include "log.h"
+#include "utf8_io.h"
+#include "win_handles.h"
+#include "windows_error.h"
+
+namespace {
+
+const char* const kCaller = "extract_binaries";
+
+usbdrv_result path_too_long(const bounded_path& path) {
+    usbdrv_log(USBDRV_LOG_ERROR, kCaller, "qualified path is too long: '%s'", path.c_str());
+    return USBDRV_ERR_RESOURCE;
+}
+
+usbdrv_result write_file(const char* path, const embedded_file& file) {
+    unique_file stream(fcreate(path, "w"));
+    if (!stream) {
+        usbdrv_log(USBDRV_LOG_ERROR, kCaller, "failed to create file '%s' (%s)", path,
+                   windows_error_str(0));
+        return USBDRV_ERR_RESOURCE;
+    }
+
+    size_t size = (uint32_t)file.size;  // the table's sizes fit in 32 bits
+    DWORD error = 0;
+    int c_error = 0;
+    bool written = fwrite(file.data, 1, size, stream.get()) == size;
+    if (!written) {
+        error = GetLastError();
+        c_error = errno;
+    }
+    // The close writes what the stream still buffers, so it can fail too.
+    if (fclose(stream.release()) != 0 && written) {
+        written = false;
+        error = GetLastError();
+        c_error = errno;
+    }
+    if (written)
+        return USBDRV_OK;
+
+    // A driver file cut short must not pass for a complete one.
+    DeleteFileU(path);
+    usbdrv_log(USBDRV_LOG_ERROR, kCaller, "failed to write file '%s' (%s)", path,
+               error ? windows_error_str(error) : strerror(c_error));
+    return USBDRV_ERR_RESOURCE;
+}
+
+}  // namespace
+
+usbdrv_result extract_binaries(const char* path) {
+    if (!path || !*path) {
+        usbdrv_log(USBDRV_LOG_ERROR, kCaller, "no package directory given");
+        return USBDRV_ERR_INVALID_PARAM;
+    }
+
+    for (size_t i = 0; i < embedded_file_count; i++) {
+        const embedded_file& file = embedded_files[i];
+        if (!*file.subdir)
+            continue;  // a template: the preparation fills it, it is never written as it stands
+
+        bounded_path target;
+        target.append(path).append("\\").append(file.subdir);
+        // Made with a cut name, the folder would be some other directory.
+        if (target.cut())
+            return path_too_long(target);
+        usbdrv_result result = check_dir(target.c_str());
+        if (result != USBDRV_OK)
+            return result;
+
+        target.append("\\").append(file.name);
+        if (target.cut())
+            return path_too_long(target);
+        result = write_file(target.c_str(), file);
+        if (result != USBDRV_OK)
+            return result;
+    }
+
+    usbdrv_log(USBDRV_LOG_INFO, kCaller, "successfully extracted driver files to %s", path);
+    return USBDRV_OK;
+}
