@@ -1,0 +1,316 @@
+// The INF and catalog-list templates carried in the program, filled with the token engine and
+// read back with the system's own INF parser.
+#include <windows.h>
+#include <setupapi.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <regex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "embedded_files.h"
+#include "template_fill.h"
+#include "test_support.h"
+#include "tokens.h"
+#include "utf8.h"
+#include "win_handles.h"
+
+namespace {
+
+const embedded_file* find_template(const char* name) {
+    for (size_t i = 0; i < embedded_file_count; i++) {
+        if (!embedded_files[i].subdir[0] && strcmp(embedded_files[i].name, name) == 0) {
+            return &embedded_files[i];
+        }
+    }
+    return nullptr;
+}
+
+std::string text_of(const embedded_file* row) {
+    return std::string(reinterpret_cast<const char*>(row->data), (size_t)row->size);
+}
+
+// Every token filled the way a preparation for a composite device's interface 2 fills it.
+class Templates : public testing::Test {
+protected:
+    void SetUp() override {
+        const char* const values[][2] = {
+            {"INF_FILENAME", "Corvane.inf"},
+            {"CAT_FILENAME", "Corvane.cat"},
+            {"DEVICE_DESCRIPTION", "Serial Port"},
+            {"DEVICE_HARDWARE_ID", "VID_1234&PID_ABCD&MI_02"},
+            {"DEVICE_INTERFACE_GUID", "{6E0A2D34-1C8B-4F0E-9A57-3D2B1C0E4F61}"},
+            {"DEVICE_MANUFACTURER", "(Undefined Vendor)"},
+            {"DRIVER_DATE", "12/09/2026"},
+            {"DRIVER_VERSION", "0.1.0.0"},
+            {"USE_DEVICE_INTERFACE_GUID", "AddDeviceInterfaceGUID"},
+            {"WDF_VERSION", "01011"},
+            {"KMDF_VERSION", "1.11"},
+            {"LK_COMMA", ","},
+            {"LK_DLL", "libusbk.dll"},
+            {"LK_X86_DLL", "libusbk_x86.dll"},
+            {"LK_EQ_X86", "= 1,x86"},
+            {"LK_EQ_X64", "= 1,amd64"},
+        };
+        for (const auto& v : values)
+            ASSERT_TRUE(set_token_value(token_table, v[0], v[1]));
+    }
+    void TearDown() override {
+        for (token_entry* t = token_table; t->name; t++)
+            t->value[0] = '\0';
+    }
+
+    static std::string filled(const char* name) {
+        char* output = nullptr;
+        int result = tokenize_embedded(name, &output);
+        EXPECT_GT(result, 0) << name;
+        std::string text = result > 0 ? std::string(output, result) : "";
+        free(output);
+        return text;
+    }
+
+    // The filled INF written as the preparation writes it: UTF-16 with a byte-order mark.
+    static std::filesystem::path write_inf(const test::temp_dir& dir, const std::string& text) {
+        std::filesystem::path path = dir.path() / "Corvane.inf";
+        unique_malloc<wchar_t> wide(utf8_to_utf16(text.c_str()));
+        std::ofstream out(path, std::ios::binary);
+        out.write("\xFF\xFE", 2);
+        out.write(reinterpret_cast<const char*>(wide.get()), wcslen(wide.get()) * 2);
+        return path;
+    }
+};
+
+struct inf_handle_traits {
+    static HINF invalid() { return INVALID_HANDLE_VALUE; }
+    static void close(HINF inf) { SetupCloseInfFile(inf); }
+};
+using unique_inf = unique_resource<HINF, inf_handle_traits>;
+
+std::wstring field(INFCONTEXT* line, DWORD index) {
+    wchar_t text[512] = {};
+    if (!SetupGetStringFieldW(line, index, text, 512, nullptr))
+        return L"(none)";
+    return text;
+}
+
+// The fields of every line of a section, from the system's parser.
+std::vector<std::vector<std::wstring>> section(HINF inf, const wchar_t* name) {
+    std::vector<std::vector<std::wstring>> lines;
+    INFCONTEXT line;
+    if (!SetupFindFirstLineW(inf, name, nullptr, &line))
+        return lines;
+    do {
+        std::vector<std::wstring> fields;
+        for (DWORD i = 0; i <= SetupGetFieldCount(&line); i++)
+            fields.push_back(field(&line, i));
+        lines.push_back(fields);
+    } while (SetupFindNextLine(&line, &line));
+    return lines;
+}
+
+TEST_F(Templates, EightTemplatesWithCrLfLineEnds) {
+    for (const char* name :
+         {"winusb.inf.in", "libusb0.inf.in", "libusbk.inf.in", "usbser.inf.in", "winusb.cat.in",
+          "libusb0.cat.in", "libusbk.cat.in", "usbser.cat.in"}) {
+        const embedded_file* row = find_template(name);
+        ASSERT_NE(row, nullptr) << name;
+        std::string text = text_of(row);
+        for (size_t i = 0; i < text.size(); i++) {
+            bool crlf = text[i] == '\n'
+                            ? i > 0 && text[i - 1] == '\r'
+                            : text[i] != '\r' || (i + 1 < text.size() && text[i + 1] == '\n');
+            ASSERT_TRUE(crlf) << name << ": a lone line-end byte at " << i;
+        }
+        bool bom = text.rfind("\xEF\xBB\xBF", 0) == 0;
+        EXPECT_EQ(bom, strcmp(name, "libusbk.inf.in") == 0) << name;
+    }
+    // The catalog lists end without a line end, except the CDC one.
+    EXPECT_EQ(text_of(find_template("usbser.cat.in")),
+              "# The USB CDC Serial driver doesn't need extra binaries\r\n");
+    EXPECT_NE(text_of(find_template("winusb.cat.in")).back(), '\n');
+}
+
+TEST_F(Templates, EachUsesItsTokens) {
+    using names = std::set<std::string>;
+    const names common = {"INF_FILENAME",       "DEVICE_DESCRIPTION",    "DEVICE_MANUFACTURER",
+                          "DEVICE_HARDWARE_ID", "DEVICE_INTERFACE_GUID", "CAT_FILENAME",
+                          "DRIVER_DATE"};
+    auto with = [&](names more) {
+        more.insert(common.begin(), common.end());
+        return more;
+    };
+    const struct {
+        const char* name;
+        names tokens;
+    } rows[] = {
+        {"usbser.inf.in", common},
+        {"winusb.inf.in",
+         with({"DRIVER_VERSION", "KMDF_VERSION", "USE_DEVICE_INTERFACE_GUID", "WDF_VERSION"})},
+        {"libusb0.inf.in",
+         with({"DRIVER_VERSION", "LK_COMMA", "LK_DLL", "LK_X86_DLL", "LK_EQ_X86", "LK_EQ_X64"})},
+        {"libusbk.inf.in",
+         with({"DRIVER_VERSION", "USE_DEVICE_INTERFACE_GUID", "WDF_VERSION", "KMDF_VERSION"})},
+    };
+    const std::regex token("#([A-Z0-9_]+)#");
+    for (const auto& r : rows) {
+        std::string text = text_of(find_template(r.name));
+        names found;
+        for (auto it = std::sregex_iterator(text.begin(), text.end(), token);
+             it != std::sregex_iterator(); ++it) {
+            found.insert((*it)[1]);
+        }
+        EXPECT_EQ(found, r.tokens) << r.name;
+        // Filled, no token delimiter is left.
+        EXPECT_EQ(filled(r.name).find('#'), std::string::npos) << r.name;
+    }
+}
+
+TEST_F(Templates, TheCdcTemplateAsGiven) {
+    const char* const expected =
+        "; #INF_FILENAME#\r\n\r\n[Strings]\r\nDeviceName = \"#DEVICE_DESCRIPTION#\"\r\n"
+        "VendorName = \"#DEVICE_MANUFACTURER#\"\r\nSourceName = \"#DEVICE_DESCRIPTION# Install "
+        "Disk\"\r\nDeviceID   = \"#DEVICE_HARDWARE_ID#\"\r\nDeviceGUID = "
+        "\"#DEVICE_INTERFACE_GUID#\"\r\nService    = \"USB COM Port\"\r\n\r\n[Version]\r\n"
+        "Signature   = \"$Windows NT$\"\r\nClass       = Ports\r\nClassGuid   = "
+        "{4D36E978-E325-11CE-BFC1-08002BE10318}\r\nProvider    = \"usbdrv\"\r\nCatalogFile = "
+        "#CAT_FILENAME#\r\nDriverVer   = #DRIVER_DATE#, 1.0.0.0\r\n\r\n[Manufacturer]\r\n"
+        "%VendorName% = DeviceList,NTx86,NTamd64,NTarm\r\n\r\n[DeviceList.NTx86]\r\n"
+        "%DeviceName% = UsbSer_Install, USB\\%DeviceID%\r\n\r\n[DeviceList.NTamd64]\r\n"
+        "%DeviceName% = UsbSer_Install, USB\\%DeviceID%\r\n\r\n[DeviceList.NTarm]\r\n"
+        "%DeviceName% = UsbSer_Install, USB\\%DeviceID%\r\n\r\n[UsbSer_Install]\r\n"
+        "include     = mdmcpq.inf\r\nCopyFiles   = FakeModemCopyFileSection ; defined in "
+        "mdmcpq.inf\r\nAddReg      = UsbSer_Install.AddReg\r\nAddProperty = "
+        "UsbSer_AddProperty\r\n\r\n[UsbSer_Install.AddReg]\r\nHKR,,DevLoader,,*ntkern\r\n"
+        "HKR,,NTMPDriver,,usbser.sys\r\nHKR,,EnumPropPages32,,\"MsPorts.dll,"
+        "SerialPortPropPageProvider\"\r\n\r\n[UsbSer_Install.Services]\r\nAddService = "
+        "usbser,0x00000002,UsbSer_Service\r\n\r\n[UsbSer_Service]\r\nDisplayName   = "
+        "%Service%\r\nServiceType   = 1\r\nStartType     = 3\r\nErrorControl  = 1\r\n"
+        "ServiceBinary = %12%\\usbser.sys\r\n\r\n[UsbSer_AddProperty]\r\n"
+        "GenericDriverInstalled,,,,1\r\n\r\n[DestinationDirs]\r\nDefaultDestDir = 12\r\n\r\n"
+        "[SourceDisksNames]\r\n1 = %SourceName%\r\n\r\n[SourceDisksFiles]\r\n";
+    EXPECT_EQ(text_of(find_template("usbser.inf.in")), expected);
+}
+
+TEST_F(Templates, FilledInfsParseWithTheSystemsParser) {
+    for (const char* name :
+         {"usbser.inf.in", "winusb.inf.in", "libusb0.inf.in", "libusbk.inf.in"}) {
+        SCOPED_TRACE(name);
+        test::temp_dir dir;
+        std::filesystem::path path = write_inf(dir, filled(name));
+        UINT error_line = 0;
+        unique_inf inf(SetupOpenInfFileW(path.c_str(), nullptr, INF_STYLE_WIN4, &error_line));
+        ASSERT_TRUE(inf.valid()) << "error " << GetLastError() << " at line " << error_line;
+        auto version = section(inf.get(), L"Version");
+        ASSERT_FALSE(version.empty());
+        EXPECT_EQ(version[0][1], L"$Windows NT$");
+        INFCONTEXT line;
+        ASSERT_TRUE(SetupFindFirstLineW(inf.get(), L"Version", L"CatalogFile", &line));
+        EXPECT_EQ(field(&line, 1), L"Corvane.cat");
+        ASSERT_TRUE(SetupFindFirstLineW(inf.get(), L"Strings", L"DeviceID", &line));
+        EXPECT_EQ(field(&line, 1), L"VID_1234&PID_ABCD&MI_02");
+        ASSERT_TRUE(SetupFindFirstLineW(inf.get(), L"Manufacturer", nullptr, &line));
+        EXPECT_EQ(field(&line, 0), L"(Undefined Vendor)");  // %VendorName% from [Strings]
+    }
+}
+
+TEST_F(Templates, TheCdcInfNamesTheDeviceOncePerPlatform) {
+    test::temp_dir dir;
+    std::string text = filled("usbser.inf.in");
+    unique_inf inf(
+        SetupOpenInfFileW(write_inf(dir, text).c_str(), nullptr, INF_STYLE_WIN4, nullptr));
+    ASSERT_TRUE(inf.valid());
+    for (const wchar_t* list : {L"DeviceList.NTx86", L"DeviceList.NTamd64", L"DeviceList.NTarm"}) {
+        auto lines = section(inf.get(), list);
+        ASSERT_EQ(lines.size(), 1u) << list;
+        EXPECT_EQ(lines[0], (std::vector<std::wstring>{L"Serial Port", L"UsbSer_Install",
+                                                       L"USB\\VID_1234&PID_ABCD&MI_02"}));
+    }
+    // The raw text keeps the %...% references; [Strings] holds the device's values.
+    EXPECT_NE(text.find("%DeviceName% = UsbSer_Install, USB\\%DeviceID%"), std::string::npos);
+    EXPECT_NE(text.find("DeviceName = \"Serial Port\""), std::string::npos);
+    EXPECT_NE(text.find("SourceName = \"Serial Port Install Disk\""), std::string::npos);
+    EXPECT_NE(text.find("DriverVer   = 12/09/2026, 1.0.0.0"), std::string::npos);
+    auto property = section(inf.get(), L"UsbSer_AddProperty");
+    ASSERT_EQ(property.size(), 1u);
+    EXPECT_EQ(property[0][1], L"GenericDriverInstalled");
+}
+
+TEST_F(Templates, TheLibusbKInfKeepsItsByteOrderMark) {
+    std::string text = filled("libusbk.inf.in");
+    EXPECT_EQ(text.rfind("\xEF\xBB\xBF; Corvane.inf\r\n", 0), 0u);
+    EXPECT_NE(text.find("; Description: Installation inf for Serial Port device."),
+              std::string::npos);
+    // Written as UTF-16 it starts with FF FE and then the mark again, as a character.
+    test::temp_dir dir;
+    std::ifstream in(write_inf(dir, text), std::ios::binary);
+    char head[4];
+    in.read(head, 4);
+    EXPECT_EQ(std::string(head, 4), "\xFF\xFE\xFF\xFE");
+}
+
+// What the catalog of each kind covers besides the INF: one name per line that is not empty or
+// a comment.
+std::vector<std::string> catalog_names(const std::string& list) {
+    std::vector<std::string> names;
+    size_t at = 0;
+    while (at < list.size()) {
+        size_t end = list.find_first_of("\r\n", at);
+        if (end == std::string::npos)
+            end = list.size();
+        std::string line = list.substr(at, end - at);
+        line.erase(0, line.find_first_not_of(" \t"));
+        line.erase(line.find_last_not_of(" \t") + 1);
+        if (!line.empty() && line[0] != '#')
+            names.push_back(line);
+        at = end + 1;
+    }
+    return names;
+}
+
+TEST_F(Templates, CatalogListsNameThePackagesFiles) {
+    using v = std::vector<std::string>;
+    const struct {
+        const char* name;
+        v files;
+    } rows[] = {
+        {"winusb.cat.in", {"WdfCoInstaller01011.dll", "winusbcoinstaller2.dll"}},
+        {"libusb0.cat.in",
+         {"libusb0.sys", "libusb0.dll", "libusb0_x86.dll", "libusbk.dll", "libusbk_x86.dll"}},
+        {"libusbk.cat.in",
+         {"WdfCoInstaller01011.dll", "libusbk.sys", "libusbk.dll", "libusbk_x86.dll", "libusb0.dll",
+          "libusb0_x86.dll"}},
+        {"usbser.cat.in", {}},
+    };
+    for (const auto& r : rows)
+        EXPECT_EQ(catalog_names(filled(r.name)), r.files) << r.name;
+
+    // Without the libusbK values the two lines stay unreplaced and read as comments.
+    set_token_value(token_table, "LK_COMMA", "");
+    EXPECT_EQ(catalog_names(filled("libusb0.cat.in")),
+              (v{"libusb0.sys", "libusb0.dll", "libusb0_x86.dll"}));
+}
+
+TEST_F(Templates, TokenizeEmbeddedFindsTemplatesOnly) {
+    const embedded_file* cdc = find_template("usbser.inf.in");
+    ASSERT_NE(cdc, nullptr);
+    EXPECT_EQ(cdc - embedded_files, 23);
+    char* direct = nullptr;
+    int length = tokenize_text(reinterpret_cast<const char*>(cdc->data), (int)cdc->size, &direct,
+                               token_table, "#", "#");
+    EXPECT_EQ(filled("usbser.inf.in"), std::string(direct, length));
+    free(direct);
+
+    for (const char* not_a_template :
+         {"x86", "libusb0.sys", "installer_x64.exe", "nothing.in", ""}) {
+        char* output = reinterpret_cast<char*>(0x1);
+        EXPECT_EQ(tokenize_embedded(not_a_template, &output), TOKEN_ERR_NO_TEMPLATE)
+            << not_a_template;
+        EXPECT_EQ(output, reinterpret_cast<char*>(0x1));
+    }
+}
+
+}  // namespace
