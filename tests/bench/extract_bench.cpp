@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_timing.h"
 #include "embedded_files.h"
 #include "extraction.h"
 #include "usbdrv.h"
@@ -17,22 +18,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-double now_us() {
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return t.QuadPart * 1e6 / frequency.QuadPart;
-}
-
-double median(std::vector<double> samples) {
-    std::sort(samples.begin(), samples.end());
-    return samples.empty() ? 0 : samples[samples.size() / 2];
-}
 
 // The package's files, relative to its folder, as extract_binaries writes them.
 std::vector<std::wstring> package_files() {

@@ -10,26 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "bench_timing.h"
 #include "simulated_machine.h"
 #include "usbdrv.h"
 
 namespace {
-
-double now_us() {
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return t.QuadPart * 1e6 / frequency.QuadPart;
-}
-
-double median(std::vector<double> samples) {
-    std::sort(samples.begin(), samples.end());
-    return samples.empty() ? 0 : samples[samples.size() / 2];
-}
 
 // n serial functions, each interface 0 of a board of its own.
 std::string machine_of(int n) {
