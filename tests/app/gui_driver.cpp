@@ -4,22 +4,14 @@
 
 #include <cstdlib>
 
+#include "test_support.h"
+
 namespace gui {
 
 const wchar_t* const kCaption = L"Corvane_V1.0.31";
 const wchar_t* const kAboutCaption =
     L"\u5173\u4E8E"
     L"Corvane";
-
-std::wstring windows_path(const char* variable) {
-    const char* value = getenv(variable);
-    if (!value)
-        return L"";
-    std::wstring path;
-    for (const char* c = value; *c; c++)
-        path += (wchar_t)(*c == '/' ? '\\' : *c);
-    return value[0] == '/' ? L"Z:" + path : path;
-}
 
 std::wstring text_of(HWND window) {
     wchar_t text[512] = {};
@@ -34,7 +26,7 @@ std::wstring class_of(HWND window) {
 }
 
 corvane::corvane() {
-    std::wstring exe = windows_path("CORVANE_EXE");
+    std::wstring exe = test::path_from_environment("CORVANE_EXE").wstring();
     std::wstring command = L"\"" + exe + L"\"";
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;

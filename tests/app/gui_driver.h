@@ -11,9 +11,6 @@ namespace gui {
 extern const wchar_t* const kCaption;
 extern const wchar_t* const kAboutCaption;
 
-// A path from an environment variable, with a Unix path put on Wine's Z: drive.
-std::wstring windows_path(const char* variable);
-
 // WM_GETTEXT: GetWindowText cannot read an edit control of another process.
 std::wstring text_of(HWND window);
 std::wstring class_of(HWND window);

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "gui_driver.h"
+#include "test_support.h"
 
 #include <cstdlib>
 #include <string>
@@ -260,7 +261,9 @@ TEST_F(CompatibilityValue, APresentKeyGetsTheProgramsPathAndAgainAtTheNextStart)
     run_once();
     auto after_first = values();
     ASSERT_EQ(after_first.size(), 1u);
-    EXPECT_EQ(_wcsicmp(after_first[0].first.c_str(), windows_path("CORVANE_EXE").c_str()), 0)
+    EXPECT_EQ(_wcsicmp(after_first[0].first.c_str(),
+                       test::path_from_environment("CORVANE_EXE").wstring().c_str()),
+              0)
         << "value named " << std::string(after_first[0].first.begin(), after_first[0].first.end());
     EXPECT_EQ(after_first[0].second, 1u);
 

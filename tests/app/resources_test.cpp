@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "test_support.h"
+
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -18,17 +20,10 @@ const WORD kEnglishUs = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);           
 std::vector<std::string> programs() {
     std::vector<std::string> result;
     for (const char* name : {"CORVANE_EXE_X64", "CORVANE_EXE_X86"}) {
-        const char* value = getenv(name);
-        if (!value || !*value)
-            continue;
-        std::string path = value;
-        if (path[0] == '/') {  // Wine maps the Unix root to Z:
-            path = "Z:" + path;
-            for (char& c : path)
-                c = c == '/' ? '\\' : c;
-        }
-        if (GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES)
+        std::string path = test::path_from_environment(name).string();
+        if (!path.empty() && GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES) {
             result.push_back(path);
+        }
     }
     return result;
 }

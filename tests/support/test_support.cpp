@@ -18,6 +18,18 @@ std::filesystem::path from_utf8(const std::string& text) {
     return std::filesystem::u8path(text);
 }
 
+std::filesystem::path path_from_environment(const char* variable) {
+    const char* value = getenv(variable);
+    if (!value || !*value)
+        return {};
+    std::string path = value;
+    if (path[0] == '/')
+        path = "Z:" + path;
+    for (char& c : path)
+        c = c == '/' ? '\\' : c;
+    return from_utf8(path);
+}
+
 temp_dir::temp_dir() {
     static std::atomic<unsigned> counter{0};
     auto base = std::filesystem::temp_directory_path();

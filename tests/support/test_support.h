@@ -10,6 +10,10 @@
 namespace test {
 
 std::string utf8(const std::filesystem::path& path);
+
+// A path named by an environment variable, as a Windows path: CTest passes the build's Unix paths,
+// which Wine reaches through the Z: drive. Empty when the variable is not set.
+std::filesystem::path path_from_environment(const char* variable);
 std::filesystem::path from_utf8(const std::string& text);
 
 // A fresh directory below the temporary folder, removed with everything in it at the end.

@@ -8,18 +8,6 @@
 
 namespace test {
 
-std::filesystem::path build_path(const char* variable) {
-    const char* value = getenv(variable);
-    if (!value || !*value)
-        return {};
-    std::string path = value;
-    if (path[0] == '/')
-        path = "Z:" + path;
-    for (char& c : path)
-        c = c == '/' ? '\\' : c;
-    return std::filesystem::u8path(path);
-}
-
 std::string read_file(const std::filesystem::path& file) {
     std::ifstream in(file, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});

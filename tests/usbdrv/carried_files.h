@@ -1,5 +1,5 @@
 // What the tests of the carried driver files share: reading PE headers, version records and
-// file times independently of the library, and the build's paths from the environment.
+// file times independently of the library.
 #pragma once
 
 #include <windows.h>
@@ -11,10 +11,6 @@
 #include "embedded_files.h"
 
 namespace test {
-
-// A file of the build named by an environment variable holding a Unix path, as Windows sees it
-// (Wine maps the Unix root to Z:). Empty when the variable is not set.
-std::filesystem::path build_path(const char* variable);
 
 std::string read_file(const std::filesystem::path& file);
 std::string content_of(const embedded_file& row);

@@ -64,7 +64,7 @@ std::string row_path(size_t i) {
 
 // A vendor file supplied for the row, or an empty path.
 fs::path vendor_file(size_t i) {
-    fs::path folder = test::build_path("CORVANE_VENDOR_DRIVERS");
+    fs::path folder = test::path_from_environment("CORVANE_VENDOR_DRIVERS");
     if (folder.empty())
         return {};
     fs::path file = folder / kRows[i].subdir / kRows[i].name;
@@ -139,7 +139,7 @@ TEST(EmbeddedFiles, VendorFilesReplaceTheirStandInsFileByFile) {
 TEST(EmbeddedFiles, InstallerRowsAreTheTwoBuildsOfTheHelper) {
     const char* variables[] = {"CORVANE_INSTALLER_X86", "CORVANE_INSTALLER_X64"};
     for (size_t k = 0; k < 2; k++) {
-        fs::path build = test::build_path(variables[k]);
+        fs::path build = test::path_from_environment(variables[k]);
         ASSERT_FALSE(build.empty()) << variables[k] << " is not set";
         const embedded_file& row = embedded_files[kFirstInstaller + k];
         EXPECT_EQ(test::content_of(row), test::read_file(build)) << build;
@@ -159,7 +159,7 @@ TEST(EmbeddedFiles, InstallerRowsAreTheTwoBuildsOfTheHelper) {
 }
 
 TEST(EmbeddedFiles, TemplatesAreTheSourceTreesFiles) {
-    fs::path templates = test::build_path("CORVANE_TEMPLATES");
+    fs::path templates = test::path_from_environment("CORVANE_TEMPLATES");
     ASSERT_FALSE(templates.empty()) << "CORVANE_TEMPLATES is not set";
     for (size_t i = kFirstTemplate; i < kRowCount; i++) {
         fs::path file = templates / kRows[i].name;
