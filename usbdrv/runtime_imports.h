@@ -18,9 +18,6 @@ public:
     constexpr runtime_import_slot(const char* module, const char* name)
         : module_(module), name_(name) {}
 
-    const char* module() const { return module_; }
-    const char* name() const { return name_; }
-
     // Logs a failed lookup at error level under caller.
     void* resolve(const char* caller);
     // For callers that report a missing function in words of their own.

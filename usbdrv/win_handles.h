@@ -56,17 +56,12 @@ struct hkey_traits {
     static HKEY invalid() { return nullptr; }
     static void close(HKEY k) { RegCloseKey(k); }
 };
-struct module_traits {
-    static HMODULE invalid() { return nullptr; }
-    static void close(HMODULE m) { FreeLibrary(m); }
-};
 
 // Process, thread, mutex, event and token handles (null when absent).
 using unique_handle = unique_resource<HANDLE, handle_traits>;
 // Handles from CreateFile and CreateNamedPipe (INVALID_HANDLE_VALUE when absent).
 using unique_file_handle = unique_resource<HANDLE, file_handle_traits>;
 using unique_hkey = unique_resource<HKEY, hkey_traits>;
-using unique_module = unique_resource<HMODULE, module_traits>;
 
 struct local_free_deleter {
     void operator()(void* p) const { LocalFree(p); }
@@ -93,7 +88,6 @@ public:
     last_error_keeper() : error_(GetLastError()) {}
     ~last_error_keeper() { SetLastError(error_); }
     void capture() { error_ = GetLastError(); }
-    DWORD error() const { return error_; }
 
 private:
     DWORD error_;
