@@ -25,8 +25,9 @@ std::wstring class_of(HWND window) {
     return name;
 }
 
-corvane::corvane() {
-    std::wstring exe = test::path_from_environment("CORVANE_EXE").wstring();
+corvane::corvane() : corvane(test::path_from_environment("CORVANE_EXE").wstring()) {}
+
+corvane::corvane(const std::wstring& exe) {
     std::wstring command = L"\"" + exe + L"\"";
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
@@ -115,8 +116,8 @@ void take_screenshot(const char* name) {
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info = {};
-    std::string dos_png = "Z:" + png;
-    DeleteFileA(dos_png.c_str());
+    std::wstring dos_png = test::windows_path(png).wstring();
+    DeleteFileW(dos_png.c_str());
     ASSERT_TRUE(CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                                &startup, &info))
         << GetLastError();
@@ -125,7 +126,7 @@ void take_screenshot(const char* name) {
     for (int waited = 0; waited < 20000; waited += 200) {
         Sleep(200);
         WIN32_FILE_ATTRIBUTE_DATA data;
-        if (!GetFileAttributesExA(dos_png.c_str(), GetFileExInfoStandard, &data))
+        if (!GetFileAttributesExW(dos_png.c_str(), GetFileExInfoStandard, &data))
             continue;
         LONGLONG size = ((LONGLONG)data.nFileSizeHigh << 32) | data.nFileSizeLow;
         if (size > 0 && size == last_size)

@@ -42,6 +42,7 @@ bool eventually(Condition condition, DWORD timeout_ms = 5000) {
 class corvane {
 public:
     corvane();
+    explicit corvane(const std::wstring& exe);
     ~corvane();
     corvane(const corvane&) = delete;
     corvane& operator=(const corvane&) = delete;
@@ -53,6 +54,7 @@ public:
     HWND find(const wchar_t* caption) const;
     bool ends_within(DWORD ms) const;
     DWORD exit_code() const;
+    HANDLE process() const { return info_.hProcess; }
 
 private:
     PROCESS_INFORMATION info_ = {};

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "bench_timing.h"
+#include "gui_driver.h"
 #include "simulated_machine.h"
 #include "usbdrv.h"
 
@@ -45,57 +46,28 @@ double bare_enumeration_us(int runs) {
     return median(samples);
 }
 
-struct corvane_run {
-    PROCESS_INFORMATION info = {};
-    HWND dialog = nullptr;
+// Corvane.exe of this build, beside the tests folder.
+std::wstring corvane_exe() {
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring exe = self;
+    return exe.substr(0, exe.find_last_of(L'\\')) + L"\\..\\app\\Corvane.exe";
+}
 
-    bool start() {
-        wchar_t self[MAX_PATH];
-        GetModuleFileNameW(nullptr, self, MAX_PATH);
-        std::wstring exe = self;
-        exe = exe.substr(0, exe.find_last_of(L'\\')) + L"\\..\\app\\Corvane.exe";
-        std::wstring command = L"\"" + exe + L"\"";
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof startup;
-        if (!CreateProcessW(exe.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                            &startup, &info)) {
-            return false;
-        }
-        for (int i = 0; i < 400 && !dialog; i++) {
-            HWND w = nullptr;
-            while ((w = FindWindowExW(nullptr, w, L"#32770", L"Corvane_V1.0.31"))) {
-                DWORD pid = 0;
-                GetWindowThreadProcessId(w, &pid);
-                if (pid == info.dwProcessId)
-                    dialog = w;
-            }
-            if (!dialog)
-                Sleep(50);
-        }
-        return dialog != nullptr;
-    }
-    ~corvane_run() {
-        if (!info.hProcess)
-            return;
-        TerminateProcess(info.hProcess, 0);
-        WaitForSingleObject(info.hProcess, 5000);
-        CloseHandle(info.hProcess);
-        CloseHandle(info.hThread);
-    }
-    // One message round trip into the dialog's thread; WM_TIMER runs a full refresh there.
-    double send_us(UINT message) {
-        double start = now_us();
-        SendMessageW(dialog, message, 1, 0);
-        return now_us() - start;
-    }
-    double working_set_kib() {
-        PROCESS_MEMORY_COUNTERS counters = {};
-        counters.cb = sizeof counters;
-        if (!GetProcessMemoryInfo(info.hProcess, &counters, sizeof counters))
-            return -1;
-        return counters.WorkingSetSize / 1024.0;
-    }
-};
+// One message round trip into the dialog's thread; WM_TIMER runs a full refresh there.
+double send_us(HWND dialog, UINT message) {
+    double start = now_us();
+    SendMessageW(dialog, message, 1, 0);
+    return now_us() - start;
+}
+
+double working_set_kib(HANDLE process) {
+    PROCESS_MEMORY_COUNTERS counters = {};
+    counters.cb = sizeof counters;
+    if (!GetProcessMemoryInfo(process, &counters, sizeof counters))
+        return -1;
+    return counters.WorkingSetSize / 1024.0;
+}
 
 }  // namespace
 
@@ -107,30 +79,32 @@ int main() {
     for (int n : {0, 8, 64}) {
         machine.set(machine_of(n));
         double bare = bare_enumeration_us(kRuns);
-        corvane_run corvane;
-        if (!corvane.start()) {
+        gui::corvane corvane(corvane_exe());
+        HWND dialog = corvane.dialog();
+        if (!dialog) {
             fprintf(stderr, "Corvane.exe did not show its dialog\n");
             return 1;
         }
         std::vector<double> refresh, message;
         for (int i = 0; i < kRuns; i++) {
-            refresh.push_back(corvane.send_us(WM_TIMER));
-            message.push_back(corvane.send_us(WM_NULL));
+            refresh.push_back(send_us(dialog, WM_TIMER));
+            message.push_back(send_us(dialog, WM_NULL));
         }
         double r = median(refresh), m = median(message);
         printf("%-8d %14.1f %14.1f %14.1f %14.1f\n", n, bare, r, m, r - m);
     }
 
     machine.set(machine_of(64));
-    corvane_run corvane;
-    if (!corvane.start())
+    gui::corvane corvane(corvane_exe());
+    HWND dialog = corvane.dialog();
+    if (!dialog)
         return 1;
     printf("\nCorvane.exe working set with 64 devices (KiB):\n");
-    printf("  after start      %10.0f\n", corvane.working_set_kib());
+    printf("  after start      %10.0f\n", working_set_kib(corvane.process()));
     for (int tick = 1; tick <= 600; tick++) {
-        corvane.send_us(WM_TIMER);
+        send_us(dialog, WM_TIMER);
         if (tick == 60 || tick == 600)
-            printf("  after %3d ticks  %10.0f\n", tick, corvane.working_set_kib());
+            printf("  after %3d ticks  %10.0f\n", tick, working_set_kib(corvane.process()));
     }
     printf(
         "\n(median of %d; refresh = a WM_TIMER round trip into the dialog, which runs one full\n"

@@ -18,16 +18,20 @@ std::filesystem::path from_utf8(const std::string& text) {
     return std::filesystem::u8path(text);
 }
 
+std::filesystem::path windows_path(const std::string& path) {
+    std::string text = path;
+    if (!text.empty() && text[0] == '/')
+        text = "Z:" + text;
+    for (char& c : text)
+        c = c == '/' ? '\\' : c;
+    return from_utf8(text);
+}
+
 std::filesystem::path path_from_environment(const char* variable) {
     const char* value = getenv(variable);
     if (!value || !*value)
         return {};
-    std::string path = value;
-    if (path[0] == '/')
-        path = "Z:" + path;
-    for (char& c : path)
-        c = c == '/' ? '\\' : c;
-    return from_utf8(path);
+    return windows_path(value);
 }
 
 temp_dir::temp_dir() {
