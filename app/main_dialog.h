@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "dialog_framework.h"
-#include "usbdrv.h"
+#include "usbdrv/usbdrv.h"
 
 // Shown while no device is listed: a vendor ID that the public USB ID list assigns to nobody,
 // and the product ID this tool uses for its virtual COM port.

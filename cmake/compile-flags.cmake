@@ -1,5 +1,5 @@
 # The language level, warnings and Windows flags of every Corvane program. The main project and
-# the installer helper's standalone build for the other architecture (installer/CMakeLists.txt)
+# the installer helper's build for the other architecture (installer/CMakeLists.txt)
 # both include this file, so that the two builds of the helper are made the same way.
 set(CMAKE_CXX_STANDARD 17)
 set(CMAKE_CXX_STANDARD_REQUIRED ON)

@@ -14,6 +14,6 @@ scripts/build.sh native >/dev/null
 corpus=build/native/fuzz-corpus
 findings=build/native/fuzz-findings
 mkdir -p "$corpus" "$findings"
-cp -n usbdrv/templates/*.in "$corpus"/
+cp -n usbdrv/package/templates/*.in "$corpus"/
 build/native/tests/token_fuzzer -max_total_time="$seconds" -artifact_prefix="$findings/" \
     -print_final_stats=1 "$corpus"

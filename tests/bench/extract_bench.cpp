@@ -13,7 +13,7 @@
 #include "bench_timing.h"
 #include "embedded_files.h"
 #include "extraction.h"
-#include "usbdrv.h"
+#include "usbdrv/usbdrv.h"
 
 namespace fs = std::filesystem;
 

@@ -13,7 +13,7 @@
 #include "bench_timing.h"
 #include "gui_driver.h"
 #include "simulated_machine.h"
-#include "usbdrv.h"
+#include "usbdrv/usbdrv.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // Lists the devices once with every option, as a second process: exits with 0 when the listing
 // succeeded, 1 otherwise.
-#include "usbdrv.h"
+#include "usbdrv/usbdrv.h"
 
 int main() {
     usbdrv_list_options options = {1, 1, 1};

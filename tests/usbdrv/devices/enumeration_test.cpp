@@ -10,7 +10,7 @@
 #include "enumeration.h"
 #include "log.h"
 #include "simulated_machine.h"
-#include "usbdrv.h"
+#include "usbdrv/usbdrv.h"
 #include "windows_version.h"
 
 namespace {

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "usbdrv.h"
+#include "usbdrv/usbdrv.h"
 
 #if defined(__MINGW32__)
 #define USBDRV_PRINTF(fmt, args) __attribute__((format(gnu_printf, fmt, args)))

@@ -8,11 +8,11 @@
 #include "embedded_files.h"
 #include "files.h"
 #include "log.h"
-#include "records.h"
+#include "driver_kinds.h"
 #include "runtime_imports.h"
 #include "utf8.h"
 #include "utf8_io.h"
-#include "win_handles.h"
+#include "handles.h"
 #include "windows_error.h"
 #include "windows_version.h"
 

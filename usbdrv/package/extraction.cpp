@@ -12,7 +12,7 @@
 #include "files.h"
 #include "log.h"
 #include "utf8_io.h"
-#include "win_handles.h"
+#include "handles.h"
 #include "windows_error.h"
 
 namespace {

@@ -1,7 +1,7 @@
 // Writing the driver files the program carries into a package directory.
 #pragma once
 
-#include "usbdrv.h"
+#include "usbdrv/usbdrv.h"
 
 // Writes every carried file below path (UTF-8), each into its folder of the package, in the order
 // of the embedded file table; files of the same name are replaced and templates are never

@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-#include "usbdrv.h"
+#include "usbdrv/usbdrv.h"
 
 // 0 gives USBDRV_OK, a running process USBDRV_ERR_TIMEOUT, anything else (or an unreadable
 // code) USBDRV_ERR_OTHER.

@@ -3,8 +3,8 @@
 #include <climits>
 #include <string>
 
-#include "records.h"
-#include "usbdrv.h"
+#include "driver_kinds.h"
+#include "usbdrv/usbdrv.h"
 
 namespace {
 

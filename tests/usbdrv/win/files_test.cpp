@@ -9,7 +9,7 @@
 #include "files.h"
 #include "owner_security.h"
 #include "test_support.h"
-#include "win_handles.h"
+#include "handles.h"
 
 namespace fs = std::filesystem;
 

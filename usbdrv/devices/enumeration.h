@@ -1,7 +1,7 @@
 // Listing the present USB devices.
 #pragma once
 
-#include "usbdrv.h"
+#include "usbdrv/usbdrv.h"
 
 // Looks up the configuration-manager and setup functions that enumeration, preparation and
 // installation need; true when all five are there. Found ones stay cached; a missing one is

@@ -5,7 +5,7 @@
 
 #include <windows.h>
 
-#include "win_handles.h"
+#include "handles.h"
 
 // A copy of the current user's SID for LocalFree, or null (failures are logged under "get_sid").
 PSID get_sid();

@@ -17,7 +17,7 @@
 #include "test_support.h"
 #include "tokens.h"
 #include "utf8.h"
-#include "win_handles.h"
+#include "handles.h"
 
 namespace {
 

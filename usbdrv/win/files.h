@@ -3,7 +3,7 @@
 
 #include <cstdio>
 
-#include "usbdrv.h"
+#include "usbdrv/usbdrv.h"
 
 // Makes sure path is an existing directory, creating every missing directory of it. A relative
 // path is taken below the current directory. An existing file of that name is not replaced

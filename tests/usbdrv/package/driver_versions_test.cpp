@@ -14,7 +14,7 @@
 #include "driver_versions.h"
 #include "embedded_files.h"
 #include "test_support.h"
-#include "usbdrv.h"
+#include "usbdrv/usbdrv.h"
 #include "windows_version.h"
 
 namespace fs = std::filesystem;

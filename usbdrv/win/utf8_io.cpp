@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "utf8.h"
-#include "win_handles.h"
+#include "handles.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include "owner_security.h"
 #include "utf8.h"
 #include "utf8_io.h"
-#include "win_handles.h"
+#include "handles.h"
 #include "windows_error.h"
 
 usbdrv_result check_dir(const char* path) {

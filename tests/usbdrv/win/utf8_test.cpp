@@ -4,7 +4,7 @@
 #include <string>
 
 #include "utf8.h"
-#include "win_handles.h"
+#include "handles.h"
 
 namespace {
 

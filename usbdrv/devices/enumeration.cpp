@@ -14,7 +14,7 @@
 #include "runtime_imports.h"
 #include "scan_string.h"
 #include "utf8.h"
-#include "win_handles.h"
+#include "handles.h"
 #include "windows_error.h"
 #include "windows_version.h"
 

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "usbdrv.h"
+#include "usbdrv/usbdrv.h"
 
 // The version record of each driver kind 0 to 3 (WinUSB, libusb0, libusbK, CDC), all zero at
 // start; an element whose dwSignature is 0 has not been read yet. The cache of get_version_info.
