@@ -164,23 +164,21 @@ void CTovrel_DFU_VuroviRirevudDlg::UpdateInstallCaption(const usbdrv_device_entr
 }
 
 void CTovrel_DFU_VuroviRirevudDlg::OnSelchangeDevice() {
-    EnterCriticalSection(&m_csList);
+    critical_section_lock lock(m_csList);
     LRESULT i = m_cbDevices.Send(CB_GETCURSEL);
     if ((size_t)i < m_devices.size())
         ShowDeviceFields((size_t)i, true);
-    LeaveCriticalSection(&m_csList);
 }
 
 void CTovrel_DFU_VuroviRirevudDlg::OnTimer(UINT_PTR) {
     if (m_bBusy || !m_bAutoRefresh)
         return;
-    EnterCriticalSection(&m_csList);
+    critical_section_lock lock(m_csList);
     RefreshDeviceList();
-    LeaveCriticalSection(&m_csList);
 }
 
 void CTovrel_DFU_VuroviRirevudDlg::OnClickedEdit() {
-    EnterCriticalSection(&m_csList);
+    critical_section_lock lock(m_csList);
     UpdateData(TRUE);
     size_t i = (size_t)m_cbDevices.Send(CB_GETCURSEL);
     if (m_bEditName) {
@@ -213,5 +211,4 @@ void CTovrel_DFU_VuroviRirevudDlg::OnClickedEdit() {
         m_bAutoRefresh = true;
         FillDeviceCombo();
     }
-    LeaveCriticalSection(&m_csList);
 }

@@ -17,29 +17,26 @@ const char* const kMessageTitle = "Driver Installation";
 // Tells the Program Compatibility Assistant that this program ran as intended, so that it does
 // not offer to rerun it with other settings. Only an existing list is written to.
 void MarkInCompatibilityAssistant() {
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, kPersistedKey, 0, KEY_READ | KEY_WRITE, &key) !=
+    unique_hkey key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kPersistedKey, 0, KEY_READ | KEY_WRITE, key.put()) !=
         ERROR_SUCCESS) {
         return;
     }
     char path[MAX_PATH] = {};
     GetModuleFileNameA(nullptr, path, MAX_PATH);
     DWORD one = 1;
-    RegSetValueExA(key, path, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof one);
-    RegCloseKey(key);
+    RegSetValueExA(key.get(), path, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof one);
 }
 
 }  // namespace
 
 CTovrel_DFU_VuroviRirevudDlg::CTovrel_DFU_VuroviRirevudDlg() : CDialogEx(IDD_MAIN_DIALOG) {
     m_hIcon = LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_CORVANE));
-    InitializeCriticalSection(&m_csList);
     MarkInCompatibilityAssistant();
 }
 
 CTovrel_DFU_VuroviRirevudDlg::~CTovrel_DFU_VuroviRirevudDlg() {
     WaitForWorker();
-    DeleteCriticalSection(&m_csList);
 }
 
 void CTovrel_DFU_VuroviRirevudDlg::DoDataExchange(CDataExchange* pDX) {
@@ -166,16 +163,15 @@ void CTovrel_DFU_VuroviRirevudDlg::OnCancel() {
 bool CTovrel_DFU_VuroviRirevudDlg::StartWorker(WorkerProc proc) {
     WaitForWorker();  // the previous worker has cleared m_bBusy and is returning
     uintptr_t thread = _beginthreadex(nullptr, 0, proc, this, 0, nullptr);
-    m_hWorker = reinterpret_cast<HANDLE>(thread);
-    return m_hWorker != nullptr;
+    m_hWorker.reset(reinterpret_cast<HANDLE>(thread));
+    return m_hWorker.valid();
 }
 
 void CTovrel_DFU_VuroviRirevudDlg::WaitForWorker() {
     if (!m_hWorker)
         return;
-    WaitForSingleObject(m_hWorker, INFINITE);
-    CloseHandle(m_hWorker);
-    m_hWorker = nullptr;
+    WaitForSingleObject(m_hWorker.get(), INFINITE);
+    m_hWorker.reset();
 }
 
 CAboutDlg::CAboutDlg() : CDialogEx(IDD_ABOUTBOX) {}

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "dialog_framework.h"
+#include "handles.h"
 #include "usbdrv/usbdrv.h"
 
 // Shown while no device is listed: a vendor ID that the public USB ID list assigns to nobody,
@@ -57,7 +58,7 @@ protected:
     // Members in the order the dialog's data is laid out; all start zero, empty or null unless
     // the constructor says otherwise.
     HICON m_hIcon = nullptr;
-    CRITICAL_SECTION m_csList;
+    critical_section m_csList;
     std::string m_strPid;
     std::string m_strVid;
     std::string m_strDeviceId;
@@ -85,7 +86,7 @@ protected:
     CEdit m_editUid;
 
     // The running command's thread, kept so that the dialog outlives it.
-    HANDLE m_hWorker = nullptr;
+    unique_thread m_hWorker;
     // The texts of the names that elements of m_devices show instead of the library's
     // description; a deque keeps each text in place while more are added. Cleared with m_devices.
     std::deque<std::string> m_shownNames;

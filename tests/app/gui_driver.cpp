@@ -31,19 +31,11 @@ corvane::corvane(const std::wstring& exe) {
     std::wstring command = L"\"" + exe + L"\"";
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
-    started_ = CreateProcessW(exe.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr,
-                              nullptr, &startup, &info_);
-}
-
-corvane::~corvane() {
-    if (!started_)
-        return;
-    if (WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT) {
-        TerminateProcess(info_.hProcess, 1);
-        WaitForSingleObject(info_.hProcess, 5000);
+    PROCESS_INFORMATION info = {};
+    if (CreateProcessW(exe.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                       &startup, &info)) {
+        program_.adopt(info);
     }
-    CloseHandle(info_.hProcess);
-    CloseHandle(info_.hThread);
 }
 
 HWND corvane::dialog() {
@@ -57,20 +49,18 @@ HWND corvane::find(const wchar_t* caption) const {
     while ((window = FindWindowExW(nullptr, window, L"#32770", caption))) {
         DWORD pid = 0;
         GetWindowThreadProcessId(window, &pid);
-        if (pid == info_.dwProcessId && IsWindowVisible(window))
+        if (pid == program_.id() && IsWindowVisible(window))
             return window;
     }
     return nullptr;
 }
 
 bool corvane::ends_within(DWORD ms) const {
-    return WaitForSingleObject(info_.hProcess, ms) == WAIT_OBJECT_0;
+    return program_.wait(ms);
 }
 
 DWORD corvane::exit_code() const {
-    DWORD code = 0;
-    GetExitCodeProcess(info_.hProcess, &code);
-    return code;
+    return program_.exit_code();
 }
 
 HWND focus_of(HWND dialog) {
@@ -121,6 +111,8 @@ void take_screenshot(const char* name) {
     ASSERT_TRUE(CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                                &startup, &info))
         << GetLastError();
+    unique_process process(info.hProcess);  // closed only: a Unix program is not ended from here
+    unique_thread thread(info.hThread);
     // A Unix program gives no process handle to wait on: wait for a complete file instead.
     LONGLONG last_size = -1;
     for (int waited = 0; waited < 20000; waited += 200) {

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "handles.h"
+
 namespace gui {
 
 extern const wchar_t* const kCaption;
@@ -43,10 +45,9 @@ class corvane {
 public:
     corvane();
     explicit corvane(const std::wstring& exe);
-    ~corvane();
     corvane(const corvane&) = delete;
     corvane& operator=(const corvane&) = delete;
-    bool started() const { return started_; }
+    bool started() const { return program_.started(); }
 
     // The main dialog of this process, once it is shown.
     HWND dialog();
@@ -54,11 +55,10 @@ public:
     HWND find(const wchar_t* caption) const;
     bool ends_within(DWORD ms) const;
     DWORD exit_code() const;
-    HANDLE process() const { return info_.hProcess; }
+    HANDLE process() const { return program_.process(); }
 
 private:
-    PROCESS_INFORMATION info_ = {};
-    BOOL started_ = FALSE;
+    child_process_guard program_;
     HWND dialog_ = nullptr;
 };
 

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "gui_driver.h"
+#include "handles.h"
 #include "test_support.h"
 
 #include <cstdlib>
@@ -211,31 +212,27 @@ protected:
     void TearDown() override { RegDeleteTreeA(HKEY_CURRENT_USER, kPersisted); }
 
     static bool key_exists() {
-        HKEY key;
-        if (RegOpenKeyExA(HKEY_CURRENT_USER, kPersisted, 0, KEY_READ, &key) != ERROR_SUCCESS) {
-            return false;
-        }
-        RegCloseKey(key);
-        return true;
+        unique_hkey key;
+        return RegOpenKeyExA(HKEY_CURRENT_USER, kPersisted, 0, KEY_READ, key.put()) ==
+               ERROR_SUCCESS;
     }
     // Every value of the key: name and DWORD data.
     static std::vector<std::pair<std::wstring, DWORD>> values() {
         std::vector<std::pair<std::wstring, DWORD>> result;
-        HKEY key;
-        if (RegOpenKeyExA(HKEY_CURRENT_USER, kPersisted, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+        unique_hkey key;
+        if (RegOpenKeyExA(HKEY_CURRENT_USER, kPersisted, 0, KEY_READ, key.put()) != ERROR_SUCCESS) {
             return result;
         }
         for (DWORD i = 0;; i++) {
             wchar_t name[MAX_PATH];
             DWORD name_size = MAX_PATH, type = 0, data = 0, data_size = sizeof data;
-            if (RegEnumValueW(key, i, name, &name_size, nullptr, &type,
+            if (RegEnumValueW(key.get(), i, name, &name_size, nullptr, &type,
                               reinterpret_cast<BYTE*>(&data), &data_size) != ERROR_SUCCESS) {
                 break;
             }
             EXPECT_EQ(type, (DWORD)REG_DWORD);
             result.emplace_back(name, data);
         }
-        RegCloseKey(key);
         return result;
     }
     static void run_once() {
@@ -252,11 +249,11 @@ TEST_F(CompatibilityValue, AnAbsentKeyIsNotCreated) {
 }
 
 TEST_F(CompatibilityValue, APresentKeyGetsTheProgramsPathAndAgainAtTheNextStart) {
-    HKEY key;
+    unique_hkey key;
     ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kPersisted, 0, nullptr, 0, KEY_WRITE, nullptr,
-                              &key, nullptr),
+                              key.put(), nullptr),
               ERROR_SUCCESS);
-    RegCloseKey(key);
+    key.reset();
 
     run_once();
     auto after_first = values();
@@ -268,11 +265,11 @@ TEST_F(CompatibilityValue, APresentKeyGetsTheProgramsPathAndAgainAtTheNextStart)
     EXPECT_EQ(after_first[0].second, 1u);
 
     // Whatever the value holds, the next start writes it again.
-    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kPersisted, 0, KEY_WRITE, &key), ERROR_SUCCESS);
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kPersisted, 0, KEY_WRITE, key.put()), ERROR_SUCCESS);
     DWORD zero = 0;
-    RegSetValueExW(key, after_first[0].first.c_str(), 0, REG_DWORD,
+    RegSetValueExW(key.get(), after_first[0].first.c_str(), 0, REG_DWORD,
                    reinterpret_cast<const BYTE*>(&zero), sizeof zero);
-    RegCloseKey(key);
+    key.reset();
     run_once();
     auto after_second = values();
     ASSERT_EQ(after_second.size(), 1u);

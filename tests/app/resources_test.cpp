@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "handles.h"
 #include "test_support.h"
 
 #include <cstdlib>
@@ -33,24 +34,20 @@ public:
     explicit program_resources(const std::string& path)
         : module_(LoadLibraryExA(path.c_str(), nullptr,
                                  LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE)) {}
-    ~program_resources() {
-        if (module_)
-            FreeLibrary(module_);
-    }
-    HMODULE module() const { return module_; }
+    HMODULE module() const { return module_.get(); }
 
     // The bytes of one resource in one language; empty when it is not there.
     std::vector<BYTE> find(LPCSTR type, LPCSTR name, WORD language) const {
-        HRSRC info = FindResourceExA(module_, type, name, language);
+        HRSRC info = FindResourceExA(module(), type, name, language);
         if (!info)
             return {};
-        HGLOBAL data = LoadResource(module_, info);
+        HGLOBAL data = LoadResource(module(), info);
         auto* bytes = static_cast<const BYTE*>(LockResource(data));
-        return std::vector<BYTE>(bytes, bytes + SizeofResource(module_, info));
+        return std::vector<BYTE>(bytes, bytes + SizeofResource(module(), info));
     }
 
 private:
-    HMODULE module_;
+    unique_module module_;
 };
 
 // A reader over a dialog template (DLGTEMPLATEEX and its DLGITEMTEMPLATEEX items).

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "ownership.h"
 #include "tokens.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -25,6 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     char* output = reinterpret_cast<char*>(0x1);
     int result = tokenize_text(source.data(), (int)source.size(), &output, table, start.c_str(),
                                end.c_str());
+    unique_malloc<char> owned(result >= 0 ? output : nullptr);
     bool refused = source.empty() || start.c_str()[0] == '\0' || end.c_str()[0] == '\0';
     if (refused != (result == TOKEN_ERR_BAD_ARGUMENTS))
         abort();
@@ -41,6 +43,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         (result != (int)source.size() || memcmp(output, source.data(), source.size()) != 0)) {
         abort();
     }
-    free(output);
     return 0;
 }

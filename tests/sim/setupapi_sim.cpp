@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "sim_handles.h"
+#include "handles.h"
 #include "sim_state.h"
 
 namespace {
@@ -609,7 +609,7 @@ HKEY WINAPI SetupDiOpenDevRegKey(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA Device
         error = static_cast<DWORD>(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr,
                                                    REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr,
                                                    &created, nullptr));
-        sim::unique_key writer(error == ERROR_SUCCESS ? created : nullptr);
+        unique_hkey writer(error == ERROR_SUCCESS ? created : nullptr);
         if (writer && d->driver_version) {
             const std::wstring version = sim::widen(*d->driver_version);
             error = static_cast<DWORD>(

@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "handles.h"
 #include "test_support.h"
 
 namespace {
@@ -86,24 +87,6 @@ bus_description = Hidden
 instance = HID\VID_C04A&PID_0C09\9&77777777&0&0000
 )";
 
-struct list_closer {
-    using pointer = HDEVINFO;
-    void operator()(HDEVINFO set) const {
-        if (set != INVALID_HANDLE_VALUE)
-            SetupDiDestroyDeviceInfoList(set);
-    }
-};
-using unique_list = std::unique_ptr<void, list_closer>;
-
-struct key_closer {
-    using pointer = HKEY;
-    void operator()(HKEY key) const {
-        if (key != INVALID_HANDLE_VALUE)
-            RegCloseKey(key);
-    }
-};
-using unique_key = std::unique_ptr<void, key_closer>;
-
 SP_DEVINFO_DATA empty_data() {
     SP_DEVINFO_DATA data = {};
     data.cbSize = sizeof data;
@@ -149,9 +132,10 @@ protected:
     }
     void forget_journal() { DeleteFileW(journal_path().c_str()); }
 
-    static unique_list list(const char* enumerator, DWORD flags = DIGCF_PRESENT | DIGCF_ALLCLASSES,
-                            const GUID* class_guid = nullptr) {
-        return unique_list(SetupDiGetClassDevsA(class_guid, enumerator, nullptr, flags));
+    static unique_device_info_set list(const char* enumerator,
+                                       DWORD flags = DIGCF_PRESENT | DIGCF_ALLCLASSES,
+                                       const GUID* class_guid = nullptr) {
+        return unique_device_info_set(SetupDiGetClassDevsA(class_guid, enumerator, nullptr, flags));
     }
 
     static std::string instance_id(HDEVINFO set, SP_DEVINFO_DATA& data) {
@@ -199,7 +183,7 @@ protected:
 
 private:
     test::temp_dir dir_;
-    unique_list held_{INVALID_HANDLE_VALUE};
+    unique_device_info_set held_;
 };
 
 using strings = std::vector<std::string>;
@@ -220,33 +204,33 @@ TEST_F(SimMachine, ListingsFilterByEnumeratorAndPresence) {
         {"USB", DIGCF_ALLCLASSES | DIGCF_DEVICEINTERFACE, {}},
     };
     for (const auto& c : cases) {
-        unique_list set = list(c.enumerator, c.flags);
-        ASSERT_NE(set.get(), INVALID_HANDLE_VALUE);
+        unique_device_info_set set = list(c.enumerator, c.flags);
+        ASSERT_TRUE(set);
         EXPECT_EQ(ids_of(set.get()), c.expected)
             << (c.enumerator ? c.enumerator : "(null)") << " flags " << c.flags;
     }
 }
 
 TEST_F(SimMachine, TheWideListingMatchesTheAnsiOne) {
-    unique_list wide(
+    unique_device_info_set wide(
         SetupDiGetClassDevsW(nullptr, L"usb", nullptr, DIGCF_PRESENT | DIGCF_ALLCLASSES));
     EXPECT_EQ(ids_of(wide.get()), (strings{board_instance, serial_a, serial_b}));
 }
 
 // A class without DIGCF_ALLCLASSES keeps the devices whose driver key is of that class.
 TEST_F(SimMachine, AClassListingKeepsTheDevicesOfThatClass) {
-    unique_list ports = list("USB", DIGCF_PRESENT, &ports_class);
+    unique_device_info_set ports = list("USB", DIGCF_PRESENT, &ports_class);
     EXPECT_EQ(ids_of(ports.get()), (strings{serial_a, serial_b}));
     SP_DEVINFO_DATA data = empty_data();
     ASSERT_TRUE(SetupDiEnumDeviceInfo(ports.get(), 0, &data));
     EXPECT_TRUE(IsEqualGUID(data.ClassGuid, ports_class));
 
-    unique_list all = list("USB", DIGCF_PRESENT | DIGCF_ALLCLASSES, &ports_class);
+    unique_device_info_set all = list("USB", DIGCF_PRESENT | DIGCF_ALLCLASSES, &ports_class);
     EXPECT_EQ(ids_of(all.get()).size(), 3u);
 }
 
 TEST_F(SimMachine, EnumerationChecksItsArguments) {
-    unique_list set = list("USB");
+    unique_device_info_set set = list("USB");
     SP_DEVINFO_DATA data = empty_data();
     data.cbSize = sizeof(SP_DEVINFO_DATA) + 4;
     EXPECT_FALSE(SetupDiEnumDeviceInfo(set.get(), 0, &data));
@@ -262,6 +246,7 @@ TEST_F(SimMachine, EnumerationChecksItsArguments) {
     EXPECT_FALSE(SetupDiEnumDeviceInfo(&not_a_list, 0, &data));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
 
+    // By hand: the destruction and its result are what this case tests.
     HDEVINFO destroyed = SetupDiGetClassDevsA(nullptr, "USB", nullptr, DIGCF_ALLCLASSES);
     ASSERT_TRUE(SetupDiDestroyDeviceInfoList(destroyed));
     EXPECT_FALSE(SetupDiEnumDeviceInfo(destroyed, 0, &data));
@@ -272,8 +257,8 @@ TEST_F(SimMachine, EnumerationChecksItsArguments) {
 
 // An entry of one listing, or one with a damaged size, is no entry of another.
 TEST_F(SimMachine, PropertyCallsRejectEntriesOfOtherListings) {
-    unique_list usb = list("USB");
-    unique_list hid = list("HID");
+    unique_device_info_set usb = list("USB");
+    unique_device_info_set hid = list("HID");
     SP_DEVINFO_DATA data = empty_data();
     ASSERT_TRUE(SetupDiEnumDeviceInfo(usb.get(), 2, &data));
     char id[MAX_DEVICE_ID_LEN + 1];
@@ -285,9 +270,9 @@ TEST_F(SimMachine, PropertyCallsRejectEntriesOfOtherListings) {
 }
 
 TEST_F(SimMachine, AListingKeepsItsDevicesWhenTheFileChanges) {
-    unique_list before = list("USB");
+    unique_device_info_set before = list("USB");
     use("[device]\ninstance = USB\\VID_C04A&PID_0C0A\\NEW\nbus_description = Newcomer\n");
-    unique_list after = list("USB");
+    unique_device_info_set after = list("USB");
 
     EXPECT_EQ(ids_of(before.get()), (strings{board_instance, serial_a, serial_b}));
     SP_DEVINFO_DATA data = empty_data();
@@ -355,10 +340,10 @@ TEST_F(SimMachine, AUnixPathNamesTheScenarioToo) {
     ASSERT_NE(unix_name, nullptr) << "not running under Wine";
     use("[device]\ninstance = USB\\VID_C04A&PID_0C0A\\UNIX\n");
     char* path = unix_name(scenario_path().c_str());
+    unique_heap<char> path_owner(path);
     ASSERT_NE(path, nullptr);
     ASSERT_EQ(path[0], '/') << path;
     SetEnvironmentVariableA("CORVANE_SCENARIO", path);
-    HeapFree(GetProcessHeap(), 0, path);
     EXPECT_EQ(ids_of(list("USB").get()), strings{"USB\\VID_C04A&PID_0C0A\\UNIX"});
 }
 
@@ -535,7 +520,7 @@ TEST_F(SimMachine, InstanceIdsComeWithTheirSizes) {
 TEST_F(SimMachine, AnUnreadableInstanceIdFailsEverywhereItIsRead) {
     const char* const hidden = "USB\\VID_C04A&PID_0C07&MI_00\\8&55555555&0&0000";
     use(std::string("[device]\ninstance = ") + hidden + "\nunreadable = instance\n");
-    unique_list set = list("USB");
+    unique_device_info_set set = list("USB");
     SP_DEVINFO_DATA data = empty_data();
     ASSERT_TRUE(SetupDiEnumDeviceInfo(set.get(), 0, &data));
     char id[MAX_DEVICE_ID_LEN + 1];
@@ -633,8 +618,8 @@ std::wstring query_version(HKEY key, LSTATUS& status) {
 
 TEST_F(SimMachine, TheDriverKeyIsARealRegistryKey) {
     SP_DEVINFO_DATA data = entry(serial_a);
-    unique_key key(SetupDiOpenDevRegKey(held(), &data, DICS_FLAG_GLOBAL, 0, DIREG_DRV, KEY_READ));
-    ASSERT_NE(key.get(), INVALID_HANDLE_VALUE) << GetLastError();
+    unique_hkey key(SetupDiOpenDevRegKey(held(), &data, DICS_FLAG_GLOBAL, 0, DIREG_DRV, KEY_READ));
+    ASSERT_TRUE(key) << GetLastError();
     LSTATUS status = 0;
     EXPECT_EQ(query_version(key.get(), status), L"10.0.22621.2");
     EXPECT_EQ(status, ERROR_SUCCESS);
@@ -650,7 +635,7 @@ TEST_F(SimMachine, TheDriverKeyIsARealRegistryKey) {
             .replace(std::string(board_scenario).find("driver_version = 10.0.22621.2"), 29, ""));
     data = entry(serial_a);
     key.reset(SetupDiOpenDevRegKey(held(), &data, DICS_FLAG_GLOBAL, 0, DIREG_DRV, KEY_QUERY_VALUE));
-    ASSERT_NE(key.get(), INVALID_HANDLE_VALUE) << GetLastError();
+    ASSERT_TRUE(key) << GetLastError();
     query_version(key.get(), status);
     EXPECT_EQ(status, ERROR_FILE_NOT_FOUND);
 }
@@ -669,8 +654,10 @@ TEST_F(SimMachine, DriverKeysThatCannotBeOpenedOrRead) {
     for (const auto& c : cases) {
         SP_DEVINFO_DATA data = entry(c.instance);
         HKEY key = SetupDiOpenDevRegKey(held(), &data, DICS_FLAG_GLOBAL, 0, c.key_type, KEY_READ);
+        DWORD error = GetLastError();
+        unique_hkey closed_if_opened(key);
         EXPECT_EQ(key, INVALID_HANDLE_VALUE) << c.instance;
-        EXPECT_EQ(GetLastError(), c.error) << c.instance;
+        EXPECT_EQ(error, c.error) << c.instance;
     }
 
     use("[device]\ninstance = USB\\VID_C04A&PID_0C0B\\1\n"
@@ -679,8 +666,9 @@ TEST_F(SimMachine, DriverKeysThatCannotBeOpenedOrRead) {
     SP_DEVINFO_DATA data = entry("USB\\VID_C04A&PID_0C0B\\1");
     for (REGSAM access : {static_cast<REGSAM>(KEY_READ), static_cast<REGSAM>(KEY_QUERY_VALUE),
                           static_cast<REGSAM>(MAXIMUM_ALLOWED)}) {
-        unique_key key(SetupDiOpenDevRegKey(held(), &data, DICS_FLAG_GLOBAL, 0, DIREG_DRV, access));
-        ASSERT_NE(key.get(), INVALID_HANDLE_VALUE) << GetLastError();
+        unique_hkey key(
+            SetupDiOpenDevRegKey(held(), &data, DICS_FLAG_GLOBAL, 0, DIREG_DRV, access));
+        ASSERT_TRUE(key) << GetLastError();
         LSTATUS status = 0;
         query_version(key.get(), status);
         EXPECT_EQ(status, ERROR_ACCESS_DENIED) << access;
@@ -694,7 +682,7 @@ TEST_F(SimMachine, TheJournalTellsWhatWasAsked) {
         "[device]\ninstance = USB\\VID_1234&PID_ABCD\\5&1\n");
     forget_journal();
     {
-        unique_list set = list("USB");
+        unique_device_info_set set = list("USB");
         SP_DEVINFO_DATA data = empty_data();
         ASSERT_TRUE(SetupDiEnumDeviceInfo(set.get(), 0, &data));
         char id[MAX_DEVICE_ID_LEN + 1];
@@ -732,7 +720,7 @@ TEST_F(SimMachine, TheJournalTellsWhatWasAsked) {
 TEST_F(SimMachine, ListingWaitsTheEnumerationDelay) {
     use("[machine]\nenumeration_delay_ms = 300\n[device]\ninstance = USB\\A\\1\n");
     const ULONGLONG start = GetTickCount64();
-    unique_list set = list("USB");
+    unique_device_info_set set = list("USB");
     // A floor, not a speed goal: the listing must have been held open.
     EXPECT_GE(GetTickCount64() - start, 250u);
     EXPECT_EQ(ids_of(set.get()), strings{"USB\\A\\1"});
@@ -746,7 +734,7 @@ TEST_F(SimMachine, ThreadsShareTheMachineSafely) {
     for (int t = 0; t < 4; ++t) {
         readers.emplace_back([&] {
             while (!stop) {
-                unique_list set = list(nullptr, DIGCF_ALLCLASSES);
+                unique_device_info_set set = list(nullptr, DIGCF_ALLCLASSES);
                 SP_DEVINFO_DATA data = empty_data();
                 for (DWORD i = 0; SetupDiEnumDeviceInfo(set.get(), i, &data); ++i) {
                     BYTE buffer[512];
@@ -773,10 +761,10 @@ TEST_F(SimMachine, ThreadsShareTheMachineSafely) {
 // What the test prefix does for this program: both DLL names, imported or loaded from the
 // system folder, are the one simulation, and Wine's own DLLs still load beside it.
 TEST_F(SimMachine, BothNamesLoadTheOneSimulation) {
-    HMODULE cfgmgr32 = LoadLibraryExA("Cfgmgr32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-    ASSERT_NE(cfgmgr32, nullptr) << GetLastError();
+    unique_module cfgmgr32(LoadLibraryExA("Cfgmgr32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
+    ASSERT_TRUE(cfgmgr32) << GetLastError();
     auto locate_dynamic = reinterpret_cast<decltype(&CM_Locate_DevNodeA)>(
-        reinterpret_cast<void*>(GetProcAddress(cfgmgr32, "CM_Locate_DevNodeA")));
+        reinterpret_cast<void*>(GetProcAddress(cfgmgr32.get(), "CM_Locate_DevNodeA")));
     ASSERT_NE(locate_dynamic, nullptr);
     DEVINST devinst = 0;
     ASSERT_EQ(locate_dynamic(&devinst, const_cast<char*>(serial_a), 0),
@@ -787,15 +775,14 @@ TEST_F(SimMachine, BothNamesLoadTheOneSimulation) {
     ASSERT_NE(setupapi, nullptr);
     EXPECT_EQ(reinterpret_cast<void*>(locate_dynamic),
               reinterpret_cast<void*>(GetProcAddress(setupapi, "CM_Locate_DevNodeA")));
-    FreeLibrary(cfgmgr32);
 }
 
 TEST_F(SimMachine, WinesOwnDllsLoadBesideTheSimulation) {
     for (const char* name :
          {"user32.dll", "gdi32.dll", "comctl32.dll", "shell32.dll", "advapi32.dll", "version.dll",
           "ole32.dll", "newdev.dll", "wintrust.dll", "crypt32.dll"}) {
-        HMODULE module = LoadLibraryExA(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-        EXPECT_NE(module, nullptr) << name << ": error " << GetLastError();
+        unique_module module(LoadLibraryExA(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
+        EXPECT_TRUE(module) << name << ": error " << GetLastError();
     }
     // user32 asks setupapi for the monitors; the simulated machine has none.
     forget_journal();

@@ -8,8 +8,6 @@
 #include <optional>
 #include <vector>
 
-#include "sim_handles.h"
-
 namespace sim {
 namespace {
 
@@ -39,12 +37,7 @@ struct file_signature {
 };
 
 struct shared_state {
-    shared_state() { InitializeCriticalSection(&lock); }
-    ~shared_state() { DeleteCriticalSection(&lock); }
-    shared_state(const shared_state&) = delete;
-    shared_state& operator=(const shared_state&) = delete;
-
-    CRITICAL_SECTION lock;
+    critical_section lock;
     machine_ptr machine = std::make_shared<const sim::machine>();
     std::optional<file_signature> seen;      // the file state last read, good or not
     std::map<std::string, DEVINST> numbers;  // by upper-case instance ID
@@ -101,11 +94,11 @@ void report_bad_file(const std::wstring& path, const std::string& message) {
 
 // The whole file, or null with an error message. The file is held open only while it is read.
 std::optional<std::string> read_file(const std::wstring& path, std::string& error) {
-    unique_file file(CreateFileW(path.c_str(), GENERIC_READ,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    unique_file_handle file(CreateFileW(path.c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     LARGE_INTEGER size = {};
-    if (file.get() == INVALID_HANDLE_VALUE || !GetFileSizeEx(file.get(), &size)) {
+    if (!file || !GetFileSizeEx(file.get(), &size)) {
         error = "cannot be opened (error " + std::to_string(GetLastError()) + ")";
         return std::nullopt;
     }
@@ -126,13 +119,7 @@ std::optional<std::string> read_file(const std::wstring& path, std::string& erro
 
 }  // namespace
 
-state_lock::state_lock() {
-    EnterCriticalSection(&state.lock);
-}
-
-state_lock::~state_lock() {
-    LeaveCriticalSection(&state.lock);
-}
+state_lock::state_lock() : lock_(state.lock) {}
 
 machine_ptr refresh_machine() {
     const std::wstring path = windows_path(environment(L"CORVANE_SCENARIO"));
@@ -211,11 +198,11 @@ void journal(std::initializer_list<std::string_view> fields) {
     line += '\n';
     // Opened for each line and written in one piece, so that the lines of several processes
     // sharing a journal interleave whole.
-    unique_file file(CreateFileW(path.c_str(), FILE_APPEND_DATA,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                 OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    unique_file_handle file(CreateFileW(path.c_str(), FILE_APPEND_DATA,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     DWORD written = 0;
-    if (file.get() != INVALID_HANDLE_VALUE)
+    if (file)
         WriteFile(file.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
 }
 

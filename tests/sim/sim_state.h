@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "handles.h"
 #include "scenario.h"
 
 namespace sim {
@@ -18,9 +19,9 @@ namespace sim {
 class state_lock {
 public:
     state_lock();
-    ~state_lock();
-    state_lock(const state_lock&) = delete;
-    state_lock& operator=(const state_lock&) = delete;
+
+private:
+    critical_section_lock lock_;
 };
 
 using machine_ptr = std::shared_ptr<const machine>;

@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "ownership.h"
+
 int main(int argc, char** argv) {
     if (argc == 2)
         return atoi(argv[1]);
@@ -16,9 +18,7 @@ int main(int argc, char** argv) {
         return atoi(argv[3]);
     }
     if (argc == 4 && strcmp(argv[1], "touch") == 0) {
-        FILE* f = fopen(argv[2], "w");
-        if (f)
-            fclose(f);
+        unique_file touched(fopen(argv[2], "w"));
         return atoi(argv[3]);
     }
     fprintf(stderr, "usage: exit_with <code> | sleep <ms> <code> | touch <file> <code>\n");

@@ -4,6 +4,8 @@
 
 #include <fstream>
 
+#include "handles.h"
+
 namespace test {
 
 std::string shipped_scenario(const char* name) {
@@ -30,9 +32,9 @@ void simulated_machine::set(const std::string& scenario) {
     }
     // Each machine gets its own modification time: two versions written within the file
     // system's clock step could otherwise look alike to the simulation.
-    HANDLE file =
-        CreateFileA(next.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file != INVALID_HANDLE_VALUE) {
+    unique_file_handle file(
+        CreateFileA(next.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (file) {
         FILETIME now;
         GetSystemTimeAsFileTime(&now);
         ULARGE_INTEGER t;
@@ -40,9 +42,9 @@ void simulated_machine::set(const std::string& scenario) {
         t.HighPart = now.dwHighDateTime;
         t.QuadPart += 10000000ull * generation_;  // one second further per version
         FILETIME stamp = {t.LowPart, t.HighPart};
-        SetFileTime(file, nullptr, nullptr, &stamp);
-        CloseHandle(file);
+        SetFileTime(file.get(), nullptr, nullptr, &stamp);
     }
+    file.reset();  // closed before the rename
     // Wine refuses to rename over a file that is open, and the simulation opens it for a moment
     // when it reads a new machine.
     for (int attempt = 0; attempt < 200; attempt++) {

@@ -8,6 +8,8 @@
 #include <atomic>
 #include <system_error>
 
+#include "handles.h"
+
 namespace test {
 
 std::string utf8(const std::filesystem::path& path) {
@@ -89,21 +91,18 @@ std::string sid_text(PSID sid) {
     char* text = nullptr;
     if (!ConvertSidToStringSidA(sid, &text))
         return "(unreadable SID)";
-    std::string result = text;
-    LocalFree(text);
-    return result;
+    unique_local<char> owned(text);
+    return text;
 }
 }  // namespace
 
 std::string current_user_sid() {
-    HANDLE token;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+    unique_token token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put()))
         return "(no token)";
     std::vector<BYTE> buffer(512);
     DWORD size = 0;
-    BOOL ok = GetTokenInformation(token, TokenUser, buffer.data(), (DWORD)buffer.size(), &size);
-    CloseHandle(token);
-    if (!ok)
+    if (!GetTokenInformation(token.get(), TokenUser, buffer.data(), (DWORD)buffer.size(), &size))
         return "(no user)";
     return sid_text(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid);
 }
@@ -115,9 +114,8 @@ std::string owner_of(const std::filesystem::path& path) {
                                         &owner, nullptr, nullptr, nullptr, &descriptor);
     if (error != ERROR_SUCCESS)
         return "(error " + std::to_string(error) + ")";
-    std::string result = sid_text(owner);
-    LocalFree(descriptor);
-    return result;
+    unique_local<void> owned(descriptor);
+    return sid_text(owner);
 }
 
 }  // namespace test

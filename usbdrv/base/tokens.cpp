@@ -32,6 +32,8 @@ const int kSlack = 1024;
 
 }  // namespace
 
+// The buffer is the caller's raw block, which grows by realloc and which this function releases
+// by hand on failure, as its contract says (the caller then holds null).
 bool append_output(char*& buffer, char** output, int& used, int& capacity, const char* span,
                    int length) {
     if (length < 0 || used > INT_MAX - kSlack - 1 - length) {

@@ -10,11 +10,11 @@
 #include <cwchar>
 
 #include "device_id.h"
+#include "handles.h"
 #include "log.h"
 #include "runtime_imports.h"
 #include "scan_string.h"
 #include "utf8.h"
-#include "handles.h"
 #include "windows_error.h"
 #include "windows_version.h"
 
@@ -26,21 +26,18 @@ const char* const kCaller = "usbdrv_create_list";
 const DEVPROPKEY kBusReportedDeviceDesc = {
     {0x540B947E, 0x8B40, 0x45BC, {0xA8, 0xA2, 0x6A, 0x0B, 0x89, 0x4C, 0xBD, 0xA2}}, 4};
 
-struct device_info_set_traits {
-    static HDEVINFO invalid() { return INVALID_HANDLE_VALUE; }
-    static void close(HDEVINFO set) { SetupDiDestroyDeviceInfoList(set); }
-};
-using unique_device_info_set = unique_resource<HDEVINFO, device_info_set_traits>;
-
 // The machine-wide busy marker of one library call: a named mutex that exists while the call
-// runs. A second call anywhere fails at once instead of waiting.
+// runs. A second call anywhere fails at once instead of waiting. Closing the handle ends the
+// marker; the mutex is a marker, not a lock, so it is never released with ReleaseMutex.
 class busy_marker {
 public:
     explicit busy_marker(const char* function) {
         char name[64];
         snprintf(name, sizeof name, "Global\\%s", function);
-        mutex_.reset(CreateMutexA(nullptr, TRUE, name));
-        already_running_ = mutex_ && GetLastError() == ERROR_ALREADY_EXISTS;
+        HANDLE mutex = CreateMutexA(nullptr, TRUE, name);
+        DWORD error = GetLastError();
+        mutex_.reset(mutex);
+        already_running_ = mutex_ && error == ERROR_ALREADY_EXISTS;
     }
     // USBDRV_OK when this call may go on.
     usbdrv_result state() const {
@@ -50,7 +47,7 @@ public:
     }
 
 private:
-    unique_handle mutex_;
+    unique_mutex mutex_;
     bool already_running_ = false;
 };
 
@@ -169,8 +166,6 @@ outcome read_device(HDEVINFO set, SP_DEVINFO_DATA* device, int index,
             return outcome::skipped;
         unique_hkey key(
             SetupDiOpenDevRegKey(set, device, DICS_FLAG_GLOBAL, 0, DIREG_DRV, KEY_READ));
-        if (key.get() == INVALID_HANDLE_VALUE)
-            key.release();
         if (key) {
             DWORD type = 0, size = sizeof version_text - 1;
             if (RegQueryValueExA(key.get(), "DriverVersion", nullptr, &type,
@@ -303,6 +298,8 @@ bool init_dlls() {
     return true;
 }
 
+// The release function of the public record, which the owners above call: its texts and the
+// record are the caller's heap blocks, given back by hand here once.
 void free_device_entry(usbdrv_device_entry* entry) {
     if (!entry)
         return;

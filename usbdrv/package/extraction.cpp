@@ -10,9 +10,9 @@
 #include "bounded_path.h"
 #include "embedded_files.h"
 #include "files.h"
+#include "handles.h"
 #include "log.h"
 #include "utf8_io.h"
-#include "handles.h"
 #include "windows_error.h"
 
 namespace {
@@ -40,7 +40,7 @@ usbdrv_result write_file(const char* path, const embedded_file& file) {
         error = GetLastError();
         c_error = errno;
     }
-    // The close writes what the stream still buffers, so it can fail too.
+    // By hand: the close writes what the stream still buffers, so its result is checked.
     if (fclose(stream.release()) != 0 && written) {
         written = false;
         error = GetLastError();

@@ -6,11 +6,11 @@
 
 #include <cstring>
 
+#include "handles.h"
 #include "log.h"
 #include "owner_security.h"
 #include "utf8.h"
 #include "utf8_io.h"
-#include "handles.h"
 #include "windows_error.h"
 
 usbdrv_result check_dir(const char* path) {
@@ -105,6 +105,6 @@ FILE* fcreate(const char* path, const char* mode) {
 
     FILE* stream = _fdopen(fd, (access & GENERIC_READ) ? "w+b" : "wb");
     if (!stream)
-        _close(fd);
+        _close(fd);  // by hand: a descriptor of the C runtime, which the kit does not own
     return stream;
 }

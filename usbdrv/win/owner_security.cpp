@@ -9,7 +9,7 @@
 
 PSID get_sid() {
     static const char* const kCaller = "get_sid";
-    unique_handle token;
+    unique_token token;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) {
         usbdrv_log(USBDRV_LOG_ERROR, kCaller, "OpenProcessToken failed: %s", windows_error_str(0));
         return nullptr;

@@ -4,20 +4,20 @@
 
 #include <cstdlib>
 
+#include "handles.h"
+
 char* utf16_to_utf8(const wchar_t* text) {
     if (!text)
         return nullptr;
     int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
     if (size <= 1)
         return nullptr;
-    char* out = static_cast<char*>(calloc(size, 1));
-    if (!out)
-        return nullptr;
-    if (WideCharToMultiByte(CP_UTF8, 0, text, -1, out, size, nullptr, nullptr) != size) {
-        free(out);
+    unique_malloc<char> out(static_cast<char*>(calloc(size, 1)));
+    if (!out ||
+        WideCharToMultiByte(CP_UTF8, 0, text, -1, out.get(), size, nullptr, nullptr) != size) {
         return nullptr;
     }
-    return out;
+    return out.release();
 }
 
 wchar_t* utf8_to_utf16(const char* text) {
@@ -27,12 +27,8 @@ wchar_t* utf8_to_utf16(const char* text) {
     int size = MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0);
     if (size <= 1)
         return nullptr;
-    wchar_t* out = static_cast<wchar_t*>(calloc(size, sizeof(wchar_t)));
-    if (!out)
+    unique_malloc<wchar_t> out(static_cast<wchar_t*>(calloc(size, sizeof(wchar_t))));
+    if (!out || MultiByteToWideChar(CP_UTF8, 0, text, -1, out.get(), size) != size)
         return nullptr;
-    if (MultiByteToWideChar(CP_UTF8, 0, text, -1, out, size) != size) {
-        free(out);
-        return nullptr;
-    }
-    return out;
+    return out.release();
 }

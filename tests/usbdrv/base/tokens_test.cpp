@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "ownership.h"
 #include "tokens.h"
 
 namespace {
@@ -30,12 +31,12 @@ filled fill(const std::string& source, token_entry* table, const char* start = "
             const char* end = "#") {
     char* output = nullptr;
     int result = tokenize_text(source.data(), (int)source.size(), &output, table, start, end);
+    unique_malloc<char> owned(output);
     filled f{result, ""};
     if (result >= 0) {
         f.text.assign(output, result);
         EXPECT_EQ(output[result], '\0');
     }
-    free(output);
     return f;
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "enumeration.h"
+#include "handles.h"
 #include "log.h"
 #include "simulated_machine.h"
 #include "usbdrv/usbdrv.h"
@@ -324,13 +325,13 @@ TEST_F(Enumeration, BusyWhileAnotherCallHoldsItsMarker) {
     usbdrv_device_entry* list_head = nullptr;
     ASSERT_EQ(usbdrv_create_list(&list_head, &kAll), USBDRV_OK);
 
-    HANDLE marker = CreateMutexA(nullptr, TRUE, "Global\\usbdrv_destroy_list");
-    ASSERT_NE(marker, nullptr);
+    unique_mutex marker(CreateMutexA(nullptr, TRUE, "Global\\usbdrv_destroy_list"));
+    ASSERT_TRUE(marker);
     EXPECT_EQ(usbdrv_destroy_list(list_head), USBDRV_ERR_BUSY);
     EXPECT_STREQ(list_head->device_id, kParent);  // nothing was released
     usbdrv_device_entry* untouched = reinterpret_cast<usbdrv_device_entry*>(0x1234);
     EXPECT_EQ(usbdrv_create_list(&untouched, &kAll), USBDRV_OK);  // the other name is free
-    CloseHandle(marker);
+    marker.reset();
     EXPECT_EQ(usbdrv_destroy_list(untouched), USBDRV_OK);
     EXPECT_EQ(usbdrv_destroy_list(list_head), USBDRV_OK);
 }
@@ -343,29 +344,26 @@ TEST_F(Enumeration, ASecondListingFromAnotherProcessIsRefused) {
     std::wstring command = L"\"" + probe + L"\"";
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
-    PROCESS_INFORMATION child = {};
+    PROCESS_INFORMATION info = {};
     ASSERT_TRUE(CreateProcessW(probe.c_str(), &command[0], nullptr, nullptr, FALSE,
-                               CREATE_NO_WINDOW, nullptr, nullptr, &startup, &child));
+                               CREATE_NO_WINDOW, nullptr, nullptr, &startup, &info));
+    child_process_guard child(info);
     // Wait until it holds the marker.
-    HANDLE seen = nullptr;
+    unique_mutex seen;
     for (int i = 0; i < 200 && !seen; i++) {
-        seen = OpenMutexA(SYNCHRONIZE, FALSE, "Global\\usbdrv_create_list");
+        seen.reset(OpenMutexA(SYNCHRONIZE, FALSE, "Global\\usbdrv_create_list"));
         if (!seen)
             Sleep(10);
     }
-    ASSERT_NE(seen, nullptr) << "the other process never started listing";
-    CloseHandle(seen);
+    ASSERT_TRUE(seen) << "the other process never started listing";
+    seen.reset();
 
     usbdrv_device_entry* head = reinterpret_cast<usbdrv_device_entry*>(0x1234);
     EXPECT_EQ(usbdrv_create_list(&head, &kAll), USBDRV_ERR_BUSY);
     EXPECT_EQ(head, reinterpret_cast<usbdrv_device_entry*>(0x1234));  // untouched
 
-    ASSERT_EQ(WaitForSingleObject(child.hProcess, 20000), WAIT_OBJECT_0);
-    DWORD code = 99;
-    GetExitCodeProcess(child.hProcess, &code);
-    EXPECT_EQ(code, 0u) << "the other process's listing failed";
-    CloseHandle(child.hProcess);
-    CloseHandle(child.hThread);
+    ASSERT_TRUE(child.wait(20000));
+    EXPECT_EQ(child.exit_code(99), 0u) << "the other process's listing failed";
 
     machine.set(scenario_of({{"USB\\VID_C04A&PID_0001&MI_00\\1", ""}}));
     EXPECT_EQ(usbdrv_create_list(&head, &kAll), USBDRV_OK);  // free again

@@ -8,6 +8,7 @@
 
 #include "carried_files.h"
 #include "embedded_files.h"
+#include "handles.h"
 #include "test_support.h"
 
 namespace fs = std::filesystem;
@@ -146,15 +147,15 @@ TEST(EmbeddedFiles, InstallerRowsAreTheTwoBuildsOfTheHelper) {
         EXPECT_EQ(row.timestamp, test::unix_time_of(build)) << build;
 
         // The host asks for elevation when it starts the helper; the helper runs as invoked.
-        HMODULE image = LoadLibraryExW(build.c_str(), nullptr,
-                                       LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
-        ASSERT_NE(image, nullptr) << build;
-        HRSRC found = FindResourceW(image, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));
+        unique_module image(LoadLibraryExW(
+            build.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
+        ASSERT_TRUE(image) << build;
+        HRSRC found = FindResourceW(image.get(), MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));
         ASSERT_NE(found, nullptr) << build << " has no manifest";
-        std::string manifest(static_cast<const char*>(LockResource(LoadResource(image, found))),
-                             SizeofResource(image, found));
+        std::string manifest(
+            static_cast<const char*>(LockResource(LoadResource(image.get(), found))),
+            SizeofResource(image.get(), found));
         EXPECT_NE(manifest.find("level=\"asInvoker\""), std::string::npos) << manifest;
-        FreeLibrary(image);
     }
 }
 

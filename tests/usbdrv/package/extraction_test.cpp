@@ -13,6 +13,7 @@
 #include "carried_files.h"
 #include "embedded_files.h"
 #include "extraction.h"
+#include "handles.h"
 #include "test_support.h"
 
 namespace fs = std::filesystem;
@@ -244,31 +245,28 @@ TEST(ExtractBinaries, TheCarriedHelperRunsFromThePackage) {
     fs::path helper = dir.path() / "installer_x64.exe";
 
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    HANDLE read_end = nullptr, write_end = nullptr;
-    ASSERT_TRUE(CreatePipe(&read_end, &write_end, &inherit, 0));
-    SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
+    unique_pipe read_end, write_end;
+    ASSERT_TRUE(CreatePipe(read_end.put(), write_end.put(), &inherit, 0));
+    SetHandleInformation(read_end.get(), HANDLE_FLAG_INHERIT, 0);
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = write_end;
-    startup.hStdError = write_end;
+    startup.hStdOutput = write_end.get();
+    startup.hStdError = write_end.get();
     PROCESS_INFORMATION process = {};
     std::wstring command = L"\"" + helper.wstring() + L"\"";
     BOOL started = CreateProcessW(helper.c_str(), &command[0], nullptr, nullptr, TRUE,
                                   CREATE_NO_WINDOW, nullptr, nullptr, &startup, &process);
-    CloseHandle(write_end);
+    child_process_guard child(process);
+    write_end.reset();  // the helper holds the only write end: reading ends when it exits
     std::string output;
     char buffer[256];
     DWORD got = 0;
-    while (started && ReadFile(read_end, buffer, sizeof buffer, &got, nullptr) && got > 0)
+    while (started && ReadFile(read_end.get(), buffer, sizeof buffer, &got, nullptr) && got > 0)
         output.append(buffer, got);
-    CloseHandle(read_end);
     ASSERT_TRUE(started);
-    WaitForSingleObject(process.hProcess, 10000);
-    DWORD exit_code = 0;
-    GetExitCodeProcess(process.hProcess, &exit_code);
-    CloseHandle(process.hProcess);
-    CloseHandle(process.hThread);
+    child.wait(10000);
+    DWORD exit_code = child.exit_code();
 
     EXPECT_EQ(output, "usage: " + test::utf8(helper) + " <inf_name>\r\n");  // a text stream
     EXPECT_EQ(exit_code, 1u) << "it installs nothing yet, so it must not report success";

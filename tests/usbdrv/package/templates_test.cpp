@@ -13,11 +13,11 @@
 #include <vector>
 
 #include "embedded_files.h"
+#include "handles.h"
 #include "template_fill.h"
 #include "test_support.h"
 #include "tokens.h"
 #include "utf8.h"
-#include "handles.h"
 
 namespace {
 
@@ -67,10 +67,9 @@ protected:
     static std::string filled(const char* name) {
         char* output = nullptr;
         int result = tokenize_embedded(name, &output);
+        unique_malloc<char> owned(output);
         EXPECT_GT(result, 0) << name;
-        std::string text = result > 0 ? std::string(output, result) : "";
-        free(output);
-        return text;
+        return result > 0 ? std::string(output, result) : "";
     }
 
     // The filled INF written as the preparation writes it: UTF-16 with a byte-order mark.
@@ -83,12 +82,6 @@ protected:
         return path;
     }
 };
-
-struct inf_handle_traits {
-    static HINF invalid() { return INVALID_HANDLE_VALUE; }
-    static void close(HINF inf) { SetupCloseInfFile(inf); }
-};
-using unique_inf = unique_resource<HINF, inf_handle_traits>;
 
 std::wstring field(INFCONTEXT* line, DWORD index) {
     wchar_t text[512] = {};
@@ -301,8 +294,8 @@ TEST_F(Templates, TokenizeEmbeddedFindsTemplatesOnly) {
     char* direct = nullptr;
     int length = tokenize_text(reinterpret_cast<const char*>(cdc->data), (int)cdc->size, &direct,
                                token_table, "#", "#");
+    unique_malloc<char> owned(direct);
     EXPECT_EQ(filled("usbser.inf.in"), std::string(direct, length));
-    free(direct);
 
     for (const char* not_a_template :
          {"x86", "libusb0.sys", "installer_x64.exe", "nothing.in", ""}) {

@@ -7,9 +7,9 @@
 #include <string>
 
 #include "files.h"
+#include "handles.h"
 #include "owner_security.h"
 #include "test_support.h"
-#include "handles.h"
 
 namespace fs = std::filesystem;
 
@@ -134,13 +134,13 @@ TEST(Fcreate, WritesBinaryAndTruncates) {
     test::temp_dir dir;
     fs::path file = dir.path() / test::from_utf8("\xE2\x82\xAC.bin");
     std::ofstream(file) << "old content that is longer";
-    FILE* f = fcreate(test::utf8(file).c_str(), "w");
+    unique_file f(fcreate(test::utf8(file).c_str(), "w"));
     ASSERT_NE(f, nullptr);
     const char data[] =
         "a\nb\r\n\x1a"
         "c";
-    EXPECT_EQ(fwrite(data, 1, sizeof data - 1, f), sizeof data - 1);
-    fclose(f);
+    EXPECT_EQ(fwrite(data, 1, sizeof data - 1, f.get()), sizeof data - 1);
+    f.reset();
     EXPECT_EQ(read_all(file), std::string(data, sizeof data - 1));
     EXPECT_EQ(test::owner_of(file), test::current_user_sid());
 }
@@ -148,14 +148,13 @@ TEST(Fcreate, WritesBinaryAndTruncates) {
 TEST(Fcreate, ReadAndWriteAccess) {
     test::temp_dir dir;
     std::string file = dir.utf8() + "\\rw.bin";
-    FILE* f = fcreate(file.c_str(), "rw");
+    unique_file f(fcreate(file.c_str(), "rw"));
     ASSERT_NE(f, nullptr);
-    fputs("line\n", f);
-    rewind(f);
+    fputs("line\n", f.get());
+    rewind(f.get());
     char back[16] = {};
-    EXPECT_NE(fgets(back, sizeof back, f), nullptr);
+    EXPECT_NE(fgets(back, sizeof back, f.get()), nullptr);
     EXPECT_STREQ(back, "line\n");
-    fclose(f);
 }
 
 TEST(Fcreate, WithoutWriteAccessOrArgumentsNothingIsCreated) {
@@ -213,8 +212,8 @@ TEST(GetSid, IsACopyOfTheTokenUser) {
     EXPECT_TRUE(IsValidSid(sid.get()));
     char* text = nullptr;
     ASSERT_TRUE(ConvertSidToStringSidA(sid.get(), &text));
+    unique_local<char> owned(text);
     EXPECT_EQ(std::string(text), test::current_user_sid());
-    LocalFree(text);
 }
 
 }  // namespace

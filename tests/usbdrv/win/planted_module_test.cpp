@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "handles.h"
 #include "system_module.h"
 
 namespace {
@@ -20,9 +21,9 @@ TEST(PlantedModule, TheSystemCopyIsLoadedNotThePlantedOne) {
 // above would see it.
 TEST(PlantedModule, TheDefaultSearchWouldTakeThePlantedOne) {
     ASSERT_EQ(GetModuleHandleA("version.dll"), nullptr);
-    HMODULE module = LoadLibraryA("version.dll");
-    ASSERT_NE(module, nullptr);
-    EXPECT_NE(GetProcAddress(module, "corvane_planted_marker"), nullptr);
+    unique_module module(LoadLibraryA("version.dll"));
+    ASSERT_TRUE(module);
+    EXPECT_NE(GetProcAddress(module.get(), "corvane_planted_marker"), nullptr);
 }
 
 }  // namespace

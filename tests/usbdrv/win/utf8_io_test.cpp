@@ -5,6 +5,7 @@
 #include <fstream>
 #include <string>
 
+#include "handles.h"
 #include "process_result.h"
 #include "test_support.h"
 #include "utf8_io.h"
@@ -123,44 +124,38 @@ TEST(ShellExecuteExU, StartsElevatedWithUtf8TextsAndHandsBackTheProcess) {
     info.lpClass = "not read without SEE_MASK_CLASSNAME";
     info.nShow = SW_HIDE;
     ASSERT_TRUE(ShellExecuteExU(&info)) << GetLastError();
-    ASSERT_NE(info.hProcess, nullptr);
+    child_process_guard child;
+    child.adopt(info.hProcess);
+    ASSERT_TRUE(child.started());
     EXPECT_GT((INT_PTR)info.hInstApp, 32);
-    EXPECT_EQ(WaitForSingleObject(info.hProcess, 10000), WAIT_OBJECT_0);
-    DWORD code = 0;
-    GetExitCodeProcess(info.hProcess, &code);
-    EXPECT_EQ(code, 3u);
-    EXPECT_EQ(exit_code_to_result(info.hProcess), USBDRV_ERR_OTHER);
-    CloseHandle(info.hProcess);
+    EXPECT_TRUE(child.wait(10000));
+    EXPECT_EQ(child.exit_code(), 3u);
+    EXPECT_EQ(exit_code_to_result(child.process()), USBDRV_ERR_OTHER);
     // The parameters and the working directory arrived as the UTF-8 texts meant them.
     EXPECT_TRUE(fs::exists(dir.path() / test::from_utf8(std::string(kGruesse) + ".txt")));
 }
 
-struct child {
-    PROCESS_INFORMATION info = {};
-    ~child() {
-        if (info.hProcess) {
-            TerminateProcess(info.hProcess, 1);
-            CloseHandle(info.hProcess);
-            CloseHandle(info.hThread);
-        }
-    }
-};
-
-bool start(child& c, const std::string& arguments, DWORD cb = sizeof(STARTUPINFOA)) {
+bool start(child_process_guard& child, const std::string& arguments,
+           DWORD cb = sizeof(STARTUPINFOA)) {
     std::string command = "\"" + test::utf8(test::beside_me("exit_with.exe")) + "\" " + arguments;
     STARTUPINFOA startup = {};
     startup.cb = cb;
-    return CreateProcessU(nullptr, command.c_str(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
-                          nullptr, nullptr, &startup, &c.info);
+    PROCESS_INFORMATION info = {};
+    BOOL started = CreateProcessU(nullptr, command.c_str(), nullptr, nullptr, TRUE,
+                                  CREATE_NO_WINDOW, nullptr, nullptr, &startup, &info);
+    DWORD error = GetLastError();
+    child.adopt(info);
+    SetLastError(error);  // for the caller's check, after the adoption
+    return started;
 }
 
 TEST(CreateProcessU, WrongRecordSizeFailsWithBadLength) {
-    child c;
+    child_process_guard c;
     SetLastError(0);
     EXPECT_FALSE(start(c, "0", 0));
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_BAD_LENGTH);
     EXPECT_FALSE(start(c, "0", sizeof(STARTUPINFOA) + 1));
-    EXPECT_EQ(c.info.hProcess, nullptr);
+    EXPECT_FALSE(c.started());
 }
 
 TEST(ExitCodeToResult, MapsExitCodesAndRunningProcesses) {
@@ -169,14 +164,14 @@ TEST(ExitCodeToResult, MapsExitCodesAndRunningProcesses) {
         usbdrv_result result;
     } rows[] = {{"0", USBDRV_OK}, {"1", USBDRV_ERR_OTHER}, {"-13", USBDRV_ERR_OTHER}};
     for (const auto& r : rows) {
-        child c;
+        child_process_guard c;
         ASSERT_TRUE(start(c, r.arguments)) << GetLastError();
-        ASSERT_EQ(WaitForSingleObject(c.info.hProcess, 10000), WAIT_OBJECT_0);
-        EXPECT_EQ(exit_code_to_result(c.info.hProcess), r.result) << r.arguments;
+        ASSERT_TRUE(c.wait(10000));
+        EXPECT_EQ(exit_code_to_result(c.process()), r.result) << r.arguments;
     }
-    child running;
+    child_process_guard running;
     ASSERT_TRUE(start(running, "sleep 30000 0"));
-    EXPECT_EQ(exit_code_to_result(running.info.hProcess), USBDRV_ERR_TIMEOUT);
+    EXPECT_EQ(exit_code_to_result(running.process()), USBDRV_ERR_TIMEOUT);
     EXPECT_EQ(exit_code_to_result(nullptr), USBDRV_ERR_OTHER);
 }
 

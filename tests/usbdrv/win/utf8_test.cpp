@@ -3,8 +3,8 @@
 #include <memory>
 #include <string>
 
-#include "utf8.h"
 #include "handles.h"
+#include "utf8.h"
 
 namespace {
 
