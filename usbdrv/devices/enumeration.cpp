@@ -108,17 +108,21 @@ bool copy_text(char*& field, const char* text) {
 void read_description(HDEVINFO set, SP_DEVINFO_DATA* device, int index, int& unknown_counter,
                       wchar_t (&description)[256]) {
     memset(description, 0, sizeof description);
-    auto read_device_desc = [&] {
-        return SetupDiGetDeviceRegistryPropertyW(
-                   set, device, SPDRP_DEVICEDESC, nullptr, reinterpret_cast<BYTE*>(description),
-                   sizeof description - sizeof(wchar_t), nullptr) != FALSE;
+    // The error is read right at the failing call, for the log line.
+    auto read_device_desc = [&](DWORD& error) {
+        bool ok = SetupDiGetDeviceRegistryPropertyW(
+                      set, device, SPDRP_DEVICEDESC, nullptr, reinterpret_cast<BYTE*>(description),
+                      sizeof description - sizeof(wchar_t), nullptr) != FALSE;
+        error = ok ? ERROR_SUCCESS : GetLastError();
+        return ok;
     };
-    auto name_unknown = [&](int level) {
-        usbdrv_log(level, kCaller, "could not read device description for %d: %s", index,
-                   windows_error_str(0));
+    auto name_unknown = [&](int level, DWORD error) {
+        log_system_error(level, kCaller, error, "could not read device description for %d: %s",
+                         index);
         swprintf(description, 256, L"Unknown Device #%d", unknown_counter++);
     };
 
+    DWORD error = ERROR_SUCCESS;
     if (windows_version == -1)
         detect_windows_version();
     if (windows_version >= 0x61) {
@@ -135,10 +139,10 @@ void read_description(HDEVINFO set, SP_DEVINFO_DATA* device, int index, int& unk
             return;
         }
         memset(description, 0, sizeof description);
-        if (!read_device_desc())
-            name_unknown(USBDRV_LOG_DEBUG);
-    } else if (!read_device_desc()) {
-        name_unknown(USBDRV_LOG_WARNING);
+        if (!read_device_desc(error))
+            name_unknown(USBDRV_LOG_DEBUG, error);
+    } else if (!read_device_desc(error)) {
+        name_unknown(USBDRV_LOG_WARNING, error);
     }
 }
 

@@ -5,14 +5,14 @@
 #include <vector>
 
 #include "bounded_path.h"
+#include "driver_kinds.h"
 #include "embedded_files.h"
 #include "files.h"
+#include "handles.h"
 #include "log.h"
-#include "driver_kinds.h"
 #include "runtime_imports.h"
 #include "utf8.h"
 #include "utf8_io.h"
-#include "handles.h"
 #include "windows_error.h"
 #include "windows_version.h"
 
@@ -131,8 +131,8 @@ usbdrv_result get_version_info(int32_t kind, VS_FIXEDFILEINFO* record) {
     {
         unique_file stream(fcreate(path.c_str(), "w"));
         if (!stream) {
-            usbdrv_log(USBDRV_LOG_WARNING, kCaller, "failed to create file '%s' (%s)", path.c_str(),
-                       windows_error_str(0));
+            log_system_error(USBDRV_LOG_WARNING, kCaller, GetLastError(),
+                             "failed to create file '%s' (%s)", path.c_str());
             return USBDRV_ERR_RESOURCE;
         }
         fwrite(file->data, 1, (uint32_t)file->size, stream.get());

@@ -24,35 +24,52 @@ usbdrv_result path_too_long(const bounded_path& path) {
     return USBDRV_ERR_RESOURCE;
 }
 
+// The errors one C stream call left: the system's and the C runtime's, both cleared before the
+// call, so that neither is a leftover of an earlier one (replacing a file leaves
+// ERROR_ALREADY_EXISTS behind, and a write cut short sets no system error at all).
+struct stream_errors {
+    DWORD system = 0;
+    int c = 0;
+
+    static void clear() {
+        SetLastError(0);
+        errno = 0;
+    }
+    static stream_errors read() { return {GetLastError(), errno}; }
+};
+
 usbdrv_result write_file(const char* path, const embedded_file& file) {
     unique_file stream(fcreate(path, "w"));
     if (!stream) {
-        usbdrv_log(USBDRV_LOG_ERROR, kCaller, "failed to create file '%s' (%s)", path,
-                   windows_error_str(0));
+        log_system_error(USBDRV_LOG_ERROR, kCaller, GetLastError(),
+                         "failed to create file '%s' (%s)", path);
         return USBDRV_ERR_RESOURCE;
     }
 
     size_t size = (uint32_t)file.size;  // the table's sizes fit in 32 bits
-    DWORD error = 0;
-    int c_error = 0;
+    stream_errors errors;
+    stream_errors::clear();
     bool written = fwrite(file.data, 1, size, stream.get()) == size;
-    if (!written) {
-        error = GetLastError();
-        c_error = errno;
-    }
+    if (!written)
+        errors = stream_errors::read();
     // By hand: the close writes what the stream still buffers, so its result is checked.
+    stream_errors::clear();
     if (fclose(stream.release()) != 0 && written) {
         written = false;
-        error = GetLastError();
-        c_error = errno;
+        errors = stream_errors::read();
     }
     if (written)
         return USBDRV_OK;
 
     // A driver file cut short must not pass for a complete one.
     DeleteFileU(path);
-    usbdrv_log(USBDRV_LOG_ERROR, kCaller, "failed to write file '%s' (%s)", path,
-               error ? windows_error_str(error) : strerror(c_error));
+    if (errors.system) {
+        log_system_error(USBDRV_LOG_ERROR, kCaller, errors.system, "failed to write file '%s' (%s)",
+                         path);
+    } else {
+        usbdrv_log(USBDRV_LOG_ERROR, kCaller, "failed to write file '%s' (%s)", path,
+                   strerror(errors.c));
+    }
     return USBDRV_ERR_RESOURCE;
 }
 

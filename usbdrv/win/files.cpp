@@ -33,8 +33,7 @@ usbdrv_result check_dir(const char* path) {
     }
     DWORD error = GetLastError();
     if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
-        usbdrv_log(USBDRV_LOG_ERROR, kCaller, "unable to read file attributes %s",
-                   windows_error_str(0));
+        log_system_error(USBDRV_LOG_ERROR, kCaller, error, "unable to read file attributes %s");
         return USBDRV_ERR_ACCESS;
     }
 
@@ -60,8 +59,8 @@ usbdrv_result check_dir(const char* path) {
         usbdrv_log(USBDRV_LOG_ERROR, kCaller, "directory name is too long %s", path);
         return USBDRV_ERR_INVALID_PARAM;
     }
-    usbdrv_log(USBDRV_LOG_ERROR, kCaller, "unable to create directory %s (%s)", path,
-               windows_error_str(result));
+    log_system_error(USBDRV_LOG_ERROR, kCaller, (uint32_t)result,
+                     "unable to create directory %s (%s)", path);
     return USBDRV_ERR_ACCESS;
 }
 
@@ -78,16 +77,18 @@ FILE* fcreate(const char* path, const char* mode) {
     if (!(access & GENERIC_WRITE))
         return nullptr;
 
+    // Declared before every owner below, so that it restores the error after all of their
+    // clean-ups: the caller finds the error of the call that failed.
+    last_error_keeper keep;
     unique_malloc<wchar_t> wpath(utf8_to_utf16(path));
     if (!wpath) {
-        SetLastError(ERROR_INVALID_NAME);
+        keep.set(ERROR_INVALID_NAME);
         return nullptr;
     }
 
     unique_file_handle handle;
     {
         owner_security owner("fcreate");
-        last_error_keeper keep;
         handle.reset(CreateFileW(wpath.get(), access, FILE_SHARE_READ, owner.attributes(),
                                  CREATE_ALWAYS, 0, nullptr));
         keep.capture();
@@ -99,12 +100,16 @@ FILE* fcreate(const char* path, const char* mode) {
     // would corrupt.
     int flags = ((access & GENERIC_READ) ? _O_RDWR : _O_WRONLY) | _O_BINARY;
     int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle.get()), flags);
-    if (fd < 0)
+    if (fd < 0) {
+        keep.capture();
         return nullptr;
+    }
     handle.release();  // the descriptor owns it now
 
     FILE* stream = _fdopen(fd, (access & GENERIC_READ) ? "w+b" : "wb");
-    if (!stream)
+    if (!stream) {
+        keep.capture();
         _close(fd);  // by hand: a descriptor of the C runtime, which the kit does not own
+    }
     return stream;
 }

@@ -7,53 +7,89 @@
 #include "log.h"
 #include "windows_error.h"
 
-PSID get_sid() {
-    static const char* const kCaller = "get_sid";
+namespace {
+
+const char* const kSidCaller = "get_sid";
+
+// The steps of get_sid; each failure is logged with the error of its own call, which `error`
+// receives too.
+PSID copy_token_user(uint32_t& error) {
     unique_token token;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) {
-        usbdrv_log(USBDRV_LOG_ERROR, kCaller, "OpenProcessToken failed: %s", windows_error_str(0));
+        error = GetLastError();
+        log_system_error(USBDRV_LOG_ERROR, kSidCaller, error, "OpenProcessToken failed: %s");
         return nullptr;
     }
 
     DWORD size = 0;
-    if (GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size))
+    if (GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size)) {
+        error = ERROR_INVALID_DATA;  // a token without a user
         return nullptr;
-    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
-        usbdrv_log(USBDRV_LOG_ERROR, kCaller, "GetTokenInformation (pre) failed: %s",
-                   windows_error_str(0));
+    }
+    error = GetLastError();
+    if (error != ERROR_INSUFFICIENT_BUFFER) {
+        log_system_error(USBDRV_LOG_ERROR, kSidCaller, error,
+                         "GetTokenInformation (pre) failed: %s");
         return nullptr;
     }
     unique_malloc<TOKEN_USER> user(static_cast<TOKEN_USER*>(calloc(size, 1)));
-    if (!user)
+    if (!user) {
+        error = ERROR_NOT_ENOUGH_MEMORY;
         return nullptr;
+    }
     if (!GetTokenInformation(token.get(), TokenUser, user.get(), size, &size)) {
-        usbdrv_log(USBDRV_LOG_ERROR, kCaller, "GetTokenInformation (real) failed: %s",
-                   windows_error_str(0));
+        error = GetLastError();
+        log_system_error(USBDRV_LOG_ERROR, kSidCaller, error,
+                         "GetTokenInformation (real) failed: %s");
         return nullptr;
     }
 
     // The round trip through the text form gives a copy that LocalFree releases.
-    char* text = nullptr;
-    if (!ConvertSidToStringSidA(user->User.Sid, &text)) {
-        usbdrv_log(USBDRV_LOG_ERROR, kCaller, "unable to convert SID to string: %s",
-                   windows_error_str(0));
+    unique_local<char> text;
+    char* written = nullptr;
+    if (!ConvertSidToStringSidA(user->User.Sid, &written)) {
+        error = GetLastError();
+        log_system_error(USBDRV_LOG_ERROR, kSidCaller, error,
+                         "unable to convert SID to string: %s");
         return nullptr;
     }
-    unique_local<char> text_owner(text);
+    text.reset(written);
     PSID copy = nullptr;
-    if (!ConvertStringSidToSidA(text, &copy)) {
-        usbdrv_log(USBDRV_LOG_ERROR, kCaller, "unable to convert string back to SID: %s",
-                   windows_error_str(0));
+    if (!ConvertStringSidToSidA(text.get(), &copy)) {
+        error = GetLastError();
+        log_system_error(USBDRV_LOG_ERROR, kSidCaller, error,
+                         "unable to convert string back to SID: %s");
         return nullptr;
     }
+    error = ERROR_SUCCESS;
     return copy;
 }
 
-owner_security::owner_security(const char* caller) : sid_(get_sid()) {
-    if (!sid_ || !InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION) ||
-        !SetSecurityDescriptorOwner(&descriptor_, sid_.get(), FALSE)) {
-        usbdrv_log(USBDRV_LOG_ERROR, caller, "could not set security descriptor: %s",
-                   windows_error_str(0));
+}  // namespace
+
+PSID get_sid(uint32_t* error) {
+    uint32_t own = ERROR_SUCCESS;
+    PSID sid = copy_token_user(own);
+    if (error)
+        *error = own;
+    return sid;
+}
+
+owner_security::owner_security(const char* caller) {
+    // One message for the three steps, each with the error of its own call.
+    const char* const kFailed = "could not set security descriptor: %s";
+    uint32_t error = ERROR_SUCCESS;
+    sid_.reset(get_sid(&error));
+    if (!sid_) {
+        log_system_error(USBDRV_LOG_ERROR, caller, error, kFailed);
+        return;
+    }
+    if (!InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION)) {
+        log_system_error(USBDRV_LOG_ERROR, caller, GetLastError(), kFailed);
+        return;
+    }
+    if (!SetSecurityDescriptorOwner(&descriptor_, sid_.get(), FALSE)) {
+        log_system_error(USBDRV_LOG_ERROR, caller, GetLastError(), kFailed);
         return;
     }
     attributes_.nLength = sizeof attributes_;

@@ -5,14 +5,17 @@
 
 #include <windows.h>
 
+#include <cstdint>
+
 #include "handles.h"
 
 // A copy of the current user's SID for LocalFree, or null (failures are logged under "get_sid").
-PSID get_sid();
+// `error`, when given, receives the error of the call that failed (ERROR_SUCCESS with a SID).
+PSID get_sid(uint32_t* error = nullptr);
 
 // A security descriptor whose only setting is its owner, the current user. When it cannot be
-// built the failure is logged under caller and attributes() is null: the object is then created
-// with default security.
+// built the failure is logged under caller, with the error of the step that failed, and
+// attributes() is null: the object is then created with default security.
 class owner_security {
 public:
     explicit owner_security(const char* caller);

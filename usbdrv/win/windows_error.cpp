@@ -10,9 +10,10 @@ char error_text[256];
 }
 
 const char* windows_error_str(uint32_t code) {
-    if (code == 0)
-        code = GetLastError();
+    return windows_error_text(code == 0 ? GetLastError() : code);
+}
 
+const char* windows_error_text(uint32_t code) {
     int prefix = snprintf(error_text, sizeof error_text, "[#%08X] ", (unsigned)code);
     if (prefix < 0)
         prefix = 0;

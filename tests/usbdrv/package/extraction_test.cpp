@@ -205,19 +205,37 @@ TEST(ExtractBinaries, AFileThatCannotBeCreatedIsReported) {
     EXPECT_FALSE(fs::exists(dir.path() / "amd64"));
 }
 
-// A write that fails part-way must not leave a file cut short behind. CTest runs this case with a
-// file size limit of CORVANE_FILE_SIZE_LIMIT bytes (tests/CMakeLists.txt): a write beyond it
-// fails as on a full disk, after the bytes below the limit have reached the file.
-TEST(ExtractBinaries, AFileCutShortByAFailedWriteIsDeleted) {
+// CTest runs the cases below with a file size limit of CORVANE_FILE_SIZE_LIMIT bytes
+// (tests/CMakeLists.txt): a write beyond it fails as on a full disk, after the bytes below the
+// limit have reached the file. The first carried file larger than the limit, or
+// embedded_file_count without a limit.
+size_t first_file_over_the_limit() {
     const char* limit_text = getenv("CORVANE_FILE_SIZE_LIMIT");
     if (!limit_text)
-        GTEST_SKIP() << "runs with a file size limit only (usbdrv_package_tests.file_size_limit)";
+        return embedded_file_count;
     uint64_t limit = strtoull(limit_text, nullptr, 10);
     size_t failing = 0;
     while (failing < embedded_file_count &&
            (!*embedded_files[failing].subdir || embedded_files[failing].size <= limit)) {
         failing++;
     }
+    return failing;
+}
+
+// What a "failed to write file" line gives as the reason, in its last parentheses.
+std::string reason_of(const std::string& line) {
+    size_t open = line.rfind("' (");
+    size_t close = line.rfind(")\n");
+    if (open == std::string::npos || close == std::string::npos || close < open)
+        return "(no reason in: " + line + ")";
+    return line.substr(open + 3, close - open - 3);
+}
+
+// A write that fails part-way must not leave a file cut short behind.
+TEST(ExtractBinaries, AFileCutShortByAFailedWriteIsDeleted) {
+    if (!getenv("CORVANE_FILE_SIZE_LIMIT"))
+        GTEST_SKIP() << "runs with a file size limit only (usbdrv_package_tests.file_size_limit)";
+    size_t failing = first_file_over_the_limit();
     ASSERT_LT(failing, embedded_file_count) << "no carried file is larger than the limit";
 
     test::temp_dir dir;
@@ -235,6 +253,32 @@ TEST(ExtractBinaries, AFileCutShortByAFailedWriteIsDeleted) {
             EXPECT_EQ(fs::exists(file_of(dir.path(), row)), i < failing) << "row " << i;
         }
     }
+}
+
+// Replacing a file leaves ERROR_ALREADY_EXISTS as the thread's last error, and a write cut short
+// sets no system error of its own: the line gives the write's own failure, the same as when the
+// file is new, not that leftover.
+TEST(ExtractBinaries, AFailedWriteOverAnOldFileGivesTheWritesOwnError) {
+    if (!getenv("CORVANE_FILE_SIZE_LIMIT"))
+        GTEST_SKIP() << "runs with a file size limit only (usbdrv_package_tests.file_size_limit)";
+    size_t failing = first_file_over_the_limit();
+    ASSERT_LT(failing, embedded_file_count) << "no carried file is larger than the limit";
+
+    std::string reasons[2];  // a new file, an old one
+    for (int old = 0; old < 2; old++) {
+        test::temp_dir dir;
+        fs::path cut_short = file_of(dir.path(), embedded_files[failing]);
+        if (old) {
+            fs::create_directories(cut_short.parent_path());
+            std::ofstream(cut_short) << "an older file";
+        }
+        test::log_capture log;
+        EXPECT_EQ(extract_binaries(dir.utf8().c_str()), USBDRV_ERR_RESOURCE);
+        reasons[old] = reason_of(log.text());
+        EXPECT_FALSE(fs::exists(cut_short));
+    }
+    EXPECT_EQ(reasons[1], reasons[0]);
+    EXPECT_EQ(reasons[1].find("[#000000B7]"), std::string::npos) << reasons[1];
 }
 
 // The helper carried for this machine runs from the package and states how it is called.

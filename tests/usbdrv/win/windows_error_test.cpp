@@ -5,6 +5,7 @@
 #include <regex>
 #include <string>
 
+#include "test_support.h"
 #include "windows_error.h"
 
 namespace {
@@ -50,6 +51,21 @@ TEST(WindowsErrorStr, OneBufferOfAtMost255Characters) {
     EXPECT_EQ(first, second);
     for (DWORD code = 0; code < 2000; code++)
         EXPECT_LE(strlen(windows_error_str(code + 1)), 255u);
+}
+
+// A failed call is logged with the error read at the call, whatever the thread's last error says
+// by the time the line is written; an error of 0 is logged as itself.
+TEST(LogSystemError, LogsTheErrorItIsGivenNotTheThreadsLastOne) {
+    for (DWORD given : {DWORD(ERROR_PATH_NOT_FOUND), DWORD(ERROR_SUCCESS)}) {
+        SetLastError(ERROR_ALREADY_EXISTS);
+        test::log_capture log;
+        log_system_error(USBDRV_LOG_ERROR, "extract_binaries", given,
+                         "failed to write file '%s' (%s)", "x.sys");
+        char code[16];
+        snprintf(code, sizeof code, "[#%08X] ", (unsigned)given);
+        std::string front = "usbdrv:error [extract_binaries] failed to write file 'x.sys' (";
+        EXPECT_EQ(log.text(), front + code + system_text(given) + ")\n");
+    }
 }
 
 }  // namespace
