@@ -4,6 +4,7 @@
 #include <devpropdef.h>
 #include <setupapi.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -290,7 +291,9 @@ outcome read_device(HDEVINFO set, SP_DEVINFO_DATA* device, int index,
 }  // namespace
 
 bool init_dlls() {
-    static bool ready = false;
+    // Atomic like the import slots it checks: the dialog's timer and a command's worker may ask
+    // at the same time.
+    static std::atomic<bool> ready{false};
     if (ready)
         return true;
     if (!imports.CM_Get_Parent.get("init_dlls") || !imports.CM_Get_Child.get("init_dlls") ||

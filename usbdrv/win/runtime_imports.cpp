@@ -6,13 +6,18 @@
 runtime_import_table imports;
 
 void* runtime_import_slot::resolve_quietly() {
-    // Every writer stores the same value, so the cache needs no lock.
-    if (proc_)
-        return proc_;
+    // Acquire pairs with the release below: a thread that finds the address also sees what the
+    // loader wrote before it was stored.
+    void* proc = proc_.load(std::memory_order_acquire);
+    if (proc)
+        return proc;
+    // The module stays loaded for the life of the process: the cache points into it.
     HMODULE module = load_system_module(module_);
     if (module)
-        proc_ = reinterpret_cast<void*>(GetProcAddress(module, name_));
-    return proc_;
+        proc = reinterpret_cast<void*>(GetProcAddress(module, name_));
+    if (proc)
+        proc_.store(proc, std::memory_order_release);  // a racing thread stores the same address
+    return proc;
 }
 
 void* runtime_import_slot::resolve(const char* caller) {

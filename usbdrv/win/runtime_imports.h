@@ -4,7 +4,9 @@
 //
 // A lookup is made on first use and cached for the life of the process. A missing function
 // logs "Unable to locate <name>() in <module>" under the caller's name and is looked up again at
-// the next call.
+// the next call. Threads may look up at the same time (the dialog's timer lists devices while a
+// command's worker prepares a package): each slot is atomic, and a race only looks a function up
+// twice and stores the same address.
 #pragma once
 
 #include <windows.h>
@@ -12,6 +14,8 @@
 #include <setupapi.h>
 #include <shlobj.h>
 #include <winver.h>
+
+#include <atomic>
 
 class runtime_import_slot {
 public:
@@ -26,7 +30,7 @@ public:
 private:
     const char* module_;
     const char* name_;
-    void* proc_ = nullptr;
+    std::atomic<void*> proc_{nullptr};
 };
 
 template <typename Fn>

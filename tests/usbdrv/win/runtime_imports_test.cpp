@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "runtime_imports.h"
 #include "test_support.h"
@@ -45,6 +48,36 @@ TEST(RuntimeImports, AMissingFunctionIsLoggedAndLookedUpAgainAtEveryCall) {
               "usbdrv:error [init_dlls] Unable to locate NoSuchFunction() in kernel32.dll\n\n"
               "usbdrv:error [usbdrv_prepare_driver] Unable to locate Anything() in "
               "nosuchmodule.dll\n\n");
+}
+
+// The dialog's timer lists devices while a command's worker prepares a package: threads that
+// look up one slot at the same moment each get the function, and the slot keeps it.
+TEST(RuntimeImports, ThreadsLookingUpAtOnceAllGetTheFunction) {
+    const void* expected =
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetTickCount"));
+    ASSERT_NE(expected, nullptr);
+    const int kThreads = 4;
+    for (int round = 0; round < 20; round++) {
+        runtime_import<decltype(::GetTickCount)> slot{"kernel32.dll", "GetTickCount"};
+        std::atomic<int> waiting{kThreads};
+        std::atomic<int> wrong{0};
+        std::vector<std::thread> threads;
+        for (int t = 0; t < kThreads; t++) {
+            threads.emplace_back([&] {
+                waiting--;
+                while (waiting > 0) {
+                }  // all start at once
+                for (int i = 0; i < 1000; i++) {
+                    if (reinterpret_cast<void*>(slot.get("test")) != expected)
+                        wrong++;
+                }
+            });
+        }
+        for (std::thread& thread : threads)
+            thread.join();
+        EXPECT_EQ(wrong, 0) << "round " << round;
+        EXPECT_EQ(reinterpret_cast<void*>(slot.get_quietly()), expected);
+    }
 }
 
 }  // namespace
