@@ -19,9 +19,9 @@ step() {  # name, then the command
     fi
 }
 
-fuzz_briefly() {
-    local log=build/native/fuzz-tokens.log
-    if scripts/fuzz-tokens.sh 30 >"$log" 2>&1; then
+fuzz_briefly() {  # fuzzer, seconds
+    local log=build/native/$1.log
+    if scripts/fuzz.sh "$1" "$2" >"$log" 2>&1; then
         grep -E "^(Done|stat::number_of_executed_units)" "$log" || true
     else
         tail -40 "$log"
@@ -34,7 +34,8 @@ step "x86_64 tests under Wine" \
     ctest --test-dir build/x64 --output-on-failure -j "$jobs" --output-junit test-results.xml
 step "native tests with sanitizers" \
     ctest --test-dir build/native --output-on-failure -j "$jobs"
-step "token engine under libFuzzer (30 s)" fuzz_briefly
+step "token engine under libFuzzer (30 s)" fuzz_briefly token_fuzzer 30
+step "device-ID reader under libFuzzer (15 s)" fuzz_briefly device_id_fuzzer 15
 step "no program needs a mingw runtime DLL" scripts/check-imports.sh build/x64 build/x86
 step "no Wine process outlives the run" scripts/check-no-wine.sh build/x64/wineprefix
 

@@ -1,9 +1,13 @@
 #include "device_id.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <strings.h>
+
+#include "log.h"
+#include "scan_string.h"
 
 namespace {
 
@@ -32,6 +36,58 @@ bool next_id_piece(const char*& cursor, char* piece, size_t size) {
     }
     piece[length] = '\0';
     return true;
+}
+
+id_piece read_id_piece(const char* text) {
+    id_piece piece;
+    if (!text)
+        return piece;
+    unsigned value = 0;
+    if (strncmp(text, "VID_", 4) == 0) {
+        piece.kind = id_piece_kind::vid;
+        piece.readable = scan_string(text, "VID_%04X", &value) == 1;
+    } else if (strncmp(text, "PID_", 4) == 0) {
+        piece.kind = id_piece_kind::pid;
+        piece.readable = scan_string(text, "PID_%04X", &value) == 1;
+    } else if (strncmp(text, "MI_", 3) == 0) {
+        piece.kind = id_piece_kind::interface_number;
+        piece.readable = scan_string(text, "MI_%02X", &value) == 1;
+    }
+    if (piece.readable)
+        piece.value = value;
+    return piece;
+}
+
+void log_unreadable_id_piece(id_piece_kind kind, const char* caller) {
+    switch (kind) {
+        case id_piece_kind::vid:
+            usbdrv_log(USBDRV_LOG_ERROR, caller, "could not convert VID string");
+            break;
+        case id_piece_kind::pid:
+            usbdrv_log(USBDRV_LOG_ERROR, caller, "could not convert PID string");
+            break;
+        case id_piece_kind::interface_number:
+            usbdrv_log(USBDRV_LOG_ERROR, caller, "could not convert MI string");
+            break;
+        case id_piece_kind::other:
+            break;
+    }
+}
+
+description_text interface_suffix(uint8_t number) {
+    description_text suffix = {{}, 17};
+    snprintf(suffix.text, sizeof suffix.text, " (Interface %d)", number);
+    return suffix;
+}
+
+description_text composite_parent_suffix() {
+    return {" (Composite Parent)", 20};
+}
+
+description_text unknown_device_name(int& counter) {
+    description_text name = {{}, 28};  // "Unknown Device #-2147483648" and its end
+    snprintf(name.text, sizeof name.text, "Unknown Device #%d", counter++);
+    return name;
 }
 
 uint64_t parse_driver_version(const char* text) {

@@ -8,13 +8,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <cwchar>
 
 #include "device_id.h"
 #include "handles.h"
 #include "log.h"
 #include "runtime_imports.h"
-#include "scan_string.h"
 #include "utf8.h"
 #include "windows_error.h"
 #include "windows_version.h"
@@ -106,21 +104,132 @@ bool copy_text(char*& field, const char* text) {
     return field != nullptr;
 }
 
-void read_description(HDEVINFO set, SP_DEVINFO_DATA* device, int index, int& unknown_counter,
-                      wchar_t (&description)[256]) {
+// What the steps make of one device: an entry so far kept, nothing (skipped), or a failure.
+enum class outcome { kept, skipped, out_of_memory };
+
+// One device of the set, as the steps read it.
+struct device_in_set {
+    HDEVINFO set;
+    SP_DEVINFO_DATA* device;
+    int index;  // in the enumeration, skipped devices included
+    const usbdrv_list_options* options;
+
+    bool wants_with_driver() const { return options && options->include_with_driver; }
+    bool wants_hubs() const { return options && options->include_hubs; }
+};
+
+enum class service_kind { other, hub, composite_parent };
+
+// A device with a driver is left out unless asked for; its driver key's "DriverVersion" goes to
+// version_text (empty when it cannot be read).
+outcome read_driver_version_text(const device_in_set& d, char (&version_text)[24]) {
+    memset(version_text, 0, sizeof version_text);
+    char driver[256];
+    if (!read_property(d.set, d.device, SPDRP_DRIVER, driver))
+        return outcome::kept;
+    if (!d.wants_with_driver())
+        return outcome::skipped;
+    unique_hkey key(
+        SetupDiOpenDevRegKey(d.set, d.device, DICS_FLAG_GLOBAL, 0, DIREG_DRV, KEY_READ));
+    if (!key)
+        return outcome::kept;
+    DWORD type = 0, size = sizeof version_text - 1;
+    if (RegQueryValueExA(key.get(), "DriverVersion", nullptr, &type,
+                         reinterpret_cast<BYTE*>(version_text), &size) != ERROR_SUCCESS ||
+        type != REG_SZ) {
+        version_text[0] = '\0';
+    }
+    version_text[sizeof version_text - 1] = '\0';
+    return outcome::kept;
+}
+
+// The service becomes the driver name; hubs and composite parents are left out unless asked for.
+outcome read_service(const device_in_set& d, usbdrv_device_entry& entry, service_kind& kind) {
+    char service[256];
+    if (read_property(d.set, d.device, SPDRP_SERVICE, service) &&
+        !copy_text(entry.driver_name, service)) {
+        return outcome::out_of_memory;
+    }
+    kind = is_hub_service(service)                ? service_kind::hub
+           : is_composite_parent_service(service) ? service_kind::composite_parent
+                                                  : service_kind::other;
+    if (kind != service_kind::other && !d.wants_hubs())
+        return outcome::skipped;
+    return outcome::kept;
+}
+
+// The first hardware ID, the first compatible ID and the first upper filter.
+outcome read_ids(const device_in_set& d, usbdrv_device_entry& entry) {
+    char buffer[256];
+    if (read_property(d.set, d.device, SPDRP_HARDWAREID, buffer)) {
+        usbdrv_log(USBDRV_LOG_DEBUG, kCaller, "Hardware ID: %s", buffer);
+    } else {
+        usbdrv_log(USBDRV_LOG_ERROR, kCaller, "could not get hardware ID");
+    }
+    if (!copy_text(entry.hardware_id, buffer))
+        return outcome::out_of_memory;
+
+    if (read_property(d.set, d.device, SPDRP_COMPATIBLEIDS, buffer)) {
+        usbdrv_log(USBDRV_LOG_DEBUG, kCaller, "Compatible ID: %s", buffer);
+    }
+    if (!copy_text(entry.compatible_id, buffer))
+        return outcome::out_of_memory;
+
+    if (read_property(d.set, d.device, SPDRP_UPPERFILTERS, buffer)) {
+        usbdrv_log(USBDRV_LOG_DEBUG, kCaller, "Upper filter: %s", buffer);
+        if (!copy_text(entry.upper_filter, buffer))
+            return outcome::out_of_memory;
+    }
+    return outcome::kept;
+}
+
+void set_driver_version(usbdrv_device_entry& entry, const char* version_text) {
+    entry.driver_version = 0;
+    if (version_text[0]) {
+        usbdrv_log(USBDRV_LOG_DEBUG, kCaller, "Driver version: %s", version_text);
+        entry.driver_version = parse_driver_version(version_text);
+    } else if (entry.driver_name) {
+        usbdrv_log(USBDRV_LOG_WARNING, kCaller, "could not read driver version");
+    }
+}
+
+// The device instance ID; a device without one is left out.
+outcome read_instance_id(const device_in_set& d, usbdrv_device_entry& entry,
+                         char (&device_id)[256]) {
+    memset(device_id, 0, sizeof device_id);
+    CONFIGRET cr =
+        imports.CM_Get_Device_IDA.get(kCaller)(d.device->DevInst, device_id, sizeof device_id, 0);
+    if (cr != CR_SUCCESS) {
+        usbdrv_log(USBDRV_LOG_ERROR, kCaller,
+                   "could not retrieve simple path for device %d: CR error %d", d.index, (int)cr);
+        return outcome::skipped;
+    }
+    device_id[sizeof device_id - 1] = '\0';
+    usbdrv_log(USBDRV_LOG_DEBUG, kCaller, "%s USB device (%d): %s",
+               entry.driver_name ? entry.driver_name : "Driverless", d.index, device_id);
+    if (!copy_text(entry.device_id, device_id))
+        return outcome::out_of_memory;
+    return outcome::kept;
+}
+
+// The description the device reports itself (from Windows 7 on), else the one its driver
+// setup gave it, else a generated "Unknown Device #<n>".
+void read_description(const device_in_set& d, int& unknown_counter,
+                      wchar_t (&description)[kDescriptionUnits]) {
     memset(description, 0, sizeof description);
     // The error is read right at the failing call, for the log line.
     auto read_device_desc = [&](DWORD& error) {
-        bool ok = SetupDiGetDeviceRegistryPropertyW(
-                      set, device, SPDRP_DEVICEDESC, nullptr, reinterpret_cast<BYTE*>(description),
-                      sizeof description - sizeof(wchar_t), nullptr) != FALSE;
+        bool ok = SetupDiGetDeviceRegistryPropertyW(d.set, d.device, SPDRP_DEVICEDESC, nullptr,
+                                                    reinterpret_cast<BYTE*>(description),
+                                                    sizeof description - sizeof(wchar_t),
+                                                    nullptr) != FALSE;
         error = ok ? ERROR_SUCCESS : GetLastError();
         return ok;
     };
     auto name_unknown = [&](int level, DWORD error) {
         log_system_error(level, kCaller, error, "could not read device description for %d: %s",
-                         index);
-        swprintf(description, 256, L"Unknown Device #%d", unknown_counter++);
+                         d.index);
+        set_description(description, unknown_device_name(unknown_counter));
     };
 
     DWORD error = ERROR_SUCCESS;
@@ -134,7 +243,7 @@ void read_description(HDEVINFO set, SP_DEVINFO_DATA* device, int index, int& unk
             return;
         }
         DEVPROPTYPE type = 0;
-        if (get_property(set, device, &kBusReportedDeviceDesc, &type,
+        if (get_property(d.set, d.device, &kBusReportedDeviceDesc, &type,
                          reinterpret_cast<BYTE*>(description), sizeof description - sizeof(wchar_t),
                          nullptr, 0)) {
             return;
@@ -147,145 +256,52 @@ void read_description(HDEVINFO set, SP_DEVINFO_DATA* device, int index, int& unk
     }
 }
 
-// Appends a suffix when the description's length plus room stays below the buffer's 256 units.
-void append_if_room(wchar_t (&description)[256], size_t room, const wchar_t* suffix) {
-    size_t length = wcslen(description);
-    if (length + room < 256)
-        wcsncat(description, suffix, 255 - length);
+// The description as UTF-8 (null when empty), trimmed when asked.
+void store_description(const device_in_set& d, usbdrv_device_entry& entry,
+                       const wchar_t* description) {
+    entry.description = utf16_to_utf8(description);  // null for an empty text
+    if (entry.description && d.options && d.options->trim_trailing_space) {
+        trim_trailing_space(entry.description);
+    }
+    usbdrv_log(USBDRV_LOG_DEBUG, kCaller, "Device description: '%s'",
+               entry.description ? entry.description : "(null)");
 }
 
-// What steps 5 to 21 make of one device: an entry, nothing (skipped), or a failure.
-enum class outcome { listed, skipped, out_of_memory };
-
-outcome read_device(HDEVINFO set, SP_DEVINFO_DATA* device, int index,
-                    const usbdrv_list_options* options, int& unknown_counter,
-                    unique_entry& result) {
+// One device, step by step; the entry goes to result when the device is listed.
+outcome read_device(const device_in_set& d, int& unknown_counter, unique_entry& result) {
     unique_entry entry(static_cast<usbdrv_device_entry*>(calloc(1, sizeof(usbdrv_device_entry))));
     if (!entry)
         return outcome::out_of_memory;
 
-    char version_text[24] = {};
-    char buffer[256];
-    if (read_property(set, device, SPDRP_DRIVER, buffer)) {
-        if (!options || !options->include_with_driver)
-            return outcome::skipped;
-        unique_hkey key(
-            SetupDiOpenDevRegKey(set, device, DICS_FLAG_GLOBAL, 0, DIREG_DRV, KEY_READ));
-        if (key) {
-            DWORD type = 0, size = sizeof version_text - 1;
-            if (RegQueryValueExA(key.get(), "DriverVersion", nullptr, &type,
-                                 reinterpret_cast<BYTE*>(version_text), &size) != ERROR_SUCCESS ||
-                type != REG_SZ) {
-                version_text[0] = '\0';
-            }
-            version_text[sizeof version_text - 1] = '\0';
-        }
-    }
+    char version_text[24];
+    if (outcome o = read_driver_version_text(d, version_text); o != outcome::kept)
+        return o;
+    service_kind service = service_kind::other;
+    if (outcome o = read_service(d, *entry, service); o != outcome::kept)
+        return o;
+    if (outcome o = read_ids(d, *entry); o != outcome::kept)
+        return o;
+    set_driver_version(*entry, version_text);
+    char device_id[256];
+    if (outcome o = read_instance_id(d, *entry, device_id); o != outcome::kept)
+        return o;
 
-    char service[256];
-    if (read_property(set, device, SPDRP_SERVICE, service) &&
-        !copy_text(entry->driver_name, service)) {
-        return outcome::out_of_memory;
-    }
-    bool hub = is_hub_service(service);
-    if (hub && (!options || !options->include_hubs))
-        return outcome::skipped;
-    bool composite_parent = is_composite_parent_service(service);
-    if (composite_parent && (!options || !options->include_hubs))
-        return outcome::skipped;
-
-    if (read_property(set, device, SPDRP_HARDWAREID, buffer)) {
-        usbdrv_log(USBDRV_LOG_DEBUG, kCaller, "Hardware ID: %s", buffer);
-    } else {
-        usbdrv_log(USBDRV_LOG_ERROR, kCaller, "could not get hardware ID");
-    }
-    if (!copy_text(entry->hardware_id, buffer))
-        return outcome::out_of_memory;
-
-    if (read_property(set, device, SPDRP_COMPATIBLEIDS, buffer)) {
-        usbdrv_log(USBDRV_LOG_DEBUG, kCaller, "Compatible ID: %s", buffer);
-    }
-    if (!copy_text(entry->compatible_id, buffer))
-        return outcome::out_of_memory;
-
-    if (read_property(set, device, SPDRP_UPPERFILTERS, buffer)) {
-        usbdrv_log(USBDRV_LOG_DEBUG, kCaller, "Upper filter: %s", buffer);
-        if (!copy_text(entry->upper_filter, buffer))
-            return outcome::out_of_memory;
-    }
-
-    entry->driver_version = 0;
-    if (version_text[0]) {
-        usbdrv_log(USBDRV_LOG_DEBUG, kCaller, "Driver version: %s", version_text);
-        entry->driver_version = parse_driver_version(version_text);
-    } else if (entry->driver_name) {
-        usbdrv_log(USBDRV_LOG_WARNING, kCaller, "could not read driver version");
-    }
-
-    char device_id[256] = {};
-    CONFIGRET cr =
-        imports.CM_Get_Device_IDA.get(kCaller)(device->DevInst, device_id, sizeof device_id, 0);
-    if (cr != CR_SUCCESS) {
-        usbdrv_log(USBDRV_LOG_ERROR, kCaller,
-                   "could not retrieve simple path for device %d: CR error %d", index, (int)cr);
-        return outcome::skipped;
-    }
-    device_id[sizeof device_id - 1] = '\0';
-    usbdrv_log(USBDRV_LOG_DEBUG, kCaller, "%s USB device (%d): %s",
-               entry->driver_name ? entry->driver_name : "Driverless", index, device_id);
-    if (!copy_text(entry->device_id, device_id))
-        return outcome::out_of_memory;
-
-    wchar_t description[256];
-    read_description(set, device, index, unknown_counter, description);
-
-    entry->is_interface = 0;
-    entry->interface_number = 0;
-    bool has_vid = false;
-    const char* cursor = device_id;
-    char piece[256];
-    while (next_id_piece(cursor, piece, sizeof piece)) {
-        unsigned value = 0;
-        if (strncmp(piece, "VID_", 4) == 0) {
-            if (scan_string(piece, "VID_%04X", &value) == 1) {
-                entry->vid = (uint16_t)value;
-            } else {
-                usbdrv_log(USBDRV_LOG_ERROR, kCaller, "could not convert VID string");
-            }
-            has_vid = true;
-        } else if (strncmp(piece, "PID_", 4) == 0) {
-            if (scan_string(piece, "PID_%04X", &value) == 1) {
-                entry->pid = (uint16_t)value;
-            } else {
-                usbdrv_log(USBDRV_LOG_ERROR, kCaller, "could not convert PID string");
-            }
-        } else if (strncmp(piece, "MI_", 3) == 0) {
-            if (scan_string(piece, "MI_%02X", &value) == 1) {
-                entry->is_interface = 1;
-                entry->interface_number = (uint8_t)value;
-                wchar_t suffix[32];
-                swprintf(suffix, 32, L" (Interface %d)", entry->interface_number);
-                append_if_room(description, 17, suffix);
-            } else {
-                usbdrv_log(USBDRV_LOG_ERROR, kCaller, "could not convert MI string");
-            }
-        }
-    }
+    wchar_t description[kDescriptionUnits];
+    read_description(d, unknown_counter, description);
+    device_id_fields ids = read_device_id(device_id, kCaller, description);
+    entry->vid = ids.vid;
+    entry->pid = ids.pid;
+    entry->is_interface = ids.is_interface;
+    entry->interface_number = ids.interface_number;
     // The host controllers' root hubs carry no VID.
-    if (hub && !has_vid)
+    if (service == service_kind::hub && !ids.has_vid)
         return outcome::skipped;
-    if (composite_parent)
-        append_if_room(description, 20, L" (Composite Parent)");
-
-    entry->description = utf16_to_utf8(description);  // null for an empty text
-    if (entry->description && options && options->trim_trailing_space) {
-        trim_trailing_space(entry->description);
-    }
-    usbdrv_log(USBDRV_LOG_DEBUG, kCaller, "Device description: '%s'",
-               entry->description ? entry->description : "(null)");
+    if (service == service_kind::composite_parent)
+        append_description_suffix(description, composite_parent_suffix());
+    store_description(d, *entry, description);
 
     result = std::move(entry);
-    return outcome::listed;
+    return outcome::kept;
 }
 
 }  // namespace
@@ -343,8 +359,8 @@ usbdrv_result usbdrv_create_list(usbdrv_device_entry** list, const usbdrv_list_o
     device.cbSize = sizeof device;
     for (DWORD index = 0; SetupDiEnumDeviceInfo(set.get(), index, &device); index++) {
         unique_entry entry;
-        switch (read_device(set.get(), &device, (int)index, options, unknown_counter, entry)) {
-            case outcome::listed:
+        switch (read_device({set.get(), &device, (int)index, options}, unknown_counter, entry)) {
+            case outcome::kept:
                 entries.append(entry.release());
                 break;
             case outcome::skipped:

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "device_id.h"
+#include "log.h"
 
 namespace {
 
@@ -30,6 +31,99 @@ TEST(DeviceIdPieces, SplitAtBackslashHashAndAmpersand) {
     const char* none = nullptr;
     char piece[8];
     EXPECT_FALSE(next_id_piece(none, piece, sizeof piece));
+}
+
+// A description buffer as enumeration holds one, in UTF-16 code units.
+struct description {
+    char16_t units[kDescriptionUnits] = {};
+
+    explicit description(const std::u16string& text) { text.copy(units, kDescriptionUnits - 1); }
+    std::u16string text() const { return units; }
+};
+
+TEST(DeviceIdFields, VidPidAndInterfaceFromThePiecesInOrder) {
+    const struct {
+        const char* id;
+        uint16_t vid, pid;
+        bool has_vid, is_interface;
+        uint8_t interface_number;
+        const char16_t* suffixes;  // what the description "Port" gets
+        const char* log;           // error lines, in order
+    } rows[] = {
+        {"USB\\VID_1234&PID_ABCD&MI_01\\6&2A3B&0&0001", 0x1234, 0xABCD, true, true, 1,
+         u" (Interface 1)", ""},
+        {"USB\\VID_C04A&PID_0C02\\CRV00001", 0xC04A, 0x0C02, true, false, 0, u"", ""},
+        // The host controllers' root hubs: no VID piece at all.
+        {"USB\\ROOT_HUB30\\4&1B2C&0&0", 0, 0, false, false, 0, u"", ""},
+        // A VID piece that is not hexadecimal still counts as a VID.
+        {"USB\\VID_XYZ1&PID_0001", 0, 1, true, false, 0, u"", "could not convert VID string\n"},
+        {"USB\\VID_1234&PID_&MI_", 0x1234, 0, true, false, 0, u"",
+         "could not convert PID string\ncould not convert MI string\n"},
+        {"VID_&PID_G&MI_Z0", 0, 0, true, false, 0, u"",
+         "could not convert VID string\ncould not convert PID string\n"
+         "could not convert MI string\n"},
+        // The prefixes are compared with regard to case, over their own length.
+        {"usb\\vid_1234&pid_abcd&mi_01", 0, 0, false, false, 0, u"", ""},
+        {"USB\\VIDEO_12&PIDX&MID_01", 0, 0, false, false, 0, u"", ""},
+        // At most four digits for an ID and two for an interface; the rest of the piece is left.
+        {"USB\\VID_12345&PID_ABCDE&MI_1FF", 0x1234, 0xABCD, true, true, 0x1F, u" (Interface 31)",
+         ""},
+        {"USB\\VID_1&PID_2&MI_3", 1, 2, true, true, 3, u" (Interface 3)", ""},
+        // Every readable interface piece adds its suffix; the last one's number stays.
+        {"USB\\VID_1234&MI_00&MI_02", 0x1234, 0, true, true, 2, u" (Interface 0) (Interface 2)",
+         ""},
+        {"USB\\VID_1234&VID_5678", 0x5678, 0, true, false, 0, u"", ""},
+        {"", 0, 0, false, false, 0, u"", ""},
+    };
+    for (const auto& r : rows) {
+        description d(u"Port");
+        testing::internal::CaptureStderr();
+        device_id_fields f = read_device_id(r.id, "usbdrv_create_list", d.units);
+        std::string log = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(f.vid, r.vid) << r.id;
+        EXPECT_EQ(f.pid, r.pid) << r.id;
+        EXPECT_EQ(f.has_vid, r.has_vid) << r.id;
+        EXPECT_EQ(f.is_interface, r.is_interface) << r.id;
+        EXPECT_EQ(f.interface_number, r.interface_number) << r.id;
+        EXPECT_TRUE(d.text() == u"Port" + std::u16string(r.suffixes)) << r.id;
+        std::string expected;
+        for (std::string rest = r.log; !rest.empty(); rest.erase(0, rest.find('\n') + 1))
+            expected += "usbdrv:error [usbdrv_create_list] " + rest.substr(0, rest.find('\n') + 1);
+        EXPECT_EQ(log, expected) << r.id;
+    }
+}
+
+// A suffix goes on while the description's length plus the suffix's room stays below 256 units.
+TEST(DescriptionSuffixes, OnlyWhileThereIsRoom) {
+    const struct {
+        size_t length;
+        description_text suffix;
+        bool appended;
+    } rows[] = {
+        {0, interface_suffix(7), true},         {238, interface_suffix(255), true},
+        {239, interface_suffix(0), false},      {250, interface_suffix(1), false},
+        {235, composite_parent_suffix(), true}, {236, composite_parent_suffix(), false},
+    };
+    for (const auto& r : rows) {
+        description d(std::u16string(r.length, u'x'));
+        append_description_suffix(d.units, r.suffix);
+        std::u16string expected(r.length, u'x');
+        if (r.appended)
+            expected += std::u16string(r.suffix.text, r.suffix.text + strlen(r.suffix.text));
+        EXPECT_TRUE(d.text() == expected) << r.length << " + " << r.suffix.text;
+    }
+    EXPECT_STREQ(interface_suffix(255).text, " (Interface 255)");
+    EXPECT_STREQ(composite_parent_suffix().text, " (Composite Parent)");
+}
+
+TEST(DescriptionSuffixes, UnknownDevicesAreCountedFromTheCallersCounter) {
+    int counter = 1;
+    description d(u"old text that goes");
+    set_description(d.units, unknown_device_name(counter));
+    EXPECT_TRUE(d.text() == u"Unknown Device #1");
+    set_description(d.units, unknown_device_name(counter));
+    EXPECT_TRUE(d.text() == u"Unknown Device #2");
+    EXPECT_EQ(counter, 3);
 }
 
 TEST(DriverVersion, FourSixteenBitNumbersFirstInTheHighestBits) {
