@@ -43,7 +43,7 @@ echo "simulated machine: $machine"
 env LC_ALL=zh_CN.UTF-8 "$build/wine-run" "$(realpath $build/app/Corvane.exe)" </dev/null >"$log" 2>&1 &
 corvane=$!
 
-caption="Corvane_V1.0.31"
+caption=$(python3 tests/app/corvane_rc.py caption app/Corvane.rc IDD_MAIN_DIALOG)
 shown=""
 for _ in $(seq 300); do
     if xwininfo -root -tree 2>/dev/null | grep -qF "\"$caption\""; then

@@ -8,11 +8,6 @@
 
 namespace gui {
 
-const wchar_t* const kCaption = L"Corvane_V1.0.31";
-const wchar_t* const kAboutCaption =
-    L"\u5173\u4E8E"
-    L"Corvane";
-
 std::wstring text_of(HWND window) {
     wchar_t text[512] = {};
     SendMessageW(window, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(text));
@@ -48,7 +43,7 @@ corvane::~corvane() {
 
 HWND corvane::dialog() {
     if (!dialog_)
-        dialog_ = wait_for([this] { return find(kCaption); });
+        dialog_ = wait_for([this] { return find(main_caption()); });
     return dialog_;
 }
 
@@ -98,9 +93,9 @@ std::vector<std::wstring> combo_items(HWND combo) {
 }
 
 void select_item(HWND dialog, int index) {
-    HWND combo = GetDlgItem(dialog, 1002);
+    HWND combo = GetDlgItem(dialog, IDC_COMBO_DEVICE);
     SendMessageW(combo, CB_SETCURSEL, index, 0);
-    SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(1002, CBN_SELCHANGE), (LPARAM)combo);
+    SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_COMBO_DEVICE, CBN_SELCHANGE), (LPARAM)combo);
 }
 
 void click(HWND button) {

@@ -6,10 +6,17 @@
 #include <string>
 #include <vector>
 
+#include "corvane_rc.h"
+
 namespace gui {
 
-extern const wchar_t* const kCaption;
-extern const wchar_t* const kAboutCaption;
+// The captions app/Corvane.rc gives the main dialog and the about box.
+inline const wchar_t* main_caption() {
+    return rc::dialog_of(IDD_MAIN_DIALOG).caption;
+}
+inline const wchar_t* about_caption() {
+    return rc::dialog_of(IDD_ABOUTBOX).caption;
+}
 
 // WM_GETTEXT: GetWindowText cannot read an edit control of another process.
 std::wstring text_of(HWND window);
