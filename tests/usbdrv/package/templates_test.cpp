@@ -13,11 +13,11 @@
 #include <vector>
 
 #include "embedded_files.h"
+#include "handles.h"
 #include "template_fill.h"
 #include "test_support.h"
 #include "tokens.h"
 #include "utf8.h"
-#include "handles.h"
 
 namespace {
 
@@ -307,8 +307,7 @@ TEST_F(Templates, TokenizeEmbeddedFindsTemplatesOnly) {
     for (const char* not_a_template :
          {"x86", "libusb0.sys", "installer_x64.exe", "nothing.in", ""}) {
         char* output = reinterpret_cast<char*>(0x1);
-        EXPECT_EQ(tokenize_embedded(not_a_template, &output), TOKEN_ERR_NO_TEMPLATE)
-            << not_a_template;
+        EXPECT_EQ(tokenize_embedded(not_a_template, &output), kTokenNoTemplate) << not_a_template;
         EXPECT_EQ(output, reinterpret_cast<char*>(0x1));
     }
 }
