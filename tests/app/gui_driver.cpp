@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "test_support.h"
+#include "z_drive_path.h"
 
 namespace gui {
 
@@ -111,7 +112,7 @@ void take_screenshot(const char* name) {
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info = {};
-    std::wstring dos_png = test::windows_path(png).wstring();
+    std::wstring dos_png = test::from_utf8(z_drive_path(png)).wstring();
     DeleteFileW(dos_png.c_str());
     ASSERT_TRUE(CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                                &startup, &info))
