@@ -15,7 +15,7 @@ std::wstring text_of(HWND window) {
     return text;
 }
 
-std::wstring class_of(HWND window) {
+std::wstring window_class_of(HWND window) {
     wchar_t name[64] = {};
     GetClassNameW(window, name, 64);
     return name;

@@ -20,7 +20,7 @@ inline const wchar_t* about_caption() {
 
 // WM_GETTEXT: GetWindowText cannot read an edit control of another process.
 std::wstring text_of(HWND window);
-std::wstring class_of(HWND window);
+std::wstring window_class_of(HWND window);
 
 // Polls until check() gives a window or the time is up.
 template <typename Check>

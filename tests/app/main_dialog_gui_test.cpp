@@ -85,7 +85,8 @@ TEST(MainDialog, ShowsItsControlsAsDesignedAndClosesWithEsc) {
         HWND c = children[i];
         SCOPED_TRACE("control " + std::to_string(i) + " (id " + std::to_string(e.id) + ")");
         EXPECT_EQ((int)(short)GetDlgCtrlID(c), e.id);
-        EXPECT_EQ(_wcsicmp(class_of(c).c_str(), e.class_name), 0) << class_of(c).c_str();
+        EXPECT_EQ(_wcsicmp(window_class_of(c).c_str(), e.class_name), 0)
+            << window_class_of(c).c_str();
         if (const wchar_t* text = first_refresh_text(e.id, e.text)) {
             EXPECT_EQ(text_of(c), text);
         }

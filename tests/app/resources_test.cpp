@@ -159,7 +159,7 @@ dialog_template parse_dialog(const std::vector<BYTE>& data) {
 
 // The class of a template item as its name: the template may give a predefined class by its
 // ordinal, which makes the same control.
-std::wstring class_name_of(const dialog_item& item) {
+std::wstring item_class_name(const dialog_item& item) {
     const wchar_t* const predefined[] = {L"Button",  L"Edit",      L"Static",
                                          L"ListBox", L"ScrollBar", L"ComboBox"};
     for (size_t i = 0; i < std::size(predefined); i++) {
@@ -170,7 +170,7 @@ std::wstring class_name_of(const dialog_item& item) {
 }
 
 bool same_class(const dialog_item& item, const wchar_t* name) {
-    return _wcsicmp(class_name_of(item).c_str(), name) == 0;
+    return _wcsicmp(item_class_name(item).c_str(), name) == 0;
 }
 
 dialog_template built_dialog(const program_resources& res, int id) {
