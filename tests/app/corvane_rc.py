@@ -333,19 +333,6 @@ def header(dialogs, version):
     return "\n".join(lines) + "\n"
 
 
-def write_if_changed(path, text):
-    try:
-        with open(path, encoding="utf-8") as old:
-            if old.read() == text:
-                return
-    except FileNotFoundError:
-        pass
-    os.makedirs(os.path.dirname(os.path.abspath(path)), exist_ok=True)
-    with open(path + ".new", "w", encoding="utf-8") as new:
-        new.write(text)
-    os.replace(path + ".new", path)
-
-
 def main():
     if len(sys.argv) != 4 or sys.argv[1] not in ("header", "caption"):
         sys.exit(__doc__)
@@ -355,7 +342,10 @@ def main():
     except ScriptError as error:
         sys.exit(f"{script}: {error}")
     if command == "header":
-        write_if_changed(target, header(dialogs, version))
+        # The build runs this only when the script changed.
+        os.makedirs(os.path.dirname(os.path.abspath(target)), exist_ok=True)
+        with open(target, "w", encoding="utf-8") as out:
+            out.write(header(dialogs, version))
         return
     for dialog in dialogs:
         if dialog["id"] == target:

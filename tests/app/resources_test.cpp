@@ -179,6 +179,14 @@ dialog_template built_dialog(const program_resources& res, int id) {
     return data.empty() ? dialog_template() : parse_dialog(data);
 }
 
+// The styles and the place of a built dialog or control, and of the script's.
+template <typename Built, typename Script>
+void expect_style_and_place(const Built& a, const Script& e) {
+    EXPECT_EQ(a.style, e.style) << std::hex << a.style << " != " << e.style;
+    EXPECT_EQ(a.ex_style, e.ex_style) << std::hex << a.ex_style << " != " << e.ex_style;
+    EXPECT_EQ(std::make_tuple(a.x, a.y, a.cx, a.cy), std::make_tuple(e.x, e.y, e.cx, e.cy));
+}
+
 TEST(Resources, ThisTreesProgramIsThere) {
     std::string path = this_trees_program();
     ASSERT_FALSE(path.empty()) << "CORVANE_EXE is not set";
@@ -198,12 +206,7 @@ TEST(Resources, DialogsAreWhatTheResourceScriptSays) {
         for (const rc::dialog& e : rc::kDialogs) {
             SCOPED_TRACE("dialog " + std::to_string(e.id));
             dialog_template d = built_dialog(res, e.id);
-            EXPECT_EQ(d.style, e.style) << std::hex << d.style << " != " << e.style;
-            EXPECT_EQ(d.ex_style, e.ex_style);
-            EXPECT_EQ(d.x, e.x);
-            EXPECT_EQ(d.y, e.y);
-            EXPECT_EQ(d.cx, e.cx);
-            EXPECT_EQ(d.cy, e.cy);
+            expect_style_and_place(d, e);
             EXPECT_EQ(d.caption, e.caption);
             EXPECT_EQ(d.font, e.font);
             EXPECT_EQ(d.point_size, e.point_size);
@@ -220,12 +223,7 @@ TEST(Resources, DialogsAreWhatTheResourceScriptSays) {
                 EXPECT_EQ((int)a.id, c.id);
                 EXPECT_TRUE(same_class(a, c.class_name)) << a.class_name.c_str();
                 EXPECT_EQ(a.text, c.text ? c.text : L"#" + std::to_wstring(c.text_ordinal));
-                EXPECT_EQ(a.style, c.style) << std::hex << a.style << " != " << c.style;
-                EXPECT_EQ(a.ex_style, c.ex_style);
-                EXPECT_EQ(a.x, c.x);
-                EXPECT_EQ(a.y, c.y);
-                EXPECT_EQ(a.cx, c.cx);
-                EXPECT_EQ(a.cy, c.cy);
+                expect_style_and_place(a, c);
             }
         }
     }

@@ -91,16 +91,10 @@ def main():
         "",
         "}  // namespace carried",
     ]
-    text = "\n".join(lines) + "\n"
-    try:
-        with open(output, encoding="utf-8") as old:
-            if old.read() == text:
-                return
-    except FileNotFoundError:
-        pass
-    os.makedirs(os.path.dirname(output), exist_ok=True)
-    with open(output, "w", encoding="utf-8") as new:
-        new.write(text)
+    # The build runs this only when the rows changed.
+    os.makedirs(os.path.dirname(os.path.abspath(output)), exist_ok=True)
+    with open(output, "w", encoding="utf-8") as out:
+        out.write("\n".join(lines) + "\n")
 
 
 if __name__ == "__main__":
