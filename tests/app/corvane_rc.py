@@ -292,7 +292,7 @@ def header(dialogs, version):
     lines += ["};", "", "constexpr dialog kDialogs[] = {"]
     for dialog, start in zip(dialogs, first):
         x, y, cx, cy = dialog["place"]
-        size, face, weight, italic, charset = dialog["font"] or (0, None, 0, 0, 0)
+        size, face, weight, italic, charset = dialog["font"] or (0, "", 0, 0, 0)
         lines.append(f"    {{{dialog['id']}, (DWORD)({dialog['style']}),"
                      f" (DWORD)({dialog['ex_style']}), {x}, {y}, {cx}, {cy},"
                      f" {wide(dialog['caption'])}, {wide(face)}, {size}, {weight}, {italic},"
