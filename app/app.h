@@ -5,9 +5,9 @@
 
 class CDialogEx;
 
-class CTovrel_DFU_VuroviRirevudApp {
+class CCorvaneApp {
 public:
-    CTovrel_DFU_VuroviRirevudApp();
+    CCorvaneApp();
     // Runs the main dialog; returns FALSE, so the program ends when the dialog closes.
     BOOL InitInstance();
 
@@ -15,7 +15,7 @@ public:
     CDialogEx* m_pMainWnd = nullptr;
 };
 
-extern CTovrel_DFU_VuroviRirevudApp theApp;
+extern CCorvaneApp theApp;
 
 // The main window of the program (the main dialog), for every thread.
 HWND AfxGetMainWnd();

@@ -34,7 +34,7 @@ std::string text_or_empty(const char* text) {
 
 }  // namespace
 
-void CTovrel_DFU_VuroviRirevudDlg::ReleaseDeviceLists() {
+void CCorvaneDlg::ReleaseDeviceLists() {
     if (m_pDeviceList) {
         m_unreleasedLists.push_back(m_pDeviceList);
         m_pDeviceList = nullptr;
@@ -49,7 +49,7 @@ void CTovrel_DFU_VuroviRirevudDlg::ReleaseDeviceLists() {
     m_unreleasedLists.swap(still_held);
 }
 
-void CTovrel_DFU_VuroviRirevudDlg::RefreshDeviceList() {
+void CCorvaneDlg::RefreshDeviceList() {
     m_listOptions.include_with_driver = 1;
     m_listOptions.include_hubs = 1;
     m_listOptions.trim_trailing_space = 1;
@@ -89,7 +89,7 @@ void CTovrel_DFU_VuroviRirevudDlg::RefreshDeviceList() {
     FillDeviceCombo();
 }
 
-void CTovrel_DFU_VuroviRirevudDlg::FillDeviceCombo() {
+void CCorvaneDlg::FillDeviceCombo() {
     if (m_devices.empty()) {
         ::EnableWindow(GetDlgItem(IDC_CHECK_EDIT), FALSE);
         m_cbDevices.Send(CB_RESETCONTENT);
@@ -139,7 +139,7 @@ void CTovrel_DFU_VuroviRirevudDlg::FillDeviceCombo() {
     }
 }
 
-void CTovrel_DFU_VuroviRirevudDlg::ShowDeviceFields(size_t j, bool take_interface) {
+void CCorvaneDlg::ShowDeviceFields(size_t j, bool take_interface) {
     const usbdrv_device_entry& e = m_devices[j];
     std::string device_id = text_or_empty(e.device_id);
     m_strUid = device_id.size() > 12 ? device_id.substr(device_id.size() - 12) : device_id;
@@ -154,7 +154,7 @@ void CTovrel_DFU_VuroviRirevudDlg::ShowDeviceFields(size_t j, bool take_interfac
     UpdateInstallCaption(e);
 }
 
-void CTovrel_DFU_VuroviRirevudDlg::UpdateInstallCaption(const usbdrv_device_entry& entry) {
+void CCorvaneDlg::UpdateInstallCaption(const usbdrv_device_entry& entry) {
     if (!entry.driver_name) {
         m_btnInstall.SetWindowText("Install driver");
     } else if (strcmp(entry.driver_name, "usbser") == 0) {
@@ -163,21 +163,21 @@ void CTovrel_DFU_VuroviRirevudDlg::UpdateInstallCaption(const usbdrv_device_entr
     // Any other driver leaves the caption as it is.
 }
 
-void CTovrel_DFU_VuroviRirevudDlg::OnSelchangeDevice() {
+void CCorvaneDlg::OnSelchangeDevice() {
     critical_section_lock lock(m_csList);
     LRESULT i = m_cbDevices.Send(CB_GETCURSEL);
     if ((size_t)i < m_devices.size())
         ShowDeviceFields((size_t)i, true);
 }
 
-void CTovrel_DFU_VuroviRirevudDlg::OnTimer(UINT_PTR) {
+void CCorvaneDlg::OnTimer(UINT_PTR) {
     if (m_bBusy || !m_bAutoRefresh)
         return;
     critical_section_lock lock(m_csList);
     RefreshDeviceList();
 }
 
-void CTovrel_DFU_VuroviRirevudDlg::OnClickedEdit() {
+void CCorvaneDlg::OnClickedEdit() {
     critical_section_lock lock(m_csList);
     UpdateData(TRUE);
     size_t i = (size_t)m_cbDevices.Send(CB_GETCURSEL);

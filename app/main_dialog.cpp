@@ -30,16 +30,16 @@ void MarkInCompatibilityAssistant() {
 
 }  // namespace
 
-CTovrel_DFU_VuroviRirevudDlg::CTovrel_DFU_VuroviRirevudDlg() : CDialogEx(IDD_MAIN_DIALOG) {
+CCorvaneDlg::CCorvaneDlg() : CDialogEx(IDD_MAIN_DIALOG) {
     m_hIcon = LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_CORVANE));
     MarkInCompatibilityAssistant();
 }
 
-CTovrel_DFU_VuroviRirevudDlg::~CTovrel_DFU_VuroviRirevudDlg() {
+CCorvaneDlg::~CCorvaneDlg() {
     WaitForWorker();
 }
 
-void CTovrel_DFU_VuroviRirevudDlg::DoDataExchange(CDataExchange* pDX) {
+void CCorvaneDlg::DoDataExchange(CDataExchange* pDX) {
     DDX_Text(pDX, IDC_EDIT_PID, m_strPid);
     DDX_Text(pDX, IDC_EDIT_VID, m_strVid);
     DDX_Control(pDX, IDC_COMBO_DEVICE, m_cbDevices);
@@ -54,7 +54,7 @@ void CTovrel_DFU_VuroviRirevudDlg::DoDataExchange(CDataExchange* pDX) {
     DDX_Control(pDX, IDC_EDIT_UID, m_editUid);
 }
 
-BOOL CTovrel_DFU_VuroviRirevudDlg::OnInitDialog() {
+BOOL CCorvaneDlg::OnInitDialog() {
     CDialogEx::OnInitDialog();
 
     SendMessageA(m_hWnd, WM_SETICON, ICON_BIG, (LPARAM)m_hIcon);
@@ -70,8 +70,7 @@ BOOL CTovrel_DFU_VuroviRirevudDlg::OnInitDialog() {
     return TRUE;
 }
 
-bool CTovrel_DFU_VuroviRirevudDlg::OnMessage(UINT message, WPARAM wparam, LPARAM lparam,
-                                             INT_PTR& result) {
+bool CCorvaneDlg::OnMessage(UINT message, WPARAM wparam, LPARAM lparam, INT_PTR& result) {
     // The message map, in its order.
     switch (message) {
         case WM_SYSCOMMAND: {
@@ -108,7 +107,7 @@ bool CTovrel_DFU_VuroviRirevudDlg::OnMessage(UINT message, WPARAM wparam, LPARAM
     }
 }
 
-void CTovrel_DFU_VuroviRirevudDlg::OnSysCommand(UINT nID, LPARAM, INT_PTR& result, bool& handled) {
+void CCorvaneDlg::OnSysCommand(UINT nID, LPARAM, INT_PTR& result, bool& handled) {
     // The system menu has no command 0x0010: the about box opens only when one is sent.
     if ((nID & 0xFFF0) == 0x0010) {
         CAboutDlg about;
@@ -118,7 +117,7 @@ void CTovrel_DFU_VuroviRirevudDlg::OnSysCommand(UINT nID, LPARAM, INT_PTR& resul
     }
 }
 
-bool CTovrel_DFU_VuroviRirevudDlg::OnPaint() {
+bool CCorvaneDlg::OnPaint() {
     if (!IsIconic(m_hWnd))
         return false;
     PAINTSTRUCT paint;
@@ -133,15 +132,15 @@ bool CTovrel_DFU_VuroviRirevudDlg::OnPaint() {
     return true;
 }
 
-HCURSOR CTovrel_DFU_VuroviRirevudDlg::OnQueryDragIcon() {
+HCURSOR CCorvaneDlg::OnQueryDragIcon() {
     return (HCURSOR)m_hIcon;
 }
 
-void CTovrel_DFU_VuroviRirevudDlg::OnClickedInstall() {}
+void CCorvaneDlg::OnClickedInstall() {}
 
-void CTovrel_DFU_VuroviRirevudDlg::OnClickedExtract() {}
+void CCorvaneDlg::OnClickedExtract() {}
 
-bool CTovrel_DFU_VuroviRirevudDlg::RefuseCloseWhileBusy() {
+bool CCorvaneDlg::RefuseCloseWhileBusy() {
     if (!m_bBusy)
         return false;
     // The worker still reads the dialog's members and will show its outcome; the user closes
@@ -150,24 +149,24 @@ bool CTovrel_DFU_VuroviRirevudDlg::RefuseCloseWhileBusy() {
     return true;
 }
 
-void CTovrel_DFU_VuroviRirevudDlg::OnOK() {
+void CCorvaneDlg::OnOK() {
     if (!RefuseCloseWhileBusy())
         CDialogEx::OnOK();
 }
 
-void CTovrel_DFU_VuroviRirevudDlg::OnCancel() {
+void CCorvaneDlg::OnCancel() {
     if (!RefuseCloseWhileBusy())
         CDialogEx::OnCancel();
 }
 
-bool CTovrel_DFU_VuroviRirevudDlg::StartWorker(WorkerProc proc) {
+bool CCorvaneDlg::StartWorker(WorkerProc proc) {
     WaitForWorker();  // the previous worker has cleared m_bBusy and is returning
     uintptr_t thread = _beginthreadex(nullptr, 0, proc, this, 0, nullptr);
     m_hWorker.reset(reinterpret_cast<HANDLE>(thread));
     return m_hWorker.valid();
 }
 
-void CTovrel_DFU_VuroviRirevudDlg::WaitForWorker() {
+void CCorvaneDlg::WaitForWorker() {
     if (!m_hWorker)
         return;
     WaitForSingleObject(m_hWorker.get(), INFINITE);

@@ -18,10 +18,10 @@
 #define DEFAULT_VID 0xC04A
 #define DEFAULT_PID 0x0C01
 
-class CTovrel_DFU_VuroviRirevudDlg : public CDialogEx {
+class CCorvaneDlg : public CDialogEx {
 public:
-    CTovrel_DFU_VuroviRirevudDlg();
-    ~CTovrel_DFU_VuroviRirevudDlg() override;
+    CCorvaneDlg();
+    ~CCorvaneDlg() override;
 
     // Starts a command's worker thread; false when none could be started. The dialog refuses to
     // close while the worker runs, and WaitForWorker lets the owner keep the dialog alive until

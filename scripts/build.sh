@@ -5,10 +5,21 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+# A tree remembers the arguments it was configured with. Other arguments configure it afresh
+# (cmake --fresh), so that every changed flag takes effect, the toolchain and compilers too;
+# the same arguments leave it to the build, which reconfigures by itself when a CMake file changes.
 configure() {  # folder, then cmake arguments
     local dir=$1
     shift
-    [ -f "$dir/build.ninja" ] || cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
+    local noted="$dir/corvane-configure-args" args
+    args=$(printf '%q ' "$@")
+    if [ -f "$dir/build.ninja" ] && [ "$(cat "$noted" 2>/dev/null)" = "$args" ]; then
+        return
+    fi
+    local fresh=()
+    [ ! -f "$dir/CMakeCache.txt" ] || fresh=(--fresh)
+    cmake "${fresh[@]}" -S . -B "$dir" -G Ninja "$@" >/dev/null
+    printf '%s' "$args" >"$noted"
 }
 
 trees=("$@")

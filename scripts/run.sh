@@ -10,40 +10,29 @@ cd "$(dirname "$0")/.."
 scripts/deps.sh
 scripts/build.sh x64 >/dev/null
 
+# The test run's prefix and display scripts, pointed at a prefix and a display of this run's own.
+build=build/x64
 run=$(realpath -m build/run)
-mkdir -p "$run/wineprefix"
-export WINEPREFIX="$run/wineprefix"
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES='mscoree,mshtml=;winemenubuilder.exe=d'
-log="$run/wine.log"
+mkdir -p "$run"
+export CORVANE_WINEPREFIX="$run/wineprefix"
+export CORVANE_XVFB_STATE="$run/xvfb"
+log="$run/corvane.log"
 
-xvfb_pid=""
+virtual_display=""
 cleanup() {
-    wineserver -k >/dev/null 2>&1 || true
-    [ -z "$xvfb_pid" ] || kill "$xvfb_pid" 2>/dev/null || true
+    "$build/wine-prefix" stop >/dev/null
+    [ -z "$virtual_display" ] || "$build/xvfb" stop >/dev/null
 }
 trap cleanup EXIT
 
 if [ -z "${DISPLAY:-}" ]; then
-    display_file="$run/xvfb.display"
-    rm -f "$display_file"
-    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$display_file" \
-        </dev/null >"$run/xvfb.log" 2>&1 &
-    xvfb_pid=$!
-    for _ in $(seq 100); do [ -s "$display_file" ] && break; sleep 0.1; done
-    export DISPLAY=":$(cat "$display_file")"
+    virtual_display=yes
+    "$build/xvfb" start >/dev/null  # says why when Xvfb does not start
+    export DISPLAY=":$(cat "$CORVANE_XVFB_STATE.display")"
     echo "no DISPLAY: using a virtual display ($DISPLAY)"
 fi
 
-wineserver -p </dev/null >>"$log" 2>&1
-if [ ! -f "$WINEPREFIX/.corvane-ready" ]; then
-    echo "creating the Wine prefix $WINEPREFIX (once)"
-    wineboot --init </dev/null >>"$log" 2>&1
-    touch "$WINEPREFIX/.corvane-ready"
-fi
-settings=$(realpath scripts/wine-desktop.reg)
-wine reg import "Z:${settings//\//\\}" </dev/null >>"$log" 2>&1
-tests/sim/install-sim.sh "$WINEPREFIX" "$(realpath build/x64/sim)" Corvane.exe </dev/null >>"$log" 2>&1
+"$build/wine-prefix" start
 
 machine="$run/machine.scn"
 [ -f "$machine" ] || cp tests/sim/scenarios/one-board.scn "$machine"
@@ -51,19 +40,33 @@ export CORVANE_SCENARIO="$machine"
 echo "simulated machine: $machine"
 
 # The dialog's texts are written for the Chinese code page (936).
-env LC_ALL=zh_CN.UTF-8 wine "$(realpath build/x64/app/Corvane.exe)" </dev/null >>"$log" 2>&1 &
+env LC_ALL=zh_CN.UTF-8 "$build/wine-run" "$(realpath $build/app/Corvane.exe)" </dev/null >"$log" 2>&1 &
 corvane=$!
 
+caption=$(python3 tests/app/corvane_rc.py caption app/Corvane.rc IDD_MAIN_DIALOG)
+shown=""
 for _ in $(seq 300); do
-    xwininfo -root -tree 2>/dev/null | grep -q '"Corvane_V1.0.31"' && break
+    if xwininfo -root -tree 2>/dev/null | grep -qF "\"$caption\""; then
+        shown=yes
+        break
+    fi
+    kill -0 "$corvane" 2>/dev/null || break
     sleep 0.1
 done
+if [ -z "$shown" ]; then
+    if kill -0 "$corvane" 2>/dev/null; then
+        echo "Corvane's dialog (\"$caption\") did not appear within 30 seconds; its output: $log" >&2
+    else
+        echo "Corvane ended before its dialog appeared; its output: $log" >&2
+    fi
+    exit 1
+fi
 sleep 1  # let the first paint finish
 shot="$run/corvane-$(date +%Y%m%d-%H%M%S).png"
 import -window "Corvane - Wine desktop" "$shot"
 echo "screenshot: $shot"
 
-if [ -n "$xvfb_pid" ]; then
+if [ -n "$virtual_display" ]; then
     echo "closing Corvane (virtual display)"
 else
     echo "Corvane is running on $DISPLAY; close its window to end."

@@ -33,13 +33,14 @@ struct device_fields {
 };
 
 device_fields fields(corvane& program) {
-    return {text_of(program.item(1004)), text_of(program.item(1003)), text_of(program.item(1005)),
-            text_of(program.item(1000))};
+    return {text_of(program.item(IDC_EDIT_VID)), text_of(program.item(IDC_EDIT_PID)),
+            text_of(program.item(IDC_EDIT_UID)), text_of(program.item(IDC_BUTTON_INSTALL))};
 }
 
 // Waits until the combo box holds exactly `expected`.
 bool shows(corvane& program, const items& expected, DWORD timeout_ms = 5000) {
-    return eventually([&] { return combo_items(program.item(1002)) == expected; }, timeout_ms);
+    return eventually([&] { return combo_items(program.item(IDC_COMBO_DEVICE)) == expected; },
+                      timeout_ms);
 }
 
 TEST(DeviceList, ListsTheCdcInterfacesOfCompositeDevices) {
@@ -64,12 +65,13 @@ TEST(DeviceList, ListsTheCdcInterfacesOfCompositeDevices) {
         corvane program;
         ASSERT_NE(program.dialog(), nullptr);
         // Listed by the first refresh, before any tick.
-        EXPECT_EQ(combo_items(program.item(1002)), r.listed);
-        EXPECT_EQ(SendMessageW(program.item(1002), CB_GETCURSEL, 0, 0), 0);
-        EXPECT_EQ(text_of(program.item(1000)), r.caption);
+        EXPECT_EQ(combo_items(program.item(IDC_COMBO_DEVICE)), r.listed);
+        EXPECT_EQ(SendMessageW(program.item(IDC_COMBO_DEVICE), CB_GETCURSEL, 0, 0), 0);
+        EXPECT_EQ(text_of(program.item(IDC_BUTTON_INSTALL)), r.caption);
         bool placeholder = r.listed.size() == 1;
-        EXPECT_EQ(IsWindowEnabled(program.item(1009)) != FALSE, !placeholder);
-        EXPECT_EQ((GetWindowLongW(program.item(1004), GWL_STYLE) & ES_READONLY) != 0, !placeholder);
+        EXPECT_EQ(IsWindowEnabled(program.item(IDC_CHECK_EDIT)) != FALSE, !placeholder);
+        EXPECT_EQ((GetWindowLongW(program.item(IDC_EDIT_VID), GWL_STYLE) & ES_READONLY) != 0,
+                  !placeholder);
         if (!placeholder) {
             device_fields f = fields(program);
             EXPECT_EQ(f.vid, L"C04A");
@@ -95,7 +97,7 @@ TEST(DeviceList, TheFirstCompatibleIdDecidesInAnyCase) {
     }));
     corvane program;
     ASSERT_NE(program.dialog(), nullptr);
-    EXPECT_EQ(combo_items(program.item(1002)),
+    EXPECT_EQ(combo_items(program.item(IDC_COMBO_DEVICE)),
               (items{L"Lower Case (Interface 0)", L"Other Vendor (Interface 1)"}));
 }
 
@@ -115,14 +117,14 @@ TEST(DeviceList, TheSelectionFollowsTheDevice) {
     machine.set(scenario_of({c, a, b}));
     ASSERT_TRUE(shows(program,
                       {L"Port C (Interface 2)", L"Port A (Interface 0)", L"Port B (Interface 0)"}));
-    EXPECT_EQ(SendMessageW(program.item(1002), CB_GETCURSEL, 0, 0), 2);
+    EXPECT_EQ(SendMessageW(program.item(IDC_COMBO_DEVICE), CB_GETCURSEL, 0, 0), 2);
     EXPECT_EQ(fields(program).pid, L"0B00");
     EXPECT_EQ(fields(program).uid, L"&0B00&0&0000");
 
     // The selected device unplugged: the selection moves to the first one listed.
     machine.set(scenario_of({c, a}));
     ASSERT_TRUE(shows(program, {L"Port C (Interface 2)", L"Port A (Interface 0)"}));
-    EXPECT_EQ(SendMessageW(program.item(1002), CB_GETCURSEL, 0, 0), 0);
+    EXPECT_EQ(SendMessageW(program.item(IDC_COMBO_DEVICE), CB_GETCURSEL, 0, 0), 0);
     EXPECT_EQ(fields(program).pid, L"0C00");
 
     // Everything unplugged: the placeholder with the default identifiers.
@@ -131,7 +133,7 @@ TEST(DeviceList, TheSelectionFollowsTheDevice) {
     EXPECT_EQ(fields(program).vid, L"C04A");
     EXPECT_EQ(fields(program).pid, L"0C01");
     EXPECT_EQ(fields(program).uid, L"");
-    EXPECT_FALSE(IsWindowEnabled(program.item(1009)));
+    EXPECT_FALSE(IsWindowEnabled(program.item(IDC_CHECK_EDIT)));
 }
 
 TEST(DeviceList, ANameLastsWhileItsDeviceStaysPlugged) {
@@ -143,26 +145,31 @@ TEST(DeviceList, ANameLastsWhileItsDeviceStaysPlugged) {
     select_item(dialog, 1);
 
     auto rename = [&](const wchar_t* name) {
-        click(program.item(1009));  // tick "Edit": the name box takes the combo box's place
-        ASSERT_TRUE(IsWindowVisible(program.item(1010)));
-        EXPECT_FALSE(IsWindowVisible(program.item(1002)));
-        EXPECT_EQ(text_of(program.item(1010)), L"Port B (Interface 2)");
-        SendMessageW(program.item(1010), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(name));
-        click(program.item(1009));  // clear it: the name is stored and shown at once
-        EXPECT_TRUE(IsWindowVisible(program.item(1002)));
-        EXPECT_FALSE(IsWindowVisible(program.item(1010)));
+        click(
+            program.item(IDC_CHECK_EDIT));  // tick "Edit": the name box takes the combo box's place
+        ASSERT_TRUE(IsWindowVisible(program.item(IDC_EDIT_NAME)));
+        EXPECT_FALSE(IsWindowVisible(program.item(IDC_COMBO_DEVICE)));
+        EXPECT_EQ(text_of(program.item(IDC_EDIT_NAME)), L"Port B (Interface 2)");
+        SendMessageW(program.item(IDC_EDIT_NAME), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(name));
+        click(program.item(IDC_CHECK_EDIT));  // clear it: the name is stored and shown at once
+        EXPECT_TRUE(IsWindowVisible(program.item(IDC_COMBO_DEVICE)));
+        EXPECT_FALSE(IsWindowVisible(program.item(IDC_EDIT_NAME)));
     };
     rename(L"Bench Port");
-    EXPECT_EQ(combo_items(program.item(1002)), (items{L"Port A (Interface 0)", L"Bench Port"}));
-    EXPECT_EQ(SendMessageW(program.item(1002), CB_GETCURSEL, 0, 0), 1);
+    EXPECT_EQ(combo_items(program.item(IDC_COMBO_DEVICE)),
+              (items{L"Port A (Interface 0)", L"Bench Port"}));
+    EXPECT_EQ(SendMessageW(program.item(IDC_COMBO_DEVICE), CB_GETCURSEL, 0, 0), 1);
 
     // Refreshes keep it. Renaming again replaces it.
     Sleep(2500);
-    EXPECT_EQ(combo_items(program.item(1002)), (items{L"Port A (Interface 0)", L"Bench Port"}));
-    click(program.item(1009));
-    SendMessageW(program.item(1010), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"Bench Port 2"));
-    click(program.item(1009));
-    EXPECT_EQ(combo_items(program.item(1002)), (items{L"Port A (Interface 0)", L"Bench Port 2"}));
+    EXPECT_EQ(combo_items(program.item(IDC_COMBO_DEVICE)),
+              (items{L"Port A (Interface 0)", L"Bench Port"}));
+    click(program.item(IDC_CHECK_EDIT));
+    SendMessageW(program.item(IDC_EDIT_NAME), WM_SETTEXT, 0,
+                 reinterpret_cast<LPARAM>(L"Bench Port 2"));
+    click(program.item(IDC_CHECK_EDIT));
+    EXPECT_EQ(combo_items(program.item(IDC_COMBO_DEVICE)),
+              (items{L"Port A (Interface 0)", L"Bench Port 2"}));
 
     // Unplugged for one refresh, the device comes back with its own description.
     machine.set(scenario_of({a}));
@@ -197,7 +204,8 @@ TEST(DeviceList, TheInstallCaptionFollowsTheSelectedDevicesDriver) {
     };
     for (const auto& step : steps) {
         select_item(dialog, step.index);
-        EXPECT_EQ(text_of(program.item(1000)), step.caption) << "after selecting " << step.index;
+        EXPECT_EQ(text_of(program.item(IDC_BUTTON_INSTALL)), step.caption)
+            << "after selecting " << step.index;
     }
 }
 

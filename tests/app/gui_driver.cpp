@@ -5,13 +5,9 @@
 #include <cstdlib>
 
 #include "test_support.h"
+#include "z_drive_path.h"
 
 namespace gui {
-
-const wchar_t* const kCaption = L"Corvane_V1.0.31";
-const wchar_t* const kAboutCaption =
-    L"\u5173\u4E8E"
-    L"Corvane";
 
 std::wstring text_of(HWND window) {
     wchar_t text[512] = {};
@@ -19,7 +15,7 @@ std::wstring text_of(HWND window) {
     return text;
 }
 
-std::wstring class_of(HWND window) {
+std::wstring window_class_of(HWND window) {
     wchar_t name[64] = {};
     GetClassNameW(window, name, 64);
     return name;
@@ -40,7 +36,7 @@ corvane::corvane(const std::wstring& exe) {
 
 HWND corvane::dialog() {
     if (!dialog_)
-        dialog_ = wait_for([this] { return find(kCaption); });
+        dialog_ = wait_for([this] { return find(main_caption()); });
     return dialog_;
 }
 
@@ -88,9 +84,9 @@ std::vector<std::wstring> combo_items(HWND combo) {
 }
 
 void select_item(HWND dialog, int index) {
-    HWND combo = GetDlgItem(dialog, 1002);
+    HWND combo = GetDlgItem(dialog, IDC_COMBO_DEVICE);
     SendMessageW(combo, CB_SETCURSEL, index, 0);
-    SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(1002, CBN_SELCHANGE), (LPARAM)combo);
+    SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_COMBO_DEVICE, CBN_SELCHANGE), (LPARAM)combo);
 }
 
 void click(HWND button) {
@@ -106,7 +102,7 @@ void take_screenshot(const char* name) {
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info = {};
-    std::wstring dos_png = test::windows_path(png).wstring();
+    std::wstring dos_png = test::from_utf8(z_drive_path(png)).wstring();
     DeleteFileW(dos_png.c_str());
     ASSERT_TRUE(CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                                &startup, &info))

@@ -6,16 +6,22 @@
 #include <string>
 #include <vector>
 
+#include "corvane_rc.h"
 #include "handles.h"
 
 namespace gui {
 
-extern const wchar_t* const kCaption;
-extern const wchar_t* const kAboutCaption;
+// The captions app/Corvane.rc gives the main dialog and the about box.
+inline const wchar_t* main_caption() {
+    return rc::dialog_of(IDD_MAIN_DIALOG).caption;
+}
+inline const wchar_t* about_caption() {
+    return rc::dialog_of(IDD_ABOUTBOX).caption;
+}
 
 // WM_GETTEXT: GetWindowText cannot read an edit control of another process.
 std::wstring text_of(HWND window);
-std::wstring class_of(HWND window);
+std::wstring window_class_of(HWND window);
 
 // Polls until check() gives a window or the time is up.
 template <typename Check>

@@ -29,103 +29,100 @@ struct dialog_scale {
     int y(int units) const { return MulDiv(units, base_y, 8); }
 };
 
-struct expected_control {
-    int id;
-    const wchar_t* class_name;
-    const wchar_t* text;
-    DWORD style;  // the style bits of the design; the dialog manager may add others (below)
-    bool visible, enabled;
-    int x, y, cx, cy;  // dialog units; cy 0: not compared (a closed combo box's height)
-};
+// Style bits of the resource script that a running control does not keep, or not as such: the
+// dialog manager turns an edit control's WS_BORDER into WS_EX_CLIENTEDGE, the combo box keeps
+// WS_VSCROLL and WS_EX_CLIENTEDGE for its list, and the program hides the name box. The template
+// itself is compared bit for bit by the resource tests.
+const DWORD kStyleNotKept = WS_VISIBLE | WS_BORDER | WS_VSCROLL;
+
+// What the first refresh shows where the script has no text: with no device, the placeholder.
+// Null: not compared (the name box holds "Virtual COM Port" or, after the data exchange that ends
+// the initialisation, the still empty name, until the next tick).
+const wchar_t* first_refresh_text(int id, const wchar_t* designed) {
+    switch (id) {
+        case IDC_COMBO_DEVICE:
+            return L"Virtual COM Port";
+        case IDC_EDIT_VID:
+            return L"C04A";
+        case IDC_EDIT_PID:
+            return L"0C01";
+        case IDC_EDIT_NAME:
+            return nullptr;
+        default:
+            return designed;
+    }
+}
 
 TEST(MainDialog, ShowsItsControlsAsDesignedAndClosesWithEsc) {
+    const rc::dialog& design = rc::dialog_of(IDD_MAIN_DIALOG);
     corvane program;
     ASSERT_TRUE(program.started()) << GetLastError();
     HWND dialog = program.dialog();
-    ASSERT_NE(dialog, nullptr) << "no window captioned Corvane_V1.0.31";
+    ASSERT_NE(dialog, nullptr) << "no window captioned " << test::utf8(main_caption());
 
     DWORD style = (DWORD)GetWindowLongW(dialog, GWL_STYLE);
-    DWORD designed = WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX |
-                     DS_MODALFRAME | DS_SETFONT;
-    EXPECT_EQ(style & designed, designed) << std::hex << style;
-    EXPECT_TRUE(GetWindowLongW(dialog, GWL_EXSTYLE) & WS_EX_APPWINDOW);
-    EXPECT_EQ(text_of(dialog), kCaption);
+    EXPECT_EQ(style & design.style, design.style) << std::hex << style;
+    DWORD ex_style = (DWORD)GetWindowLongW(dialog, GWL_EXSTYLE);
+    EXPECT_EQ(ex_style & design.ex_style, design.ex_style) << std::hex << ex_style;
+    EXPECT_EQ(text_of(dialog), main_caption());
     // The icons cannot be asked for from here: Wine refuses messages that answer with a handle
     // (WM_GETICON, WM_QUERYDRAGICON, WM_GETFONT) across processes. The screenshot shows them.
 
     RECT client;
     GetClientRect(dialog, &client);
     dialog_scale scale;
-    scale.base_x = (client.right * 4 + 279 / 2) / 279;
-    scale.base_y = (client.bottom * 8 + 106 / 2) / 106;
-    ASSERT_EQ(scale.x(279), client.right) << "the client area is 279 dialog units wide";
-    ASSERT_EQ(scale.y(106), client.bottom) << "the client area is 106 dialog units high";
+    scale.base_x = (client.right * 4 + design.cx / 2) / design.cx;
+    scale.base_y = (client.bottom * 8 + design.cy / 2) / design.cy;
+    ASSERT_EQ(scale.x(design.cx), client.right) << "the client area is as wide as designed";
+    ASSERT_EQ(scale.y(design.cy), client.bottom) << "the client area is as high as designed";
 
-    // The style bits the running controls keep. The dialog manager turns an edit control's
-    // WS_BORDER into WS_EX_CLIENTEDGE, and the combo box keeps WS_VSCROLL and WS_EX_CLIENTEDGE
-    // for its list; the template itself is compared bit for bit by the resource tests.
-    const DWORD edit = WS_TABSTOP | ES_AUTOHSCROLL;
-    const DWORD label = WS_GROUP | SS_LEFT;
-    // The list was filled before the first timer tick: no device, so the placeholder shows.
-    const expected_control expected[] = {
-        {1000, L"Button", L"Install driver", WS_TABSTOP, true, true, 179, 43, 58, 23},
-        {1002, L"ComboBox", L"Virtual COM Port", CBS_DROPDOWNLIST | WS_TABSTOP, true, true, 10, 25,
-         226, 0},
-        {1003, L"Edit", L"0C01", edit, true, true, 38, 66, 90, 12},
-        {1004, L"Edit", L"C04A", edit, true, true, 38, 49, 90, 12},
-        {-1, L"Static", L"Device Name\uFF1A", label, true, true, 11, 10, 51, 11},
-        {-1, L"Static", L"PID\uFF1A", label, true, true, 11, 67, 26, 10},
-        {-1, L"Static", L"VID\uFF1A", label, true, true, 11, 50, 28, 10},
-        {1005, L"Edit", L"", edit | ES_READONLY, true, true, 38, 84, 90, 12},
-        {-1, L"Static", L"UID\uFF1A", label, true, true, 11, 86, 24, 10},
-        {1001, L"Button", L"Extract driver", WS_TABSTOP, true, true, 179, 72, 58, 23},
-        {1009, L"Button", L"Edit", WS_TABSTOP | BS_AUTOCHECKBOX, true, false, 240, 27, 28, 10},
-        // Hidden. The first refresh writes "Virtual COM Port" into it and the data exchange that
-        // ends the initialisation writes the still empty name over it, until the next tick.
-        {1010, L"Edit", nullptr, edit, false, true, 10, 25, 226, 13},
-    };
     std::vector<HWND> children;
     for (HWND c = GetWindow(dialog, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
         children.push_back(c);
     }
-    ASSERT_EQ(children.size(), std::size(expected));
+    ASSERT_EQ(children.size(), design.control_count);
     for (size_t i = 0; i < children.size(); i++) {
-        const expected_control& e = expected[i];
+        const rc::control& e = design.controls[i];
         HWND c = children[i];
         SCOPED_TRACE("control " + std::to_string(i) + " (id " + std::to_string(e.id) + ")");
         EXPECT_EQ((int)(short)GetDlgCtrlID(c), e.id);
-        EXPECT_EQ(_wcsicmp(class_of(c).c_str(), e.class_name), 0) << class_of(c).c_str();
-        if (e.text) {
-            EXPECT_EQ(text_of(c), e.text);
+        EXPECT_EQ(_wcsicmp(window_class_of(c).c_str(), e.class_name), 0)
+            << window_class_of(c).c_str();
+        if (const wchar_t* text = first_refresh_text(e.id, e.text)) {
+            EXPECT_EQ(text_of(c), text);
         }
         DWORD actual = (DWORD)GetWindowLongW(c, GWL_STYLE);
-        EXPECT_TRUE(actual & WS_CHILD);
-        EXPECT_EQ(actual & e.style, e.style) << std::hex << actual;
-        if (e.class_name == std::wstring(L"Edit")) {
+        DWORD kept = e.style & ~kStyleNotKept;
+        EXPECT_EQ(actual & kept, kept) << std::hex << actual;
+        if (_wcsicmp(e.class_name, L"Edit") == 0 && (e.style & WS_BORDER)) {
             bool border =
                 (actual & WS_BORDER) || (GetWindowLongW(c, GWL_EXSTYLE) & WS_EX_CLIENTEDGE);
             EXPECT_TRUE(border);
         }
-        EXPECT_EQ(IsWindowVisible(c) != FALSE, e.visible);
-        EXPECT_EQ(IsWindowEnabled(c) != FALSE, e.enabled);
+        // Hidden: the name box until "Edit" is ticked. Disabled: "Edit" while only the
+        // placeholder is listed.
+        EXPECT_EQ(IsWindowVisible(c) != FALSE, e.id != IDC_EDIT_NAME);
+        EXPECT_EQ(IsWindowEnabled(c) != FALSE, e.id != IDC_CHECK_EDIT);
         RECT r;
         GetWindowRect(c, &r);
         MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&r), 2);
         EXPECT_NEAR(r.left, scale.x(e.x), 1);
         EXPECT_NEAR(r.top, scale.y(e.y), 1);
         EXPECT_NEAR(r.right - r.left, scale.x(e.cx), 1);
-        if (e.cy) {
+        // A closed combo box is not as high as the template's, which includes its list.
+        if (_wcsicmp(e.class_name, L"ComboBox") != 0) {
             EXPECT_NEAR(r.bottom - r.top, scale.y(e.cy), 1);
         }
     }
 
-    HWND combo = children[1];
+    HWND combo = GetDlgItem(dialog, IDC_COMBO_DEVICE);
     EXPECT_EQ(SendMessageW(combo, CB_GETCOUNT, 0, 0), 1);
     EXPECT_EQ(SendMessageW(combo, CB_GETCURSEL, 0, 0), 0);
     EXPECT_FALSE(GetWindowLongW(combo, GWL_STYLE) & CBS_SORT);
     // The VID and PID boxes are editable while no device is listed; the UID box never is.
-    EXPECT_FALSE(GetWindowLongW(children[2], GWL_STYLE) & ES_READONLY);
-    EXPECT_FALSE(GetWindowLongW(children[3], GWL_STYLE) & ES_READONLY);
+    EXPECT_FALSE(GetWindowLongW(GetDlgItem(dialog, IDC_EDIT_VID), GWL_STYLE) & ES_READONLY);
+    EXPECT_FALSE(GetWindowLongW(GetDlgItem(dialog, IDC_EDIT_PID), GWL_STYLE) & ES_READONLY);
+    EXPECT_TRUE(GetWindowLongW(GetDlgItem(dialog, IDC_EDIT_UID), GWL_STYLE) & ES_READONLY);
 
     take_screenshot("main-dialog");
 
@@ -142,7 +139,7 @@ TEST(MainDialog, TheTimerRefreshesTheListEverySecond) {
     HWND dialog = program.dialog();
     ASSERT_NE(dialog, nullptr);
     // With no device listed, each tick writes the placeholder's identifiers and name again.
-    HWND vid = GetDlgItem(dialog, 1004), name = GetDlgItem(dialog, 1010);
+    HWND vid = GetDlgItem(dialog, IDC_EDIT_VID), name = GetDlgItem(dialog, IDC_EDIT_NAME);
     for (int round = 0; round < 2; round++) {
         SendMessageW(vid, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"1234"));
         DWORD start = GetTickCount();
@@ -157,7 +154,7 @@ TEST(MainDialog, EnterInAnEditBoxCloses) {
     corvane program;
     HWND dialog = program.dialog();
     ASSERT_NE(dialog, nullptr);
-    HWND vid = GetDlgItem(dialog, 1004);
+    HWND vid = GetDlgItem(dialog, IDC_EDIT_VID);
     PostMessageW(vid, WM_KEYDOWN, VK_RETURN, 0);
     PostMessageW(vid, WM_KEYUP, VK_RETURN, 0xC0000001);
     EXPECT_TRUE(program.ends_within(10000)) << "Enter in the VID box did not end the program";
@@ -170,7 +167,7 @@ TEST(MainDialog, SystemCommands0x10To0x1FOpenTheAboutBox) {
     for (WPARAM command : {0x10, 0x11, 0x1F}) {
         SCOPED_TRACE(command);
         PostMessageW(dialog, WM_SYSCOMMAND, command, 0);
-        HWND about = wait_for([&] { return program.find(kAboutCaption); }, 10000);
+        HWND about = wait_for([&] { return program.find(about_caption()); }, 10000);
         ASSERT_NE(about, nullptr) << "no about box";
         EXPECT_EQ(GetWindow(about, GW_OWNER), dialog);
         EXPECT_FALSE(IsWindowEnabled(dialog));  // modal
@@ -179,7 +176,7 @@ TEST(MainDialog, SystemCommands0x10To0x1FOpenTheAboutBox) {
         ASSERT_NE(icon, nullptr);
         EXPECT_EQ(SendMessageW(icon, STM_GETICON, 0, 0), 0);
         PostMessageW(about, WM_COMMAND, IDOK, 0);
-        EXPECT_NE(wait_for([&] { return program.find(kAboutCaption) ? nullptr : dialog; }, 10000),
+        EXPECT_NE(wait_for([&] { return program.find(about_caption()) ? nullptr : dialog; }, 10000),
                   nullptr)
             << "the about box did not close";
     }
@@ -194,7 +191,7 @@ TEST(MainDialog, OtherSystemCommandsBehaveAsInAPlainDialog) {
     ASSERT_NE(dialog, nullptr);
     PostMessageW(dialog, WM_SYSCOMMAND, 0x20, 0);
     Sleep(500);
-    EXPECT_EQ(program.find(kAboutCaption), nullptr);
+    EXPECT_EQ(program.find(about_caption()), nullptr);
 
     PostMessageW(dialog, WM_SYSCOMMAND, SC_MINIMIZE, 0);
     EXPECT_NE(wait_for([&] { return IsIconic(dialog) ? dialog : nullptr; }, 5000), nullptr);

@@ -1,15 +1,22 @@
-// Reads the resources of the built Corvane.exe programs (64-bit and, when built, 32-bit) as data
-// and compares them with the design: dialogs, icon, version record, manifest and languages.
+// Reads the resources of the built Corvane.exe programs as data: this tree's and, when build/x86
+// is built too, the 32-bit one. The dialogs and the version record must be what app/Corvane.rc
+// says (corvane_rc.h, generated from it). What the program's code relies on is checked on its
+// own, so that a changed script that breaks it is caught: the controls it drives by id, of the
+// kind it drives them as, and the about box's icon that is not there.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include "corvane_rc.h"
 #include "handles.h"
 #include "test_support.h"
 
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -17,15 +24,19 @@ namespace {
 const WORD kChinesePrc = MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED);  // 2052
 const WORD kEnglishUs = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);           // 1033
 
-// Corvane.exe of each build, from CORVANE_EXE_X64 and CORVANE_EXE_X86 (Unix or Windows paths).
+// Corvane.exe of this tree (CORVANE_EXE) and of the 32-bit tree when it is built
+// (CORVANE_EXE_X86); Unix or Windows paths.
+std::string this_trees_program() {
+    return test::path_from_environment("CORVANE_EXE").string();
+}
+std::string the_32_bit_program() {
+    std::string path = test::path_from_environment("CORVANE_EXE_X86").string();
+    return !path.empty() && GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES ? path : "";
+}
 std::vector<std::string> programs() {
-    std::vector<std::string> result;
-    for (const char* name : {"CORVANE_EXE_X64", "CORVANE_EXE_X86"}) {
-        std::string path = test::path_from_environment(name).string();
-        if (!path.empty() && GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES) {
-            result.push_back(path);
-        }
-    }
+    std::vector<std::string> result = {this_trees_program()};
+    if (!the_32_bit_program().empty())
+        result.push_back(the_32_bit_program());
     return result;
 }
 
@@ -143,104 +154,140 @@ dialog_template parse_dialog(const std::vector<BYTE>& data) {
     return d;
 }
 
-const DWORD kStatic = (DWORD)-1;
-const DWORD kChildVisible = WS_CHILD | WS_VISIBLE;
-
-TEST(Resources, BothBuildsArePresent) {
-    EXPECT_EQ(programs().size(), 2u) << "set CORVANE_EXE_X64 and CORVANE_EXE_X86";
+// The class of a template item as its name: the template may give a predefined class by its
+// ordinal, which makes the same control.
+std::wstring item_class_name(const dialog_item& item) {
+    const wchar_t* const predefined[] = {L"Button",  L"Edit",      L"Static",
+                                         L"ListBox", L"ScrollBar", L"ComboBox"};
+    for (size_t i = 0; i < std::size(predefined); i++) {
+        if (item.class_name == L"#" + std::to_wstring(0x80 + i))
+            return predefined[i];
+    }
+    return item.class_name;
 }
 
-TEST(Resources, MainDialogAsDesigned) {
+bool same_class(const dialog_item& item, const wchar_t* name) {
+    return _wcsicmp(item_class_name(item).c_str(), name) == 0;
+}
+
+dialog_template built_dialog(const program_resources& res, int id) {
+    std::vector<BYTE> data = res.find(RT_DIALOG, MAKEINTRESOURCEA(id), kChinesePrc);
+    EXPECT_FALSE(data.empty()) << "no dialog " << id;
+    return data.empty() ? dialog_template() : parse_dialog(data);
+}
+
+// The styles and the place of a built dialog or control, and of the script's.
+template <typename Built, typename Script>
+void expect_style_and_place(const Built& a, const Script& e) {
+    EXPECT_EQ(a.style, e.style) << std::hex << a.style << " != " << e.style;
+    EXPECT_EQ(a.ex_style, e.ex_style) << std::hex << a.ex_style << " != " << e.ex_style;
+    EXPECT_EQ(std::make_tuple(a.x, a.y, a.cx, a.cy), std::make_tuple(e.x, e.y, e.cx, e.cy));
+}
+
+TEST(Resources, ThisTreesProgramIsThere) {
+    std::string path = this_trees_program();
+    ASSERT_FALSE(path.empty()) << "CORVANE_EXE is not set";
+    EXPECT_NE(GetFileAttributesA(path.c_str()), INVALID_FILE_ATTRIBUTES) << path;
+}
+
+TEST(Resources, The32BitProgramIsCheckedWhenItsTreeIsBuilt) {
+    if (the_32_bit_program().empty())
+        GTEST_SKIP() << "no 32-bit Corvane.exe (build/x86 is not built): checking this tree's only";
+}
+
+TEST(Resources, DialogsAreWhatTheResourceScriptSays) {
     for (const std::string& path : programs()) {
         SCOPED_TRACE(path);
         program_resources res(path);
         ASSERT_NE(res.module(), nullptr);
-        std::vector<BYTE> data = res.find(RT_DIALOG, MAKEINTRESOURCEA(102), kChinesePrc);
-        ASSERT_FALSE(data.empty());
-        dialog_template d = parse_dialog(data);
+        for (const rc::dialog& e : rc::kDialogs) {
+            SCOPED_TRACE("dialog " + std::to_string(e.id));
+            dialog_template d = built_dialog(res, e.id);
+            expect_style_and_place(d, e);
+            EXPECT_EQ(d.caption, e.caption);
+            EXPECT_EQ(d.font, e.font);
+            EXPECT_EQ(d.point_size, e.point_size);
+            EXPECT_EQ(d.weight, e.weight);
+            EXPECT_EQ(d.italic, e.italic);
+            EXPECT_EQ(d.menu, L"");
+            EXPECT_EQ(d.class_name, L"");
 
-        EXPECT_EQ(d.style, (DWORD)(WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU |
-                                   WS_MINIMIZEBOX | DS_MODALFRAME | DS_SETFONT));
-        EXPECT_EQ(d.ex_style, (DWORD)WS_EX_APPWINDOW);
-        EXPECT_EQ(d.cx, 279);
-        EXPECT_EQ(d.cy, 106);
-        EXPECT_EQ(d.caption, L"Corvane_V1.0.31");
-        EXPECT_EQ(d.font, L"Verdana");
-        EXPECT_EQ(d.point_size, 8);
-        EXPECT_EQ(d.weight, 400);
-        EXPECT_EQ(d.italic, 0);
-        EXPECT_EQ(d.menu, L"");
-        EXPECT_EQ(d.class_name, L"");
-
-        const dialog_item expected[] = {
-            {1000, kChildVisible | WS_TABSTOP | BS_PUSHBUTTON, 0, 179, 43, 58, 23, L"#128",
-             L"Install driver"},
-            {1002, kChildVisible | CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP, WS_EX_CLIENTEDGE, 10,
-             25, 226, 62, L"#133", L""},
-            {1003, kChildVisible | WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL, 0, 38, 66, 90, 12,
-             L"#129", L""},
-            {1004, kChildVisible | WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL, 0, 38, 49, 90, 12,
-             L"#129", L""},
-            {kStatic, kChildVisible | WS_GROUP | SS_LEFT, 0, 11, 10, 51, 11, L"#130",
-             L"Device Name\uFF1A"},
-            {kStatic, kChildVisible | WS_GROUP | SS_LEFT, 0, 11, 67, 26, 10, L"#130", L"PID\uFF1A"},
-            {kStatic, kChildVisible | WS_GROUP | SS_LEFT, 0, 11, 50, 28, 10, L"#130", L"VID\uFF1A"},
-            {1005, kChildVisible | WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL | ES_READONLY, 0, 38, 84,
-             90, 12, L"#129", L""},
-            {kStatic, kChildVisible | WS_GROUP | SS_LEFT, 0, 11, 86, 24, 10, L"#130", L"UID\uFF1A"},
-            {1001, kChildVisible | WS_TABSTOP | BS_PUSHBUTTON, 0, 179, 72, 58, 23, L"#128",
-             L"Extract driver"},
-            {1009, kChildVisible | WS_TABSTOP | BS_AUTOCHECKBOX, 0, 240, 27, 28, 10, L"Button",
-             L"Edit"},
-            {1010, kChildVisible | WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL, 0, 10, 25, 226, 13,
-             L"#129", L""},
-        };
-        ASSERT_EQ(d.items.size(), std::size(expected));
-        for (size_t i = 0; i < d.items.size(); i++) {
-            const dialog_item& a = d.items[i];
-            const dialog_item& e = expected[i];
-            SCOPED_TRACE("control " + std::to_string(i));
-            EXPECT_EQ(a.id, e.id);
-            // The class as an ordinal or as its name: both make the same control.
-            bool button = a.class_name == L"#128" || _wcsicmp(a.class_name.c_str(), L"Button") == 0;
-            if (e.class_name == L"Button" || e.class_name == L"#128") {
-                EXPECT_TRUE(button) << a.class_name.c_str();
-            } else {
-                EXPECT_EQ(a.class_name, e.class_name);
+            ASSERT_EQ(d.items.size(), e.control_count);
+            for (size_t i = 0; i < d.items.size(); i++) {
+                const dialog_item& a = d.items[i];
+                const rc::control& c = e.controls[i];
+                SCOPED_TRACE("control " + std::to_string(i));
+                EXPECT_EQ((int)a.id, c.id);
+                EXPECT_TRUE(same_class(a, c.class_name)) << a.class_name.c_str();
+                EXPECT_EQ(a.text, c.text ? c.text : L"#" + std::to_wstring(c.text_ordinal));
+                expect_style_and_place(a, c);
             }
-            EXPECT_EQ(a.text, e.text);
-            EXPECT_EQ(a.style, e.style) << std::hex << a.style << " != " << e.style;
-            EXPECT_EQ(a.ex_style, e.ex_style);
-            EXPECT_EQ(a.x, e.x);
-            EXPECT_EQ(a.y, e.y);
-            EXPECT_EQ(a.cx, e.cx);
-            EXPECT_EQ(a.cy, e.cy);
         }
     }
 }
 
-TEST(Resources, AboutBoxAsDesigned) {
+// The controls the dialog's code drives by id: each there once, of the class and kind it needs.
+TEST(Resources, MainDialogHasTheControlsTheProgramDrives) {
+    const struct {
+        int id;
+        const wchar_t* class_name;
+        DWORD mask, bits;  // style & mask must be bits
+    } needs[] = {
+        {IDC_BUTTON_INSTALL, L"Button", BS_TYPEMASK, BS_PUSHBUTTON},
+        {IDC_BUTTON_EXTRACT, L"Button", BS_TYPEMASK, BS_PUSHBUTTON},
+        // The combo index is the index into the dialog's device list: never sorted.
+        {IDC_COMBO_DEVICE, L"ComboBox", CBS_DROPDOWNLIST | CBS_SORT, CBS_DROPDOWNLIST},
+        {IDC_EDIT_PID, L"Edit", 0, 0},
+        {IDC_EDIT_VID, L"Edit", 0, 0},
+        {IDC_EDIT_UID, L"Edit", ES_READONLY, ES_READONLY},  // the code never makes it editable
+        {IDC_CHECK_EDIT, L"Button", BS_TYPEMASK, BS_AUTOCHECKBOX},
+        {IDC_EDIT_NAME, L"Edit", 0, 0},
+    };
     for (const std::string& path : programs()) {
         SCOPED_TRACE(path);
         program_resources res(path);
-        std::vector<BYTE> data = res.find(RT_DIALOG, MAKEINTRESOURCEA(100), kChinesePrc);
-        ASSERT_FALSE(data.empty());
-        dialog_template d = parse_dialog(data);
-        EXPECT_EQ(d.style, (DWORD)(WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT |
-                                   DS_FIXEDSYS));
-        EXPECT_EQ(d.cx, 170);
-        EXPECT_EQ(d.cy, 62);
-        EXPECT_EQ(d.caption,
-                  L"\u5173\u4E8E"
-                  L"Corvane");
-        EXPECT_EQ(d.font, L"MS Shell Dlg");
-        EXPECT_EQ(d.point_size, 9);
-        ASSERT_GE(d.items.size(), 4u);
-        // An icon static naming icon 128, which the program does not hold.
-        EXPECT_EQ(d.items[0].class_name, L"#130");
+        dialog_template d = built_dialog(res, IDD_MAIN_DIALOG);
+        std::map<int, const dialog_item*> by_id;
+        for (const dialog_item& item : d.items) {
+            if ((int)item.id != IDC_STATIC) {
+                EXPECT_TRUE(by_id.emplace((int)item.id, &item).second) << "id " << item.id;
+            }
+        }
+        for (const auto& need : needs) {
+            SCOPED_TRACE("id " + std::to_string(need.id));
+            ASSERT_EQ(by_id.count(need.id), 1u);
+            const dialog_item& item = *by_id[need.id];
+            EXPECT_TRUE(same_class(item, need.class_name)) << item.class_name.c_str();
+            EXPECT_EQ(item.style & need.mask, need.bits) << std::hex << item.style;
+        }
+        // The name box takes the combo box's place while the user edits a name.
+        const dialog_item& combo = *by_id[IDC_COMBO_DEVICE];
+        const dialog_item& name = *by_id[IDC_EDIT_NAME];
+        EXPECT_EQ(std::make_tuple(name.x, name.y, name.cx),
+                  std::make_tuple(combo.x, combo.y, combo.cx));
+        // The labels are written with the full-width colon, which the code page 936 run shows.
+        for (const dialog_item& item : d.items) {
+            if (same_class(item, L"Static")) {
+                ASSERT_FALSE(item.text.empty());
+                EXPECT_EQ(item.text.back(), L'\uFF1A')
+                    << std::string(item.text.begin(), item.text.end());
+            }
+        }
+    }
+}
+
+TEST(Resources, AboutBoxNamesAnIconTheProgramDoesNotHold) {
+    for (const std::string& path : programs()) {
+        SCOPED_TRACE(path);
+        program_resources res(path);
+        dialog_template d = built_dialog(res, IDD_ABOUTBOX);
+        ASSERT_FALSE(d.items.empty());
+        // Its first control, an icon static, shows nothing.
+        EXPECT_TRUE(same_class(d.items[0], L"Static"));
         EXPECT_EQ(d.items[0].style & SS_TYPEMASK, (DWORD)SS_ICON);
-        EXPECT_EQ(d.items[0].text, L"#128");
-        EXPECT_TRUE(res.find(RT_GROUP_ICON, MAKEINTRESOURCEA(128), kChinesePrc).empty());
+        EXPECT_EQ(d.items[0].text, L"#" + std::to_wstring(IDR_MAINFRAME));
+        EXPECT_TRUE(res.find(RT_GROUP_ICON, MAKEINTRESOURCEA(IDR_MAINFRAME), kChinesePrc).empty());
+        // The framework closes it with IDOK.
         bool has_ok = false;
         for (const dialog_item& item : d.items)
             has_ok |= item.id == IDOK;
@@ -252,7 +299,8 @@ TEST(Resources, OneIconOf128By128With32Bits) {
     for (const std::string& path : programs()) {
         SCOPED_TRACE(path);
         program_resources res(path);
-        std::vector<BYTE> group = res.find(RT_GROUP_ICON, MAKEINTRESOURCEA(136), kChinesePrc);
+        std::vector<BYTE> group =
+            res.find(RT_GROUP_ICON, MAKEINTRESOURCEA(IDI_CORVANE), kChinesePrc);
         ASSERT_EQ(group.size(), 6u + 14u);  // the header and one entry
         WORD count;
         memcpy(&count, &group[4], 2);
@@ -273,17 +321,19 @@ TEST(Resources, OneIconOf128By128With32Bits) {
     }
 }
 
-std::string version_string(const std::vector<BYTE>& block, const char* name) {
-    char query[128];
-    snprintf(query, sizeof query, "\\StringFileInfo\\080404b0\\%s", name);
-    char* value = nullptr;
+std::wstring version_string(const std::vector<BYTE>& block, const char* name) {
+    std::wstring query =
+        L"\\StringFileInfo\\" +
+        std::wstring(rc::kVersionStrings, rc::kVersionStrings + strlen(rc::kVersionStrings)) +
+        L"\\" + std::wstring(name, name + strlen(name));
+    wchar_t* value = nullptr;
     UINT length = 0;
-    if (!VerQueryValueA(block.data(), query, reinterpret_cast<void**>(&value), &length))
-        return "";
+    if (!VerQueryValueW(block.data(), query.c_str(), reinterpret_cast<void**>(&value), &length))
+        return L"(none)";
     return value;
 }
 
-TEST(Resources, VersionRecord) {
+TEST(Resources, VersionRecordIsWhatTheResourceScriptSays) {
     for (const std::string& path : programs()) {
         SCOPED_TRACE(path);
         ASSERT_FALSE(
@@ -296,20 +346,21 @@ TEST(Resources, VersionRecord) {
         VS_FIXEDFILEINFO* fixed = nullptr;
         UINT length = 0;
         ASSERT_TRUE(VerQueryValueA(block.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
-        EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u);
-        EXPECT_EQ(fixed->dwFileVersionLS, 0x00030001u);
-        EXPECT_EQ(fixed->dwProductVersionMS, 0x00010000u);
-        EXPECT_EQ(fixed->dwProductVersionLS, 0x00030001u);
-        EXPECT_EQ(version_string(block, "FileDescription"), "Corvane");
-        EXPECT_EQ(version_string(block, "ProductName"), "Corvane");
-        EXPECT_EQ(version_string(block, "InternalName"), "Corvane.exe");
-        EXPECT_EQ(version_string(block, "OriginalFilename"), "Corvane.exe");
+        auto high_low = [](const WORD(&v)[4]) {
+            return std::make_pair((DWORD)MAKELONG(v[1], v[0]), (DWORD)MAKELONG(v[3], v[2]));
+        };
+        EXPECT_EQ(std::make_pair(fixed->dwFileVersionMS, fixed->dwFileVersionLS),
+                  high_low(rc::kFileVersion));
+        EXPECT_EQ(std::make_pair(fixed->dwProductVersionMS, fixed->dwProductVersionLS),
+                  high_low(rc::kProductVersion));
+        for (const rc::version_value& value : rc::kVersionValues)
+            EXPECT_EQ(version_string(block, value.name), value.text) << value.name;
         WORD* translation = nullptr;
         ASSERT_TRUE(VerQueryValueA(block.data(), "\\VarFileInfo\\Translation",
                                    reinterpret_cast<void**>(&translation), &length));
         ASSERT_EQ(length, 4u);
-        EXPECT_EQ(translation[0], 0x0804);
-        EXPECT_EQ(translation[1], 1200);
+        EXPECT_EQ(translation[0], rc::kVersionTranslation[0]);
+        EXPECT_EQ(translation[1], rc::kVersionTranslation[1]);
     }
 }
 

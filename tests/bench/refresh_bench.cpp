@@ -54,6 +54,18 @@ std::wstring corvane_exe() {
     return exe.substr(0, exe.find_last_of(L'\\')) + L"\\..\\app\\Corvane.exe";
 }
 
+// The dialog of a started Corvane.exe; null, with the reason on stderr, when there is none.
+HWND shown_dialog(gui::corvane& corvane) {
+    if (!corvane.started()) {
+        fprintf(stderr, "Corvane.exe did not start: error %lu\n", GetLastError());
+        return nullptr;
+    }
+    HWND dialog = corvane.dialog();
+    if (!dialog)
+        fprintf(stderr, "Corvane.exe did not show its dialog in time\n");
+    return dialog;
+}
+
 // One message round trip into the dialog's thread; WM_TIMER runs a full refresh there.
 double send_us(HWND dialog, UINT message) {
     double start = now_us();
@@ -80,11 +92,9 @@ int main() {
         machine.set(machine_of(n));
         double bare = bare_enumeration_us(kRuns);
         gui::corvane corvane(corvane_exe());
-        HWND dialog = corvane.dialog();
-        if (!dialog) {
-            fprintf(stderr, "Corvane.exe did not show its dialog\n");
+        HWND dialog = shown_dialog(corvane);
+        if (!dialog)
             return 1;
-        }
         std::vector<double> refresh, message;
         for (int i = 0; i < kRuns; i++) {
             refresh.push_back(send_us(dialog, WM_TIMER));
@@ -96,7 +106,7 @@ int main() {
 
     machine.set(machine_of(64));
     gui::corvane corvane(corvane_exe());
-    HWND dialog = corvane.dialog();
+    HWND dialog = shown_dialog(corvane);
     if (!dialog)
         return 1;
     printf("\nCorvane.exe working set with 64 devices (KiB):\n");

@@ -10,8 +10,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzedDataProvider input(data, size);
-    token_entry table[TOKEN_TABLE_SIZE];
-    for (int i = 0; i < TOKEN_TABLE_SIZE; i++) {
+    token_entry table[kTokenTableSize];
+    for (int i = 0; i < kTokenTableSize; i++) {
         table[i].name = token_table[i].name;
         table[i].value[0] = '\0';
         if (table[i].name) {
@@ -28,10 +28,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                end.c_str());
     unique_malloc<char> owned(result >= 0 ? output : nullptr);
     bool refused = source.empty() || start.c_str()[0] == '\0' || end.c_str()[0] == '\0';
-    if (refused != (result == TOKEN_ERR_BAD_ARGUMENTS))
+    if (refused != (result == kTokenBadArguments))
         abort();
     if (result < 0) {
-        if (result != TOKEN_ERR_BAD_ARGUMENTS && output)
+        if (result != kTokenBadArguments && output)
             abort();
         return 0;
     }

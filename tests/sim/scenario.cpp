@@ -70,13 +70,6 @@ char ascii_upper(char c) {
     return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
 }
 
-std::string upper(std::string_view text) {
-    std::string result(text);
-    for (char& c : result)
-        c = ascii_upper(c);
-    return result;
-}
-
 std::string quoted(std::string_view text) {
     return "'" + std::string(text) + "'";
 }
@@ -300,7 +293,7 @@ private:
     void check_machine() {
         std::map<std::string, const device*> by_instance;
         for (const device& d : machine_.devices) {
-            auto [first, inserted] = by_instance.emplace(upper(d.instance), &d);
+            auto [first, inserted] = by_instance.emplace(id_key(d.instance), &d);
             if (!inserted) {
                 fail(d.line, "instance " + quoted(d.instance) + " is also the device of line " +
                                  std::to_string(first->second->line));
@@ -314,7 +307,7 @@ private:
                     fail(d.line, "the parents of " + quoted(d.instance) + " form a loop");
                     return;
                 }
-                auto found = by_instance.find(upper(*at->parent));
+                auto found = by_instance.find(id_key(*at->parent));
                 at = found == by_instance.end() ? nullptr : found->second;
             }
         }
@@ -345,6 +338,13 @@ bool same_id(std::string_view a, std::string_view b) {
             return false;
     }
     return true;
+}
+
+std::string id_key(std::string_view id) {
+    std::string key(id);
+    for (char& c : key)
+        c = ascii_upper(c);
+    return key;
 }
 
 std::string_view enumerator_of(std::string_view instance) {

@@ -56,6 +56,8 @@ parse_result parse_scenario(std::string_view text);
 
 // Instance IDs and enumerators compare without regard to ASCII case, as the system does.
 bool same_id(std::string_view a, std::string_view b);
+// The key under which to file an ID for lookups: its ASCII upper case, one for all same_id IDs.
+std::string id_key(std::string_view id);
 // "USB" for "USB\VID_1234&PID_0001\5&1". The whole ID when it has no backslash.
 std::string_view enumerator_of(std::string_view instance);
 

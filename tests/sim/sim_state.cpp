@@ -8,6 +8,8 @@
 #include <optional>
 #include <vector>
 
+#include "z_drive_path.h"
+
 namespace sim {
 namespace {
 
@@ -46,15 +48,6 @@ struct shared_state {
 
 shared_state state;
 
-std::string upper(std::string_view text) {
-    std::string result(text);
-    for (char& c : result) {
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    }
-    return result;
-}
-
 std::wstring environment(const wchar_t* name) {
     std::wstring value(64, L'\0');
     for (;;) {
@@ -66,17 +59,6 @@ std::wstring environment(const wchar_t* name) {
         }
         value.resize(length);
     }
-}
-
-// A Unix path is read through the Z: drive, which Wine maps to the Unix root.
-std::wstring windows_path(std::wstring path) {
-    if (path.empty() || path.front() != L'/')
-        return path;
-    for (wchar_t& c : path) {
-        if (c == L'/')
-            c = L'\\';
-    }
-    return L"Z:" + path;
 }
 
 void write_stderr(const std::string& text) {
@@ -122,7 +104,7 @@ std::optional<std::string> read_file(const std::wstring& path, std::string& erro
 state_lock::state_lock() : lock_(state.lock) {}
 
 machine_ptr refresh_machine() {
-    const std::wstring path = windows_path(environment(L"CORVANE_SCENARIO"));
+    const std::wstring path = z_drive_path(environment(L"CORVANE_SCENARIO"));
     if (path.empty()) {
         if (state.seen) {
             state.seen.reset();
@@ -171,7 +153,7 @@ machine_ptr current_machine() {
 
 DEVINST devinst_of(std::string_view instance) {
     auto [at, inserted] = state.numbers.emplace(
-        upper(instance), static_cast<DEVINST>(first_devinst + state.instances.size()));
+        id_key(instance), static_cast<DEVINST>(first_devinst + state.instances.size()));
     if (inserted)
         state.instances.emplace_back(instance);
     return at->second;
@@ -184,7 +166,7 @@ const std::string* instance_of(DEVINST devinst) {
 }
 
 void journal(std::initializer_list<std::string_view> fields) {
-    const std::wstring path = windows_path(environment(L"CORVANE_SIM_JOURNAL"));
+    const std::wstring path = z_drive_path(environment(L"CORVANE_SIM_JOURNAL"));
     if (path.empty())
         return;
     std::string line;

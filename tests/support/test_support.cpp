@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "handles.h"
+#include "z_drive_path.h"
 
 namespace test {
 
@@ -20,20 +21,11 @@ std::filesystem::path from_utf8(const std::string& text) {
     return std::filesystem::u8path(text);
 }
 
-std::filesystem::path windows_path(const std::string& path) {
-    std::string text = path;
-    if (!text.empty() && text[0] == '/')
-        text = "Z:" + text;
-    for (char& c : text)
-        c = c == '/' ? '\\' : c;
-    return from_utf8(text);
-}
-
 std::filesystem::path path_from_environment(const char* variable) {
     const char* value = getenv(variable);
     if (!value || !*value)
         return {};
-    return windows_path(value);
+    return from_utf8(z_drive_path(std::string(value)));
 }
 
 temp_dir::temp_dir() {

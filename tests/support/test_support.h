@@ -11,10 +11,6 @@ namespace test {
 
 std::string utf8(const std::filesystem::path& path);
 
-// A Unix path (as CTest and the build give them) as Wine reaches it, through the Z: drive; any
-// other path as it is.
-std::filesystem::path windows_path(const std::string& path);
-
 // A path named by an environment variable, as a Windows path: CTest passes the build's Unix paths,
 // which Wine reaches through the Z: drive. Empty when the variable is not set.
 std::filesystem::path path_from_environment(const char* variable);

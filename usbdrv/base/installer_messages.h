@@ -15,6 +15,6 @@ enum installer_message_code {
     MSG_INSTALLER_COMPLETED = 8
 };
 
-#define INSTALLER_PIPE_NAME "\\\\.\\pipe\\usbdrv-installer"
+constexpr char kInstallerPipeName[] = "\\\\.\\pipe\\usbdrv-installer";
 
 #endif

@@ -1,16 +1,9 @@
 // The message of each result code.
+#include "result_texts.h"
+
 #include <cstdio>
 
-#include "usbdrv/usbdrv.h"
-
-namespace {
-
-struct result_text {
-    usbdrv_result code;
-    const char* text;
-};
-
-constexpr result_text kResultTexts[] = {
+const result_text kResultTexts[] = {
     {USBDRV_OK, "Success"},
     {USBDRV_ERR_IO, "Input/Output error"},
     {USBDRV_ERR_INVALID_PARAM, "Invalid parameter"},
@@ -33,9 +26,11 @@ constexpr result_text kResultTexts[] = {
     {USBDRV_ERR_UNSIGNED, "System policy has been modified to reject unsigned drivers"},
     {USBDRV_ERR_OTHER, "Other error"},
 };
+const size_t kResultTextCount = sizeof kResultTexts / sizeof kResultTexts[0];
 
-// Holds the text of the last unlisted code; 37 bytes fit "Unknown Error: " and any int32.
-char unknown_error_text[37];
+namespace {
+
+char unknown_error_text[kUnknownErrorTextSize];
 
 }  // namespace
 
@@ -44,7 +39,7 @@ const char* usbdrv_strerror(usbdrv_result code) {
         if (row.code == code)
             return row.text;
     }
-    snprintf(unknown_error_text, sizeof unknown_error_text, "Unknown Error: %d", (int)code);
+    snprintf(unknown_error_text, sizeof unknown_error_text, kUnknownErrorFormat, (int)code);
     unknown_error_text[sizeof unknown_error_text - 1] = '\0';
     return unknown_error_text;
 }

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-token_entry token_table[TOKEN_TABLE_SIZE] = {
+token_entry token_table[kTokenTableSize] = {
     {"INF_FILENAME", ""},
     {"CAT_FILENAME", ""},
     {"DEVICE_DESCRIPTION", ""},
@@ -65,16 +65,16 @@ int tokenize_text(const char* source, int source_length, char** output, token_en
                   const char* start_delimiter, const char* end_delimiter) {
     if (!source || !output || !table || !start_delimiter || !end_delimiter || source_length <= 0 ||
         !*start_delimiter || !*end_delimiter) {
-        return TOKEN_ERR_BAD_ARGUMENTS;
+        return kTokenBadArguments;
     }
     if (source_length > INT_MAX - kSlack)
-        return TOKEN_ERR_NO_MEMORY;
+        return kTokenNoMemory;
 
     int capacity = source_length + kSlack;
     char* buffer = static_cast<char*>(malloc(capacity));
     *output = buffer;
     if (!buffer)
-        return TOKEN_ERR_NO_MEMORY;
+        return kTokenNoMemory;
     int used = 0;
 
     const int start_length = (int)strlen(start_delimiter);
@@ -95,7 +95,7 @@ int tokenize_text(const char* source, int source_length, char** output, token_en
             break;
 
         if (!append_output(buffer, output, used, capacity, cursor, (int)(found - cursor))) {
-            return TOKEN_ERR_NO_MEMORY;
+            return kTokenNoMemory;
         }
         cursor = found + start_length;
 
@@ -110,7 +110,7 @@ int tokenize_text(const char* source, int source_length, char** output, token_en
                 continue;
             if (!append_output(buffer, output, used, capacity, t->value,
                                (int)strnlen(t->value, sizeof t->value))) {
-                return TOKEN_ERR_NO_MEMORY;
+                return kTokenNoMemory;
             }
             cursor += name_length + end_length;
             replaced = true;
@@ -119,12 +119,12 @@ int tokenize_text(const char* source, int source_length, char** output, token_en
         // Not a token: the delimiter stays, and the search goes on right after it.
         if (!replaced &&
             !append_output(buffer, output, used, capacity, start_delimiter, start_length)) {
-            return TOKEN_ERR_NO_MEMORY;
+            return kTokenNoMemory;
         }
     }
     if (end - cursor > 0 &&
         !append_output(buffer, output, used, capacity, cursor, (int)(end - cursor))) {
-        return TOKEN_ERR_NO_MEMORY;
+        return kTokenNoMemory;
     }
     buffer[used] = '\0';  // the capacity always leaves room for it
     return used;

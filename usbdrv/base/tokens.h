@@ -12,15 +12,13 @@ struct token_entry {
 // The 16 tokens and the null end, in the order the engine scans them: the scan stops at the
 // first entry whose value is empty, so the entries after an unset one are not replaced either.
 // Values keep their text until written again.
-enum { TOKEN_TABLE_SIZE = 17 };
-extern token_entry token_table[TOKEN_TABLE_SIZE];
+constexpr int kTokenTableSize = 17;
+extern token_entry token_table[kTokenTableSize];
 
 // Results below 0 are negated Windows error codes.
-enum {
-    TOKEN_ERR_BAD_ARGUMENTS = -160,  // -ERROR_BAD_ARGUMENTS
-    TOKEN_ERR_NO_MEMORY = -8,        // -ERROR_NOT_ENOUGH_MEMORY
-    TOKEN_ERR_NO_TEMPLATE = -1812,   // -ERROR_RESOURCE_DATA_NOT_FOUND
-};
+constexpr int kTokenBadArguments = -160;  // -ERROR_BAD_ARGUMENTS
+constexpr int kTokenNoMemory = -8;        // -ERROR_NOT_ENOUGH_MEMORY
+constexpr int kTokenNoTemplate = -1812;   // -ERROR_RESOURCE_DATA_NOT_FOUND
 
 // Copies source to a new NUL-terminated text in *output (the caller frees it), replacing each
 // start_delimiter NAME end_delimiter whose NAME is in table with its value; replaced text is never

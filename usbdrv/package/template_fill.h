@@ -3,5 +3,5 @@
 
 // Finds the template `name` (a row of the embedded files without folder) and fills it with
 // token_table, "#" opening and closing each token. Returns what tokenize_text returns, or
-// TOKEN_ERR_NO_TEMPLATE (output untouched) when there is no such template.
+// kTokenNoTemplate (output untouched) when there is no such template.
 int tokenize_embedded(const char* name, char** output);

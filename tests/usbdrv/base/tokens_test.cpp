@@ -11,9 +11,9 @@ namespace {
 
 // A table like the program's, every value filled ("v-<NAME>") except where a test says.
 struct filled_table {
-    token_entry entries[TOKEN_TABLE_SIZE];
+    token_entry entries[kTokenTableSize];
     filled_table() {
-        for (int i = 0; i < TOKEN_TABLE_SIZE; i++) {
+        for (int i = 0; i < kTokenTableSize; i++) {
             entries[i].name = token_table[i].name;
             std::string value = entries[i].name ? "v-" + std::string(entries[i].name) : "";
             strcpy(entries[i].value, value.c_str());
@@ -153,15 +153,15 @@ TEST(TokenizeText, RefusesBadArguments) {
     filled_table t;
     char* output = reinterpret_cast<char*>(0x1);
     const char* text = "#INF_FILENAME#";
-    EXPECT_EQ(tokenize_text(nullptr, 5, &output, t.entries, "#", "#"), TOKEN_ERR_BAD_ARGUMENTS);
-    EXPECT_EQ(tokenize_text(text, 14, nullptr, t.entries, "#", "#"), TOKEN_ERR_BAD_ARGUMENTS);
-    EXPECT_EQ(tokenize_text(text, 14, &output, nullptr, "#", "#"), TOKEN_ERR_BAD_ARGUMENTS);
-    EXPECT_EQ(tokenize_text(text, 14, &output, t.entries, nullptr, "#"), TOKEN_ERR_BAD_ARGUMENTS);
-    EXPECT_EQ(tokenize_text(text, 14, &output, t.entries, "#", nullptr), TOKEN_ERR_BAD_ARGUMENTS);
-    EXPECT_EQ(tokenize_text(text, 14, &output, t.entries, "", "#"), TOKEN_ERR_BAD_ARGUMENTS);
-    EXPECT_EQ(tokenize_text(text, 14, &output, t.entries, "#", ""), TOKEN_ERR_BAD_ARGUMENTS);
-    EXPECT_EQ(tokenize_text(text, 0, &output, t.entries, "#", "#"), TOKEN_ERR_BAD_ARGUMENTS);
-    EXPECT_EQ(tokenize_text(text, -1, &output, t.entries, "#", "#"), TOKEN_ERR_BAD_ARGUMENTS);
+    EXPECT_EQ(tokenize_text(nullptr, 5, &output, t.entries, "#", "#"), kTokenBadArguments);
+    EXPECT_EQ(tokenize_text(text, 14, nullptr, t.entries, "#", "#"), kTokenBadArguments);
+    EXPECT_EQ(tokenize_text(text, 14, &output, nullptr, "#", "#"), kTokenBadArguments);
+    EXPECT_EQ(tokenize_text(text, 14, &output, t.entries, nullptr, "#"), kTokenBadArguments);
+    EXPECT_EQ(tokenize_text(text, 14, &output, t.entries, "#", nullptr), kTokenBadArguments);
+    EXPECT_EQ(tokenize_text(text, 14, &output, t.entries, "", "#"), kTokenBadArguments);
+    EXPECT_EQ(tokenize_text(text, 14, &output, t.entries, "#", ""), kTokenBadArguments);
+    EXPECT_EQ(tokenize_text(text, 0, &output, t.entries, "#", "#"), kTokenBadArguments);
+    EXPECT_EQ(tokenize_text(text, -1, &output, t.entries, "#", "#"), kTokenBadArguments);
     EXPECT_EQ(output, reinterpret_cast<char*>(0x1));  // untouched
 }
 

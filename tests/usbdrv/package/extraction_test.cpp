@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "carried_files.h"
+#include "carried_rows.h"
 #include "embedded_files.h"
 #include "extraction.h"
 #include "handles.h"
@@ -20,28 +21,28 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The package tree as designed, independent of the table.
-const std::set<std::string> kPackageFiles = {"x86\\WdfCoInstaller01011.dll",
-                                             "x86\\winusbcoinstaller2.dll",
-                                             "x86\\libusb0_x86.dll",
-                                             "x86\\install-filter.exe",
-                                             "x86\\libusb0.dll",
-                                             "x86\\libusb0.sys",
-                                             "x86\\libusbK.sys",
-                                             "x86\\libusbK.dll",
-                                             "amd64\\WdfCoInstaller01011.dll",
-                                             "amd64\\winusbcoinstaller2.dll",
-                                             "amd64\\libusb0_x86.dll",
-                                             "amd64\\libusb0.dll",
-                                             "amd64\\libusb0.sys",
-                                             "amd64\\install-filter.exe",
-                                             "amd64\\libusbK_x86.dll",
-                                             "amd64\\libusbK.sys",
-                                             "amd64\\libusbK.dll",
-                                             "license\\libusb0\\installer_license.txt",
-                                             "installer_x86.exe",
-                                             "installer_x64.exe"};
-const std::set<std::string> kPackageFolders = {"x86", "amd64", "license", "license\\libusb0"};
+// The package tree the carried rows make, from the rows the build is told to carry rather than
+// from the table under test: every file but the templates, and the folders they are in.
+std::set<std::string> package_entries(bool folders) {
+    std::set<std::string> entries;
+    for (const carried::row& row : carried::kRows) {
+        std::string subdir = row.subdir;
+        if (row.from == carried::origin::template_file)
+            continue;
+        if (!folders) {
+            entries.insert(subdir == "." ? row.name : subdir + "\\" + row.name);
+        } else if (subdir != ".") {
+            for (size_t slash = subdir.find('\\'); slash != std::string::npos;
+                 slash = subdir.find('\\', slash + 1)) {
+                entries.insert(subdir.substr(0, slash));
+            }
+            entries.insert(subdir);
+        }
+    }
+    return entries;
+}
+const std::set<std::string> kPackageFiles = package_entries(false);
+const std::set<std::string> kPackageFolders = package_entries(true);
 
 std::set<std::string> entries_below(const fs::path& dir, bool folders) {
     std::set<std::string> found;

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "carried_files.h"
 #include "embedded_files.h"
 #include "handles.h"
 #include "template_fill.h"
@@ -28,10 +29,6 @@ const embedded_file* find_template(const char* name) {
         }
     }
     return nullptr;
-}
-
-std::string text_of(const embedded_file* row) {
-    return std::string(reinterpret_cast<const char*>(row->data), (size_t)row->size);
 }
 
 // Every token filled the way a preparation for a composite device's interface 2 fills it.
@@ -111,7 +108,7 @@ TEST_F(Templates, EightTemplatesWithCrLfLineEnds) {
           "libusb0.cat.in", "libusbk.cat.in", "usbser.cat.in"}) {
         const embedded_file* row = find_template(name);
         ASSERT_NE(row, nullptr) << name;
-        std::string text = text_of(row);
+        std::string text = test::content_of(*row);
         for (size_t i = 0; i < text.size(); i++) {
             bool crlf = text[i] == '\n'
                             ? i > 0 && text[i - 1] == '\r'
@@ -122,9 +119,9 @@ TEST_F(Templates, EightTemplatesWithCrLfLineEnds) {
         EXPECT_EQ(bom, strcmp(name, "libusbk.inf.in") == 0) << name;
     }
     // The catalog lists end without a line end, except the CDC one.
-    EXPECT_EQ(text_of(find_template("usbser.cat.in")),
+    EXPECT_EQ(test::content_of(*find_template("usbser.cat.in")),
               "# The USB CDC Serial driver doesn't need extra binaries\r\n");
-    EXPECT_NE(text_of(find_template("winusb.cat.in")).back(), '\n');
+    EXPECT_NE(test::content_of(*find_template("winusb.cat.in")).back(), '\n');
 }
 
 TEST_F(Templates, EachUsesItsTokens) {
@@ -150,7 +147,7 @@ TEST_F(Templates, EachUsesItsTokens) {
     };
     const std::regex token("#([A-Z0-9_]+)#");
     for (const auto& r : rows) {
-        std::string text = text_of(find_template(r.name));
+        std::string text = test::content_of(*find_template(r.name));
         names found;
         for (auto it = std::sregex_iterator(text.begin(), text.end(), token);
              it != std::sregex_iterator(); ++it) {
@@ -185,7 +182,7 @@ TEST_F(Templates, TheCdcTemplateAsGiven) {
         "ServiceBinary = %12%\\usbser.sys\r\n\r\n[UsbSer_AddProperty]\r\n"
         "GenericDriverInstalled,,,,1\r\n\r\n[DestinationDirs]\r\nDefaultDestDir = 12\r\n\r\n"
         "[SourceDisksNames]\r\n1 = %SourceName%\r\n\r\n[SourceDisksFiles]\r\n";
-    EXPECT_EQ(text_of(find_template("usbser.inf.in")), expected);
+    EXPECT_EQ(test::content_of(*find_template("usbser.inf.in")), expected);
 }
 
 TEST_F(Templates, FilledInfsParseWithTheSystemsParser) {
@@ -300,8 +297,7 @@ TEST_F(Templates, TokenizeEmbeddedFindsTemplatesOnly) {
     for (const char* not_a_template :
          {"x86", "libusb0.sys", "installer_x64.exe", "nothing.in", ""}) {
         char* output = reinterpret_cast<char*>(0x1);
-        EXPECT_EQ(tokenize_embedded(not_a_template, &output), TOKEN_ERR_NO_TEMPLATE)
-            << not_a_template;
+        EXPECT_EQ(tokenize_embedded(not_a_template, &output), kTokenNoTemplate) << not_a_template;
         EXPECT_EQ(output, reinterpret_cast<char*>(0x1));
     }
 }
