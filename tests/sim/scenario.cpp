@@ -28,7 +28,7 @@ struct key_info {
     bool repeats;
 };
 
-constexpr key_info device_keys[] = {
+constexpr key_info kDeviceKeys[] = {
     {"instance", device_key::instance, false},
     {"present", device_key::present, false},
     {"service", device_key::service, false},
@@ -44,7 +44,7 @@ constexpr key_info device_keys[] = {
 };
 
 const key_info* find_device_key(std::string_view name) {
-    for (const key_info& info : device_keys) {
+    for (const key_info& info : kDeviceKeys) {
         if (name == info.name)
             return &info;
     }
@@ -52,7 +52,7 @@ const key_info* find_device_key(std::string_view name) {
 }
 
 // Delays longer than this are typing mistakes, not plans: a test would hang for minutes.
-constexpr unsigned max_delay_ms = 600000;
+constexpr unsigned kMaxDelayMs = 600000;
 
 bool is_blank(char c) {
     return c == ' ' || c == '\t' || c == '\r';
@@ -182,15 +182,15 @@ private:
         unsigned long long number = 0;
         bool good = !value.empty();
         for (char c : value) {
-            if (c < '0' || c > '9' || number > max_delay_ms) {
+            if (c < '0' || c > '9' || number > kMaxDelayMs) {
                 good = false;
                 break;
             }
             number = number * 10 + static_cast<unsigned>(c - '0');
         }
-        if (!good || number > max_delay_ms) {
+        if (!good || number > kMaxDelayMs) {
             fail(line, "bad number " + quoted(value) + " for " + quoted(key) +
-                           " (milliseconds, 0 to " + std::to_string(max_delay_ms) + ")");
+                           " (milliseconds, 0 to " + std::to_string(kMaxDelayMs) + ")");
             return;
         }
         machine_.enumeration_delay_ms = static_cast<unsigned>(number);

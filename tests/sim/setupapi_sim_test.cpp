@@ -25,19 +25,19 @@
 namespace {
 
 // DEVPKEY_Device_BusReportedDeviceDesc; devpkey.h would define it in this file.
-const DEVPROPKEY bus_reported_description = {
+const DEVPROPKEY kBusReportedDescription = {
     {0x540b947e, 0x8b40, 0x45bc, {0xa8, 0xa2, 0x6a, 0x0b, 0x89, 0x4c, 0xbd, 0xa2}}, 4};
-const GUID ports_class = {
+const GUID kPortsClass = {
     0x4d36e978, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
 
-const char* const board_instance = "USB\\VID_C04A&PID_0C02\\CRV00001";
-const char* const serial_a = "USB\\VID_C04A&PID_0C02&MI_00\\7&2F1C3A5&0&0000";
-const char* const data_a = "USB\\VID_C04A&PID_0C02&MI_01\\7&2F1C3A5&0&0001";
-const char* const serial_b = "USB\\VID_C04A&PID_0C02&MI_02\\7&2F1C3A5&0&0002";
-const char* const keyboard = "HID\\VID_C04A&PID_0C09\\9&77777777&0&0000";
-const char* const controller = "PCI\\VEN_8086&DEV_A36D\\3&11583659&0&A0";
+const char* const kBoardInstance = "USB\\VID_C04A&PID_0C02\\CRV00001";
+const char* const kSerialA = "USB\\VID_C04A&PID_0C02&MI_00\\7&2F1C3A5&0&0000";
+const char* const kDataA = "USB\\VID_C04A&PID_0C02&MI_01\\7&2F1C3A5&0&0001";
+const char* const kSerialB = "USB\\VID_C04A&PID_0C02&MI_02\\7&2F1C3A5&0&0002";
+const char* const kKeyboard = "HID\\VID_C04A&PID_0C09\\9&77777777&0&0000";
+const char* const kController = "PCI\\VEN_8086&DEV_A36D\\3&11583659&0&A0";
 // Driver keys of these tests only, so that they meet nobody else's in the prefix.
-const wchar_t* const driver_keys[] = {
+const wchar_t* const kDriverKeys[] = {
     L"SYSTEM\\CurrentControlSet\\Control\\Class\\{36fc9e60-c465-11cf-8056-444553540000}\\9910",
     L"SYSTEM\\CurrentControlSet\\Control\\Class\\{4d36e978-e325-11ce-bfc1-08002be10318}\\9911",
     L"SYSTEM\\CurrentControlSet\\Control\\Class\\{4d36e978-e325-11ce-bfc1-08002be10318}\\9912",
@@ -46,7 +46,7 @@ const wchar_t* const driver_keys[] = {
 // A composite board: two serial functions (the second one unbound, the data interface between
 // them unplugged), under a host controller that is named only as its parent, and a keyboard of
 // another enumerator.
-const char* const board_scenario = R"(
+const char* const kBoardScenario = R"(
 [device]
 instance = USB\VID_C04A&PID_0C02\CRV00001
 parent = PCI\VEN_8086&DEV_A36D\3&11583659&0&A0
@@ -98,12 +98,12 @@ protected:
     void SetUp() override {
         SetEnvironmentVariableW(L"CORVANE_SCENARIO", scenario_path().c_str());
         SetEnvironmentVariableW(L"CORVANE_SIM_JOURNAL", journal_path().c_str());
-        use(board_scenario);
+        use(kBoardScenario);
     }
     void TearDown() override {
         SetEnvironmentVariableW(L"CORVANE_SCENARIO", nullptr);
         SetEnvironmentVariableW(L"CORVANE_SIM_JOURNAL", nullptr);
-        for (const wchar_t* key : driver_keys)
+        for (const wchar_t* key : kDriverKeys)
             RegDeleteKeyW(HKEY_LOCAL_MACHINE, key);
     }
 
@@ -194,11 +194,13 @@ TEST_F(SimMachine, ListingsFilterByEnumeratorAndPresence) {
         DWORD flags;
         strings expected;
     } cases[] = {
-        {"USB", DIGCF_PRESENT | DIGCF_ALLCLASSES, {board_instance, serial_a, serial_b}},
-        {"usb", DIGCF_PRESENT | DIGCF_ALLCLASSES, {board_instance, serial_a, serial_b}},
-        {"USB", DIGCF_ALLCLASSES, {board_instance, serial_a, data_a, serial_b}},
-        {nullptr, DIGCF_PRESENT | DIGCF_ALLCLASSES, {board_instance, serial_a, serial_b, keyboard}},
-        {"HID", DIGCF_ALLCLASSES, {keyboard}},
+        {"USB", DIGCF_PRESENT | DIGCF_ALLCLASSES, {kBoardInstance, kSerialA, kSerialB}},
+        {"usb", DIGCF_PRESENT | DIGCF_ALLCLASSES, {kBoardInstance, kSerialA, kSerialB}},
+        {"USB", DIGCF_ALLCLASSES, {kBoardInstance, kSerialA, kDataA, kSerialB}},
+        {nullptr,
+         DIGCF_PRESENT | DIGCF_ALLCLASSES,
+         {kBoardInstance, kSerialA, kSerialB, kKeyboard}},
+        {"HID", DIGCF_ALLCLASSES, {kKeyboard}},
         {"US", DIGCF_ALLCLASSES, {}},   // the whole first element, not a prefix
         {"PCI", DIGCF_ALLCLASSES, {}},  // a parent without a [device] is not listed
         {"USB", DIGCF_ALLCLASSES | DIGCF_DEVICEINTERFACE, {}},
@@ -214,18 +216,18 @@ TEST_F(SimMachine, ListingsFilterByEnumeratorAndPresence) {
 TEST_F(SimMachine, TheWideListingMatchesTheAnsiOne) {
     unique_device_info_set wide(
         SetupDiGetClassDevsW(nullptr, L"usb", nullptr, DIGCF_PRESENT | DIGCF_ALLCLASSES));
-    EXPECT_EQ(ids_of(wide.get()), (strings{board_instance, serial_a, serial_b}));
+    EXPECT_EQ(ids_of(wide.get()), (strings{kBoardInstance, kSerialA, kSerialB}));
 }
 
 // A class without DIGCF_ALLCLASSES keeps the devices whose driver key is of that class.
 TEST_F(SimMachine, AClassListingKeepsTheDevicesOfThatClass) {
-    unique_device_info_set ports = list("USB", DIGCF_PRESENT, &ports_class);
-    EXPECT_EQ(ids_of(ports.get()), (strings{serial_a, serial_b}));
+    unique_device_info_set ports = list("USB", DIGCF_PRESENT, &kPortsClass);
+    EXPECT_EQ(ids_of(ports.get()), (strings{kSerialA, kSerialB}));
     SP_DEVINFO_DATA data = empty_data();
     ASSERT_TRUE(SetupDiEnumDeviceInfo(ports.get(), 0, &data));
-    EXPECT_TRUE(IsEqualGUID(data.ClassGuid, ports_class));
+    EXPECT_TRUE(IsEqualGUID(data.ClassGuid, kPortsClass));
 
-    unique_device_info_set all = list("USB", DIGCF_PRESENT | DIGCF_ALLCLASSES, &ports_class);
+    unique_device_info_set all = list("USB", DIGCF_PRESENT | DIGCF_ALLCLASSES, &kPortsClass);
     EXPECT_EQ(ids_of(all.get()).size(), 3u);
 }
 
@@ -274,12 +276,12 @@ TEST_F(SimMachine, AListingKeepsItsDevicesWhenTheFileChanges) {
     use("[device]\ninstance = USB\\VID_C04A&PID_0C0A\\NEW\nbus_description = Newcomer\n");
     unique_device_info_set after = list("USB");
 
-    EXPECT_EQ(ids_of(before.get()), (strings{board_instance, serial_a, serial_b}));
+    EXPECT_EQ(ids_of(before.get()), (strings{kBoardInstance, kSerialA, kSerialB}));
     SP_DEVINFO_DATA data = empty_data();
     ASSERT_TRUE(SetupDiEnumDeviceInfo(before.get(), 1, &data));
     wchar_t text[64] = {};
     DEVPROPTYPE type = 0;
-    ASSERT_TRUE(SetupDiGetDevicePropertyW(before.get(), &data, &bus_reported_description, &type,
+    ASSERT_TRUE(SetupDiGetDevicePropertyW(before.get(), &data, &kBusReportedDescription, &type,
                                           reinterpret_cast<BYTE*>(text), sizeof text, nullptr, 0));
     EXPECT_STREQ(text, L"  Port A  ");
 
@@ -348,21 +350,21 @@ TEST_F(SimMachine, AUnixPathNamesTheScenarioToo) {
 }
 
 TEST_F(SimMachine, DeviceNumbersStayWithTheirInstanceIds) {
-    const DEVINST board = locate(board_instance);
-    const DEVINST serial = locate(serial_a);
+    const DEVINST board = locate(kBoardInstance);
+    const DEVINST serial = locate(kSerialA);
     EXPECT_NE(board, serial);
     EXPECT_EQ(locate("usb\\vid_c04a&pid_0c02\\crv00001"), board);
 
-    SP_DEVINFO_DATA data = entry(serial_a);
+    SP_DEVINFO_DATA data = entry(kSerialA);
     EXPECT_EQ(data.DevInst, serial);
 
     use("[device]\ninstance = USB\\VID_C04A&PID_0C0A\\OTHER\n");
     list("USB");
     EXPECT_NE(locate("USB\\VID_C04A&PID_0C0A\\OTHER"), board);
-    use(board_scenario);
+    use(kBoardScenario);
     list("USB");
-    EXPECT_EQ(locate(serial_a), serial);
-    EXPECT_EQ(locate(board_instance), board);
+    EXPECT_EQ(locate(kSerialA), serial);
+    EXPECT_EQ(locate(kBoardInstance), board);
 }
 
 TEST_F(SimMachine, RegistryPropertiesHaveTheirTypesAndSizes) {
@@ -372,15 +374,15 @@ TEST_F(SimMachine, RegistryPropertiesHaveTheirTypesAndSizes) {
         DWORD type;
         std::wstring value;  // a REG_MULTI_SZ with its inner terminators
     } cases[] = {
-        {board_instance, SPDRP_HARDWAREID, REG_MULTI_SZ,
+        {kBoardInstance, SPDRP_HARDWAREID, REG_MULTI_SZ,
          std::wstring(L"USB\\VID_C04A&PID_0C02&REV_0100\0USB\\VID_C04A&PID_0C02\0", 53)},
-        {board_instance, SPDRP_COMPATIBLEIDS, REG_MULTI_SZ, std::wstring(L"USB\\COMPOSITE\0", 14)},
-        {board_instance, SPDRP_DEVICEDESC, REG_SZ, L"USB Composite Device"},
-        {board_instance, SPDRP_SERVICE, REG_SZ, L"usbccgp"},
-        {serial_a, SPDRP_DRIVER, REG_SZ, L"{4d36e978-e325-11ce-bfc1-08002be10318}\\9911"},
-        {serial_a, SPDRP_UPPERFILTERS, REG_MULTI_SZ, std::wstring(L"serenum\0other\0", 14)},
+        {kBoardInstance, SPDRP_COMPATIBLEIDS, REG_MULTI_SZ, std::wstring(L"USB\\COMPOSITE\0", 14)},
+        {kBoardInstance, SPDRP_DEVICEDESC, REG_SZ, L"USB Composite Device"},
+        {kBoardInstance, SPDRP_SERVICE, REG_SZ, L"usbccgp"},
+        {kSerialA, SPDRP_DRIVER, REG_SZ, L"{4d36e978-e325-11ce-bfc1-08002be10318}\\9911"},
+        {kSerialA, SPDRP_UPPERFILTERS, REG_MULTI_SZ, std::wstring(L"serenum\0other\0", 14)},
         // The driver key is unreadable there, its name is not.
-        {serial_b, SPDRP_DRIVER, REG_SZ, L"{4d36e978-e325-11ce-bfc1-08002be10318}\\9912"},
+        {kSerialB, SPDRP_DRIVER, REG_SZ, L"{4d36e978-e325-11ce-bfc1-08002be10318}\\9912"},
     };
     for (const auto& c : cases) {
         SP_DEVINFO_DATA data = entry(c.instance);
@@ -414,12 +416,12 @@ TEST_F(SimMachine, MissingAndUnreadablePropertiesFailApart) {
         DWORD property;
         DWORD error;
     } cases[] = {
-        {serial_a, SPDRP_HARDWAREID, ERROR_INVALID_DATA},
-        {board_instance, SPDRP_UPPERFILTERS, ERROR_INVALID_DATA},
-        {keyboard, SPDRP_SERVICE, ERROR_INVALID_DATA},
-        {board_instance, SPDRP_FRIENDLYNAME, ERROR_INVALID_DATA},
-        {serial_b, SPDRP_HARDWAREID, ERROR_ACCESS_DENIED},
-        {board_instance, SPDRP_MAXIMUM_PROPERTY + 1, ERROR_INVALID_REG_PROPERTY},
+        {kSerialA, SPDRP_HARDWAREID, ERROR_INVALID_DATA},
+        {kBoardInstance, SPDRP_UPPERFILTERS, ERROR_INVALID_DATA},
+        {kKeyboard, SPDRP_SERVICE, ERROR_INVALID_DATA},
+        {kBoardInstance, SPDRP_FRIENDLYNAME, ERROR_INVALID_DATA},
+        {kSerialB, SPDRP_HARDWAREID, ERROR_ACCESS_DENIED},
+        {kBoardInstance, SPDRP_MAXIMUM_PROPERTY + 1, ERROR_INVALID_REG_PROPERTY},
     };
     for (const auto& c : cases) {
         SP_DEVINFO_DATA data = entry(c.instance);
@@ -462,21 +464,21 @@ TEST_F(SimMachine, AnsiCallsAnswerInTheProcessCodePage) {
 }
 
 TEST_F(SimMachine, TheBusReportedDescriptionIsADeviceProperty) {
-    SP_DEVINFO_DATA data = entry(serial_a);
+    SP_DEVINFO_DATA data = entry(kSerialA);
     DEVPROPTYPE type = 0;
     DWORD required = 0;
     const DWORD size = sizeof L"  Port A  ";
-    EXPECT_FALSE(SetupDiGetDevicePropertyW(held(), &data, &bus_reported_description, &type, nullptr,
+    EXPECT_FALSE(SetupDiGetDevicePropertyW(held(), &data, &kBusReportedDescription, &type, nullptr,
                                            0, &required, 0));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
     EXPECT_EQ(required, size);
     EXPECT_EQ(type, static_cast<DEVPROPTYPE>(DEVPROP_TYPE_STRING));
 
     wchar_t text[32];
-    EXPECT_FALSE(SetupDiGetDevicePropertyW(held(), &data, &bus_reported_description, &type,
+    EXPECT_FALSE(SetupDiGetDevicePropertyW(held(), &data, &kBusReportedDescription, &type,
                                            reinterpret_cast<BYTE*>(text), size - 2, &required, 0));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
-    ASSERT_TRUE(SetupDiGetDevicePropertyW(held(), &data, &bus_reported_description, &type,
+    ASSERT_TRUE(SetupDiGetDevicePropertyW(held(), &data, &kBusReportedDescription, &type,
                                           reinterpret_cast<BYTE*>(text), sizeof text, &required,
                                           0));
     EXPECT_STREQ(text, L"  Port A  ");
@@ -486,9 +488,9 @@ TEST_F(SimMachine, TheBusReportedDescriptionIsADeviceProperty) {
         DEVPROPKEY key;
         DWORD error;
     } failures[] = {
-        {keyboard, bus_reported_description, ERROR_NOT_FOUND},
-        {serial_b, bus_reported_description, ERROR_ACCESS_DENIED},
-        {serial_a, {bus_reported_description.fmtid, 2}, ERROR_NOT_FOUND},
+        {kKeyboard, kBusReportedDescription, ERROR_NOT_FOUND},
+        {kSerialB, kBusReportedDescription, ERROR_ACCESS_DENIED},
+        {kSerialA, {kBusReportedDescription.fmtid, 2}, ERROR_NOT_FOUND},
     };
     for (const auto& c : failures) {
         SP_DEVINFO_DATA other = entry(c.instance);
@@ -499,20 +501,20 @@ TEST_F(SimMachine, TheBusReportedDescriptionIsADeviceProperty) {
 }
 
 TEST_F(SimMachine, InstanceIdsComeWithTheirSizes) {
-    SP_DEVINFO_DATA data = entry(serial_a);
+    SP_DEVINFO_DATA data = entry(kSerialA);
     DWORD required = 0;
     EXPECT_FALSE(SetupDiGetDeviceInstanceIdA(held(), &data, nullptr, 0, &required));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
-    EXPECT_EQ(required, std::strlen(serial_a) + 1);
+    EXPECT_EQ(required, std::strlen(kSerialA) + 1);
     std::vector<char> id(required);
     EXPECT_FALSE(SetupDiGetDeviceInstanceIdA(held(), &data, id.data(), required - 1, nullptr));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
     ASSERT_TRUE(SetupDiGetDeviceInstanceIdA(held(), &data, id.data(), required, nullptr));
-    EXPECT_STREQ(id.data(), serial_a);
+    EXPECT_STREQ(id.data(), kSerialA);
 
     wchar_t wide[MAX_DEVICE_ID_LEN + 1];
     ASSERT_TRUE(SetupDiGetDeviceInstanceIdW(held(), &data, wide, MAX_DEVICE_ID_LEN + 1, &required));
-    EXPECT_EQ(required, std::strlen(serial_a) + 1);
+    EXPECT_EQ(required, std::strlen(kSerialA) + 1);
     EXPECT_EQ(wide[4], L'V');
 }
 
@@ -535,11 +537,11 @@ TEST_F(SimMachine, AnUnreadableInstanceIdFailsEverywhereItIsRead) {
 }
 
 TEST_F(SimMachine, DeviceIdsAnswerInConfigurationManagerTerms) {
-    const DEVINST serial = locate(serial_a);
-    EXPECT_EQ(id_of(serial), serial_a);
+    const DEVINST serial = locate(kSerialA);
+    EXPECT_EQ(id_of(serial), kSerialA);
     ULONG length = 0;
     ASSERT_EQ(CM_Get_Device_ID_Size(&length, serial, 0), static_cast<CONFIGRET>(CR_SUCCESS));
-    EXPECT_EQ(length, std::strlen(serial_a));
+    EXPECT_EQ(length, std::strlen(kSerialA));
 
     std::vector<char> exact(length);  // no room for the terminator
     EXPECT_EQ(CM_Get_Device_IDA(serial, exact.data(), length, 0),
@@ -553,9 +555,9 @@ TEST_F(SimMachine, DeviceIdsAnswerInConfigurationManagerTerms) {
 
     // A node named only as a parent has an ID too.
     DEVINST parent = 0;
-    ASSERT_EQ(CM_Get_Parent(&parent, locate(board_instance), 0),
+    ASSERT_EQ(CM_Get_Parent(&parent, locate(kBoardInstance), 0),
               static_cast<CONFIGRET>(CR_SUCCESS));
-    EXPECT_EQ(id_of(parent), controller);
+    EXPECT_EQ(id_of(parent), kController);
 
     // A device gone from the machine keeps its number but is no longer found.
     use("[device]\ninstance = USB\\VID_C04A&PID_0C0A\\OTHER\n");
@@ -566,30 +568,30 @@ TEST_F(SimMachine, DeviceIdsAnswerInConfigurationManagerTerms) {
 
 TEST_F(SimMachine, LocatingFindsAbsentDevicesOnlyAsPhantoms) {
     DEVINST devinst = 0;
-    EXPECT_EQ(CM_Locate_DevNodeA(&devinst, const_cast<char*>(data_a), CM_LOCATE_DEVNODE_NORMAL),
+    EXPECT_EQ(CM_Locate_DevNodeA(&devinst, const_cast<char*>(kDataA), CM_LOCATE_DEVNODE_NORMAL),
               static_cast<CONFIGRET>(CR_NO_SUCH_DEVNODE));
-    EXPECT_EQ(CM_Locate_DevNodeA(&devinst, const_cast<char*>(data_a), CM_LOCATE_DEVNODE_PHANTOM),
+    EXPECT_EQ(CM_Locate_DevNodeA(&devinst, const_cast<char*>(kDataA), CM_LOCATE_DEVNODE_PHANTOM),
               static_cast<CONFIGRET>(CR_SUCCESS));
-    EXPECT_EQ(id_of(devinst), data_a);
+    EXPECT_EQ(id_of(devinst), kDataA);
     EXPECT_EQ(CM_Locate_DevNodeA(&devinst, const_cast<char*>("USB\\NOBODY\\1"), 0),
               static_cast<CONFIGRET>(CR_NO_SUCH_DEVNODE));
-    EXPECT_EQ(CM_Locate_DevNodeA(&devinst, const_cast<char*>(serial_a), 0x100),
+    EXPECT_EQ(CM_Locate_DevNodeA(&devinst, const_cast<char*>(kSerialA), 0x100),
               static_cast<CONFIGRET>(CR_INVALID_FLAG));
-    EXPECT_EQ(CM_Locate_DevNodeA(nullptr, const_cast<char*>(serial_a), 0),
+    EXPECT_EQ(CM_Locate_DevNodeA(nullptr, const_cast<char*>(kSerialA), 0),
               static_cast<CONFIGRET>(CR_INVALID_POINTER));
 }
 
 // Children are the present devices naming a node as their parent, in the order of the file.
 TEST_F(SimMachine, TheTreeIsWalkedThroughParentsChildrenAndSiblings) {
-    const DEVINST board = locate(board_instance);
+    const DEVINST board = locate(kBoardInstance);
     DEVINST node = 0;
     ASSERT_EQ(CM_Get_Child(&node, board, 0), static_cast<CONFIGRET>(CR_SUCCESS));
-    EXPECT_EQ(id_of(node), serial_a);
+    EXPECT_EQ(id_of(node), kSerialA);
     ASSERT_EQ(CM_Get_Sibling(&node, node, 0), static_cast<CONFIGRET>(CR_SUCCESS));
-    EXPECT_EQ(id_of(node), serial_b);
+    EXPECT_EQ(id_of(node), kSerialB);
     EXPECT_EQ(CM_Get_Sibling(&node, node, 0), static_cast<CONFIGRET>(CR_NO_SUCH_DEVNODE));
 
-    ASSERT_EQ(CM_Get_Parent(&node, locate(serial_a), 0), static_cast<CONFIGRET>(CR_SUCCESS));
+    ASSERT_EQ(CM_Get_Parent(&node, locate(kSerialA), 0), static_cast<CONFIGRET>(CR_SUCCESS));
     EXPECT_EQ(node, board);
     ASSERT_EQ(CM_Get_Parent(&node, board, 0), static_cast<CONFIGRET>(CR_SUCCESS));
     const DEVINST host = node;
@@ -597,10 +599,10 @@ TEST_F(SimMachine, TheTreeIsWalkedThroughParentsChildrenAndSiblings) {
     EXPECT_EQ(node, board);
 
     EXPECT_EQ(CM_Get_Parent(&node, host, 0), static_cast<CONFIGRET>(CR_NO_SUCH_DEVNODE));
-    EXPECT_EQ(CM_Get_Parent(&node, locate(keyboard), 0),
+    EXPECT_EQ(CM_Get_Parent(&node, locate(kKeyboard), 0),
               static_cast<CONFIGRET>(CR_NO_SUCH_DEVNODE));
-    EXPECT_EQ(CM_Get_Child(&node, locate(serial_a), 0), static_cast<CONFIGRET>(CR_NO_SUCH_DEVNODE));
-    EXPECT_EQ(CM_Get_Parent(&node, locate(serial_b), 0), static_cast<CONFIGRET>(CR_FAILURE));
+    EXPECT_EQ(CM_Get_Child(&node, locate(kSerialA), 0), static_cast<CONFIGRET>(CR_NO_SUCH_DEVNODE));
+    EXPECT_EQ(CM_Get_Parent(&node, locate(kSerialB), 0), static_cast<CONFIGRET>(CR_FAILURE));
     EXPECT_EQ(CM_Get_Parent(&node, board, 2), static_cast<CONFIGRET>(CR_INVALID_FLAG));
     EXPECT_EQ(CM_Get_Parent(nullptr, board, 0), static_cast<CONFIGRET>(CR_INVALID_POINTER));
 }
@@ -617,7 +619,7 @@ std::wstring query_version(HKEY key, LSTATUS& status) {
 }
 
 TEST_F(SimMachine, TheDriverKeyIsARealRegistryKey) {
-    SP_DEVINFO_DATA data = entry(serial_a);
+    SP_DEVINFO_DATA data = entry(kSerialA);
     unique_hkey key(SetupDiOpenDevRegKey(held(), &data, DICS_FLAG_GLOBAL, 0, DIREG_DRV, KEY_READ));
     ASSERT_TRUE(key) << GetLastError();
     LSTATUS status = 0;
@@ -631,9 +633,9 @@ TEST_F(SimMachine, TheDriverKeyIsARealRegistryKey) {
 
     // A scenario without the version takes the value away.
     key.reset();
-    use(std::string(board_scenario)
-            .replace(std::string(board_scenario).find("driver_version = 10.0.22621.2"), 29, ""));
-    data = entry(serial_a);
+    use(std::string(kBoardScenario)
+            .replace(std::string(kBoardScenario).find("driver_version = 10.0.22621.2"), 29, ""));
+    data = entry(kSerialA);
     key.reset(SetupDiOpenDevRegKey(held(), &data, DICS_FLAG_GLOBAL, 0, DIREG_DRV, KEY_QUERY_VALUE));
     ASSERT_TRUE(key) << GetLastError();
     query_version(key.get(), status);
@@ -646,10 +648,10 @@ TEST_F(SimMachine, DriverKeysThatCannotBeOpenedOrRead) {
         DWORD key_type;
         DWORD error;
     } cases[] = {
-        {keyboard, DIREG_DRV, ERROR_KEY_DOES_NOT_EXIST},  // no driver
-        {serial_b, DIREG_DRV, ERROR_ACCESS_DENIED},       // unreadable driver
-        {serial_a, DIREG_DEV, ERROR_KEY_DOES_NOT_EXIST},  // hardware keys are not simulated
-        {serial_a, 7, ERROR_INVALID_FLAGS},
+        {kKeyboard, DIREG_DRV, ERROR_KEY_DOES_NOT_EXIST},  // no driver
+        {kSerialB, DIREG_DRV, ERROR_ACCESS_DENIED},        // unreadable driver
+        {kSerialA, DIREG_DEV, ERROR_KEY_DOES_NOT_EXIST},   // hardware keys are not simulated
+        {kSerialA, 7, ERROR_INVALID_FLAGS},
     };
     for (const auto& c : cases) {
         SP_DEVINFO_DATA data = entry(c.instance);
@@ -693,7 +695,7 @@ TEST_F(SimMachine, TheJournalTellsWhatWasAsked) {
                                           &required);
         wchar_t text[4];
         DEVPROPTYPE type = 0;
-        SetupDiGetDevicePropertyW(set.get(), &data, &bus_reported_description, &type,
+        SetupDiGetDevicePropertyW(set.get(), &data, &kBusReportedDescription, &type,
                                   reinterpret_cast<BYTE*>(text), sizeof text, &required, 0);
         DEVINST parent = 0;
         CM_Get_Parent(&parent, data.DevInst, 0);
@@ -751,7 +753,7 @@ TEST_F(SimMachine, ThreadsShareTheMachineSafely) {
         });
     }
     for (int round = 0; round < 40; ++round)
-        use(round % 2 ? board_scenario : "[device]\ninstance = USB\\A\\1\n");
+        use(round % 2 ? kBoardScenario : "[device]\ninstance = USB\\A\\1\n");
     stop = true;
     for (std::thread& reader : readers)
         reader.join();
@@ -767,9 +769,9 @@ TEST_F(SimMachine, BothNamesLoadTheOneSimulation) {
         reinterpret_cast<void*>(GetProcAddress(cfgmgr32.get(), "CM_Locate_DevNodeA")));
     ASSERT_NE(locate_dynamic, nullptr);
     DEVINST devinst = 0;
-    ASSERT_EQ(locate_dynamic(&devinst, const_cast<char*>(serial_a), 0),
+    ASSERT_EQ(locate_dynamic(&devinst, const_cast<char*>(kSerialA), 0),
               static_cast<CONFIGRET>(CR_SUCCESS));
-    EXPECT_EQ(devinst, locate(serial_a));
+    EXPECT_EQ(devinst, locate(kSerialA));
 
     HMODULE setupapi = GetModuleHandleA("setupapi.dll");
     ASSERT_NE(setupapi, nullptr);

@@ -15,10 +15,10 @@ namespace {
 
 // Far from the small numbers of list positions, so that a position taken for a device number
 // does not find a device by luck.
-constexpr DEVINST first_devinst = 1001;
+constexpr DEVINST kFirstDevinst = 1001;
 
 // Larger files are not scenarios; refusing them keeps a wrong path from eating memory.
-constexpr LONGLONG max_scenario_bytes = 16 * 1024 * 1024;
+constexpr LONGLONG kMaxScenarioBytes = 16 * 1024 * 1024;
 
 // What identifies one state of the scenario file. Taken without opening the file: Wine refuses
 // to rename a file over one that somebody holds open, and the file is replaced that way.
@@ -43,7 +43,7 @@ struct shared_state {
     machine_ptr machine = std::make_shared<const sim::machine>();
     std::optional<file_signature> seen;      // the file state last read, good or not
     std::map<std::string, DEVINST> numbers;  // by upper-case instance ID
-    std::deque<std::string> instances;       // by number - first_devinst; never moves
+    std::deque<std::string> instances;       // by number - kFirstDevinst; never moves
 };
 
 shared_state state;
@@ -84,8 +84,8 @@ std::optional<std::string> read_file(const std::wstring& path, std::string& erro
         error = "cannot be opened (error " + std::to_string(GetLastError()) + ")";
         return std::nullopt;
     }
-    if (size.QuadPart > max_scenario_bytes) {
-        error = "larger than " + std::to_string(max_scenario_bytes) + " bytes";
+    if (size.QuadPart > kMaxScenarioBytes) {
+        error = "larger than " + std::to_string(kMaxScenarioBytes) + " bytes";
         return std::nullopt;
     }
     std::string text(static_cast<std::size_t>(size.QuadPart), '\0');
@@ -153,16 +153,16 @@ machine_ptr current_machine() {
 
 DEVINST devinst_of(std::string_view instance) {
     auto [at, inserted] = state.numbers.emplace(
-        id_key(instance), static_cast<DEVINST>(first_devinst + state.instances.size()));
+        id_key(instance), static_cast<DEVINST>(kFirstDevinst + state.instances.size()));
     if (inserted)
         state.instances.emplace_back(instance);
     return at->second;
 }
 
 const std::string* instance_of(DEVINST devinst) {
-    if (devinst < first_devinst || devinst - first_devinst >= state.instances.size())
+    if (devinst < kFirstDevinst || devinst - kFirstDevinst >= state.instances.size())
         return nullptr;
-    return &state.instances[devinst - first_devinst];
+    return &state.instances[devinst - kFirstDevinst];
 }
 
 void journal(std::initializer_list<std::string_view> fields) {

@@ -227,7 +227,7 @@ void read_description(const device_in_set& d, int& unknown_counter,
         return ok;
     };
     auto name_unknown = [&](int level, DWORD error) {
-        log_system_error(level, kCaller, error, "could not read device description for %d: %s",
+        LOG_SYSTEM_ERROR(level, kCaller, error, "could not read device description for %d: %s",
                          d.index);
         set_description(description, unknown_device_name(unknown_counter));
     };

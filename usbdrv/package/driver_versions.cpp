@@ -131,7 +131,7 @@ usbdrv_result get_version_info(int32_t kind, VS_FIXEDFILEINFO* record) {
     {
         unique_file stream(fcreate(path.c_str(), "w"));
         if (!stream) {
-            log_system_error(USBDRV_LOG_WARNING, kCaller, GetLastError(),
+            LOG_SYSTEM_ERROR(USBDRV_LOG_WARNING, kCaller, GetLastError(),
                              "failed to create file '%s' (%s)", path.c_str());
             return USBDRV_ERR_RESOURCE;
         }

@@ -41,7 +41,7 @@ struct stream_errors {
 usbdrv_result write_file(const char* path, const embedded_file& file) {
     unique_file stream(fcreate(path, "w"));
     if (!stream) {
-        log_system_error(USBDRV_LOG_ERROR, kCaller, GetLastError(),
+        LOG_SYSTEM_ERROR(USBDRV_LOG_ERROR, kCaller, GetLastError(),
                          "failed to create file '%s' (%s)", path);
         return USBDRV_ERR_RESOURCE;
     }
@@ -64,7 +64,7 @@ usbdrv_result write_file(const char* path, const embedded_file& file) {
     // A driver file cut short must not pass for a complete one.
     DeleteFileU(path);
     if (errors.system) {
-        log_system_error(USBDRV_LOG_ERROR, kCaller, errors.system, "failed to write file '%s' (%s)",
+        LOG_SYSTEM_ERROR(USBDRV_LOG_ERROR, kCaller, errors.system, "failed to write file '%s' (%s)",
                          path);
     } else {
         usbdrv_log(USBDRV_LOG_ERROR, kCaller, "failed to write file '%s' (%s)", path,

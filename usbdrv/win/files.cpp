@@ -33,7 +33,7 @@ usbdrv_result check_dir(const char* path) {
     }
     DWORD error = GetLastError();
     if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
-        log_system_error(USBDRV_LOG_ERROR, kCaller, error, "unable to read file attributes %s");
+        LOG_SYSTEM_ERROR(USBDRV_LOG_ERROR, kCaller, error, "unable to read file attributes %s");
         return USBDRV_ERR_ACCESS;
     }
 
@@ -59,7 +59,7 @@ usbdrv_result check_dir(const char* path) {
         usbdrv_log(USBDRV_LOG_ERROR, kCaller, "directory name is too long %s", path);
         return USBDRV_ERR_INVALID_PARAM;
     }
-    log_system_error(USBDRV_LOG_ERROR, kCaller, (uint32_t)result,
+    LOG_SYSTEM_ERROR(USBDRV_LOG_ERROR, kCaller, (uint32_t)result,
                      "unable to create directory %s (%s)", path);
     return USBDRV_ERR_ACCESS;
 }

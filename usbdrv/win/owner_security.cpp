@@ -17,7 +17,7 @@ PSID copy_token_user(uint32_t& error) {
     unique_token token;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) {
         error = GetLastError();
-        log_system_error(USBDRV_LOG_ERROR, kSidCaller, error, "OpenProcessToken failed: %s");
+        LOG_SYSTEM_ERROR(USBDRV_LOG_ERROR, kSidCaller, error, "OpenProcessToken failed: %s");
         return nullptr;
     }
 
@@ -28,7 +28,7 @@ PSID copy_token_user(uint32_t& error) {
     }
     error = GetLastError();
     if (error != ERROR_INSUFFICIENT_BUFFER) {
-        log_system_error(USBDRV_LOG_ERROR, kSidCaller, error,
+        LOG_SYSTEM_ERROR(USBDRV_LOG_ERROR, kSidCaller, error,
                          "GetTokenInformation (pre) failed: %s");
         return nullptr;
     }
@@ -39,7 +39,7 @@ PSID copy_token_user(uint32_t& error) {
     }
     if (!GetTokenInformation(token.get(), TokenUser, user.get(), size, &size)) {
         error = GetLastError();
-        log_system_error(USBDRV_LOG_ERROR, kSidCaller, error,
+        LOG_SYSTEM_ERROR(USBDRV_LOG_ERROR, kSidCaller, error,
                          "GetTokenInformation (real) failed: %s");
         return nullptr;
     }
@@ -49,7 +49,7 @@ PSID copy_token_user(uint32_t& error) {
     char* written = nullptr;
     if (!ConvertSidToStringSidA(user->User.Sid, &written)) {
         error = GetLastError();
-        log_system_error(USBDRV_LOG_ERROR, kSidCaller, error,
+        LOG_SYSTEM_ERROR(USBDRV_LOG_ERROR, kSidCaller, error,
                          "unable to convert SID to string: %s");
         return nullptr;
     }
@@ -57,7 +57,7 @@ PSID copy_token_user(uint32_t& error) {
     PSID copy = nullptr;
     if (!ConvertStringSidToSidA(text.get(), &copy)) {
         error = GetLastError();
-        log_system_error(USBDRV_LOG_ERROR, kSidCaller, error,
+        LOG_SYSTEM_ERROR(USBDRV_LOG_ERROR, kSidCaller, error,
                          "unable to convert string back to SID: %s");
         return nullptr;
     }
@@ -81,15 +81,15 @@ owner_security::owner_security(const char* caller) {
     uint32_t error = ERROR_SUCCESS;
     sid_.reset(get_sid(&error));
     if (!sid_) {
-        log_system_error(USBDRV_LOG_ERROR, caller, error, kFailed);
+        LOG_SYSTEM_ERROR(USBDRV_LOG_ERROR, caller, error, kFailed);
         return;
     }
     if (!InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION)) {
-        log_system_error(USBDRV_LOG_ERROR, caller, GetLastError(), kFailed);
+        LOG_SYSTEM_ERROR(USBDRV_LOG_ERROR, caller, GetLastError(), kFailed);
         return;
     }
     if (!SetSecurityDescriptorOwner(&descriptor_, sid_.get(), FALSE)) {
-        log_system_error(USBDRV_LOG_ERROR, caller, GetLastError(), kFailed);
+        LOG_SYSTEM_ERROR(USBDRV_LOG_ERROR, caller, GetLastError(), kFailed);
         return;
     }
     attributes_.nLength = sizeof attributes_;

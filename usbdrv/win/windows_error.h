@@ -12,15 +12,11 @@ const char* windows_error_str(uint32_t code);
 // The same text for exactly this code: 0 is ERROR_SUCCESS here, not the thread's last error.
 const char* windows_error_text(uint32_t code);
 
-// Logs a failed system call at `level` under `caller`: `format` with `args`, its last conversion
-// a %s that takes the text of `error`. `error` is the failing call's own, read at once after it
-// (GetLastError() as an argument, when no other argument calls the system), never after a
-// clean-up or another call that may change it:
-//     if (!OpenProcessToken(...))
-//         log_system_error(USBDRV_LOG_ERROR, kCaller, GetLastError(), "OpenProcessToken failed:
-//         %s");
-template <typename... Args>
-void log_system_error(int level, const char* caller, uint32_t error, const char* format,
-                      Args... args) {
-    usbdrv_log(level, caller, format, args..., windows_error_text(error));
-}
+// Logs a failed system call at `level` under `caller`: `format` with the arguments, its last
+// conversion a %s that takes the text of `error`. `error` is the failing call's own, read at once
+// after it, never after a clean-up or another call that may change it:
+//     DWORD error = GetLastError();
+//     LOG_SYSTEM_ERROR(USBDRV_LOG_ERROR, kCaller, error, "OpenProcessToken failed: %s");
+// A macro, so that the compiler checks the format against its arguments as it does for usbdrv_log.
+#define LOG_SYSTEM_ERROR(level, caller, error, format, ...) \
+    usbdrv_log((level), (caller), format, ##__VA_ARGS__, windows_error_text(error))

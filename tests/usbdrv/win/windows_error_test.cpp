@@ -59,7 +59,7 @@ TEST(LogSystemError, LogsTheErrorItIsGivenNotTheThreadsLastOne) {
     for (DWORD given : {DWORD(ERROR_PATH_NOT_FOUND), DWORD(ERROR_SUCCESS)}) {
         SetLastError(ERROR_ALREADY_EXISTS);
         test::log_capture log;
-        log_system_error(USBDRV_LOG_ERROR, "extract_binaries", given,
+        LOG_SYSTEM_ERROR(USBDRV_LOG_ERROR, "extract_binaries", given,
                          "failed to write file '%s' (%s)", "x.sys");
         char code[16];
         snprintf(code, sizeof code, "[#%08X] ", (unsigned)given);
