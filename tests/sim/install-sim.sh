@@ -1,9 +1,9 @@
 #!/bin/bash
 # install-sim.sh PREFIX DLL_FOLDER PROGRAM...
-# Puts the simulated machine into a Wine prefix (tests/sim/README.md): copies the simulation's
-# setupapi.dll and cfgmgr32.dll over the prefix's system32 copies and tells Wine to load them,
-# instead of its own, for the named programs only (for example Corvane.exe). Running it again
-# changes nothing more.
+# Puts the simulated machine into a Wine prefix (tests/sim/README.md): copies every simulation DLL
+# of DLL_FOLDER (setupapi.dll, cfgmgr32.dll, ...) over the prefix's system32 copy and tells Wine
+# to load them, instead of its own, for the named programs only (for example Corvane.exe).
+# Running it again changes nothing more.
 set -euo pipefail
 
 if [ $# -lt 2 ]; then
@@ -20,11 +20,16 @@ if [ ! -d "$system32" ]; then
     exit 1
 fi
 
-for dll in setupapi.dll cfgmgr32.dll; do
-    if [ ! -f "$dll_folder/$dll" ]; then
-        echo "$dll_folder/$dll is missing: build the simulation first" >&2
-        exit 1
-    fi
+dlls=()
+for path in "$dll_folder"/*.dll; do
+    [ -f "$path" ] && dlls+=("$(basename "$path")")
+done
+if [ ${#dlls[@]} -eq 0 ] || [ ! -f "$dll_folder/setupapi.dll" ]; then
+    echo "$dll_folder has no simulation DLLs: build the simulation first" >&2
+    exit 1
+fi
+
+for dll in "${dlls[@]}"; do
     if ! cmp -s "$dll_folder/$dll" "$system32/$dll"; then
         # A new file renamed into place: a program still running keeps the copy it mapped.
         cp "$dll_folder/$dll" "$system32/.$dll.new"
@@ -41,7 +46,9 @@ trap 'rm -f "$settings" "$output"' EXIT
     printf 'REGEDIT4\r\n'
     for program in "$@"; do
         printf '\r\n[HKEY_CURRENT_USER\\Software\\Wine\\AppDefaults\\%s\\DllOverrides]\r\n' "$program"
-        printf '"setupapi"="native"\r\n"cfgmgr32"="native"\r\n'
+        for dll in "${dlls[@]}"; do
+            printf '"%s"="native"\r\n' "${dll%.dll}"
+        done
     done
 } >"$settings"
 

@@ -51,6 +51,62 @@ const key_info* find_device_key(std::string_view name) {
     return nullptr;
 }
 
+// The keys of the service sections, each answering "ok" or an error code. One row per simulated
+// call that a scenario can make fail.
+constexpr const char* kOutcomeKeys[] = {
+    // wintrust.dll: the catalog services
+    "catalog.open",
+    "catalog.put_attribute",
+    "catalog.put_member",
+    "catalog.persist",
+    // mssign32.dll: the signer
+    "signing.sign",
+};
+
+bool is_outcome_section(std::string_view name) {
+    for (std::string_view key : kOutcomeKeys) {
+        if (key.substr(0, key.find('.')) == name)
+            return true;
+    }
+    return false;
+}
+
+bool is_outcome_key(std::string_view name) {
+    for (std::string_view key : kOutcomeKeys) {
+        if (key == name)
+            return true;
+    }
+    return false;
+}
+
+// "ok", or a nonzero 32-bit number in decimal or 0x hexadecimal.
+std::optional<outcome> parse_outcome(std::string_view value) {
+    if (value == "ok")
+        return outcome{};
+    int base = 10;
+    if (value.size() > 2 && value[0] == '0' && (value[1] == 'x' || value[1] == 'X')) {
+        base = 16;
+        value.remove_prefix(2);
+    }
+    if (value.empty())
+        return std::nullopt;
+    uint64_t number = 0;
+    for (char c : value) {
+        int digit = c >= '0' && c <= '9'                 ? c - '0'
+                    : base == 16 && c >= 'a' && c <= 'f' ? c - 'a' + 10
+                    : base == 16 && c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                                         : -1;
+        if (digit < 0)
+            return std::nullopt;
+        number = number * static_cast<unsigned>(base) + static_cast<unsigned>(digit);
+        if (number > UINT32_MAX)
+            return std::nullopt;
+    }
+    if (number == 0)
+        return std::nullopt;
+    return outcome{false, static_cast<uint32_t>(number)};
+}
+
 // Delays longer than this are typing mistakes, not plans: a test would hang for minutes.
 constexpr unsigned kMaxDelayMs = 600000;
 
@@ -104,7 +160,7 @@ public:
     }
 
 private:
-    enum class section { none, machine, device };
+    enum class section { none, machine, device, service };
 
     bool failed() const { return error_.line != 0; }
 
@@ -143,6 +199,9 @@ private:
             case section::device:
                 set_device_key(line, key, value);
                 break;
+            case section::service:
+                set_outcome_key(line, key, value);
+                break;
         }
     }
 
@@ -157,8 +216,13 @@ private:
             device_keys_seen_.clear();
         } else if (text == "[machine]") {
             section_ = section::machine;
+        } else if (text.size() > 2 && text.back() == ']' &&
+                   is_outcome_section(text.substr(1, text.size() - 2))) {
+            section_ = section::service;
+            service_ = std::string(text.substr(1, text.size() - 2));
         } else {
-            fail(line, "unknown section " + quoted(text) + " (expected [device] or [machine])");
+            fail(line, "unknown section " + quoted(text) +
+                           " (expected [device], [machine] or a service section)");
         }
     }
 
@@ -194,6 +258,25 @@ private:
             return;
         }
         machine_.enumeration_delay_ms = static_cast<unsigned>(number);
+    }
+
+    void set_outcome_key(int line, std::string_view key, std::string_view value) {
+        std::string name = service_ + "." + std::string(key);
+        if (!is_outcome_key(name)) {
+            fail(line, "unknown key " + quoted(key) + " in [" + service_ + "]");
+            return;
+        }
+        if (machine_.outcomes.count(name)) {
+            fail(line, "repeated key " + quoted(key) + " in [" + service_ + "]");
+            return;
+        }
+        std::optional<outcome> parsed = parse_outcome(value);
+        if (!parsed) {
+            fail(line, "bad outcome " + quoted(value) + " for " + quoted(key) +
+                           " (expected ok or a nonzero error code)");
+            return;
+        }
+        machine_.outcomes.emplace(std::move(name), *parsed);
     }
 
     void set_device_key(int line, std::string_view key, std::string_view value) {
@@ -314,6 +397,7 @@ private:
     }
 
     section section_ = section::none;
+    std::string service_;  // the name of the current service section
     machine machine_;
     std::map<std::string, int> device_keys_seen_;   // key -> line, for the current device
     std::map<std::string, int> machine_keys_seen_;  // across every [machine] section
@@ -321,6 +405,13 @@ private:
 };
 
 }  // namespace
+
+std::optional<uint32_t> machine::failure(std::string_view section, std::string_view key) const {
+    auto found = outcomes.find(std::string(section) + "." + std::string(key));
+    if (found == outcomes.end() || found->second.ok)
+        return std::nullopt;
+    return found->second.error;
+}
 
 std::string parse_error::text() const {
     return "line " + std::to_string(line) + ": " + message;

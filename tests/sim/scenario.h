@@ -3,6 +3,8 @@
 // sanitizers.
 #pragma once
 
+#include <cstdint>
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -32,9 +34,21 @@ struct device {
     bool is_unreadable(const char* key) const { return unreadable.count(key) != 0; }
 };
 
+// What a simulated call answers, from a key of a service section ([catalog], [signing], ...):
+// "ok", or the error code it fails with (decimal or 0x hexadecimal: a Windows error, an HRESULT).
+struct outcome {
+    bool ok = true;
+    uint32_t error = 0;  // when not ok; never 0
+};
+
 struct machine {
     unsigned enumeration_delay_ms = 0;
     std::vector<device> devices;  // in the order of the file
+    // By "section.key", for the keys the file gives; a key not given answers ok.
+    std::map<std::string, outcome> outcomes;
+
+    // The error `section`'s `key` fails with, or nullopt when the call succeeds.
+    std::optional<uint32_t> failure(std::string_view section, std::string_view key) const;
 };
 
 struct parse_error {

@@ -111,6 +111,15 @@ TEST(Scenario, InvalidFilesNameTheLineAndTheFault) {
         {"[device]\ninstance = A\\B\\C\ncolour = red\n", 3, "unknown key 'colour' in [device]"},
         {"[machine]\nspeed = 3\n", 2, "unknown key 'speed' in [machine]"},
         {"[devices]\n", 1, "unknown section '[devices]'"},
+        {"[catalog]\nopen = 5\nopen = ok\n", 3, "repeated key 'open' in [catalog]"},
+        {"[catalog]\nclose = 5\n", 2, "unknown key 'close' in [catalog]"},
+        {"[signing]\nopen = 5\n", 2, "unknown key 'open' in [signing]"},
+        {"[catalog]\npersist = 0\n", 2, "bad outcome '0' for 'persist'"},
+        {"[catalog]\npersist = fail\n", 2, "bad outcome 'fail'"},
+        {"[catalog]\npersist = 0x\n", 2, "bad outcome '0x'"},
+        {"[catalog]\npersist = 0x100000000\n", 2, "bad outcome '0x100000000'"},
+        {"[catalog]\npersist = -5\n", 2, "bad outcome '-5'"},
+        {"[Catalog]\n", 1, "unknown section '[Catalog]'"},
         {"[Device]\n", 1, "unknown section '[Device]'"},
         {"instance = A\\B\\C\n", 1, "before the first [device]"},
         {"[device]\ninstance = A\\B\\C\njust words\n", 3, "expected 'key = value'"},
@@ -153,6 +162,20 @@ TEST(Scenario, InvalidFilesNameTheLineAndTheFault) {
             << c.text << "\ngot: " << result.error->message;
         EXPECT_TRUE(result.value.devices.empty());
     }
+}
+
+TEST(Scenario, ServiceSectionsGiveEachCallItsOutcome) {
+    sim::parse_result result = sim::parse_scenario(
+        "[catalog]\nopen = ok\npersist = 0x80070005\n[signing]\nsign = 2148085768\n"
+        "[device]\ninstance = A\\B\\C\n[catalog]\nput_member = 5\n");
+    ASSERT_TRUE(result.ok()) << result.error->text();
+    const sim::machine& machine = result.value;
+    EXPECT_EQ(machine.failure("catalog", "open"), std::nullopt);
+    EXPECT_EQ(machine.failure("catalog", "persist"), 0x80070005u);
+    EXPECT_EQ(machine.failure("catalog", "put_member"), 5u);
+    EXPECT_EQ(machine.failure("catalog", "put_attribute"), std::nullopt);  // not given
+    EXPECT_EQ(machine.failure("signing", "sign"), 0x80093008u);
+    EXPECT_EQ(machine.devices.size(), 1u);
 }
 
 TEST(Scenario, ErrorTextStartsWithTheLine) {
