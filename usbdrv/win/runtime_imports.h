@@ -11,9 +11,13 @@
 
 #include <windows.h>
 #include <cfgmgr32.h>
+#include <mscat.h>
 #include <setupapi.h>
 #include <shlobj.h>
+#include <wincrypt.h>
 #include <winver.h>
+
+#include "signer_api.h"
 
 #include <atomic>
 
@@ -42,20 +46,41 @@ public:
 };
 
 // module, function
-#define USBDRV_RUNTIME_IMPORTS(X)                     \
-    X("Cfgmgr32.dll", CM_Get_Parent)                  \
-    X("Cfgmgr32.dll", CM_Get_Child)                   \
-    X("Cfgmgr32.dll", CM_Get_Sibling)                 \
-    X("Cfgmgr32.dll", CM_Get_Device_IDA)              \
-    X("Setupapi.dll", CMP_WaitNoPendingInstallEvents) \
-    X("setupapi.dll", SetupDiGetDevicePropertyW)      \
-    X("version.dll", GetFileVersionInfoSizeA)         \
-    X("version.dll", GetFileVersionInfoA)             \
-    X("version.dll", VerQueryValueA)                  \
-    X("version.dll", GetFileVersionInfoSizeW)         \
-    X("version.dll", GetFileVersionInfoW)             \
-    X("version.dll", VerQueryValueW)                  \
-    X("shell32.dll", IsUserAnAdmin)
+#define USBDRV_RUNTIME_IMPORTS(X)                      \
+    X("Cfgmgr32.dll", CM_Get_Parent)                   \
+    X("Cfgmgr32.dll", CM_Get_Child)                    \
+    X("Cfgmgr32.dll", CM_Get_Sibling)                  \
+    X("Cfgmgr32.dll", CM_Get_Device_IDA)               \
+    X("Setupapi.dll", CMP_WaitNoPendingInstallEvents)  \
+    X("setupapi.dll", SetupDiGetDevicePropertyW)       \
+    X("version.dll", GetFileVersionInfoSizeA)          \
+    X("version.dll", GetFileVersionInfoA)              \
+    X("version.dll", VerQueryValueA)                   \
+    X("version.dll", GetFileVersionInfoSizeW)          \
+    X("version.dll", GetFileVersionInfoW)              \
+    X("version.dll", VerQueryValueW)                   \
+    X("shell32.dll", IsUserAnAdmin)                    \
+    X("wintrust", CryptCATOpen)                        \
+    X("wintrust", CryptCATClose)                       \
+    X("wintrust", CryptCATPersistStore)                \
+    X("wintrust", CryptCATPutCatAttrInfo)              \
+    X("wintrust", CryptCATPutMemberInfo)               \
+    X("wintrust", CryptCATPutAttrInfo)                 \
+    X("wintrust", CryptCATAdminCalcHashFromFileHandle) \
+    X("crypt32", CryptEncodeObject)                    \
+    X("crypt32", CertStrToNameA)                       \
+    X("crypt32", CertCreateSelfSignCertificate)        \
+    X("crypt32", CertFreeCertificateContext)           \
+    X("crypt32", CertOpenStore)                        \
+    X("crypt32", CertCloseStore)                       \
+    X("crypt32", CertFindCertificateInStore)           \
+    X("crypt32", CertDeleteCertificateFromStore)       \
+    X("crypt32", CertSetCertificateContextProperty)    \
+    X("crypt32", CertAddCertificateContextToStore)     \
+    X("crypt32", CertAddEncodedCertificateToStore)     \
+    X("crypt32", CryptAcquireCertificatePrivateKey)    \
+    X("mssign32", SignerSignEx)                        \
+    X("mssign32", SignerFreeSignerContext)
 
 struct runtime_import_table {
 #define USBDRV_DECLARE_IMPORT(module, function) \

@@ -106,6 +106,15 @@ usbdrv_result usbdrv_create_list(usbdrv_device_entry** list, const usbdrv_list_o
 /* Releases every entry of a list from usbdrv_create_list. */
 usbdrv_result usbdrv_destroy_list(usbdrv_device_entry* list);
 
+/* Writes a driver package for `device` into the folder `path` (null or empty: TEMP): the carried
+ * driver files, the INF `inf_name` (which must end in ".inf") filled for the device, and, on
+ * Vista and later when running as administrator, a catalog signed with a fresh self-signed
+ * certificate. Only vid, pid, is_interface, interface_number and description of the entry are
+ * read. Null options prepare a WinUSB package. USBDRV_ERR_BUSY while another preparation runs
+ * anywhere on the machine. A catalog that cannot be made or signed does not fail the call. */
+usbdrv_result usbdrv_prepare_driver(const usbdrv_device_entry* device, const char* path,
+                                    const char* inf_name, const usbdrv_prepare_options* options);
+
 /* The message of a result code. Unlisted codes are formatted into one shared buffer that the
  * next call with an unlisted code overwrites. */
 const char* usbdrv_strerror(usbdrv_result code);

@@ -1,0 +1,11 @@
+// The package's security catalog: one member per listed file, with the device's hardware ID and
+// the supported Windows versions as catalog attributes.
+#pragma once
+
+#include <cstdint>
+
+// Writes the catalog `cat_path` for the files of `search_dir` (and its sub-folders) whose bare
+// names are in `file_names`; `hardware_id` is the device's ("USB\VID_...&PID_..."). True when
+// the catalog file was written; files left out do not make it false.
+bool CreateCat(const char* cat_path, const char* hardware_id, const char* search_dir,
+               const char* const* file_names, uint32_t file_count);
