@@ -5,10 +5,10 @@
 #include <setupapi.h>
 
 #include <atomic>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "busy_marker.h"
 #include "device_id.h"
 #include "handles.h"
 #include "log.h"
@@ -24,31 +24,6 @@ const char* const kCaller = "usbdrv_create_list";
 // DEVPKEY_Device_BusReportedDeviceDesc: the description the device reports itself.
 const DEVPROPKEY kBusReportedDeviceDesc = {
     {0x540B947E, 0x8B40, 0x45BC, {0xA8, 0xA2, 0x6A, 0x0B, 0x89, 0x4C, 0xBD, 0xA2}}, 4};
-
-// The machine-wide busy marker of one library call: a named mutex that exists while the call
-// runs. A second call anywhere fails at once instead of waiting. Closing the handle ends the
-// marker; the mutex is a marker, not a lock, so it is never released with ReleaseMutex.
-class busy_marker {
-public:
-    explicit busy_marker(const char* function) {
-        char name[64];
-        snprintf(name, sizeof name, "Global\\%s", function);
-        HANDLE mutex = CreateMutexA(nullptr, TRUE, name);
-        DWORD error = GetLastError();
-        mutex_.reset(mutex);
-        already_running_ = mutex_ && error == ERROR_ALREADY_EXISTS;
-    }
-    // USBDRV_OK when this call may go on.
-    usbdrv_result state() const {
-        if (!mutex_)
-            return USBDRV_ERR_RESOURCE;
-        return already_running_ ? USBDRV_ERR_BUSY : USBDRV_OK;
-    }
-
-private:
-    unique_mutex mutex_;
-    bool already_running_ = false;
-};
 
 // The list under construction; released whole unless handed over.
 void release_entries(usbdrv_device_entry* entry) {
