@@ -61,12 +61,20 @@ struct entry_deleter {
 };
 using unique_entry = std::unique_ptr<usbdrv_device_entry, entry_deleter>;
 
-// A registry property as ANSI text into a 256-byte buffer; the buffer holds an empty text when
-// the property cannot be read. Multi-strings leave their first text in front.
-bool read_property(HDEVINFO set, SP_DEVINFO_DATA* device, DWORD property, char (&buffer)[256]) {
+// The system fills up to 256 bytes of an ANSI property and up to 24 of a driver version; one
+// more byte, never given to the system, keeps a terminator after a value that fills its 256 or
+// 24 bytes without one of its own.
+constexpr DWORD kPropertyBytes = 256;
+constexpr DWORD kDriverVersionBytes = 24;
+using property_buffer = char[kPropertyBytes + 1];
+using driver_version_buffer = char[kDriverVersionBytes + 1];
+
+// A registry property as ANSI text; the buffer holds an empty text when the property cannot be
+// read. Multi-strings leave their first text in front.
+bool read_property(HDEVINFO set, SP_DEVINFO_DATA* device, DWORD property, property_buffer& buffer) {
     memset(buffer, 0, sizeof buffer);
     bool ok = SetupDiGetDeviceRegistryPropertyA(set, device, property, nullptr,
-                                                reinterpret_cast<BYTE*>(buffer), sizeof buffer - 2,
+                                                reinterpret_cast<BYTE*>(buffer), kPropertyBytes,
                                                 nullptr) != FALSE;
     if (!ok)
         buffer[0] = '\0';
@@ -97,9 +105,9 @@ enum class service_kind { other, hub, composite_parent };
 
 // A device with a driver is left out unless asked for; its driver key's "DriverVersion" goes to
 // version_text (empty when it cannot be read).
-outcome read_driver_version_text(const device_in_set& d, char (&version_text)[24]) {
+outcome read_driver_version_text(const device_in_set& d, driver_version_buffer& version_text) {
     memset(version_text, 0, sizeof version_text);
-    char driver[256];
+    property_buffer driver;
     if (!read_property(d.set, d.device, SPDRP_DRIVER, driver))
         return outcome::kept;
     if (!d.wants_with_driver())
@@ -108,19 +116,18 @@ outcome read_driver_version_text(const device_in_set& d, char (&version_text)[24
         SetupDiOpenDevRegKey(d.set, d.device, DICS_FLAG_GLOBAL, 0, DIREG_DRV, KEY_READ));
     if (!key)
         return outcome::kept;
-    DWORD type = 0, size = sizeof version_text - 1;
+    DWORD type = 0, size = kDriverVersionBytes;
     if (RegQueryValueExA(key.get(), "DriverVersion", nullptr, &type,
                          reinterpret_cast<BYTE*>(version_text), &size) != ERROR_SUCCESS ||
         type != REG_SZ) {
         version_text[0] = '\0';
     }
-    version_text[sizeof version_text - 1] = '\0';
     return outcome::kept;
 }
 
 // The service becomes the driver name; hubs and composite parents are left out unless asked for.
 outcome read_service(const device_in_set& d, usbdrv_device_entry& entry, service_kind& kind) {
-    char service[256];
+    property_buffer service;
     if (read_property(d.set, d.device, SPDRP_SERVICE, service) &&
         !copy_text(entry.driver_name, service)) {
         return outcome::out_of_memory;
@@ -135,7 +142,7 @@ outcome read_service(const device_in_set& d, usbdrv_device_entry& entry, service
 
 // The first hardware ID, the first compatible ID and the first upper filter.
 outcome read_ids(const device_in_set& d, usbdrv_device_entry& entry) {
-    char buffer[256];
+    property_buffer buffer;
     if (read_property(d.set, d.device, SPDRP_HARDWAREID, buffer)) {
         usbdrv_log(USBDRV_LOG_DEBUG, kCaller, "Hardware ID: %s", buffer);
     } else {
@@ -188,18 +195,23 @@ outcome read_instance_id(const device_in_set& d, usbdrv_device_entry& entry,
 }
 
 // The description the device reports itself (from Windows 7 on), else the one its driver
-// setup gave it, else a generated "Unknown Device #<n>".
+// setup gave it, else a generated "Unknown Device #<n>". The system gets the whole buffer: its
+// texts come with their terminator, so a description of 255 units fills it exactly; the last unit
+// is made a terminator in case a registry text came without one.
 void read_description(const device_in_set& d, int& unknown_counter,
                       wchar_t (&description)[kDescriptionUnits]) {
     memset(description, 0, sizeof description);
+    auto terminated = [&](bool ok) {
+        description[kDescriptionUnits - 1] = 0;
+        return ok;
+    };
     // The error is read right at the failing call, for the log line.
     auto read_device_desc = [&](DWORD& error) {
         bool ok = SetupDiGetDeviceRegistryPropertyW(d.set, d.device, SPDRP_DEVICEDESC, nullptr,
                                                     reinterpret_cast<BYTE*>(description),
-                                                    sizeof description - sizeof(wchar_t),
-                                                    nullptr) != FALSE;
+                                                    sizeof description, nullptr) != FALSE;
         error = ok ? ERROR_SUCCESS : GetLastError();
-        return ok;
+        return terminated(ok);
     };
     auto name_unknown = [&](int level, DWORD error) {
         LOG_SYSTEM_ERROR(level, kCaller, error, "could not read device description for %d: %s",
@@ -218,9 +230,9 @@ void read_description(const device_in_set& d, int& unknown_counter,
             return;
         }
         DEVPROPTYPE type = 0;
-        if (get_property(d.set, d.device, &kBusReportedDeviceDesc, &type,
-                         reinterpret_cast<BYTE*>(description), sizeof description - sizeof(wchar_t),
-                         nullptr, 0)) {
+        if (terminated(get_property(d.set, d.device, &kBusReportedDeviceDesc, &type,
+                                    reinterpret_cast<BYTE*>(description), sizeof description,
+                                    nullptr, 0))) {
             return;
         }
         memset(description, 0, sizeof description);
@@ -248,7 +260,7 @@ outcome read_device(const device_in_set& d, int& unknown_counter, unique_entry& 
     if (!entry)
         return outcome::out_of_memory;
 
-    char version_text[24];
+    driver_version_buffer version_text;
     if (outcome o = read_driver_version_text(d, version_text); o != outcome::kept)
         return o;
     service_kind service = service_kind::other;

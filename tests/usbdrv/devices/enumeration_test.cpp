@@ -319,6 +319,38 @@ TEST_F(Enumeration, DriverVersionsAndUnreadableProperties) {
               std::string::npos);
 }
 
+// The buffers hold 256 bytes of a property, 24 of a driver version and 256 units of a
+// description, terminators included: a value that fills one exactly is read whole; one byte
+// more does not fit (the system refuses it, as Windows does).
+TEST_F(Enumeration, ValuesThatFillTheirBuffersExactlyAreRead) {
+    const std::string service255(255, 's'), service256(256, 't');
+    const std::string hardware254 = "USB\\VID_C04A&PID_0001&" + std::string(254 - 22, 'h');
+    const std::string description255(255, 'd');
+    ASSERT_EQ(hardware254.size(), 254u);  // with its terminator and the list's: 256 bytes
+    test::simulated_machine machine(scenario_of({
+        {"USB\\VID_C04A&PID_0001\\1",
+         "service = " + service255 + "\ndriver = {4d36e978-e325-11ce-bfc1-08002be10318}\\0201\n" +
+             "driver_version = 65535.65535.65535.65534\nhardware_id = " + hardware254 + "\n" +
+             "bus_description = " + description255 + "\n"},
+        {"USB\\VID_C04A&PID_0002\\2",
+         "service = " + service256 + "\ndriver = {4d36e978-e325-11ce-bfc1-08002be10318}\\0202\n" +
+             "driver_version = 65535.65535.65535.655341\nhardware_id = " + hardware254 + "x\n"},
+    }));
+    listing l = list(&kAll);
+    ASSERT_EQ(l.devices.size(), 2u) << l.log;
+
+    const device& fits = l.devices[0];
+    EXPECT_EQ(fits.driver_name, service255);
+    EXPECT_EQ(fits.driver_version, 0xFFFFFFFFFFFFFFFEull);  // 23 characters
+    EXPECT_EQ(fits.hardware_id, hardware254);
+    EXPECT_EQ(fits.description, description255);
+
+    const device& beyond = l.devices[1];
+    EXPECT_EQ(beyond.driver_name, std::nullopt);
+    EXPECT_EQ(beyond.driver_version, 0u);
+    EXPECT_EQ(beyond.hardware_id, "");
+}
+
 // While a listing or a release runs anywhere, a second one of the same kind fails at once.
 TEST_F(Enumeration, BusyWhileAnotherCallHoldsItsMarker) {
     use("one-board.scn");
