@@ -2,7 +2,6 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <vector>
 
 #include "bounded_path.h"
 #include "driver_kinds.h"
@@ -10,6 +9,7 @@
 #include "files.h"
 #include "handles.h"
 #include "log.h"
+#include "owner_security.h"
 #include "runtime_imports.h"
 #include "utf8.h"
 #include "utf8_io.h"
@@ -41,21 +41,6 @@ const embedded_file* find_embedded(const char* name) {
             return &embedded_files[i];
     }
     return nullptr;
-}
-
-// TEMP as the C runtime holds it, in the ANSI code page, converted to UTF-8 for the library's
-// file calls; null when it is not set.
-char* temp_folder_utf8() {
-    const char* value = getenv("TEMP");
-    if (!value || !*value)
-        return nullptr;
-    int units = MultiByteToWideChar(CP_ACP, 0, value, -1, nullptr, 0);
-    if (units <= 1)
-        return nullptr;
-    std::vector<wchar_t> wide(units);
-    if (MultiByteToWideChar(CP_ACP, 0, value, -1, wide.data(), units) != units)
-        return nullptr;
-    return utf16_to_utf8(wide.data());
 }
 
 // version.dll's functions; the import table looks each up once per process.
@@ -117,7 +102,7 @@ usbdrv_result get_version_info(int32_t kind, VS_FIXEDFILEINFO* record) {
         return USBDRV_ERR_NOT_FOUND;
     }
 
-    unique_malloc<char> folder(temp_folder_utf8());
+    unique_malloc<char> folder(temp_folder());
     if (!folder) {
         usbdrv_log(USBDRV_LOG_WARNING, kCaller, "unable to use TEMP to extract file");
         return USBDRV_ERR_RESOURCE;
@@ -128,14 +113,16 @@ usbdrv_result get_version_info(int32_t kind, VS_FIXEDFILEINFO* record) {
 
     bounded_path path;
     path.append(folder.get()).append("\\").append(file->name);
-    {
-        unique_file stream(fcreate(path.c_str(), "w"));
-        if (!stream) {
-            LOG_SYSTEM_ERROR(USBDRV_LOG_WARNING, kCaller, GetLastError(),
-                             "failed to create file '%s' (%s)", path.c_str());
-            return USBDRV_ERR_RESOURCE;
-        }
-        fwrite(file->data, 1, (uint32_t)file->size, stream.get());
+    // Cut, the name would be some other file, which would be replaced and then deleted.
+    if (path.cut()) {
+        usbdrv_log(USBDRV_LOG_WARNING, kCaller, "qualified path is too long: '%s'", path.c_str());
+        return USBDRV_ERR_RESOURCE;
+    }
+    owner_security owner(kCaller);
+    file_write write = write_whole_file(path.c_str(), {{file->data, (uint32_t)file->size}}, owner);
+    if (!write) {
+        log_failed_write(write, USBDRV_LOG_WARNING, kCaller, path.c_str());
+        return USBDRV_ERR_RESOURCE;
     }
 
     VS_FIXEDFILEINFO info;

@@ -18,5 +18,6 @@ extern VS_FIXEDFILEINFO driver_file_versions[USBDRV_DRIVER_USER];
 // read it and deleted afterwards; a filled cache element is served without that. Returns
 // USBDRV_OK, USBDRV_ERR_INVALID_PARAM (kind not 0 to 3, or no record), USBDRV_ERR_NOT_FOUND (the
 // kind has no driver file: CDC uses the system's own), the result of check_dir for TEMP, or
-// USBDRV_ERR_RESOURCE. Failures leave the cache element empty.
+// USBDRV_ERR_RESOURCE (also for a TEMP too long to hold the file's name: a cut name would be some
+// other file). Failures leave the cache element empty.
 usbdrv_result get_version_info(int32_t kind, VS_FIXEDFILEINFO* record);

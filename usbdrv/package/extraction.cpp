@@ -2,9 +2,7 @@
 
 #include <windows.h>
 
-#include <cerrno>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 
 #include "bounded_path.h"
@@ -12,8 +10,7 @@
 #include "files.h"
 #include "handles.h"
 #include "log.h"
-#include "utf8_io.h"
-#include "windows_error.h"
+#include "owner_security.h"
 
 namespace {
 
@@ -24,54 +21,36 @@ usbdrv_result path_too_long(const bounded_path& path) {
     return USBDRV_ERR_RESOURCE;
 }
 
-// The errors one C stream call left: the system's and the C runtime's, both cleared before the
-// call, so that neither is a leftover of an earlier one (replacing a file leaves
-// ERROR_ALREADY_EXISTS behind, and a write cut short sets no system error at all).
-struct stream_errors {
-    DWORD system = 0;
-    int c = 0;
-
-    static void clear() {
-        SetLastError(0);
-        errno = 0;
-    }
-    static stream_errors read() { return {GetLastError(), errno}; }
-};
-
-usbdrv_result write_file(const char* path, const embedded_file& file) {
-    unique_file stream(fcreate(path, "w"));
-    if (!stream) {
-        LOG_SYSTEM_ERROR(USBDRV_LOG_ERROR, kCaller, GetLastError(),
-                         "failed to create file '%s' (%s)", path);
-        return USBDRV_ERR_RESOURCE;
-    }
-
+usbdrv_result write_file(const char* path, const embedded_file& file, owner_security& owner) {
     size_t size = (uint32_t)file.size;  // the table's sizes fit in 32 bits
-    stream_errors errors;
-    stream_errors::clear();
-    bool written = fwrite(file.data, 1, size, stream.get()) == size;
-    if (!written)
-        errors = stream_errors::read();
-    // By hand: the close writes what the stream still buffers, so its result is checked.
-    stream_errors::clear();
-    if (fclose(stream.release()) != 0 && written) {
-        written = false;
-        errors = stream_errors::read();
-    }
-    if (written)
+    file_write write = write_whole_file(path, {{file.data, size}}, owner);
+    if (write)
         return USBDRV_OK;
-
-    // A driver file cut short must not pass for a complete one.
-    DeleteFileU(path);
-    if (errors.system) {
-        LOG_SYSTEM_ERROR(USBDRV_LOG_ERROR, kCaller, errors.system, "failed to write file '%s' (%s)",
-                         path);
-    } else {
-        usbdrv_log(USBDRV_LOG_ERROR, kCaller, "failed to write file '%s' (%s)", path,
-                   strerror(errors.c));
-    }
+    log_failed_write(write, USBDRV_LOG_ERROR, kCaller, path);
     return USBDRV_ERR_RESOURCE;
 }
+
+// The package's folders, each made sure of once: the table's rows come folder after folder, but
+// not in one run per folder. A folder beyond the room is simply checked again.
+class checked_folders {
+public:
+    bool contains(const char* subdir) const {
+        for (size_t i = 0; i < count_; i++) {
+            if (strcmp(known_[i], subdir) == 0)
+                return true;
+        }
+        return false;
+    }
+    void add(const char* subdir) {
+        if (count_ < kRoom)
+            known_[count_++] = subdir;
+    }
+
+private:
+    static constexpr size_t kRoom = 8;
+    const char* known_[kRoom] = {};  // the table's own texts
+    size_t count_ = 0;
+};
 
 }  // namespace
 
@@ -81,6 +60,9 @@ usbdrv_result extract_binaries(const char* path) {
         return USBDRV_ERR_INVALID_PARAM;
     }
 
+    // The user is looked up once for all the folders and files.
+    owner_security owner(kCaller);
+    checked_folders folders;
     for (size_t i = 0; i < embedded_file_count; i++) {
         const embedded_file& file = embedded_files[i];
         if (!*file.subdir)
@@ -91,14 +73,17 @@ usbdrv_result extract_binaries(const char* path) {
         // Made with a cut name, the folder would be some other directory.
         if (target.cut())
             return path_too_long(target);
-        usbdrv_result result = check_dir(target.c_str());
-        if (result != USBDRV_OK)
-            return result;
+        if (!folders.contains(file.subdir)) {
+            usbdrv_result result = check_dir(target.c_str(), owner);
+            if (result != USBDRV_OK)
+                return result;
+            folders.add(file.subdir);
+        }
 
         target.append("\\").append(file.name);
         if (target.cut())
             return path_too_long(target);
-        result = write_file(target.c_str(), file);
+        usbdrv_result result = write_file(target.c_str(), file, owner);
         if (result != USBDRV_OK)
             return result;
     }

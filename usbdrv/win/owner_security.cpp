@@ -75,7 +75,9 @@ PSID get_sid(uint32_t* error) {
     return sid;
 }
 
-owner_security::owner_security(const char* caller) {
+void owner_security::build() {
+    tried_ = true;
+    const char* const caller = caller_;
     // One message for the three steps, each with the error of its own call.
     const char* const kFailed = "could not set security descriptor: %s";
     uint32_t error = ERROR_SUCCESS;

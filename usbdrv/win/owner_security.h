@@ -13,18 +13,28 @@
 // `error`, when given, receives the error of the call that failed (ERROR_SUCCESS with a SID).
 PSID get_sid(uint32_t* error = nullptr);
 
-// A security descriptor whose only setting is its owner, the current user. When it cannot be
-// built the failure is logged under caller, with the error of the step that failed, and
-// attributes() is null: the object is then created with default security.
+// A security descriptor whose only setting is its owner, the current user. It is built at the
+// first call of attributes(), so that a caller that creates nothing does not look the user up,
+// and one object serves any number of creations (an extraction makes 20 files). When it cannot
+// be built the failure is logged once under caller, with the error of the step that failed, and
+// attributes() is null: the objects are then created with default security.
 class owner_security {
 public:
-    explicit owner_security(const char* caller);
+    explicit owner_security(const char* caller) : caller_(caller) {}
     owner_security(const owner_security&) = delete;
     owner_security& operator=(const owner_security&) = delete;
 
-    SECURITY_ATTRIBUTES* attributes() { return ready_ ? &attributes_ : nullptr; }
+    SECURITY_ATTRIBUTES* attributes() {
+        if (!tried_)
+            build();
+        return ready_ ? &attributes_ : nullptr;
+    }
 
 private:
+    void build();
+
+    const char* caller_;
+    bool tried_ = false;
     unique_local<void> sid_;
     SECURITY_DESCRIPTOR descriptor_{};
     SECURITY_ATTRIBUTES attributes_{};

@@ -197,6 +197,42 @@ TEST_F(DriverVersions, WithoutAUsableTempNothingIsReadOrCached) {
     }
 }
 
+// The reference file's path must fit in 259 characters. Cut, it would name some other file of
+// the folder, which would be replaced by the driver file and then deleted.
+TEST_F(DriverVersions, ATempTooLongForTheFilesNameIsRefusedAndNothingIsTouched) {
+    const std::string name = "winusbcoinstaller2.dll";  // kind 0's reference file
+    for (size_t length : {MAX_PATH - 2 - name.size(), MAX_PATH - 1 - name.size()}) {
+        SCOPED_TRACE("TEMP of " + std::to_string(length) + " characters");
+        memset(driver_file_versions, 0, sizeof driver_file_versions);  // read, not served
+        std::string base = temp_.utf8() + "\\";
+        std::string temp = base + std::string(length - base.size(), 't');
+        set_temp(temp);
+        std::string path = temp + "\\" + name;
+        bool fits = path.size() <= MAX_PATH - 1;
+        fs::path users_file = test::from_utf8(path.substr(0, MAX_PATH - 1));  // the cut name
+        if (!fits) {
+            fs::create_directories(test::from_utf8(temp));
+            std::ofstream(users_file) << "the user's own file";
+        }
+
+        VS_FIXEDFILEINFO record = filled_with(0xAB);
+        test::log_capture log;
+        usbdrv_result result = get_version_info(USBDRV_DRIVER_WINUSB, &record);
+        if (fits) {
+            EXPECT_EQ(result, USBDRV_OK);
+            EXPECT_EQ(log.text(), "");
+            EXPECT_TRUE(fs::is_empty(test::from_utf8(temp)));
+            continue;
+        }
+        EXPECT_EQ(result, USBDRV_ERR_RESOURCE);
+        EXPECT_EQ(log.text(), "usbdrv:warning [get_version_info] qualified path is too long: '" +
+                                  path.substr(0, MAX_PATH - 1) + "'\n");
+        EXPECT_TRUE(record == filled_with(0xAB));
+        EXPECT_EQ(driver_file_versions[USBDRV_DRIVER_WINUSB].dwSignature, 0u);
+        EXPECT_EQ(test::read_file(users_file), "the user's own file");
+    }
+}
+
 // TEMP comes in the ANSI code page; the file goes to the system by its UTF-16 name.
 TEST_F(DriverVersions, ATempFolderWithANonAsciiNameWorks) {
     std::wstring name = L"t\u00EBmp-\u00FC";
