@@ -3,12 +3,13 @@
 #   scripts/fuzz.sh <fuzzer> [seconds]     seconds default to 600
 #   token_fuzzer        the token engine: arbitrary templates, token values and delimiters
 #   device_id_fuzzer    reading device instance IDs and driver versions
-# The corpus grows in build/native/fuzz-corpus/<fuzzer> (seeded with the templates, or with the
-# scenarios' instance IDs); an input that crashes is saved in build/native/fuzz-findings/<fuzzer>/
-# and the command fails.
+#   catalog_list_fuzzer the catalog's list of files, from arbitrary filled lists
+# The corpus grows in build/native/fuzz-corpus/<fuzzer> (seeded with the templates, the
+# scenarios' instance IDs, or the catalog-list templates); an input that crashes is saved in
+# build/native/fuzz-findings/<fuzzer>/ and the command fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-fuzzer=${1:?usage: scripts/fuzz.sh <token_fuzzer|device_id_fuzzer> [seconds]}
+fuzzer=${1:?usage: scripts/fuzz.sh <token_fuzzer|device_id_fuzzer|catalog_list_fuzzer> [seconds]}
 seconds=${2:-600}
 
 corpus=build/native/fuzz-corpus/$fuzzer
@@ -24,7 +25,8 @@ device_id_fuzzer)
         done
     }
     ;;
-*) echo "unknown fuzzer: $fuzzer (token_fuzzer, device_id_fuzzer)" >&2; exit 2 ;;
+catalog_list_fuzzer) seed() { cp -n usbdrv/package/templates/*.cat.in "$corpus"/; } ;;
+*) echo "unknown fuzzer: $fuzzer (token_fuzzer, device_id_fuzzer, catalog_list_fuzzer)" >&2; exit 2 ;;
 esac
 
 scripts/deps.sh

@@ -137,6 +137,13 @@ bool set_token_value(token_entry* table, const char* name, const char* value) {
         if (strcmp(t->name, name) != 0)
             continue;
         size_t length = value ? strnlen(value, sizeof t->value - 1) : 0;
+        // A longer text is cut before the character that does not fit whole, not inside it.
+        if (value && value[length] != '\0') {
+            for (int back = 0;
+                 back < 3 && length > 0 && ((unsigned char)value[length] & 0xC0) == 0x80; back++) {
+                length--;
+            }
+        }
         memcpy(t->value, value ? value : "", length);
         t->value[length] = '\0';
         return true;

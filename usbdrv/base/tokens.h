@@ -33,5 +33,6 @@ int tokenize_text(const char* source, int source_length, char** output, token_en
 bool append_output(char*& buffer, char** output, int& used, int& capacity, const char* span,
                    int length);
 
-// Sets a token's value, cut to 1023 characters; false for a name not in the table.
+// Sets a token's value, cut to 1023 bytes, and before a UTF-8 character that would not fit whole;
+// false for a name not in the table.
 bool set_token_value(token_entry* table, const char* name, const char* value);

@@ -192,4 +192,28 @@ TEST(SetTokenValue, CutsAt1023AndKnowsOnlyTheTablesNames) {
     EXPECT_STREQ(t.entries[6].value, "");
 }
 
+// A character of several bytes that does not fit whole is left out, not cut inside: the INF is
+// written as UTF-16, where half a character would become a replacement character.
+TEST(SetTokenValue, CutsBeforeACharacterThatDoesNotFitWhole) {
+    const std::string euro = "\xE2\x82\xAC", pile = "\xF0\x9F\x92\xA9", umlaut = "\xC3\xA4";
+    const struct {
+        std::string value;
+        size_t kept;
+    } rows[] = {
+        {std::string(1023, 'a'), 1023},                 // fits exactly
+        {std::string(1022, 'a') + umlaut, 1022},        // the second byte would be 1024th
+        {std::string(1021, 'a') + umlaut + "b", 1023},  // the umlaut fits whole
+        {std::string(1021, 'a') + euro, 1021},
+        {std::string(1020, 'a') + pile, 1020},
+        {std::string(1022, 'a') + pile, 1022},
+        {std::string(1019, 'a') + pile + "zz", 1023},
+        {std::string(1100, '\x80'), 1020},  // not UTF-8: never more than three bytes go
+    };
+    for (const auto& r : rows) {
+        filled_table t;
+        ASSERT_TRUE(set_token_value(t.entries, "DEVICE_DESCRIPTION", r.value.c_str()));
+        EXPECT_EQ(std::string(t.entries[2].value), r.value.substr(0, r.kept)) << r.kept;
+    }
+}
+
 }  // namespace

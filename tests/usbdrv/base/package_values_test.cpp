@@ -1,0 +1,230 @@
+// The values a driver package is made of: hardware IDs, names, the interface GUID and vendor
+// rules, the driver date and version texts, the catalog's list of files and the signer's subject.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "android_ids.h"
+#include "package_values.h"
+#include "vendor_names.h"
+
+namespace {
+
+TEST(DriverKindFiles, EachKindHasItsTemplatesAndCompatibleId) {
+    const struct {
+        int32_t kind;
+        const char *inf, *list, *compatible;
+    } rows[] = {
+        {0, "winusb.inf.in", "winusb.cat.in", "MS_COMP_WINUSB"},
+        {1, "libusb0.inf.in", "libusb0.cat.in", "MS_COMP_LIBUSB0"},
+        {2, "libusbk.inf.in", "libusbk.cat.in", "MS_COMP_LIBUSBK"},
+        {3, "usbser.inf.in", "usbser.cat.in", "MS_COMP_USBSER"},
+    };
+    for (const auto& r : rows) {
+        const driver_kind_files* files = driver_kind_files_of(r.kind);
+        ASSERT_NE(files, nullptr) << r.kind;
+        EXPECT_STREQ(files->inf_template, r.inf);
+        EXPECT_STREQ(files->catalog_list, r.list);
+        EXPECT_STREQ(files->compatible_id, r.compatible);
+    }
+    for (int32_t kind : {4, 5, -1})
+        EXPECT_EQ(driver_kind_files_of(kind), nullptr) << kind;
+}
+
+TEST(InfNames, TheExtensionAndTheCatalogName) {
+    const struct {
+        const char* name;
+        bool accepted;
+        const char* catalog;
+    } rows[] = {
+        {"Corvane.inf", true, "Corvane.cat"},
+        {".inf", true, ".cat"},
+        {"a.b.inf", true, "a.b.cat"},
+        {"Corvane.INF", false, nullptr},  // the letters as written
+        {"Corvane.Inf", false, nullptr},
+        {"Corvane.inf ", false, nullptr},
+        {"Corvane.infx", false, nullptr},
+        {"inf", false, nullptr},
+        {"", false, nullptr},
+    };
+    for (const auto& r : rows) {
+        EXPECT_EQ(has_inf_extension(r.name), r.accepted) << r.name;
+        if (r.catalog) {
+            char catalog[32];
+            catalog_name_of(r.name, catalog, sizeof catalog);
+            EXPECT_STREQ(catalog, r.catalog);
+        }
+    }
+    EXPECT_FALSE(has_inf_extension(nullptr));
+    char cut[8];
+    catalog_name_of("abcdefghij.inf", cut, sizeof cut);
+    EXPECT_STREQ(cut, "abcdefg");  // cut at the buffer, never past it
+}
+
+TEST(DeviceHardwareId, InterfacesAndWholeDevices) {
+    const struct {
+        uint16_t vid, pid;
+        bool is_interface;
+        uint8_t number;
+        const char* expected;
+    } rows[] = {
+        {0x1234, 0xABCD, true, 2, "VID_1234&PID_ABCD&MI_02"},
+        {0x1234, 0xABCD, false, 2, "VID_1234&PID_ABCD"},
+        {0x0001, 0x000f, true, 0xfe, "VID_0001&PID_000F&MI_FE"},
+        {0xFFFF, 0, false, 0, "VID_FFFF&PID_0000"},
+    };
+    for (const auto& r : rows) {
+        char text[32];
+        device_hardware_id(r.vid, r.pid, r.is_interface, r.number, text, sizeof text);
+        EXPECT_STREQ(text, r.expected);
+    }
+}
+
+TEST(InterfaceGuidSource, FirstRuleThatApplies) {
+    const usb_id_pair android = android_device_ids[30];
+    const struct {
+        bool match_compatible_id;
+        const char* given;
+        uint16_t vid, pid;
+        interface_guid_source expected;
+    } rows[] = {
+        {true, "{given}", android.vid, android.pid, interface_guid_source::unused},
+        {false, "{given}", android.vid, android.pid, interface_guid_source::given},
+        {false, nullptr, android.vid, android.pid, interface_guid_source::android},
+        {false, "", android.vid, android.pid, interface_guid_source::android},  // empty: none
+        {false, nullptr, 0x18D1, 0x4EE7, interface_guid_source::android},
+        {false, nullptr, 0x18D1, 0x4EE8, interface_guid_source::generated},
+        {false, nullptr, 0x1234, 0xABCD, interface_guid_source::generated},
+        {false, "", 0x1234, 0xABCD, interface_guid_source::generated},
+    };
+    for (const auto& r : rows) {
+        EXPECT_EQ(interface_guid_source_of(r.match_compatible_id, r.given, r.vid, r.pid),
+                  r.expected)
+            << std::hex << r.vid << ":" << r.pid << " " << (r.given ? r.given : "(null)");
+    }
+}
+
+TEST(ManufacturerName, GivenThenListedThenUndefined) {
+    const usb_vendor_name& listed = usb_vendor_names[usb_vendor_name_count / 2];
+    EXPECT_STREQ(manufacturer_name_of("Maker", listed.vid), "Maker");
+    EXPECT_STREQ(manufacturer_name_of(nullptr, listed.vid), listed.name);
+    EXPECT_STREQ(manufacturer_name_of("", listed.vid), listed.name);  // empty: none
+    ASSERT_EQ(usb_vendor_name_of(0xC04A), nullptr);
+    EXPECT_STREQ(manufacturer_name_of(nullptr, 0xC04A), "(Undefined Vendor)");
+    EXPECT_STREQ(manufacturer_name_of("", 0xC04A), "(Undefined Vendor)");
+}
+
+// A converter that knows one file time, as the system would answer for it, and records whether
+// it was asked.
+uint64_t g_known_time = 0;
+int g_asked = 0;
+bool fake_local_date(uint64_t file_time, calendar_date* date) {
+    g_asked++;
+    if (file_time != g_known_time)
+        return false;
+    *date = {2020, 12, 2};
+    return true;
+}
+
+TEST(DriverDate, TheFilesLocalDateElseToday) {
+    const calendar_date today = {2026, 3, 7};
+    g_known_time = (1606897730ULL + 11644473600ULL) * 10000000ULL;
+    const struct {
+        uint64_t file_time;
+        int asked;
+        const char* expected;
+    } rows[] = {
+        {g_known_time, 1, "12/02/2020"},
+        {g_known_time + 1, 1, "03/07/2026"},  // does not convert
+        {0, 0, "03/07/2026"},                 // no date: not converted at all
+    };
+    for (const auto& r : rows) {
+        g_asked = 0;
+        char text[16];
+        driver_date_text(r.file_time, fake_local_date, today, text, sizeof text);
+        EXPECT_STREQ(text, r.expected);
+        EXPECT_EQ(g_asked, r.asked);
+    }
+    char text[16];
+    driver_date_text(g_known_time, nullptr, {999, 1, 31}, text, sizeof text);
+    EXPECT_STREQ(text, "01/31/0999");
+}
+
+TEST(DriverVersion, FourSixteenBitParts) {
+    const struct {
+        uint32_t ms, ls;
+        const char* expected;
+    } rows[] = {
+        {0, 0, "0.0.0.0"},  // the CDC kind, which carries no driver file
+        {0x00010002, 0x00030004, "1.2.3.4"},
+        {0x00060001, 0x1DB04001, "6.1.7600.16385"},
+        {0xFFFFFFFF, 0xFFFFFFFF, "65535.65535.65535.65535"},
+    };
+    for (const auto& r : rows) {
+        char text[32];
+        driver_version_text(r.ms, r.ls, text, sizeof text);
+        EXPECT_STREQ(text, r.expected);
+    }
+}
+
+std::vector<std::string> names_of(const catalog_list& list) {
+    return std::vector<std::string>(list.names, list.names + list.count);
+}
+
+TEST(CatalogList, NamesBetweenCommentsAndBlanksThenTheInf) {
+    using v = std::vector<std::string>;
+    const struct {
+        std::string text;
+        v names;
+    } rows[] = {
+        {"# The USB CDC Serial driver doesn't need extra binaries\r\n", {}},
+        {"# a\r\n# b\r\n\r\nlibusb0.sys\r\nlibusb0.dll", {"libusb0.sys", "libusb0.dll"}},
+        {"  padded.dll \t\r\n\tx.sys\v\f", {"padded.dll", "x.sys"}},
+        {"lf\nonly\n\n\ncr\ronly\r", {"lf", "only", "cr", "only"}},
+        {"  # indented comment\r\n#LK_DLL#\r\nname with blanks.dll",
+         {"name with blanks.dll"}},  // an unreplaced token reads as a comment
+        {"", {}},
+        {"\r\n \r\n\t", {}},
+    };
+    for (const auto& r : rows) {
+        std::string text = r.text;
+        catalog_list list = parse_catalog_list(&text[0], "Corvane.inf");
+        v expected = r.names;
+        expected.push_back("Corvane.inf");
+        EXPECT_EQ(names_of(list), expected) << r.text;
+        EXPECT_FALSE(list.cut);
+    }
+    catalog_list none = parse_catalog_list(nullptr, "a.inf");
+    EXPECT_EQ(names_of(none), (v{"a.inf"}));
+}
+
+TEST(CatalogList, SixteenNamesAtMostAndTheInfAlways) {
+    for (int given : {15, 16, 17, 40}) {
+        std::string text = "# list\r\n";
+        for (int i = 0; i < given; i++)
+            text += "file" + std::to_string(i) + ".dll\r\n# between\r\n";
+        catalog_list list = parse_catalog_list(&text[0], "Corvane.inf");
+        size_t taken = given < 16 ? given : 16;
+        ASSERT_EQ(list.count, taken + 1) << given;
+        EXPECT_STREQ(list.names[taken - 1], ("file" + std::to_string(taken - 1) + ".dll").c_str());
+        EXPECT_STREQ(list.names[taken], "Corvane.inf");
+        EXPECT_EQ(list.cut, given > 16) << given;
+    }
+}
+
+TEST(CatalogSigner, HardwareIdAndGeneratedSubject) {
+    char hardware_id[64], subject[96];
+    catalog_hardware_id("VID_1234&PID_ABCD&MI_02", hardware_id, sizeof hardware_id);
+    EXPECT_STREQ(hardware_id, "USB\\VID_1234&PID_ABCD&MI_02");
+    generated_signer_subject(hardware_id, subject, sizeof subject);
+    EXPECT_STREQ(subject, "CN=USB\\VID_1234&PID_ABCD&MI_02 (usbdrv autogenerated)");
+
+    catalog_hardware_id(driver_kind_files_of(3)->compatible_id, hardware_id, sizeof hardware_id);
+    EXPECT_STREQ(hardware_id, "USB\\MS_COMP_USBSER");
+    generated_signer_subject(hardware_id, subject, sizeof subject);
+    EXPECT_STREQ(subject, "CN=USB\\MS_COMP_USBSER (usbdrv autogenerated)");
+}
+
+}  // namespace
