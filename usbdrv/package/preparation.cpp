@@ -1,9 +1,368 @@
-#include "usbdrv/usbdrv.h"
+// usbdrv_prepare_driver: a driver package for one device, step by step: the checks of what the
+// caller gave, the driver kind, the carried files, the INF filled for the device, and the
+// catalog with its signature where the system and the user's rights allow.
+#include <windows.h>
+#include <objbase.h>
 
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "android_ids.h"
+#include "bounded_path.h"
+#include "busy_marker.h"
+#include "catalog.h"
+#include "driver_kinds.h"
+#include "driver_versions.h"
+#include "enumeration.h"
+#include "extraction.h"
+#include "files.h"
+#include "guid_text.h"
+#include "handles.h"
 #include "log.h"
+#include "owner_security.h"
+#include "package_values.h"
+#include "runtime_imports.h"
+#include "signing.h"
+#include "template_fill.h"
+#include "tokens.h"
+#include "usbdrv/usbdrv.h"
+#include "utf8.h"
+#include "windows_error.h"
+#include "windows_version.h"
 
-usbdrv_result usbdrv_prepare_driver(const usbdrv_device_entry*, const char*, const char*,
-                                    const usbdrv_prepare_options*) {
-    usbdrv_log(USBDRV_LOG_ERROR, "usbdrv_prepare_driver", "not built yet");
+namespace {
+
+const char* const kCaller = "usbdrv_prepare_driver";
+
+// What the call was given, read the way the steps read it.
+struct request {
+    const usbdrv_device_entry& device;
+    const char* inf_name;
+    const usbdrv_prepare_options* options;
+
+    bool match_compatible_id() const { return options && options->match_compatible_id; }
+    bool wants_catalog() const { return !options || !options->no_catalog; }
+    // A null options record makes a catalog but never signs it.
+    bool wants_signature() const { return options && !options->no_signing; }
+    const char* interface_guid() const { return options ? options->interface_guid : nullptr; }
+    const char* manufacturer_name() const { return options ? options->manufacturer_name : nullptr; }
+    // An empty subject would name no one: the generated one stands in for it too.
+    const char* signer_subject() const {
+        return options && options->signer_subject && *options->signer_subject
+                   ? options->signer_subject
+                   : nullptr;
+    }
+};
+
+void set_token(const char* name, const char* value) {
+    set_token_value(token_table, name, value);
+}
+
+usbdrv_result check_inf_name(const char* inf_name) {
+    if (has_inf_extension(inf_name))
+        return USBDRV_OK;
+    usbdrv_log(USBDRV_LOG_ERROR, kCaller, "inf name provided must have a '.inf' extension");
+    return USBDRV_ERR_INVALID_PARAM;
+}
+
+// The package folder: the one given, or TEMP; temp keeps TEMP's text for the call.
+usbdrv_result choose_package_dir(const char* path, unique_malloc<char>& temp, const char*& dir) {
+    if (path && *path) {
+        dir = path;
+        return USBDRV_OK;
+    }
+    temp.reset(temp_folder());
+    if (!temp) {
+        usbdrv_log(USBDRV_LOG_ERROR, kCaller, "no path provided and unable to use TEMP");
+        return USBDRV_ERR_INVALID_PARAM;
+    }
+    usbdrv_log(USBDRV_LOG_INFO, kCaller, "no path provided - extracting to '%s'", temp.get());
+    dir = temp.get();
+    return USBDRV_OK;
+}
+
+// The kind asked for when the system supports it (its driver file's version is read anew into
+// driver_file_versions), else the first kind that it supports.
+usbdrv_result choose_kind(const usbdrv_prepare_options* options, int32_t& kind) {
+    kind = options ? options->driver_type : USBDRV_DRIVER_WINUSB;
+    if (kind < 0 || kind >= USBDRV_DRIVER_TYPE_COUNT) {
+        usbdrv_log(USBDRV_LOG_ERROR, kCaller, "unknown type");
+        return USBDRV_ERR_INVALID_PARAM;
+    }
+    VS_FIXEDFILEINFO* version = kind < USBDRV_DRIVER_USER ? &driver_file_versions[kind] : nullptr;
+    if (usbdrv_is_driver_supported(kind, version))
+        return USBDRV_OK;
+    // libusb0 is supported everywhere, so one is found.
+    for (int32_t other = 0; other < USBDRV_DRIVER_TYPE_COUNT; other++) {
+        if (usbdrv_is_driver_supported(other, nullptr)) {
+            kind = other;
+            usbdrv_log(USBDRV_LOG_WARNING, kCaller,
+                       "unsupported or no driver type specified, will use %s",
+                       driver_display_names[kind]);
+            return USBDRV_OK;
+        }
+    }
     return USBDRV_ERR_NOT_SUPPORTED;
+}
+
+// The libusb0 package carries libusbK's DLLs too, where libusbK can be used. The values stay
+// for later preparations of any kind; only the libusb0 templates use them.
+void set_libusbk_tokens(int32_t kind) {
+    if (kind != USBDRV_DRIVER_LIBUSB0 ||
+        !usbdrv_is_driver_supported(USBDRV_DRIVER_LIBUSBK, nullptr))
+        return;
+    usbdrv_log(USBDRV_LOG_INFO, kCaller,
+               "K driver available - adding the libusbK DLLs to the libusb-win32 inf");
+    set_token("LK_COMMA", ",");
+    set_token("LK_DLL", "libusbk.dll");
+    set_token("LK_X86_DLL", "libusbk_x86.dll");
+    set_token("LK_EQ_X86", "= 1,x86");
+    set_token("LK_EQ_X64", "= 1,amd64");
+}
+
+struct package_paths {
+    bounded_path inf, catalog;
+};
+
+// The INF's path in the package folder, and the catalog's beside it.
+usbdrv_result make_paths(const char* dir, const char* inf_name, package_paths& paths) {
+    size_t dir_length = strlen(dir), name_length = strlen(inf_name);
+    if (dir_length >= MAX_PATH || name_length >= MAX_PATH || dir_length + name_length > 258) {
+        usbdrv_log(USBDRV_LOG_ERROR, kCaller, "qualified path for inf file is too long: '%s\\%s",
+                   dir, inf_name);
+        return USBDRV_ERR_RESOURCE;
+    }
+    paths.inf.append(dir).append("\\").append(inf_name);
+    char catalog_name[MAX_PATH];
+    catalog_name_of(inf_name, catalog_name, sizeof catalog_name);
+    paths.catalog.append(dir).append("\\").append(catalog_name);
+    return USBDRV_OK;
+}
+
+// The hardware ID the INF matches, without its "USB\\": the kind's compatible ID when asked for,
+// else the device's own.
+void inf_hardware_id(const request& r, int32_t kind, char* text, size_t size) {
+    if (r.match_compatible_id()) {
+        snprintf(text, size, "%s", driver_kind_files_of(kind)->compatible_id);
+    } else {
+        device_hardware_id(r.device.vid, r.device.pid, r.device.is_interface != 0,
+                           r.device.interface_number, text, size);
+    }
+}
+
+bool local_date_of(uint64_t file_time, calendar_date* date) {
+    FILETIME utc = {(DWORD)file_time, (DWORD)(file_time >> 32)}, local;
+    SYSTEMTIME calendar;
+    if (!FileTimeToLocalFileTime(&utc, &local) || !FileTimeToSystemTime(&local, &calendar))
+        return false;
+    *date = {calendar.wYear, calendar.wMonth, calendar.wDay};
+    return true;
+}
+
+// The driver date and version of the kind's carried driver file; the CDC kind has none, so its
+// date is today and its version 0.0.0.0.
+void set_driver_date_and_version(int32_t kind) {
+    const VS_FIXEDFILEINFO& version = driver_file_versions[kind];
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    char text[32];
+    driver_date_text((uint64_t)version.dwFileDateMS << 32 | version.dwFileDateLS, local_date_of,
+                     {now.wYear, now.wMonth, now.wDay}, text, sizeof text);
+    set_token("DRIVER_DATE", text);
+    driver_version_text(version.dwFileVersionMS, version.dwFileVersionLS, text, sizeof text);
+    set_token("DRIVER_VERSION", text);
+}
+
+usbdrv_result set_interface_guid(const request& r) {
+    switch (interface_guid_source_of(r.match_compatible_id(), r.interface_guid(), r.device.vid,
+                                     r.device.pid)) {
+        case interface_guid_source::unused:
+            set_token("DEVICE_INTERFACE_GUID", "UNUSED");
+            break;
+        case interface_guid_source::given:
+            set_token("DEVICE_INTERFACE_GUID", r.interface_guid());
+            break;
+        case interface_guid_source::android:
+            usbdrv_log(USBDRV_LOG_INFO, kCaller, "using Android Device Interface GUID");
+            set_token("DEVICE_INTERFACE_GUID", kAndroidInterfaceGuid);
+            break;
+        case interface_guid_source::generated: {
+            GUID guid;
+            HRESULT result = CoCreateGuid(&guid);
+            if (FAILED(result)) {
+                LOG_SYSTEM_ERROR(USBDRV_LOG_ERROR, kCaller, (uint32_t)result,
+                                 "could not generate a device interface GUID (%s)");
+                return USBDRV_ERR_RESOURCE;
+            }
+            set_token("DEVICE_INTERFACE_GUID", guid_to_string(guid));
+            break;
+        }
+    }
+    return USBDRV_OK;
+}
+
+// Every token from INF_FILENAME to KMDF_VERSION, written anew for this package.
+usbdrv_result set_package_tokens(const request& r, int32_t kind) {
+    char text[MAX_PATH];
+    set_token("INF_FILENAME", r.inf_name);
+    catalog_name_of(r.inf_name, text, sizeof text);
+    set_token("CAT_FILENAME", text);
+    set_token("DEVICE_DESCRIPTION", r.device.description);
+
+    inf_hardware_id(r, kind, text, sizeof text);
+    set_token("DEVICE_HARDWARE_ID", text);
+    set_token("USE_DEVICE_INTERFACE_GUID",
+              r.match_compatible_id() ? "NoDeviceInterfaceGUID" : "AddDeviceInterfaceGUID");
+    if (usbdrv_result result = set_interface_guid(r))
+        return result;
+    set_token("DEVICE_MANUFACTURER", manufacturer_name_of(r.manufacturer_name(), r.device.vid));
+    set_token("WDF_VERSION", "01011");
+    set_token("KMDF_VERSION", "1.11");
+    set_driver_date_and_version(kind);
+    return USBDRV_OK;
+}
+
+// A template of the kind filled with the tokens; null with the failure logged.
+unique_malloc<char> fill_template(const char* name) {
+    char* filled = nullptr;
+    int result = tokenize_embedded(name, &filled);
+    unique_malloc<char> owned(filled);
+    if (result <= 0) {
+        usbdrv_log(USBDRV_LOG_ERROR, kCaller, "could not tokenize inf file (%d)", result);
+        owned.reset();
+    }
+    return owned;
+}
+
+// The filled INF as UTF-16 little-endian with its byte-order mark. The text is converted before
+// the file is made, so that a failure leaves no empty INF behind.
+usbdrv_result write_inf(const char* template_name, const char* inf_path) {
+    unique_malloc<char> text = fill_template(template_name);
+    if (!text)
+        return USBDRV_ERR_ACCESS;
+    unique_malloc<wchar_t> wide(utf8_to_utf16(text.get()));
+    if (!wide) {
+        usbdrv_log(USBDRV_LOG_ERROR, kCaller, "could not convert '%s' to UTF-16", text.get());
+        return USBDRV_ERR_RESOURCE;
+    }
+    static const unsigned char kByteOrderMark[] = {0xFF, 0xFE};
+    owner_security owner(kCaller);
+    file_write write = write_whole_file(inf_path,
+                                        {{kByteOrderMark, sizeof kByteOrderMark},
+                                         {wide.get(), wcslen(wide.get()) * sizeof(wchar_t)}},
+                                        owner);
+    if (write.outcome == file_write::not_created) {
+        usbdrv_log(USBDRV_LOG_ERROR, kCaller, "failed to create file: %s", inf_path);
+        return USBDRV_ERR_ACCESS;
+    }
+    if (!write) {
+        log_failed_write(write, USBDRV_LOG_ERROR, kCaller, inf_path);
+        return USBDRV_ERR_ACCESS;
+    }
+    usbdrv_log(USBDRV_LOG_INFO, kCaller, "successfully created '%s'", inf_path);
+    return USBDRV_OK;
+}
+
+// Vista or later, with administrator rights: what a catalog and its signature need.
+bool can_make_catalog() {
+    if (windows_version == -1)
+        detect_windows_version();
+    if (windows_version < 0x60)
+        return false;
+    auto is_user_an_admin = imports.IsUserAnAdmin.get(kCaller);
+    return is_user_an_admin && is_user_an_admin();
+}
+
+// The catalog over the files its list names and the INF, signed unless asked not to. Neither
+// failing fails the preparation.
+usbdrv_result make_catalog(const request& r, int32_t kind, const char* dir,
+                           const char* catalog_path) {
+    usbdrv_log(USBDRV_LOG_INFO, kCaller,
+               "Vista or later detected - creating and self-signing a .cat file...");
+    unique_malloc<char> list_text = fill_template(driver_kind_files_of(kind)->catalog_list);
+    if (!list_text)
+        return USBDRV_ERR_ACCESS;
+    catalog_list list = parse_catalog_list(list_text.get(), r.inf_name);
+    if (list.cut) {
+        usbdrv_log(USBDRV_LOG_WARNING, kCaller, "more than %d cat entries - ignoring the rest",
+                   (int)kMaxCatalogEntries);
+    }
+
+    char inf_id[MAX_PATH], hardware_id[MAX_PATH];
+    inf_hardware_id(r, kind, inf_id, sizeof inf_id);
+    catalog_hardware_id(inf_id, hardware_id, sizeof hardware_id);
+    if (!CreateCat(catalog_path, hardware_id, dir, list.names, list.count)) {
+        usbdrv_log(USBDRV_LOG_WARNING, kCaller, "could not create cat file");
+        return USBDRV_OK;
+    }
+    if (!r.wants_signature())
+        return USBDRV_OK;
+    char subject[MAX_PATH + 32];
+    generated_signer_subject(hardware_id, subject, sizeof subject);
+    if (!SelfSignFile(catalog_path, r.signer_subject() ? r.signer_subject() : subject))
+        usbdrv_log(USBDRV_LOG_WARNING, kCaller, "could not sign cat file");
+    return USBDRV_OK;
+}
+
+// Everything after the busy marker.
+usbdrv_result prepare(const usbdrv_device_entry* device, const char* path, const char* inf_name,
+                      const usbdrv_prepare_options* options) {
+    if (!device || !inf_name) {
+        usbdrv_log(USBDRV_LOG_ERROR, kCaller, "one of the required parameter is NULL");
+        return USBDRV_ERR_INVALID_PARAM;
+    }
+    if (!init_dlls())
+        return USBDRV_ERR_RESOURCE;
+    if (usbdrv_result result = check_inf_name(inf_name))
+        return result;
+    unique_malloc<char> temp;
+    const char* dir = nullptr;
+    if (usbdrv_result result = choose_package_dir(path, temp, dir))
+        return result;
+    if (usbdrv_result result = check_dir(dir))
+        return result;
+    int32_t kind = USBDRV_DRIVER_WINUSB;
+    if (usbdrv_result result = choose_kind(options, kind))
+        return result;
+    set_libusbk_tokens(kind);
+    // An empty description would leave the INF with its tokens unreplaced.
+    if (!device->description || !*device->description) {
+        usbdrv_log(USBDRV_LOG_ERROR, kCaller, "no device ID was given for the device - aborting");
+        return USBDRV_ERR_INVALID_PARAM;
+    }
+    if (usbdrv_result result = extract_binaries(dir))
+        return result;
+    package_paths paths;
+    if (usbdrv_result result = make_paths(dir, inf_name, paths))
+        return result;
+
+    const request r{*device, inf_name, options};
+    if (usbdrv_result result = set_package_tokens(r, kind))
+        return result;
+    if (usbdrv_result result =
+            write_inf(driver_kind_files_of(kind)->inf_template, paths.inf.c_str()))
+        return result;
+
+    if (!can_make_catalog()) {
+        usbdrv_log(USBDRV_LOG_INFO, kCaller,
+                   "No .cat file generated (not running Vista or later, or missing elevated "
+                   "privileges)");
+        return USBDRV_OK;
+    }
+    if (!r.wants_catalog()) {
+        usbdrv_log(USBDRV_LOG_INFO, kCaller, ".cat generation disabled by user");
+        return USBDRV_OK;
+    }
+    return make_catalog(r, kind, dir, paths.catalog.c_str());
+}
+
+}  // namespace
+
+usbdrv_result usbdrv_prepare_driver(const usbdrv_device_entry* device, const char* path,
+                                    const char* inf_name, const usbdrv_prepare_options* options) {
+    busy_marker busy(kCaller);
+    if (usbdrv_result result = busy.state())
+        return result;
+    return prepare(device, path, inf_name, options);
 }

@@ -110,7 +110,8 @@ usbdrv_result usbdrv_destroy_list(usbdrv_device_entry* list);
  * driver files, the INF `inf_name` (which must end in ".inf") filled for the device, and, on
  * Vista and later when running as administrator, a catalog signed with a fresh self-signed
  * certificate. Only vid, pid, is_interface, interface_number and description of the entry are
- * read. Null options prepare a WinUSB package. USBDRV_ERR_BUSY while another preparation runs
+ * read; a null or empty description is refused. Empty texts in the options count as not given.
+ * Null options prepare a WinUSB package. USBDRV_ERR_BUSY while another preparation runs
  * anywhere on the machine. A catalog that cannot be made or signed does not fail the call. */
 usbdrv_result usbdrv_prepare_driver(const usbdrv_device_entry* device, const char* path,
                                     const char* inf_name, const usbdrv_prepare_options* options);
