@@ -12,13 +12,12 @@
 #include <vector>
 
 #include "bench_timing.h"
+#include "front_end_request.h"
 #include "usbdrv/usbdrv.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-const char* const kInfName = "Corvane.inf";
 
 // The files of a package, relative to its folder, and their bytes.
 struct package_files {
@@ -63,19 +62,9 @@ struct comparison {
 // Prepares and copies `runs` times each into fresh folders below base, in alternating order so
 // that neither side always runs on a warmer cache, and prints both medians.
 bool compare(const fs::path& base, const comparison& c) {
-    char description[] = "Corvane Serial A";
-    usbdrv_device_entry device = {};
-    device.vid = 0xC04A;
-    device.pid = 0x0C02;
-    device.is_interface = 1;
-    device.description = description;
-    usbdrv_prepare_options options = {};
-    options.driver_type = USBDRV_DRIVER_CDC;
-    options.no_catalog = !c.catalog;
-
+    const test::front_end_request request(c.catalog);
     fs::path source = base / (std::string(c.what) + "-source");
-    if (usbdrv_prepare_driver(&device, source.u8string().c_str(), kInfName, &options) !=
-        USBDRV_OK) {
+    if (request.prepare(source.u8string().c_str()) != USBDRV_OK) {
         fprintf(stderr, "usbdrv_prepare_driver failed\n");
         return false;
     }
@@ -89,10 +78,8 @@ bool compare(const fs::path& base, const comparison& c) {
         for (int side = 0; side < 2; side++) {
             if ((side == 0) == (run % 2 == 0)) {
                 double start = now_us();
-                if (usbdrv_prepare_driver(&device, prepared_dir.u8string().c_str(), kInfName,
-                                          &options) != USBDRV_OK) {
+                if (request.prepare(prepared_dir.u8string().c_str()) != USBDRV_OK)
                     return false;
-                }
                 prepared.push_back(now_us() - start);
             } else {
                 double start = now_us();

@@ -78,6 +78,38 @@ std::filesystem::path beside_me(const char* name) {
     return std::filesystem::path(self).parent_path() / name;
 }
 
+bool start_program(const std::filesystem::path& program, const std::wstring& arguments,
+                   HANDLE output, child_process_guard& child) {
+    std::wstring command = L"\"" + program.wstring() + L"\"";
+    if (!arguments.empty())
+        command += L" " + arguments;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    if (output) {
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdOutput = output;
+        startup.hStdError = output;
+    }
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessW(program.c_str(), &command[0], nullptr, nullptr, output != nullptr,
+                        CREATE_NO_WINDOW, nullptr, nullptr, &startup, &info)) {
+        return false;
+    }
+    child.adopt(info);
+    return true;
+}
+
+bool wait_for_mutex(const char* name, DWORD timeout_ms) {
+    for (DWORD waited = 0;; waited += 10) {
+        unique_mutex seen(OpenMutexA(SYNCHRONIZE, FALSE, name));
+        if (seen)
+            return true;
+        if (waited >= timeout_ms)
+            return false;
+        Sleep(10);
+    }
+}
+
 namespace {
 std::string sid_text(PSID sid) {
     char* text = nullptr;

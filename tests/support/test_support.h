@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "handles.h"
+
 namespace test {
 
 std::string utf8(const std::filesystem::path& path);
@@ -55,6 +57,15 @@ private:
 
 // A program built beside the test program (for example "exit_with.exe").
 std::filesystem::path beside_me(const char* name);
+
+// Starts program with arguments (appended to its quoted name on the command line), without a
+// window. With output, an inheritable handle, the child's standard output and error go to it.
+// False when it cannot be started.
+bool start_program(const std::filesystem::path& program, const std::wstring& arguments,
+                   HANDLE output, child_process_guard& child);
+
+// Waits up to timeout_ms until a named mutex exists: another process holds its busy marker.
+bool wait_for_mutex(const char* name, DWORD timeout_ms);
 
 // The current user's SID in its text form, read from the process token.
 std::string current_user_sid();

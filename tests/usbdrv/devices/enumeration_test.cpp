@@ -372,23 +372,10 @@ TEST_F(Enumeration, ASecondListingFromAnotherProcessIsRefused) {
     // The other process lists a machine that takes two seconds to answer.
     test::simulated_machine machine("[machine]\nenumeration_delay_ms = 2000\n" +
                                     scenario_of({{"USB\\VID_C04A&PID_0001&MI_00\\1", ""}}));
-    std::wstring probe = test::beside_me("list_devices.exe").wstring();
-    std::wstring command = L"\"" + probe + L"\"";
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info = {};
-    ASSERT_TRUE(CreateProcessW(probe.c_str(), &command[0], nullptr, nullptr, FALSE,
-                               CREATE_NO_WINDOW, nullptr, nullptr, &startup, &info));
-    child_process_guard child(info);
-    // Wait until it holds the marker.
-    unique_mutex seen;
-    for (int i = 0; i < 200 && !seen; i++) {
-        seen.reset(OpenMutexA(SYNCHRONIZE, FALSE, "Global\\usbdrv_create_list"));
-        if (!seen)
-            Sleep(10);
-    }
-    ASSERT_TRUE(seen) << "the other process never started listing";
-    seen.reset();
+    child_process_guard child;
+    ASSERT_TRUE(test::start_program(test::beside_me("list_devices.exe"), L"", nullptr, child));
+    ASSERT_TRUE(test::wait_for_mutex("Global\\usbdrv_create_list", 2000))
+        << "the other process never started listing";
 
     usbdrv_device_entry* head = reinterpret_cast<usbdrv_device_entry*>(0x1234);
     EXPECT_EQ(usbdrv_create_list(&head, &kAll), USBDRV_ERR_BUSY);

@@ -293,16 +293,8 @@ TEST(ExtractBinaries, TheCarriedHelperRunsFromThePackage) {
     unique_pipe read_end, write_end;
     ASSERT_TRUE(CreatePipe(read_end.put(), write_end.put(), &inherit, 0));
     SetHandleInformation(read_end.get(), HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = write_end.get();
-    startup.hStdError = write_end.get();
-    PROCESS_INFORMATION process = {};
-    std::wstring command = L"\"" + helper.wstring() + L"\"";
-    BOOL started = CreateProcessW(helper.c_str(), &command[0], nullptr, nullptr, TRUE,
-                                  CREATE_NO_WINDOW, nullptr, nullptr, &startup, &process);
-    child_process_guard child(process);
+    child_process_guard child;
+    bool started = test::start_program(helper, L"", write_end.get(), child);
     write_end.reset();  // the helper holds the only write end: reading ends when it exits
     std::string output;
     char buffer[256];

@@ -670,27 +670,12 @@ TEST_F(Preparation, ASecondPreparationFromAnotherProcessIsRefused) {
 
     test::temp_dir dir;
     std::string theirs = dir.utf8() + "\\theirs", mine = dir.utf8() + "\\mine";
-    std::wstring program = test::beside_me("prepare_package.exe").wstring();
-    std::wstring command = L"\"" + program + L"\" \"" + wide(theirs) + L"\"";
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = client.get();
-    startup.hStdError = client.get();
-    PROCESS_INFORMATION info = {};
-    ASSERT_TRUE(CreateProcessW(program.c_str(), &command[0], nullptr, nullptr, TRUE,
-                               CREATE_NO_WINDOW, nullptr, nullptr, &startup, &info));
-    child_process_guard child(info);
+    child_process_guard child;
+    ASSERT_TRUE(test::start_program(test::beside_me("prepare_package.exe"),
+                                    L"\"" + wide(theirs) + L"\"", client.get(), child));
     client.reset();  // the child holds the only write end: reading ends when it exits
-
-    unique_mutex seen;
-    for (int i = 0; i < 500 && !seen; i++) {
-        seen.reset(OpenMutexA(SYNCHRONIZE, FALSE, "Global\\usbdrv_prepare_driver"));
-        if (!seen)
-            Sleep(10);
-    }
-    ASSERT_TRUE(seen) << "the other process never started preparing";
-    seen.reset();
+    ASSERT_TRUE(test::wait_for_mutex("Global\\usbdrv_prepare_driver", 5000))
+        << "the other process never started preparing";
 
     usbdrv_device_entry device = entry(0xC04A, 0x0C02, true, 0, "Board");
     usbdrv_prepare_options options = options_for(USBDRV_DRIVER_CDC);
