@@ -159,11 +159,6 @@ usbdrv_result check_dir(const char* path, owner_security& owner) {
 }
 
 FILE* fcreate(const char* path, const char* mode) {
-    owner_security owner("fcreate");
-    return fcreate(path, mode, owner);
-}
-
-FILE* fcreate(const char* path, const char* mode, owner_security& owner) {
     if (!path || !mode)
         return nullptr;
     DWORD access = 0;
@@ -176,6 +171,7 @@ FILE* fcreate(const char* path, const char* mode, owner_security& owner) {
     if (!(access & GENERIC_WRITE))
         return nullptr;
 
+    owner_security owner("fcreate");
     unique_file_handle handle = create_owned_file(path, access, owner);
     if (!handle)
         return nullptr;

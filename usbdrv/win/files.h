@@ -22,7 +22,6 @@ usbdrv_result check_dir(const char* path, owner_security& owner);
 // for a failed creation: the caller reports windows_error_str(0)). mode's "r" and "w" ask for
 // read and write access; without "w" nothing is created. The stream is binary.
 FILE* fcreate(const char* path, const char* mode);
-FILE* fcreate(const char* path, const char* mode, owner_security& owner);
 
 // One stretch of a file's content.
 struct file_piece {
