@@ -171,12 +171,16 @@ FILE* fcreate(const char* path, const char* mode) {
     if (!(access & GENERIC_WRITE))
         return nullptr;
 
+    // Declared before the owner, so that it restores the error after the owner's clean-up: the
+    // caller finds the error of the call that failed.
+    last_error_keeper keep;
     owner_security owner("fcreate");
     unique_file_handle handle = create_owned_file(path, access, owner);
-    if (!handle)
+    if (!handle) {
+        keep.capture();
         return nullptr;
+    }
 
-    last_error_keeper keep;
     // Binary: the library writes driver files and UTF-16 text, which a line-end translation
     // would corrupt.
     int flags = ((access & GENERIC_READ) ? _O_RDWR : _O_WRONLY) | _O_BINARY;
