@@ -3,7 +3,7 @@
 namespace sim {
 namespace {
 
-// Offsets of the PE format (Microsoft's "PE Format" specification).
+// Offsets of the PE format, as Microsoft documents it.
 constexpr size_t kNewHeaderOffset = 0x3C;             // e_lfanew in the DOS header
 constexpr size_t kOptionalHeaderSizeOffset = 4 + 16;  // in the file header, after "PE\0\0"
 constexpr size_t kOptionalHeaderOffset = 4 + 20;

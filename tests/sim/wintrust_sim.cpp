@@ -14,7 +14,6 @@
 #include <wincrypt.h>
 #include <wintrust.h>
 
-#include <cstdio>
 #include <cstring>
 #include <list>
 #include <map>
@@ -125,11 +124,13 @@ std::u16string utf16(std::wstring_view text) {
 }
 
 // An attribute's value as the journal shows it: a text up to its terminator, other data in hex.
-std::string value_text(const attribute& a) {
-    if (!(a.flags & CRYPTCAT_ATTR_DATAASCII))
-        return hex_bytes(a.value);
-    std::wstring text(a.value.size() / sizeof(wchar_t), L'\0');
-    memcpy(text.data(), a.value.data(), text.size() * sizeof(wchar_t));
+std::string value_text(DWORD flags, const BYTE* data, DWORD size) {
+    if (!data)
+        return "(null)";
+    if (!(flags & CRYPTCAT_ATTR_DATAASCII))
+        return hex_bytes(data, size);
+    std::wstring text(size / sizeof(wchar_t), L'\0');
+    memcpy(text.data(), data, text.size() * sizeof(wchar_t));
     return sim::utf8_of(text.substr(0, text.find(L'\0')));
 }
 
@@ -213,6 +214,26 @@ member& add_member(catalog& c, const wchar_t* filename, const wchar_t* tag, cons
     m.record.pIndirectData = &m.indirect;
     m.record.dwCertVersion = m.version;
     return m;
+}
+
+// Puts an attribute into a catalog's or a member's list (null when the catalog or member is not
+// known), unless the scenario's key fails it, and journals the call after the leading fields.
+CRYPTCATATTRIBUTE* answer_put_attribute(std::vector<std::string> fields, std::list<attribute>* list,
+                                        const char* key, const wchar_t* name, DWORD flags,
+                                        DWORD size, const BYTE* data) {
+    DWORD error = ERROR_SUCCESS;
+    CRYPTCATATTRIBUTE* result = nullptr;
+    if (!list || !valid_attribute(name, flags, size, data))
+        error = ERROR_INVALID_PARAMETER;
+    else if (std::optional<uint32_t> failure = scenario_failure(key))
+        error = *failure;
+    else
+        result = put_attribute(*list, name, flags, size, data, error);
+    fields.insert(fields.end(), {text_or_null(name), sim::hex(flags), std::to_string(size),
+                                 value_text(flags, data, size), outcome_text(error)});
+    journal(fields);
+    SetLastError(error);
+    return result;
 }
 
 // ---- The file written at CryptCATPersistStore ------------------------------------------------
@@ -569,22 +590,8 @@ CRYPTCATATTRIBUTE* WINAPI CryptCATPutCatAttrInfo(HANDLE catalog, WCHAR* name, DW
                                                  DWORD size, BYTE* data) {
     sim::state_lock lock;
     ::catalog* c = find_catalog(catalog);
-    DWORD error = ERROR_SUCCESS;
-    CRYPTCATATTRIBUTE* result = nullptr;
-    if (!c || !valid_attribute(name, flags, size, data))
-        error = ERROR_INVALID_PARAMETER;
-    else if (std::optional<uint32_t> failure = scenario_failure("put_catalog_attribute"))
-        error = *failure;
-    else
-        result = put_attribute(c->attributes, name, flags, size, data, error);
-    attribute shown;
-    shown.flags = flags;
-    if (data)
-        shown.value.assign(data, data + size);
-    journal({"CryptCATPutCatAttrInfo", text_or_null(name), sim::hex(flags), std::to_string(size),
-             value_text(shown), outcome_text(error)});
-    SetLastError(error);
-    return result;
+    return answer_put_attribute({"CryptCATPutCatAttrInfo"}, c ? &c->attributes : nullptr,
+                                "put_catalog_attribute", name, flags, size, data);
 }
 
 CRYPTCATMEMBER* WINAPI CryptCATPutMemberInfo(HANDLE catalog, WCHAR* filename, WCHAR* tag,
@@ -642,23 +649,9 @@ CRYPTCATATTRIBUTE* WINAPI CryptCATPutAttrInfo(HANDLE catalog, CRYPTCATMEMBER* me
                 owner = &m;
         }
     }
-    DWORD error = ERROR_SUCCESS;
-    CRYPTCATATTRIBUTE* result = nullptr;
-    if (!owner || !valid_attribute(name, flags, size, data))
-        error = ERROR_INVALID_PARAMETER;
-    else if (std::optional<uint32_t> failure = scenario_failure("put_member_attribute"))
-        error = *failure;
-    else
-        result = put_attribute(owner->attributes, name, flags, size, data, error);
-    attribute shown;
-    shown.flags = flags;
-    if (data)
-        shown.value.assign(data, data + size);
-    journal({"CryptCATPutAttrInfo", owner ? sim::utf8_of(owner->tag) : "(unknown member)",
-             text_or_null(name), sim::hex(flags), std::to_string(size), value_text(shown),
-             outcome_text(error)});
-    SetLastError(error);
-    return result;
+    return answer_put_attribute(
+        {"CryptCATPutAttrInfo", owner ? sim::utf8_of(owner->tag) : "(unknown member)"},
+        owner ? &owner->attributes : nullptr, "put_member_attribute", name, flags, size, data);
 }
 
 BOOL WINAPI CryptCATPersistStore(HANDLE catalog) {
