@@ -56,9 +56,12 @@ const key_info* find_device_key(std::string_view name) {
 constexpr const char* kOutcomeKeys[] = {
     // wintrust.dll: the catalog services
     "catalog.open",
-    "catalog.put_attribute",
+    "catalog.put_catalog_attribute",
     "catalog.put_member",
+    "catalog.put_member_attribute",
     "catalog.persist",
+    "catalog.hash",
+    "catalog.encode",
     // mssign32.dll: the signer
     "signing.sign",
 };

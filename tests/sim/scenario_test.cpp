@@ -173,7 +173,7 @@ TEST(Scenario, ServiceSectionsGiveEachCallItsOutcome) {
     EXPECT_EQ(machine.failure("catalog", "open"), std::nullopt);
     EXPECT_EQ(machine.failure("catalog", "persist"), 0x80070005u);
     EXPECT_EQ(machine.failure("catalog", "put_member"), 5u);
-    EXPECT_EQ(machine.failure("catalog", "put_attribute"), std::nullopt);  // not given
+    EXPECT_EQ(machine.failure("catalog", "put_catalog_attribute"), std::nullopt);  // not given
     EXPECT_EQ(machine.failure("signing", "sign"), 0x80093008u);
     EXPECT_EQ(machine.devices.size(), 1u);
 }

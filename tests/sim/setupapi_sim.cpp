@@ -47,15 +47,6 @@ HDEVINFO add_set(std::unique_ptr<device_set> set) {
     return handle;
 }
 
-std::string guid_text(const GUID& guid) {
-    char text[40];
-    std::snprintf(text, sizeof text, "{%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
-                  static_cast<unsigned long>(guid.Data1), guid.Data2, guid.Data3, guid.Data4[0],
-                  guid.Data4[1], guid.Data4[2], guid.Data4[3], guid.Data4[4], guid.Data4[5],
-                  guid.Data4[6], guid.Data4[7]);
-    return text;
-}
-
 bool fail(DWORD error) {
     SetLastError(error);
     return false;
@@ -536,7 +527,7 @@ WINBOOL WINAPI SetupDiGetDevicePropertyW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DAT
     if (known_key) {
         key_name = "DEVPKEY_Device_BusReportedDeviceDesc";
     } else if (PropertyKey) {
-        key_name = guid_text(PropertyKey->fmtid) + " " + std::to_string(PropertyKey->pid);
+        key_name = sim::guid_text(PropertyKey->fmtid) + " " + std::to_string(PropertyKey->pid);
     }
     std::vector<BYTE> bytes;
     if (!d) {

@@ -165,7 +165,10 @@ const std::string* instance_of(DEVINST devinst) {
     return &state.instances[devinst - kFirstDevinst];
 }
 
-void journal(std::initializer_list<std::string_view> fields) {
+namespace {
+
+template <typename Fields>
+void journal_line(const Fields& fields) {
     const std::wstring path = z_drive_path(environment(L"CORVANE_SIM_JOURNAL"));
     if (path.empty())
         return;
@@ -186,6 +189,16 @@ void journal(std::initializer_list<std::string_view> fields) {
     DWORD written = 0;
     if (file)
         WriteFile(file.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+}
+
+}  // namespace
+
+void journal(std::initializer_list<std::string_view> fields) {
+    journal_line(fields);
+}
+
+void journal(const std::vector<std::string>& fields) {
+    journal_line(fields);
 }
 
 std::wstring widen(std::string_view utf8) {
@@ -237,6 +250,15 @@ std::string hex(unsigned long value) {
     return text;
 }
 
+std::string guid_text(const GUID& guid) {
+    char text[40];
+    std::snprintf(text, sizeof text, "{%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
+                  static_cast<unsigned long>(guid.Data1), guid.Data2, guid.Data3, guid.Data4[0],
+                  guid.Data4[1], guid.Data4[2], guid.Data4[3], guid.Data4[4], guid.Data4[5],
+                  guid.Data4[6], guid.Data4[7]);
+    return text;
+}
+
 std::string error_name(DWORD error) {
     struct named {
         DWORD code;
@@ -248,10 +270,14 @@ std::string error_name(DWORD error) {
         SIM_NAME(ERROR_FILE_NOT_FOUND),
         SIM_NAME(ERROR_ACCESS_DENIED),
         SIM_NAME(ERROR_INVALID_HANDLE),
+        SIM_NAME(ERROR_NOT_ENOUGH_MEMORY),
         SIM_NAME(ERROR_INVALID_DATA),
+        SIM_NAME(ERROR_SHARING_VIOLATION),
         SIM_NAME(ERROR_NOT_SUPPORTED),
         SIM_NAME(ERROR_INVALID_PARAMETER),
+        SIM_NAME(ERROR_CALL_NOT_IMPLEMENTED),
         SIM_NAME(ERROR_INSUFFICIENT_BUFFER),
+        SIM_NAME(ERROR_MORE_DATA),
         SIM_NAME(ERROR_NO_MORE_ITEMS),
         SIM_NAME(ERROR_INVALID_FLAGS),
         SIM_NAME(ERROR_NOT_FOUND),

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "handles.h"
 #include "scenario.h"
@@ -40,6 +41,7 @@ const std::string* instance_of(DEVINST devinst);
 
 // Appends one line of tab-separated fields to the file named by CORVANE_SIM_JOURNAL, if any.
 void journal(std::initializer_list<std::string_view> fields);
+void journal(const std::vector<std::string>& fields);
 
 // Text conversions. UTF-8 is the scenario's and the journal's encoding; the A functions speak
 // the process code page.
@@ -52,5 +54,7 @@ std::wstring wide_of_ansi(const char* text);
 std::string error_name(DWORD error);
 std::string cr_name(CONFIGRET result);
 std::string hex(unsigned long value);
+// "{C689AAB8-8E78-11D0-8C47-00C04FC295EE}"
+std::string guid_text(const GUID& guid);
 
 }  // namespace sim
