@@ -89,9 +89,16 @@ DWORD encode_subject(const char* subject, encoded& out) {
         out);
 }
 
-unique_cert_store open_machine_store(const char* name) {
-    return unique_cert_store(imports.CertOpenStore.get_quietly()(
+// A store that cannot be opened is logged under `caller`, unless that is null.
+unique_cert_store open_machine_store(const char* name, const char* caller) {
+    unique_cert_store store(imports.CertOpenStore.get_quietly()(
         CERT_STORE_PROV_SYSTEM_A, X509_ASN_ENCODING, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, name));
+    if (!store && caller) {
+        DWORD error = GetLastError();
+        LOG_SYSTEM_ERROR(USBDRV_LOG_WARNING, caller, error, "failed to open system store '%s': %s",
+                         shown(name));
+    }
+    return store;
 }
 
 bool set_friendly_name(const char* caller, PCCERT_CONTEXT certificate) {
@@ -259,13 +266,9 @@ bool RemoveCertFromStore(const char* subject, const char* store_name) {
         return false;
     }
 
-    unique_cert_store store = open_machine_store(store_name);
-    if (!store) {
-        DWORD error = GetLastError();
-        LOG_SYSTEM_ERROR(USBDRV_LOG_WARNING, kRemove, error, "failed to open system store '%s': %s",
-                         shown(store_name));
+    unique_cert_store store = open_machine_store(store_name, kRemove);
+    if (!store)
         return false;
-    }
     encoded name;
     if (DWORD error = encode_subject(subject, name)) {
         LOG_SYSTEM_ERROR(USBDRV_LOG_WARNING, kRemove, error, "failed to encode'%s': %s",
@@ -386,13 +389,9 @@ bool AddCertToStore(PCCERT_CONTEXT certificate, const char* store_name) {
         return false;
     }
 
-    unique_cert_store store = open_machine_store(store_name);
-    if (!store) {
-        DWORD error = GetLastError();
-        LOG_SYSTEM_ERROR(USBDRV_LOG_WARNING, kAdd, error, "failed to open system store '%s': %s",
-                         shown(store_name));
+    unique_cert_store store = open_machine_store(store_name, kAdd);
+    if (!store)
         return false;
-    }
     if (!set_friendly_name(kAdd, certificate))
         return false;
     if (!imports.CertAddCertificateContextToStore.get_quietly()(
@@ -440,7 +439,8 @@ bool DeletePrivateKey(PCCERT_CONTEXT certificate) {
     // Copies made from the encoded certificate alone no longer refer to the deleted key.
     auto add_encoded = imports.CertAddEncodedCertificateToStore.get_quietly();
     for (const char* store_name : {kRootStore, kPublisherStore}) {
-        unique_cert_store store = open_machine_store(store_name);
+        // A store that cannot be opened is passed over without a word.
+        unique_cert_store store = open_machine_store(store_name, nullptr);
         if (!store)
             continue;
         PCCERT_CONTEXT raw_copy = nullptr;
