@@ -449,8 +449,7 @@ bytes expect_one_stored_certificate() {
     return encoded;
 }
 
-// --- The fixture
-// ----------------------------------------------------------------------------------
+// --- The fixture ---------------------------------------------------------------------------------
 
 std::string line(const char* level, const char* function, const std::string& text) {
     return std::string("usbdrv:") + level + " [" + function + "] " + text;
