@@ -1,8 +1,459 @@
 #include "signing.h"
 
-#include "log.h"
+#include <cstdlib>
+#include <initializer_list>
 
-bool SelfSignFile(const char*, const char*) {
-    usbdrv_log(USBDRV_LOG_ERROR, "SelfSignFile", "not built yet");
+#include "handles.h"
+#include "log.h"
+#include "runtime_imports.h"
+#include "signature_profile.h"
+#include "utf8.h"
+#include "windows_error.h"
+#include "windows_version.h"
+
+namespace {
+
+constexpr char kSelfSign[] = "SelfSignFile";
+constexpr char kRemove[] = "RemoveCertFromStore";
+constexpr char kCreate[] = "CreateSelfSignedCert";
+constexpr char kAdd[] = "AddCertToStore";
+constexpr char kDelete[] = "DeletePrivateKey";
+
+constexpr wchar_t kKeyContainer[] = L"usbdrv key container";
+constexpr wchar_t kFriendlyName[] = L"usbdrv";
+constexpr char kRootStore[] = "Root";
+constexpr char kPublisherStore[] = "TrustedPublisher";
+
+constexpr wchar_t kProjectPage[] = L"" USBDRV_PROJECT_PAGE;
+constexpr char kPracticeStatementPage[] = USBDRV_PRACTICE_STATEMENT_PAGE;
+
+// RSA, 1024 bits (upper 16 bits), exportable.
+constexpr DWORD kKeyPairFlags = (1024u << 16) | CRYPT_EXPORTABLE;
+
+const char* shown(const char* text) {
+    return text ? text : "(null)";
+}
+
+// Looks the functions up in this order; the first one missing is logged under `caller` and
+// fails the whole operation.
+bool look_up(const char* caller, std::initializer_list<runtime_import_slot*> functions) {
+    for (runtime_import_slot* function : functions) {
+        if (!function->resolve(caller))
+            return false;
+    }
+    return true;
+}
+
+// An encoding made by the system, in memory from malloc.
+struct encoded {
+    unique_malloc<BYTE> bytes;
+    DWORD size = 0;
+};
+
+// The size query, the allocation and the encoding, for a system call that encodes into a
+// caller's buffer: call(buffer, &size) with a null buffer asks for the size. ERROR_SUCCESS, or
+// the error of the step that failed, read at once.
+template <typename Call>
+DWORD encode_with(Call call, encoded& out) {
+    DWORD size = 0;
+    if (!call(nullptr, &size))
+        return GetLastError();
+    unique_malloc<BYTE> bytes(static_cast<BYTE*>(malloc(size ? size : 1)));
+    if (!bytes)
+        return ERROR_NOT_ENOUGH_MEMORY;
+    if (!call(bytes.get(), &size))
+        return GetLastError();
+    out.bytes = std::move(bytes);
+    out.size = size;
+    return ERROR_SUCCESS;
+}
+
+DWORD encode_object(LPCSTR structure_type, const void* info, encoded& out) {
+    auto encode = imports.CryptEncodeObject.get_quietly();
+    return encode_with(
+        [&](BYTE* buffer, DWORD* size) {
+            return encode(X509_ASN_ENCODING, structure_type, info, buffer, size);
+        },
+        out);
+}
+
+DWORD encode_subject(const char* subject, encoded& out) {
+    if (!subject)
+        return ERROR_INVALID_PARAMETER;
+    auto to_name = imports.CertStrToNameA.get_quietly();
+    return encode_with(
+        [&](BYTE* buffer, DWORD* size) {
+            return to_name(X509_ASN_ENCODING, subject, CERT_X500_NAME_STR, nullptr, buffer, size,
+                           nullptr);
+        },
+        out);
+}
+
+// A store that cannot be opened is logged under `caller`, unless that is null.
+unique_cert_store open_machine_store(const char* name, const char* caller) {
+    unique_cert_store store(imports.CertOpenStore.get_quietly()(
+        CERT_STORE_PROV_SYSTEM_A, X509_ASN_ENCODING, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, name));
+    if (!store && caller) {
+        DWORD error = GetLastError();
+        LOG_SYSTEM_ERROR(USBDRV_LOG_WARNING, caller, error, "failed to open system store '%s': %s",
+                         shown(name));
+    }
+    return store;
+}
+
+bool set_friendly_name(const char* caller, PCCERT_CONTEXT certificate) {
+    CRYPT_DATA_BLOB name = {sizeof kFriendlyName,
+                            reinterpret_cast<BYTE*>(const_cast<wchar_t*>(kFriendlyName))};
+    if (imports.CertSetCertificateContextProperty.get_quietly()(
+            certificate, CERT_FRIENDLY_NAME_PROP_ID, 0, &name)) {
+        return true;
+    }
+    DWORD error = GetLastError();
+    LOG_SYSTEM_ERROR(USBDRV_LOG_WARNING, caller, error, "coud not set friendly name: %s");
     return false;
+}
+
+// The certificate's three extensions, encoded in their order.
+struct certificate_extensions {
+    encoded key_usage;
+    encoded alternative_name;
+    encoded practice_statement;  // the policy qualifier's value
+    encoded policies;
+};
+
+bool encode_extensions(certificate_extensions& out) {
+    LPSTR code_signing = const_cast<LPSTR>(szOID_PKIX_KP_CODE_SIGNING);
+    CERT_ENHKEY_USAGE usage = {1, &code_signing};
+    if (DWORD error = encode_object(X509_ENHANCED_KEY_USAGE, &usage, out.key_usage)) {
+        LOG_SYSTEM_ERROR(USBDRV_LOG_WARNING, kCreate, error,
+                         "could not setup EKU for code signing: %s");
+        return false;
+    }
+
+    CERT_ALT_NAME_ENTRY page = {};
+    page.dwAltNameChoice = CERT_ALT_NAME_URL;
+    page.pwszURL = const_cast<LPWSTR>(kProjectPage);
+    CERT_ALT_NAME_INFO names = {1, &page};
+    if (DWORD error = encode_object(X509_ALTERNATE_NAME, &names, out.alternative_name)) {
+        LOG_SYSTEM_ERROR(USBDRV_LOG_WARNING, kCreate, error, "could not setup URL: %s");
+        return false;
+    }
+
+    // The byte count takes the terminating zero along.
+    CERT_NAME_VALUE statement = {
+        CERT_RDN_IA5_STRING,
+        {sizeof kPracticeStatementPage,
+         reinterpret_cast<BYTE*>(const_cast<char*>(kPracticeStatementPage))}};
+    if (DWORD error = encode_object(X509_NAME_VALUE, &statement, out.practice_statement)) {
+        LOG_SYSTEM_ERROR(USBDRV_LOG_WARNING, kCreate, error, "could not setup CPS: %s");
+        return false;
+    }
+
+    CERT_POLICY_QUALIFIER_INFO qualifier = {
+        const_cast<LPSTR>(szOID_PKIX_POLICY_QUALIFIER_CPS),
+        {out.practice_statement.size, out.practice_statement.bytes.get()}};
+    CERT_POLICY_INFO policy = {const_cast<LPSTR>(szOID_PKIX_POLICY_QUALIFIER_CPS), 1, &qualifier};
+    CERT_POLICIES_INFO policies = {1, &policy};
+    if (DWORD error = encode_object(X509_CERT_POLICIES, &policies, out.policies)) {
+        LOG_SYSTEM_ERROR(USBDRV_LOG_WARNING, kCreate, error,
+                         "could not setup Certificate Policies: %s");
+        return false;
+    }
+    return true;
+}
+
+// Opens the machine key container, creating it when it does not exist yet.
+bool acquire_key_container(unique_crypt_provider& provider) {
+    constexpr DWORD kFlags = CRYPT_MACHINE_KEYSET | CRYPT_SILENT;
+    if (CryptAcquireContextW(provider.put(), kKeyContainer, nullptr, PROV_RSA_FULL, kFlags)) {
+        usbdrv_log(USBDRV_LOG_DEBUG, kCreate, "acquired existing key container");
+        return true;
+    }
+    DWORD error = GetLastError();
+    if (error == static_cast<DWORD>(NTE_BAD_KEYSET)) {
+        if (CryptAcquireContextW(provider.put(), kKeyContainer, nullptr, PROV_RSA_FULL,
+                                 kFlags | CRYPT_NEWKEYSET)) {
+            usbdrv_log(USBDRV_LOG_DEBUG, kCreate, "created new key container");
+            return true;
+        }
+        error = GetLastError();
+    }
+    LOG_SYSTEM_ERROR(USBDRV_LOG_WARNING, kCreate, error, "could not obtain a key container: %s");
+    return false;
+}
+
+// Puts the certificate into both stores and signs the file with it.
+bool install_and_sign(PCCERT_CONTEXT certificate, const char* file_path, const char* subject) {
+    // Not trusted as a publisher unless trusted as a root first.
+    if (!AddCertToStore(certificate, kRootStore) || !AddCertToStore(certificate, kPublisherStore))
+        return false;
+    usbdrv_log(USBDRV_LOG_INFO, kSelfSign,
+               "added certificate '%s' to 'Root' and 'TrustedPublisher' stores", shown(subject));
+
+    unique_malloc<wchar_t> path(utf8_to_utf16(file_path));
+    if (!path) {
+        usbdrv_log(USBDRV_LOG_WARNING, kSelfSign, "unable to convert '%s' to UTF16",
+                   shown(file_path));
+        return false;
+    }
+
+    SIGNER_FILE_INFO file = {sizeof file, path.get(), nullptr};
+    DWORD index = 0;
+    SIGNER_SUBJECT_INFO subject_info = {sizeof subject_info, &index, SIGNER_SUBJECT_FILE, {}};
+    subject_info.pSignerFileInfo = &file;
+
+    SIGNER_CERT_STORE_INFO store_info = {sizeof store_info, certificate, SIGNER_CERT_POLICY_CHAIN,
+                                         nullptr};
+    SIGNER_CERT signer = {sizeof signer, SIGNER_CERT_STORE, {}, nullptr};
+    signer.pCertStoreInfo = &store_info;
+
+    CRYPT_ATTR_BLOB values[2];
+    CRYPT_ATTRIBUTE attributes[2];
+    for (int i = 0; i < 2; i++) {
+        const signature_attribute& a = kSignatureAttributes[i];
+        values[i] = {static_cast<DWORD>(a.size), const_cast<BYTE*>(a.value)};
+        attributes[i] = {const_cast<LPSTR>(a.oid), 1, &values[i]};
+    }
+    CRYPT_ATTRIBUTES authenticated = {2, attributes};
+    // SHA-256 on every Windows version, whatever signs the certificate itself.
+    SIGNER_SIGNATURE_INFO signature = {sizeof signature, CALG_SHA_256, SIGNER_NO_ATTR, {},
+                                       &authenticated,   nullptr};
+
+    SIGNER_CONTEXT* raw_context = nullptr;
+    HRESULT result = imports.SignerSignEx.get_quietly()(
+        0, &subject_info, &signer, &signature, nullptr, nullptr, nullptr, nullptr, &raw_context);
+    DWORD error = GetLastError();
+    unique_signer_context context(raw_context, {imports.SignerFreeSignerContext.get_quietly()});
+    if (result != S_OK) {
+        LOG_SYSTEM_ERROR(USBDRV_LOG_WARNING, kSelfSign, error,
+                         "SignerSignEx failed. hResult #%X, error %s",
+                         static_cast<unsigned>(result));
+        return false;
+    }
+    usbdrv_log(USBDRV_LOG_INFO, kSelfSign, "successfully signed file '%s'", file_path);
+    return true;
+}
+
+}  // namespace
+
+bool SelfSignFile(const char* file_path, const char* subject) {
+    if (!look_up(kSelfSign, {&imports.SignerSignEx, &imports.SignerFreeSignerContext,
+                             &imports.CertFreeCertificateContext})) {
+        return false;
+    }
+
+    RemoveCertFromStore(subject, kRootStore);
+    RemoveCertFromStore(subject, kPublisherStore);
+
+    unique_cert_context certificate(CreateSelfSignedCert(subject));
+    if (!certificate)
+        return false;
+    usbdrv_log(USBDRV_LOG_DEBUG, kSelfSign, "successfully created certificate '%s'",
+               shown(subject));
+
+    bool signed_file = install_and_sign(certificate.get(), file_path, subject);
+
+    // Whatever became of the stores and the signature: nothing may ever sign with this key again.
+    if (DeletePrivateKey(certificate.get()))
+        usbdrv_log(USBDRV_LOG_INFO, kSelfSign, "successfully deleted private key");
+    return signed_file;
+}
+
+bool RemoveCertFromStore(const char* subject, const char* store_name) {
+    if (!look_up(kRemove, {&imports.CertOpenStore, &imports.CertFindCertificateInStore,
+                           &imports.CertDeleteCertificateFromStore, &imports.CertCloseStore,
+                           &imports.CertStrToNameA})) {
+        return false;
+    }
+
+    unique_cert_store store = open_machine_store(store_name, kRemove);
+    if (!store)
+        return false;
+    encoded name;
+    if (DWORD error = encode_subject(subject, name)) {
+        LOG_SYSTEM_ERROR(USBDRV_LOG_WARNING, kRemove, error, "failed to encode'%s': %s",
+                         shown(subject));
+        return false;
+    }
+
+    CERT_NAME_BLOB wanted = {name.size, name.bytes.get()};
+    auto find = imports.CertFindCertificateInStore.get_quietly();
+    auto remove = imports.CertDeleteCertificateFromStore.get_quietly();
+    bool deleted = false;
+    bool searched_to_the_end = true;
+    // Every search starts at the beginning of the store: a deletion ends the enumeration.
+    while (PCCERT_CONTEXT found =
+               find(store.get(), X509_ASN_ENCODING, 0, CERT_FIND_SUBJECT_NAME, &wanted, nullptr)) {
+        // The deletion gives the context back, whether or not it succeeds.
+        if (!remove(found)) {
+            // It would be found again, and again: stop here.
+            DWORD error = GetLastError();
+            LOG_SYSTEM_ERROR(USBDRV_LOG_WARNING, kRemove, error,
+                             "failed to delete certificate '%s' from '%s' store: %s",
+                             shown(subject), store_name);
+            searched_to_the_end = false;
+            break;
+        }
+        deleted = true;
+        usbdrv_log(USBDRV_LOG_INFO, kRemove, "deleted existing certificate '%s' from '%s' store",
+                   shown(subject), store_name);
+    }
+    // Windows has written the deletions through already. Wine keeps them in memory until they are
+    // committed, and closing the store drops them: the certificates would come back.
+    if (deleted)
+        CertControlStore(store.get(), 0, CERT_STORE_CTRL_COMMIT, nullptr);
+    return searched_to_the_end;
+}
+
+PCCERT_CONTEXT CreateSelfSignedCert(const char* subject) {
+    if (!look_up(kCreate,
+                 {&imports.CryptEncodeObject, &imports.CertStrToNameA,
+                  &imports.CertCreateSelfSignCertificate, &imports.CertFreeCertificateContext})) {
+        return nullptr;
+    }
+
+    certificate_extensions encodings;
+    if (!encode_extensions(encodings))
+        return nullptr;
+    usbdrv_log(USBDRV_LOG_DEBUG, kCreate, "set Enhanced Key Usage, URL and CPS");
+
+    unique_crypt_provider provider;
+    if (!acquire_key_container(provider))
+        return nullptr;
+    unique_crypt_key key;
+    if (!CryptGenKey(provider.get(), AT_SIGNATURE, kKeyPairFlags, key.put())) {
+        DWORD error = GetLastError();
+        LOG_SYSTEM_ERROR(USBDRV_LOG_DEBUG, kCreate, error, "could not generate keypair: %s");
+        return nullptr;
+    }
+    usbdrv_log(USBDRV_LOG_DEBUG, kCreate, "generated new keypair");
+
+    encoded name;
+    if (DWORD error = encode_subject(subject, name)) {
+        LOG_SYSTEM_ERROR(USBDRV_LOG_WARNING, kCreate, error,
+                         "could not encode subject name for self signed cert: %s");
+        return nullptr;
+    }
+    CERT_NAME_BLOB subject_name = {name.size, name.bytes.get()};
+
+    if (windows_version == -1)
+        detect_windows_version();
+    CRYPT_ALGORITHM_IDENTIFIER algorithm = {
+        const_cast<LPSTR>(certificate_signature_algorithm(windows_version)), {0, nullptr}};
+
+    // The certificate names its key by container, so that the signer finds it.
+    CRYPT_KEY_PROV_INFO key_info = {const_cast<LPWSTR>(kKeyContainer),
+                                    nullptr,
+                                    PROV_RSA_FULL,
+                                    CRYPT_MACHINE_KEYSET,
+                                    0,
+                                    nullptr,
+                                    AT_SIGNATURE};
+    // Valid from now until 1 January 2029, 00:00 (a Monday).
+    SYSTEMTIME end = {2029, 1, 1, 1, 0, 0, 0, 0};
+    CERT_EXTENSION extensions[] = {
+        {const_cast<LPSTR>(szOID_ENHANCED_KEY_USAGE),
+         TRUE,
+         {encodings.key_usage.size, encodings.key_usage.bytes.get()}},
+        {const_cast<LPSTR>(szOID_SUBJECT_ALT_NAME),
+         FALSE,
+         {encodings.alternative_name.size, encodings.alternative_name.bytes.get()}},
+        {const_cast<LPSTR>(szOID_CERT_POLICIES),
+         FALSE,
+         {encodings.policies.size, encodings.policies.bytes.get()}},
+    };
+    CERT_EXTENSIONS extension_list = {3, extensions};
+
+    // The certificate call opens the container by name and takes the key pair it finds there.
+    // Wine writes a new key pair into the container only when its handle is given back; with the
+    // handle still held, the call made a key pair of its own for the certificate, which the held
+    // one then overwrote. Windows has stored the pair at once: giving the handles back first
+    // changes nothing there.
+    key.reset();
+    provider.reset();
+    PCCERT_CONTEXT certificate = imports.CertCreateSelfSignCertificate.get_quietly()(
+        0, &subject_name, 0, &key_info, &algorithm, nullptr, &end, &extension_list);
+    if (!certificate) {
+        DWORD error = GetLastError();
+        LOG_SYSTEM_ERROR(USBDRV_LOG_WARNING, kCreate, error,
+                         "could not create self signed certificate: %s");
+        return nullptr;
+    }
+    usbdrv_log(USBDRV_LOG_INFO, kCreate, "created new self-signed certificate '%s'", subject);
+    return certificate;
+}
+
+bool AddCertToStore(PCCERT_CONTEXT certificate, const char* store_name) {
+    if (!look_up(kAdd, {&imports.CertOpenStore, &imports.CertSetCertificateContextProperty,
+                        &imports.CertAddCertificateContextToStore, &imports.CertCloseStore})) {
+        return false;
+    }
+
+    unique_cert_store store = open_machine_store(store_name, kAdd);
+    if (!store)
+        return false;
+    if (!set_friendly_name(kAdd, certificate))
+        return false;
+    if (!imports.CertAddCertificateContextToStore.get_quietly()(
+            store.get(), certificate, CERT_STORE_ADD_REPLACE_EXISTING, nullptr)) {
+        DWORD error = GetLastError();
+        LOG_SYSTEM_ERROR(USBDRV_LOG_WARNING, kAdd, error,
+                         "failed to add certificate to system store '%s': %s", store_name);
+        return false;
+    }
+    return true;
+}
+
+bool DeletePrivateKey(PCCERT_CONTEXT certificate) {
+    if (!look_up(kDelete, {&imports.CryptAcquireCertificatePrivateKey, &imports.CertOpenStore,
+                           &imports.CertCloseStore, &imports.CertAddEncodedCertificateToStore,
+                           &imports.CertSetCertificateContextProperty,
+                           &imports.CertFreeCertificateContext})) {
+        return false;
+    }
+
+    bool result = true;
+    HCRYPTPROV_OR_NCRYPT_KEY_HANDLE csp = 0;
+    DWORD key_spec = 0;
+    BOOL caller_frees = FALSE;
+    unique_crypt_provider owned_csp;
+    if (imports.CryptAcquireCertificatePrivateKey.get_quietly()(
+            certificate, CRYPT_ACQUIRE_SILENT_FLAG, nullptr, &csp, &key_spec, &caller_frees)) {
+        if (caller_frees)
+            owned_csp.reset(csp);
+    } else {
+        DWORD error = GetLastError();
+        LOG_SYSTEM_ERROR(USBDRV_LOG_WARNING, kDelete, error, "error getting CSP: %s");
+        // The key is deleted all the same: the container is known by name, and a key left
+        // behind could sign for a certificate the machine trusts as a root.
+        result = false;
+    }
+
+    HCRYPTPROV deleted = 0;
+    if (!CryptAcquireContextW(&deleted, kKeyContainer, nullptr, PROV_RSA_FULL,
+                              CRYPT_DELETEKEYSET | CRYPT_MACHINE_KEYSET | CRYPT_SILENT)) {
+        DWORD error = GetLastError();
+        LOG_SYSTEM_ERROR(USBDRV_LOG_WARNING, kDelete, error, "failed to delete private key: %s");
+    }
+
+    // Copies made from the encoded certificate alone no longer refer to the deleted key.
+    auto add_encoded = imports.CertAddEncodedCertificateToStore.get_quietly();
+    for (const char* store_name : {kRootStore, kPublisherStore}) {
+        // A store that cannot be opened is passed over without a word.
+        unique_cert_store store = open_machine_store(store_name, nullptr);
+        if (!store)
+            continue;
+        PCCERT_CONTEXT raw_copy = nullptr;
+        if (!add_encoded(store.get(), X509_ASN_ENCODING, certificate->pbCertEncoded,
+                         certificate->cbCertEncoded, CERT_STORE_ADD_REPLACE_EXISTING, &raw_copy)) {
+            DWORD error = GetLastError();
+            LOG_SYSTEM_ERROR(USBDRV_LOG_WARNING, kDelete, error, "failed to update '%s': %s",
+                             store_name);
+            continue;
+        }
+        unique_cert_context copy(raw_copy);
+        if (copy)
+            set_friendly_name(kDelete, copy.get());
+    }
+    return result;
 }

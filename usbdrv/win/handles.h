@@ -11,8 +11,8 @@
 //
 // Header-only: a type costs a program nothing until it uses it. A program that uses a type links
 // the system library of its release function: setupapi (device information sets, INF files),
-// crypt32 (certificate stores and contexts), wintrust (catalogs); kernel32 and advapi32 are
-// linked anyway.
+// crypt32 (certificate stores and contexts, messages), wintrust (catalogs); kernel32 and advapi32
+// are linked anyway.
 #pragma once
 
 #include <windows.h>
@@ -23,6 +23,7 @@
 #include <utility>
 
 #include "ownership.h"
+#include "signer_api.h"
 
 // An owner of one value of type T. Traits give the value an empty owner holds (invalid()), tell
 // whether a value holds nothing (absent(): the invalid value, or another that some call returns
@@ -155,6 +156,12 @@ struct catalog_traits {
     static bool absent(HANDLE c) { return c == INVALID_HANDLE_VALUE || c == nullptr; }
     static void close(HANDLE c) { CryptCATClose(c); }
 };
+// Cryptographic messages (CryptMsgOpenToEncode, CryptMsgOpenToDecode: null when they fail).
+struct crypt_message_traits {
+    static HCRYPTMSG invalid() { return nullptr; }
+    static bool absent(HCRYPTMSG m) { return m == nullptr; }
+    static void close(HCRYPTMSG m) { CryptMsgClose(m); }
+};
 
 }  // namespace handle_kit
 
@@ -183,6 +190,7 @@ using unique_cert_context = unique_resource<PCCERT_CONTEXT, handle_kit::cert_con
 using unique_crypt_provider = unique_resource<HCRYPTPROV, handle_kit::crypt_provider_traits>;
 using unique_crypt_key = unique_resource<HCRYPTKEY, handle_kit::crypt_key_traits>;
 using unique_catalog = unique_resource<HANDLE, handle_kit::catalog_traits>;
+using unique_crypt_message = unique_resource<HCRYPTMSG, handle_kit::crypt_message_traits>;
 
 struct local_free_deleter {
     void operator()(void* p) const { LocalFree(p); }
@@ -198,6 +206,17 @@ using unique_local = std::unique_ptr<T, local_free_deleter>;
 // Memory from the process heap (HeapAlloc(GetProcessHeap(), ...)).
 template <typename T>
 using unique_heap = std::unique_ptr<T, heap_free_deleter>;
+// A signer context from SignerSignEx. The signer is looked up at run time (no import library of
+// every toolchain has it), so the deleter carries the SignerFreeSignerContext the caller looked
+// up; an owner without one cannot give the context back.
+struct signer_context_deleter {
+    decltype(&SignerFreeSignerContext) free_context = nullptr;
+    void operator()(SIGNER_CONTEXT* context) const {
+        if (free_context)
+            free_context(context);
+    }
+};
+using unique_signer_context = std::unique_ptr<SIGNER_CONTEXT, signer_context_deleter>;
 
 // A critical section, initialised and deleted with its owner.
 class critical_section {

@@ -87,6 +87,8 @@ struct SIGNER_SIGNATURE_INFO {
     PCRYPT_ATTRIBUTES psUnauthenticated;
 };
 
+enum : DWORD { PVK_TYPE_FILE_NAME = 1, PVK_TYPE_KEYCONTAINER = 2 };
+
 struct SIGNER_PROVIDER_INFO {
     DWORD cbSize;
     LPCWSTR pwszProviderName;
