@@ -316,29 +316,29 @@ bool CreateCat(const char* cat_path, const char* hardware_id, const char* search
     }
     lower_ascii(wide_hardware_id.get());
 
-    HANDLE catalog = imports.CryptCATOpen.get_quietly()(wide_path.get(), CRYPTCAT_OPEN_CREATENEW,
-                                                        provider.get(), 0, 0);
-    if (catalog == INVALID_HANDLE_VALUE || !catalog) {
+    unique_catalog catalog(imports.CryptCATOpen.get_quietly()(
+        wide_path.get(), CRYPTCAT_OPEN_CREATENEW, provider.get(), 0, 0));
+    if (!catalog) {
         LOG_SYSTEM_ERROR(USBDRV_LOG_WARNING, kCreateCat, GetLastError(),
                          "unable to create file '%s': %s", cat_path);
         return false;
     }
-    // Closed through the entry point looked up above, so that the program does not import
-    // wintrust. Opening made the file: a catalog that was not written whole would pass for the
-    // package's, so it is deleted unless it was.
+    // Opening made the file: a catalog that was not written whole would pass for the package's,
+    // so it is deleted unless it was, once the catalog service has let go of it.
     bool written = false;
-    scope_guard close_catalog([&] {
-        imports.CryptCATClose.get_quietly()(catalog);
-        if (!written)
-            DeleteFileW(wide_path.get());
+    scope_guard delete_unless_written([&] {
+        if (written)
+            return;
+        catalog.reset();
+        DeleteFileW(wide_path.get());
     });
 
-    if (!put_catalog_attribute(catalog, L"HWID1", wide_hardware_id.get())) {
+    if (!put_catalog_attribute(catalog.get(), L"HWID1", wide_hardware_id.get())) {
         LOG_SYSTEM_ERROR(USBDRV_LOG_WARNING, kCreateCat, GetLastError(),
                          "failed to set HWID1 cat attribute: %s");
         return false;
     }
-    if (!put_catalog_attribute(catalog, L"OS", kOsList)) {
+    if (!put_catalog_attribute(catalog.get(), L"OS", kOsList)) {
         LOG_SYSTEM_ERROR(USBDRV_LOG_WARNING, kCreateCat, GetLastError(),
                          "failed to set OS cat attribute: %s");
         return false;
@@ -349,10 +349,10 @@ bool CreateCat(const char* cat_path, const char* hardware_id, const char* search
     file_list names = local_file_list(file_names, file_count);
     if (!names)
         return false;
-    ScanDirAndHash(catalog, "", names, file_count);
+    ScanDirAndHash(catalog.get(), "", names, file_count);
     names.reset();
 
-    if (!imports.CryptCATPersistStore.get_quietly()(catalog)) {
+    if (!imports.CryptCATPersistStore.get_quietly()(catalog.get())) {
         LOG_SYSTEM_ERROR(USBDRV_LOG_WARNING, kCreateCat, GetLastError(), "unable to sort file: %s");
         return false;
     }

@@ -219,11 +219,10 @@ bool install_and_sign(PCCERT_CONTEXT certificate, const char* file_path, const c
     SIGNER_SIGNATURE_INFO signature = {sizeof signature, CALG_SHA_256, SIGNER_NO_ATTR, {},
                                        &authenticated,   nullptr};
 
-    SIGNER_CONTEXT* raw_context = nullptr;
+    unique_signer_context context;
     HRESULT result = imports.SignerSignEx.get_quietly()(
-        0, &subject_info, &signer, &signature, nullptr, nullptr, nullptr, nullptr, &raw_context);
+        0, &subject_info, &signer, &signature, nullptr, nullptr, nullptr, nullptr, context.put());
     DWORD error = GetLastError();
-    unique_signer_context context(raw_context, {imports.SignerFreeSignerContext.get_quietly()});
     if (result != S_OK) {
         LOG_SYSTEM_ERROR(USBDRV_LOG_WARNING, kSelfSign, error,
                          "SignerSignEx failed. hResult #%X, error %s",
@@ -300,8 +299,9 @@ bool RemoveCertFromStore(const char* subject, const char* store_name) {
     }
     // Windows has written the deletions through already. Wine keeps them in memory until they are
     // committed, and closing the store drops them: the certificates would come back.
-    if (deleted)
-        CertControlStore(store.get(), 0, CERT_STORE_CTRL_COMMIT, nullptr);
+    auto commit = imports.CertControlStore.get_quietly();
+    if (deleted && commit)
+        commit(store.get(), 0, CERT_STORE_CTRL_COMMIT, nullptr);
     return searched_to_the_end;
 }
 

@@ -11,8 +11,10 @@
 //
 // Header-only: a type costs a program nothing until it uses it. A program that uses a type links
 // the system library of its release function: setupapi (device information sets, INF files),
-// crypt32 (certificate stores and contexts, messages), wintrust (catalogs); kernel32 and advapi32
-// are linked anyway.
+// crypt32 (messages); kernel32 and advapi32 are linked anyway. Catalogs, certificate stores and
+// contexts and signer contexts are given back through the functions the library looks up at run
+// time (runtime_imports.h), as it takes them: a program that uses these types links the Windows
+// layer (usbdrv_win) and imports neither wintrust, crypt32 nor mssign32 for them.
 #pragma once
 
 #include <windows.h>
@@ -23,6 +25,7 @@
 #include <utility>
 
 #include "ownership.h"
+#include "runtime_imports.h"
 #include "signer_api.h"
 
 // An owner of one value of type T. Traits give the value an empty owner holds (invalid()), tell
@@ -71,6 +74,15 @@ private:
 };
 
 namespace handle_kit {
+
+// Gives a value back through a function of the run-time import table. The value came from the same
+// system library, so the lookup finds it there; if it did not, the value is left rather than
+// given to nothing.
+template <typename Fn, typename... Args>
+void give_back_through(runtime_import<Fn>& function, Args... args) {
+    if (Fn* release = function.get_quietly())
+        release(args...);
+}
 
 // Kernel objects (null when absent). One tag per kind, so that a process handle cannot be
 // given where a thread handle is meant.
@@ -130,13 +142,15 @@ struct inf_traits {
 struct cert_store_traits {
     static HCERTSTORE invalid() { return nullptr; }
     static bool absent(HCERTSTORE s) { return s == nullptr; }
-    static void close(HCERTSTORE s) { CertCloseStore(s, 0); }
+    static void close(HCERTSTORE s) { give_back_through(imports.CertCloseStore, s, 0); }
 };
 // Certificate contexts (CertCreateSelfSignCertificate, CertFindCertificateInStore, ...).
 struct cert_context_traits {
     static PCCERT_CONTEXT invalid() { return nullptr; }
     static bool absent(PCCERT_CONTEXT c) { return c == nullptr; }
-    static void close(PCCERT_CONTEXT c) { CertFreeCertificateContext(c); }
+    static void close(PCCERT_CONTEXT c) {
+        give_back_through(imports.CertFreeCertificateContext, c);
+    }
 };
 // Cryptographic service providers (CryptAcquireContext: 0 when absent).
 struct crypt_provider_traits {
@@ -154,13 +168,19 @@ struct crypt_key_traits {
 struct catalog_traits {
     static HANDLE invalid() { return INVALID_HANDLE_VALUE; }
     static bool absent(HANDLE c) { return c == INVALID_HANDLE_VALUE || c == nullptr; }
-    static void close(HANDLE c) { CryptCATClose(c); }
+    static void close(HANDLE c) { give_back_through(imports.CryptCATClose, c); }
 };
 // Cryptographic messages (CryptMsgOpenToEncode, CryptMsgOpenToDecode: null when they fail).
 struct crypt_message_traits {
     static HCRYPTMSG invalid() { return nullptr; }
     static bool absent(HCRYPTMSG m) { return m == nullptr; }
     static void close(HCRYPTMSG m) { CryptMsgClose(m); }
+};
+// Signer contexts (SignerSignEx: null when it returns none).
+struct signer_context_traits {
+    static SIGNER_CONTEXT* invalid() { return nullptr; }
+    static bool absent(SIGNER_CONTEXT* c) { return c == nullptr; }
+    static void close(SIGNER_CONTEXT* c) { give_back_through(imports.SignerFreeSignerContext, c); }
 };
 
 }  // namespace handle_kit
@@ -191,6 +211,7 @@ using unique_crypt_provider = unique_resource<HCRYPTPROV, handle_kit::crypt_prov
 using unique_crypt_key = unique_resource<HCRYPTKEY, handle_kit::crypt_key_traits>;
 using unique_catalog = unique_resource<HANDLE, handle_kit::catalog_traits>;
 using unique_crypt_message = unique_resource<HCRYPTMSG, handle_kit::crypt_message_traits>;
+using unique_signer_context = unique_resource<SIGNER_CONTEXT*, handle_kit::signer_context_traits>;
 
 struct local_free_deleter {
     void operator()(void* p) const { LocalFree(p); }
@@ -206,17 +227,6 @@ using unique_local = std::unique_ptr<T, local_free_deleter>;
 // Memory from the process heap (HeapAlloc(GetProcessHeap(), ...)).
 template <typename T>
 using unique_heap = std::unique_ptr<T, heap_free_deleter>;
-// A signer context from SignerSignEx. The signer is looked up at run time (no import library of
-// every toolchain has it), so the deleter carries the SignerFreeSignerContext the caller looked
-// up; an owner without one cannot give the context back.
-struct signer_context_deleter {
-    decltype(&SignerFreeSignerContext) free_context = nullptr;
-    void operator()(SIGNER_CONTEXT* context) const {
-        if (free_context)
-            free_context(context);
-    }
-};
-using unique_signer_context = std::unique_ptr<SIGNER_CONTEXT, signer_context_deleter>;
 
 // A critical section, initialised and deleted with its owner.
 class critical_section {

@@ -75,6 +75,7 @@ public:
     X("crypt32", CertCloseStore)                       \
     X("crypt32", CertFindCertificateInStore)           \
     X("crypt32", CertDeleteCertificateFromStore)       \
+    X("crypt32", CertControlStore)                     \
     X("crypt32", CertSetCertificateContextProperty)    \
     X("crypt32", CertAddCertificateContextToStore)     \
     X("crypt32", CertAddEncodedCertificateToStore)     \

@@ -103,6 +103,7 @@ TEST(HandleKinds, EachKnowsItsInvalidValues) {
     expect_absent<unique_crypt_provider>(0, 0);
     expect_absent<unique_crypt_key>(0, 0);
     expect_absent<unique_crypt_message>(nullptr, nullptr);
+    expect_absent<unique_signer_context>(nullptr, nullptr);
 }
 
 // A kernel handle that is closed no longer has handle information.
