@@ -52,6 +52,10 @@ bool has_inf_extension(const char* name) {
     return length >= 4 && strcmp(name + length - 4, ".inf") == 0;
 }
 
+bool is_bare_file_name(const char* name) {
+    return name && !strpbrk(name, "\\/:");
+}
+
 void catalog_name_of(const char* name, char* text, size_t size) {
     size_t length = strlen(name);
     snprintf(text, size, "%.*scat", (int)(length >= 3 ? length - 3 : 0), name);

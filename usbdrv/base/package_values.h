@@ -19,6 +19,11 @@ const driver_kind_files* driver_kind_files_of(int32_t kind);
 // The INF name ends in ".inf", in these very letters (".INF" does not).
 bool has_inf_extension(const char* name);
 
+// The INF name names a file in the package folder itself: no backslash or slash (a directory) and
+// no colon (a drive, or a stream of another file), which would put the INF and its catalog
+// somewhere else.
+bool is_bare_file_name(const char* name);
+
 // name with "cat" for its last three characters, into text (size bytes, cut at the bound). For a
 // name of at least three characters.
 void catalog_name_of(const char* name, char* text, size_t size);

@@ -60,10 +60,17 @@ void set_token(const char* name, const char* value) {
 }
 
 usbdrv_result check_inf_name(const char* inf_name) {
-    if (has_inf_extension(inf_name))
-        return USBDRV_OK;
-    usbdrv_log(USBDRV_LOG_ERROR, kCaller, "inf name provided must have a '.inf' extension");
-    return USBDRV_ERR_INVALID_PARAM;
+    if (!has_inf_extension(inf_name)) {
+        usbdrv_log(USBDRV_LOG_ERROR, kCaller, "inf name provided must have a '.inf' extension");
+        return USBDRV_ERR_INVALID_PARAM;
+    }
+    // The INF and its catalog are written beside the carried files, never elsewhere.
+    if (!is_bare_file_name(inf_name)) {
+        usbdrv_log(USBDRV_LOG_ERROR, kCaller, "inf name provided must not contain a path: '%s'",
+                   inf_name);
+        return USBDRV_ERR_INVALID_PARAM;
+    }
+    return USBDRV_OK;
 }
 
 // The package folder: the one given, or TEMP; temp keeps TEMP's text for the call.

@@ -63,6 +63,29 @@ TEST(InfNames, TheExtensionAndTheCatalogName) {
     EXPECT_STREQ(cut, "abcdefg");  // cut at the buffer, never past it
 }
 
+TEST(InfNames, OnlyABareFileNameStaysInThePackageFolder) {
+    const struct {
+        const char* name;
+        bool bare;
+    } rows[] = {
+        {"Corvane.inf", true},
+        {"my driver (v2).inf", true},
+        {"..inf", true},  // dots alone name no other folder
+        {"..\\x.inf", false},
+        {"sub\\x.inf", false},
+        {"\\x.inf", false},
+        {"C:\\x.inf", false},
+        {"C:x.inf", false},  // relative to drive C's current folder
+        {"a:b.inf", false},  // the stream b.inf of the file a
+        {"a/b.inf", false},
+        {"\\\\server\\share\\x.inf", false},
+        {"", true},  // refused by the extension check, not here
+    };
+    for (const auto& r : rows)
+        EXPECT_EQ(is_bare_file_name(r.name), r.bare) << r.name;
+    EXPECT_FALSE(is_bare_file_name(nullptr));
+}
+
 TEST(DeviceHardwareId, InterfacesAndWholeDevices) {
     const struct {
         uint16_t vid, pid;

@@ -417,6 +417,14 @@ std::vector<failure_row> failure_table() {
          {"Corvane.INF", "Corvane.Inf", "Corvane", "Corvane.inf.txt", "inf", ""}) {
         add(name, extension, USBDRV_ERR_INVALID_PARAM, leaves::no_folder)->inf_name = name;
     }
+    // Names that would put the INF outside the package folder.
+    for (const char* name : {"..\\Corvane.inf", "sub\\Corvane.inf", "C:\\Corvane.inf", "a/b.inf"}) {
+        add(name,
+            whole(line("error",
+                       std::string("inf name provided must not contain a path: '") + name + "'")),
+            USBDRV_ERR_INVALID_PARAM, leaves::no_folder)
+            ->inf_name = name;
+    }
     failure_row* r = add("no folder and no TEMP",
                          whole(line("error", "no path provided and unable to use TEMP")),
                          USBDRV_ERR_INVALID_PARAM, leaves::no_folder);
