@@ -88,6 +88,33 @@ const char* manufacturer_name_of(const char* given, uint16_t vid) {
     return listed ? listed : "(Undefined Vendor)";
 }
 
+void inf_string_text(const char* value, char* text, size_t size) {
+    if (size == 0)
+        return;
+    size_t used = 0;
+    for (const char* c = value ? value : ""; *c;) {
+        const unsigned char byte = static_cast<unsigned char>(*c);
+        const char* out = c;
+        size_t in = 1, length = 1;
+        if (byte == '"') {
+            out = "\"\"";
+            length = 2;
+        } else if (byte < 0x20 || byte == 0x7F) {
+            out = " ";
+        } else if (byte >= 0xC0) {  // a UTF-8 lead byte and the continuation bytes after it
+            while (in < 4 && (static_cast<unsigned char>(c[in]) & 0xC0) == 0x80)
+                in++;
+            length = in;
+        }
+        if (used + length >= size)
+            break;
+        memcpy(text + used, out, length);
+        used += length;
+        c += in;
+    }
+    text[used] = '\0';
+}
+
 void driver_date_text(uint64_t file_time, local_date_converter to_local_date, calendar_date today,
                       char* text, size_t size) {
     calendar_date date = today;

@@ -43,6 +43,13 @@ interface_guid_source interface_guid_source_of(bool match_compatible_id, const c
 // list's name of vid, else "(Undefined Vendor)".
 const char* manufacturer_name_of(const char* given, uint16_t vid);
 
+// value as the text between the double quotes of an INF string (a value of the [Strings]
+// section): a double quote doubled, as INF strings escape it, and a line break, tab or other
+// control character as a space, so that the value stays on its line and within its quotes. "%"
+// stays as it is: a string is put into the lines that name it without being read again. Written
+// into text (size bytes), cut before a doubled quote or UTF-8 character that would not fit whole.
+void inf_string_text(const char* value, char* text, size_t size);
+
 struct calendar_date {
     int year, month, day;
 };

@@ -59,6 +59,14 @@ void set_token(const char* name, const char* value) {
     set_token_value(token_table, name, value);
 }
 
+// A text of the caller's that the INF holds between double quotes: escaped so that it stays
+// within them.
+void set_quoted_token(const char* name, const char* value) {
+    char text[sizeof token_table[0].value];
+    inf_string_text(value, text, sizeof text);
+    set_token(name, text);
+}
+
 usbdrv_result check_inf_name(const char* inf_name) {
     if (!has_inf_extension(inf_name)) {
         usbdrv_log(USBDRV_LOG_ERROR, kCaller, "inf name provided must have a '.inf' extension");
@@ -188,7 +196,7 @@ usbdrv_result set_interface_guid(const request& r) {
             set_token("DEVICE_INTERFACE_GUID", "UNUSED");
             break;
         case interface_guid_source::given:
-            set_token("DEVICE_INTERFACE_GUID", r.interface_guid());
+            set_quoted_token("DEVICE_INTERFACE_GUID", r.interface_guid());
             break;
         case interface_guid_source::android:
             usbdrv_log(USBDRV_LOG_INFO, kCaller, "using Android Device Interface GUID");
@@ -215,7 +223,7 @@ usbdrv_result set_package_tokens(const request& r, int32_t kind) {
     set_token("INF_FILENAME", r.inf_name);
     catalog_name_of(r.inf_name, text, sizeof text);
     set_token("CAT_FILENAME", text);
-    set_token("DEVICE_DESCRIPTION", r.device.description);
+    set_quoted_token("DEVICE_DESCRIPTION", r.device.description);
 
     inf_hardware_id(r, kind, text, sizeof text);
     set_token("DEVICE_HARDWARE_ID", text);
@@ -223,7 +231,8 @@ usbdrv_result set_package_tokens(const request& r, int32_t kind) {
               r.match_compatible_id() ? "NoDeviceInterfaceGUID" : "AddDeviceInterfaceGUID");
     if (usbdrv_result result = set_interface_guid(r))
         return result;
-    set_token("DEVICE_MANUFACTURER", manufacturer_name_of(r.manufacturer_name(), r.device.vid));
+    set_quoted_token("DEVICE_MANUFACTURER",
+                     manufacturer_name_of(r.manufacturer_name(), r.device.vid));
     set_token("WDF_VERSION", "01011");
     set_token("KMDF_VERSION", "1.11");
     set_driver_date_and_version(kind);

@@ -139,6 +139,41 @@ TEST(ManufacturerName, GivenThenListedThenUndefined) {
     EXPECT_STREQ(manufacturer_name_of("", 0xC04A), "(Undefined Vendor)");
 }
 
+TEST(InfStringText, QuotesDoubledAndControlCharactersAsSpaces) {
+    const struct {
+        const char* value;
+        size_t size;
+        const char* expected;
+    } rows[] = {
+        {"Serial Port", 32, "Serial Port"},
+        {"Board \"Rev 2\"", 32, "Board \"\"Rev 2\"\""},
+        {"\"", 32, "\"\""},
+        {"one\r\ntwo\tthree", 32, "one  two three"},
+        {"\x01\x1A\x1F\x7F|", 32, "    |"},
+        {"50% duty %DeviceID%", 32, "50% duty %DeviceID%"},  // a string is not read again
+        {"Ger\xC3\xA4t \xE4\xB8\xB2 \xF0\x9F\x94\x8C", 32,
+         "Ger\xC3\xA4t \xE4\xB8\xB2 \xF0\x9F\x94\x8C"},
+        {"", 32, ""},
+        // Cut at the bound: never half a doubled quote or half a character.
+        {"abc\"", 6, "abc\"\""},
+        {"abcd\"", 6, "abcd"},
+        {"abc\xC3\xA4", 6, "abc\xC3\xA4"},
+        {"abcd\xC3\xA4", 6, "abcd"},
+        {"abcdefgh", 6, "abcde"},
+        {"abc", 1, ""},
+    };
+    for (const auto& r : rows) {
+        char text[64];
+        memset(text, '*', sizeof text);
+        inf_string_text(r.value, text, r.size);
+        EXPECT_STREQ(text, r.expected) << r.value << ", " << r.size << " bytes";
+        EXPECT_EQ(text[r.size], '*') << "written past the bound";
+    }
+    char text[4] = "xyz";
+    inf_string_text(nullptr, text, sizeof text);
+    EXPECT_STREQ(text, "");
+}
+
 // A converter that knows one file time, as the system would answer for it, and records whether
 // it was asked.
 uint64_t g_known_time = 0;

@@ -201,8 +201,11 @@ struct device_row {
     const char* manufacturer_name;  // given in the options
     const char* interface_guid;     // given in the options
     std::string hardware_id;        // empty: the kind's compatible ID
-    std::string vendor;
-    std::string guid;  // empty: a new random one
+    std::string vendor;             // as the INF's parser reads it
+    std::string guid;               // empty: a new random one
+    // The description as the INF holds it between its quotes, and as the parser reads it; empty:
+    // the description itself.
+    std::string written = "", read = "";
 };
 
 // Wine's INF parser keeps the first 511 characters of a field (Windows keeps up to 4096); the
@@ -243,6 +246,11 @@ std::vector<device_row> device_table() {
          "Ger\xC3\xA4t \xE2\x80\x93 S\xC3\xA9rie \xE4\xB8\xB2\xE5\x8F\xA3 \xE2\x82\xAC "
          "\xF0\x9F\x94\x8C",
          false, nullptr, nullptr, "VID_C04A&PID_0C02&MI_00", "(Undefined Vendor)", ""},
+        // Quotes are doubled inside the INF's quotes; a line break or tab would end the line.
+        {"a description and vendor with quotes, a line break and a tab", 0xC04A, 0x0C02, true, 0,
+         "Board \"Rev 2\"\r\nsecond\tline", false, "Maker \"M\"", nullptr,
+         "VID_C04A&PID_0C02&MI_00", "Maker \"M\"", "", "Board \"\"Rev 2\"\"  second line",
+         "Board \"Rev 2\"  second line"},
     };
 }
 
@@ -282,12 +290,12 @@ TEST_F(Preparation, TheInfOfEveryKindForATableOfDevices) {
             ASSERT_TRUE(inf.inf.valid())
                 << "error " << GetLastError() << " at line " << inf.error_line;
 
-            std::wstring description = wide(d.description);
+            std::wstring written = wide(d.written.empty() ? d.description : d.written);
+            std::wstring description = wide(d.read.empty() ? d.description : d.read);
             std::wstring hardware_id =
                 d.hardware_id.empty() ? kCompatibleIds[kind] : wide(d.hardware_id);
-            EXPECT_NE(text.find(L"\r\nDeviceName = \"" + description + L"\"\r\n"),
-                      std::wstring::npos);
-            EXPECT_NE(text.find(L"\r\nSourceName = \"" + description + L" Install Disk\"\r\n"),
+            EXPECT_NE(text.find(L"\r\nDeviceName = \"" + written + L"\"\r\n"), std::wstring::npos);
+            EXPECT_NE(text.find(L"\r\nSourceName = \"" + written + L" Install Disk\"\r\n"),
                       std::wstring::npos);
             EXPECT_EQ(inf.string(L"DeviceName"), as_parsed(description));
             EXPECT_EQ(inf.string(L"SourceName"), as_parsed(description + L" Install Disk"));
