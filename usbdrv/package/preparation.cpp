@@ -28,6 +28,7 @@
 #include "tokens.h"
 #include "usbdrv/usbdrv.h"
 #include "utf8.h"
+#include "utf8_io.h"
 #include "windows_error.h"
 #include "windows_version.h"
 
@@ -280,6 +281,23 @@ usbdrv_result write_inf(const char* template_name, const char* inf_path) {
     return USBDRV_OK;
 }
 
+// A catalog of an earlier preparation names the hashes of another INF: it goes before this
+// preparation decides whether it makes one, so that no catalog is left that does not match the
+// package. One that cannot go fails the preparation. A folder of that name is no catalog: the
+// catalog service reports it if a catalog is made.
+usbdrv_result remove_earlier_catalog(const char* catalog_path) {
+    DWORD attributes = GetFileAttributesU(catalog_path);
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return USBDRV_OK;
+    if (!DeleteFileU(catalog_path)) {
+        LOG_SYSTEM_ERROR(USBDRV_LOG_ERROR, kCaller, GetLastError(),
+                         "unable to delete existing cat file '%s': %s", catalog_path);
+        return USBDRV_ERR_ACCESS;
+    }
+    usbdrv_log(USBDRV_LOG_INFO, kCaller, "deleted existing cat file '%s'", catalog_path);
+    return USBDRV_OK;
+}
+
 // Vista or later, with administrator rights: what a catalog and its signature need.
 bool can_make_catalog() {
     if (windows_version == -1)
@@ -358,6 +376,8 @@ usbdrv_result prepare(const usbdrv_device_entry* device, const char* path, const
         return result;
     if (usbdrv_result result =
             write_inf(driver_kind_files_of(kind)->inf_template, paths.inf.c_str()))
+        return result;
+    if (usbdrv_result result = remove_earlier_catalog(paths.catalog.c_str()))
         return result;
 
     if (!can_make_catalog()) {

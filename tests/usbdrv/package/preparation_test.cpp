@@ -24,6 +24,7 @@
 #include "usbdrv/usbdrv.h"
 #include "utf8.h"
 #include "vendor_names.h"
+#include "windows_error.h"
 #include "windows_version.h"
 
 namespace fs = std::filesystem;
@@ -593,7 +594,8 @@ TEST_F(Preparation, AnUnsupportedKindFallsBackToTheFirstSupportedOne) {
 
 // A catalog needs Vista or later and administrator rights (the test prefix runs as an
 // administrator) and is not switched off; null options ask for one, as WinUSB. The catalog
-// service of this machine writes none, which does not fail the preparation.
+// service of this machine writes none, which does not fail the preparation. The catalog of an
+// earlier preparation, which names another INF's hash, is gone whatever becomes of this one's.
 TEST_F(Preparation, TheCatalogsCondition) {
     const std::string vista = line("info",
                                    "Vista or later detected - creating and self-signing a .cat "
@@ -619,31 +621,76 @@ TEST_F(Preparation, TheCatalogsCondition) {
         {"XP, switched off", 0x51, false, 1, {old_system}, L"Ports"},
     };
     for (const auto& r : rows) {
-        SCOPED_TRACE(r.what);
-        windows_version = r.version;
-        test::temp_dir dir;
-        usbdrv_device_entry device = entry(0xC04A, 0x0C02, true, 0, "Board");
-        usbdrv_prepare_options options = options_for(USBDRV_DRIVER_CDC);
-        options.no_catalog = r.no_catalog;
-        outcome o =
-            prepare(&device, dir.utf8().c_str(), kInfName, r.null_options ? nullptr : &options);
-        EXPECT_EQ(o.result, USBDRV_OK) << o.log;
-        size_t at = o.log.find(line("info", "successfully created '"));
-        ASSERT_NE(at, std::string::npos) << o.log;
-        for (const std::string& expected : r.lines) {
-            size_t found = o.log.find(expected + "\n", at);
-            EXPECT_NE(found, std::string::npos) << expected << "\nin\n" << o.log;
-            at = found == std::string::npos ? at : found;
+        for (bool earlier_catalog : {false, true}) {
+            SCOPED_TRACE(std::string(r.what) + (earlier_catalog ? ", an earlier catalog" : ""));
+            windows_version = r.version;
+            test::temp_dir dir;
+            const std::string catalog = dir.utf8() + "\\Corvane.cat";
+            const std::string deleted = line("info", "deleted existing cat file '" + catalog + "'");
+            if (earlier_catalog)
+                std::ofstream(dir.path() / "Corvane.cat", std::ios::binary) << "an earlier catalog";
+            usbdrv_device_entry device = entry(0xC04A, 0x0C02, true, 0, "Board");
+            usbdrv_prepare_options options = options_for(USBDRV_DRIVER_CDC);
+            options.no_catalog = r.no_catalog;
+            outcome o =
+                prepare(&device, dir.utf8().c_str(), kInfName, r.null_options ? nullptr : &options);
+            EXPECT_EQ(o.result, USBDRV_OK) << o.log;
+            size_t at = o.log.find(line("info", "successfully created '"));
+            ASSERT_NE(at, std::string::npos) << o.log;
+            EXPECT_EQ(o.logged(deleted), earlier_catalog) << o.log;
+            if (earlier_catalog) {
+                size_t found = o.log.find(deleted + "\n", at);
+                at = found == std::string::npos ? at : found;
+            }
+            for (const std::string& expected : r.lines) {
+                size_t found = o.log.find(expected + "\n", at);
+                EXPECT_NE(found, std::string::npos) << expected << "\nin\n" << o.log;
+                at = found == std::string::npos ? at : found;
+            }
+            for (const std::string& other : {vista, old_system, switched_off}) {
+                bool expected = std::find(r.lines.begin(), r.lines.end(), other) != r.lines.end();
+                EXPECT_EQ(o.log.find(other) != std::string::npos, expected) << other;
+            }
+            EXPECT_EQ(o.log.find("could not sign cat file"), std::string::npos);
+            EXPECT_FALSE(fs::exists(dir.path() / "Corvane.cat"));
+            written_inf inf(dir.path() / kInfName);
+            EXPECT_EQ(inf.field(L"Version", L"Class", 1), r.inf_class);
         }
-        for (const std::string& other : {vista, old_system, switched_off}) {
-            bool expected = std::find(r.lines.begin(), r.lines.end(), other) != r.lines.end();
-            EXPECT_EQ(o.log.find(other) != std::string::npos, expected) << other;
-        }
-        EXPECT_EQ(o.log.find("could not sign cat file"), std::string::npos);
-        EXPECT_FALSE(fs::exists(dir.path() / "Corvane.cat"));
-        written_inf inf(dir.path() / kInfName);
-        EXPECT_EQ(inf.field(L"Version", L"Class", 1), r.inf_class);
     }
+}
+
+// An earlier catalog that cannot be deleted would stay beside an INF it does not match: the
+// preparation fails instead, with the INF written. A folder of the catalog's name is no catalog
+// and stays.
+TEST_F(Preparation, AnEarlierCatalogThatCannotBeDeletedFailsThePreparation) {
+    test::temp_dir dir;
+    const fs::path catalog = dir.path() / "Corvane.cat";
+    const std::string catalog_text = test::utf8(catalog);
+    std::ofstream(catalog, std::ios::binary) << "an earlier catalog";
+    usbdrv_device_entry device = entry(0xC04A, 0x0C02, true, 0, "Board");
+    usbdrv_prepare_options options = options_for(USBDRV_DRIVER_CDC);
+    {
+        // Another program reads it and lets nobody delete it meanwhile.
+        unique_file_handle held(CreateFileW(catalog.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                            OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(held) << GetLastError();
+        outcome o = prepare(&device, dir.utf8().c_str(), kInfName, &options);
+        EXPECT_EQ(o.result, USBDRV_ERR_ACCESS) << o.log;
+        EXPECT_TRUE(
+            o.logged(line("error", "unable to delete existing cat file '" + catalog_text +
+                                       "': " + windows_error_text(ERROR_SHARING_VIOLATION))))
+            << o.log;
+        EXPECT_EQ(o.log.find(".cat generation disabled by user"), std::string::npos) << o.log;
+    }
+    EXPECT_EQ(test::read_file(catalog), "an earlier catalog");
+    EXPECT_EQ(written_inf(dir.path() / kInfName).string(L"DeviceName"), L"Board");
+
+    fs::remove(catalog);
+    fs::create_directory(catalog);
+    outcome o = prepare(&device, dir.utf8().c_str(), kInfName, &options);
+    EXPECT_EQ(o.result, USBDRV_OK) << o.log;
+    EXPECT_EQ(o.log.find("delete"), std::string::npos) << o.log;
+    EXPECT_TRUE(fs::is_directory(catalog));
 }
 
 // While a preparation runs anywhere, another fails at once and touches nothing; a marker of
