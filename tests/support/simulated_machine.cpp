@@ -55,6 +55,32 @@ void simulated_machine::set(const std::string& scenario) {
     ADD_FAILURE() << "could not replace " << path_ << ": error " << GetLastError();
 }
 
+std::vector<std::vector<std::string>> journal_lines(const std::filesystem::path& journal) {
+    std::ifstream file(journal);
+    std::vector<std::vector<std::string>> lines;
+    for (std::string line; std::getline(file, line);)
+        lines.push_back(split(line, '\t'));
+    return lines;
+}
+
+std::vector<journal_call> named_journal_calls(const std::filesystem::path& journal,
+                                              const std::string& function) {
+    std::vector<journal_call> calls;
+    for (const std::vector<std::string>& fields : journal_lines(journal)) {
+        if (fields.front() != function)
+            continue;
+        journal_call call;
+        for (size_t i = 1; i + 1 < fields.size(); i++) {
+            size_t equals = fields[i].find('=');
+            call[fields[i].substr(0, equals)] =
+                equals == std::string::npos ? "" : fields[i].substr(equals + 1);
+        }
+        call["outcome"] = fields.size() > 1 ? fields.back() : "";
+        calls.push_back(call);
+    }
+    return calls;
+}
+
 std::string scenario_of(std::initializer_list<sim_device> devices, const std::string& machine) {
     std::string text;
     if (!machine.empty())

@@ -4,7 +4,10 @@
 
 #include <windows.h>
 
+#include <filesystem>
+#include <map>
 #include <string>
+#include <vector>
 
 #include "test_support.h"
 
@@ -31,6 +34,15 @@ private:
     std::string path_;
     unsigned generation_ = 0;
 };
+
+// The journal the simulation DLLs append to when CORVANE_SIM_JOURNAL names it: each line split
+// into its tab-separated fields, the function's name first. None when there is no journal.
+std::vector<std::vector<std::string>> journal_lines(const std::filesystem::path& journal);
+// The lines of one function whose fields read "name=value" (the signer's), by name, with the
+// last field as "outcome".
+using journal_call = std::map<std::string, std::string>;
+std::vector<journal_call> named_journal_calls(const std::filesystem::path& journal,
+                                              const std::string& function);
 
 // One [device] block.
 struct sim_device {

@@ -28,6 +28,15 @@ std::filesystem::path path_from_environment(const char* variable) {
     return from_utf8(z_drive_path(std::string(value)));
 }
 
+std::vector<std::string> split(const std::string& text, char separator) {
+    std::vector<std::string> parts;
+    size_t at = 0;
+    for (size_t end; (end = text.find(separator, at)) != std::string::npos; at = end + 1)
+        parts.push_back(text.substr(at, end - at));
+    parts.push_back(text.substr(at));
+    return parts;
+}
+
 temp_dir::temp_dir() {
     static std::atomic<unsigned> counter{0};
     auto base = std::filesystem::temp_directory_path();

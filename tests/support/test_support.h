@@ -18,6 +18,9 @@ std::string utf8(const std::filesystem::path& path);
 std::filesystem::path path_from_environment(const char* variable);
 std::filesystem::path from_utf8(const std::string& text);
 
+// The parts of text between separators (one more than there are separators).
+std::vector<std::string> split(const std::string& text, char separator);
+
 // A fresh directory below the temporary folder, removed with everything in it at the end.
 class temp_dir {
 public:

@@ -18,6 +18,7 @@
 #include "extraction.h"
 #include "handles.h"
 #include "log.h"
+#include "machine_crypto.h"
 #include "simulated_machine.h"
 #include "test_support.h"
 #include "windows_error.h"
@@ -57,45 +58,6 @@ std::string lower(std::string text) {
 std::string with_error(std::string message, uint32_t error) {
     const size_t at = message.find("%s");
     return at == std::string::npos ? message : message.replace(at, 2, windows_error_text(error));
-}
-
-std::string hex(const BYTE* data, size_t size) {
-    static const char kDigits[] = "0123456789ABCDEF";
-    std::string text;
-    for (size_t i = 0; i < size; i++)
-        text += std::string{kDigits[data[i] >> 4], kDigits[data[i] & 0xF]};
-    return text;
-}
-
-// The SHA-1 of a whole file: the hash of a flat file in a catalog.
-std::string sha1_of_file(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    const std::string content{std::istreambuf_iterator<char>(in), {}};
-    unique_crypt_provider provider;
-    HCRYPTHASH hash = 0;
-    BYTE value[20] = {};
-    DWORD size = sizeof value;
-    if (!CryptAcquireContextW(provider.put(), nullptr, nullptr, PROV_RSA_FULL,
-                              CRYPT_VERIFYCONTEXT) ||
-        !CryptCreateHash(provider.get(), CALG_SHA1, 0, 0, &hash)) {
-        return "(no hash)";
-    }
-    scope_guard destroy([hash] { CryptDestroyHash(hash); });
-    if (!CryptHashData(hash, reinterpret_cast<const BYTE*>(content.data()),
-                       static_cast<DWORD>(content.size()), 0) ||
-        !CryptGetHashParam(hash, HP_HASHVAL, value, &size, 0)) {
-        return "(no hash)";
-    }
-    return hex(value, size);
-}
-
-strings split(const std::string& line, char separator) {
-    strings fields;
-    size_t at = 0;
-    for (size_t end; (end = line.find(separator, at)) != std::string::npos; at = end + 1)
-        fields.push_back(line.substr(at, end - at));
-    fields.push_back(line.substr(at));
-    return fields;
 }
 
 // One catalog member as the journal tells it.
@@ -144,13 +106,7 @@ protected:
     }
 
     // The journal's lines, each split into its fields.
-    std::vector<strings> journal() const {
-        std::ifstream file(journal_path());
-        std::vector<strings> lines;
-        for (std::string line; std::getline(file, line);)
-            lines.push_back(split(line, '\t'));
-        return lines;
-    }
+    std::vector<strings> journal() const { return test::journal_lines(journal_path()); }
     // The journal's lines of one function, without the function's name.
     std::vector<strings> calls_of(const std::string& function) const {
         std::vector<strings> calls;
@@ -185,7 +141,7 @@ protected:
     }
     // The log's lines.
     strings log_lines() const {
-        strings lines = split(log_, '\n');
+        strings lines = test::split(log_, '\n');
         lines.pop_back();  // after the last line feed
         return lines;
     }
@@ -204,7 +160,7 @@ TEST_F(CreateCatTest, TheCdcPackageHasTheInfAsItsOnlyMember) {
     ASSERT_TRUE(create_cat({kInfName}));
 
     const std::string inf = package_text() + "\\" + kInfName;
-    const std::string tag = sha1_of_file(package() / kInfName);
+    const std::string tag = test::sha1_of_file(package() / kInfName);
     const std::string hardware_id = lower(kHardwareId);
     const std::vector<strings> expected = {
         {"CryptCATOpen", catalog_text(), "0x1", "provider", "0x0", "0x0", "ok"},
@@ -281,7 +237,8 @@ TEST_F(CreateCatTest, TheCatalogReadsBackThroughCrypt32) {
     unique_local<CTL_INFO> owned(ctl);
     ASSERT_EQ(ctl->cCTLEntry, 1u);
     const CRYPT_DATA_BLOB& identifier = ctl->rgCTLEntry[0].SubjectIdentifier;
-    EXPECT_EQ(hex(identifier.pbData, identifier.cbData), sha1_of_file(package() / kInfName));
+    EXPECT_EQ(test::hex(identifier.pbData, identifier.cbData),
+              test::sha1_of_file(package() / kInfName));
     EXPECT_EQ(ctl->cExtension, 2u) << "the catalog's attributes HWID1 and OS";
 }
 
