@@ -37,6 +37,26 @@ std::string sha1_of_file(const std::filesystem::path& file) {
     return hex(value, size);
 }
 
+catalog_view read_catalog(const std::filesystem::path& path) {
+    catalog_view view;
+    std::ifstream in(path, std::ios::binary);
+    const std::string file{std::istreambuf_iterator<char>(in), {}};
+    unique_crypt_message message(
+        CryptMsgOpenToDecode(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0, 0, 0, nullptr, nullptr));
+    if (!message || !CryptMsgUpdate(message.get(), reinterpret_cast<const BYTE*>(file.data()),
+                                    static_cast<DWORD>(file.size()), TRUE)) {
+        return view;
+    }
+    DWORD size = sizeof view.signers;
+    CryptMsgGetParam(message.get(), CMSG_SIGNER_COUNT_PARAM, 0, &view.signers, &size);
+    size = 0;
+    CryptMsgGetParam(message.get(), CMSG_CONTENT_PARAM, 0, nullptr, &size);
+    view.trust_list.resize(size);
+    view.decoded = CryptMsgGetParam(message.get(), CMSG_CONTENT_PARAM, 0, view.trust_list.data(),
+                                    &size) != FALSE;
+    return view;
+}
+
 unique_cert_store machine_store(const char* name) {
     return unique_cert_store(CertOpenStore(CERT_STORE_PROV_SYSTEM_A, X509_ASN_ENCODING, 0,
                                            CERT_SYSTEM_STORE_LOCAL_MACHINE, name));

@@ -1,5 +1,6 @@
 // The tests' own CryptoAPI calls, apart from the library's: the hash of a file as a catalog names
-// it, and the machine's trust stores and key containers that signing changes.
+// it, a catalog file as crypt32 reads it, and the machine's trust stores and key containers that
+// signing changes.
 #pragma once
 
 #include <windows.h>
@@ -18,6 +19,14 @@ std::string hex(const BYTE* data, size_t size);
 // The SHA-1 of a whole file, in hexadecimal: the hash of a flat file in a catalog. "(no hash)"
 // when it cannot be made.
 std::string sha1_of_file(const std::filesystem::path& file);
+
+// What crypt32 reads from a catalog file: its signers and its trust list.
+struct catalog_view {
+    bool decoded = false;
+    DWORD signers = 0;
+    std::vector<BYTE> trust_list;
+};
+catalog_view read_catalog(const std::filesystem::path& path);
 
 // The machine stores that trust a signer's certificate, in the order the signer fills them.
 extern const char* const kTrustStores[2];

@@ -199,31 +199,6 @@ bytes write_unsigned_catalog(const fs::path& path) {
     return trust_list;
 }
 
-// What crypt32 reads from a catalog: its signers and its trust list.
-struct catalog_view {
-    bool decoded = false;
-    DWORD signers = 0;
-    bytes trust_list;
-};
-
-catalog_view read_catalog(const fs::path& path) {
-    catalog_view view;
-    bytes file = read_file(path);
-    unique_crypt_message message(CryptMsgOpenToDecode(kMessageEncoding, 0, 0, 0, nullptr, nullptr));
-    if (!message ||
-        !CryptMsgUpdate(message.get(), file.data(), static_cast<DWORD>(file.size()), TRUE)) {
-        return view;
-    }
-    DWORD size = sizeof view.signers;
-    CryptMsgGetParam(message.get(), CMSG_SIGNER_COUNT_PARAM, 0, &view.signers, &size);
-    size = 0;
-    CryptMsgGetParam(message.get(), CMSG_CONTENT_PARAM, 0, nullptr, &size);
-    view.trust_list.resize(size);
-    view.decoded = CryptMsgGetParam(message.get(), CMSG_CONTENT_PARAM, 0, view.trust_list.data(),
-                                    &size) != FALSE;
-    return view;
-}
-
 // --- The simulated signer's journal -------------------------------------------------------------
 
 using call = test::journal_call;  // "name=value" fields, and "outcome"
@@ -548,7 +523,7 @@ TEST_F(SignedRun, SignsTheCatalogWithATrustedCertificateAndDestroysTheKey) {
     EXPECT_EQ(frees[0]["context"], "handed_out");
 
     // The catalog keeps its trust list and gains one signer.
-    catalog_view view = read_catalog(catalog_);
+    test::catalog_view view = test::read_catalog(catalog_);
     ASSERT_TRUE(view.decoded);
     EXPECT_EQ(view.signers, 1u);
     EXPECT_EQ(view.trust_list, trust_list_);
@@ -582,7 +557,7 @@ TEST_F(SignedRun, ASecondRunLeavesOnlyItsOwnCertificate) {
     bytes second_certificate = expect_one_stored_certificate();
     EXPECT_FALSE(second_certificate.empty());
     EXPECT_NE(second_certificate, first_certificate);
-    catalog_view view = read_catalog(catalog_);
+    test::catalog_view view = test::read_catalog(catalog_);
     EXPECT_EQ(view.signers, 1u);
     EXPECT_EQ(view.trust_list, trust_list_);
 }
@@ -617,7 +592,7 @@ TEST_F(SignedRun, SignsCatalogsAtLongAndNonAsciiPaths) {
         std::vector<call> signs = test::named_journal_calls(journal(), "SignerSignEx");
         ASSERT_EQ(signs.size(), 1u);
         EXPECT_EQ(signs[0]["file"], path);
-        catalog_view view = read_catalog(catalog);
+        test::catalog_view view = test::read_catalog(catalog);
         EXPECT_EQ(view.signers, 1u);
         EXPECT_EQ(view.trust_list, trust_list);
         expect_key_destroyed(r.log);
