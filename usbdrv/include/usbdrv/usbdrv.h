@@ -107,12 +107,14 @@ usbdrv_result usbdrv_create_list(usbdrv_device_entry** list, const usbdrv_list_o
 usbdrv_result usbdrv_destroy_list(usbdrv_device_entry* list);
 
 /* Writes a driver package for `device` into the folder `path` (null or empty: TEMP): the carried
- * driver files, the INF `inf_name` (which must end in ".inf") filled for the device, and, on
- * Vista and later when running as administrator, a catalog signed with a fresh self-signed
- * certificate. Only vid, pid, is_interface, interface_number and description of the entry are
- * read; a null or empty description is refused. Empty texts in the options count as not given.
- * Null options prepare a WinUSB package. USBDRV_ERR_BUSY while another preparation runs
- * anywhere on the machine. A catalog that cannot be made or signed does not fail the call. */
+ * driver files, the INF `inf_name` (a file name without a path, which must end in ".inf") filled
+ * for the device, and, on Vista and later when running as administrator, a catalog signed with a
+ * fresh self-signed certificate. Only vid, pid, is_interface, interface_number and description of
+ * the entry are read; a null or empty description is refused. Empty texts in the options count
+ * as not given. Null options prepare a WinUSB package. USBDRV_ERR_BUSY while another preparation
+ * runs anywhere on the machine. The catalog of an earlier preparation in the folder is deleted
+ * (USBDRV_ERR_ACCESS when it cannot be); a catalog that cannot be made or signed does not fail
+ * the call, and leaves no catalog or an unsigned one. */
 usbdrv_result usbdrv_prepare_driver(const usbdrv_device_entry* device, const char* path,
                                     const char* inf_name, const usbdrv_prepare_options* options);
 
