@@ -60,8 +60,8 @@ void set_token(const char* name, const char* value) {
     set_token_value(token_table, name, value);
 }
 
-// A text of the caller's that the INF holds between double quotes: escaped so that it stays
-// within them.
+// A text the INF holds between double quotes (the caller's, or a vendor's name from the table):
+// escaped so that it stays within them.
 void set_quoted_token(const char* name, const char* value) {
     char text[sizeof token_table[0].value];
     inf_string_text(value, text, sizeof text);

@@ -298,7 +298,8 @@ bool RemoveCertFromStore(const char* subject, const char* store_name) {
                    shown(subject), store_name);
     }
     // Windows has written the deletions through already. Wine keeps them in memory until they are
-    // committed, and closing the store drops them: the certificates would come back.
+    // committed, and closing the store drops them: the certificates would come back. Only Wine
+    // needs the commit, so a system without it is no failure.
     auto commit = imports.CertControlStore.get_quietly();
     if (deleted && commit)
         commit(store.get(), 0, CERT_STORE_CTRL_COMMIT, nullptr);

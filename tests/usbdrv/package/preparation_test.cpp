@@ -247,7 +247,8 @@ std::vector<device_row> device_table() {
          "Ger\xC3\xA4t \xE2\x80\x93 S\xC3\xA9rie \xE4\xB8\xB2\xE5\x8F\xA3 \xE2\x82\xAC "
          "\xF0\x9F\x94\x8C",
          false, nullptr, nullptr, "VID_C04A&PID_0C02&MI_00", "(Undefined Vendor)", ""},
-        // Quotes are doubled inside the INF's quotes; a line break or tab would end the line.
+        // Quotes are doubled inside the INF's quotes; a line break, which would end the line,
+        // and a tab become spaces.
         {"a description and vendor with quotes, a line break and a tab", 0xC04A, 0x0C02, true, 0,
          "Board \"Rev 2\"\r\nsecond\tline", false, "Maker \"M\"", nullptr,
          "VID_C04A&PID_0C02&MI_00", "Maker \"M\"", "", "Board \"\"Rev 2\"\"  second line",
