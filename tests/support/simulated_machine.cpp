@@ -63,19 +63,29 @@ std::vector<std::vector<std::string>> journal_lines(const std::filesystem::path&
     return lines;
 }
 
+std::vector<std::vector<std::string>> journal_calls(const std::filesystem::path& journal,
+                                                    const std::string& function) {
+    std::vector<std::vector<std::string>> calls;
+    for (std::vector<std::string>& fields : journal_lines(journal)) {
+        if (fields.front() == function) {
+            fields.erase(fields.begin());
+            calls.push_back(std::move(fields));
+        }
+    }
+    return calls;
+}
+
 std::vector<journal_call> named_journal_calls(const std::filesystem::path& journal,
                                               const std::string& function) {
     std::vector<journal_call> calls;
-    for (const std::vector<std::string>& fields : journal_lines(journal)) {
-        if (fields.front() != function)
-            continue;
+    for (const std::vector<std::string>& fields : journal_calls(journal, function)) {
         journal_call call;
-        for (size_t i = 1; i + 1 < fields.size(); i++) {
+        for (size_t i = 0; i + 1 < fields.size(); i++) {
             size_t equals = fields[i].find('=');
             call[fields[i].substr(0, equals)] =
                 equals == std::string::npos ? "" : fields[i].substr(equals + 1);
         }
-        call["outcome"] = fields.size() > 1 ? fields.back() : "";
+        call["outcome"] = fields.empty() ? "" : fields.back();
         calls.push_back(call);
     }
     return calls;

@@ -38,6 +38,9 @@ private:
 // The journal the simulation DLLs append to when CORVANE_SIM_JOURNAL names it: each line split
 // into its tab-separated fields, the function's name first. None when there is no journal.
 std::vector<std::vector<std::string>> journal_lines(const std::filesystem::path& journal);
+// The lines of one function, each without the function's name.
+std::vector<std::vector<std::string>> journal_calls(const std::filesystem::path& journal,
+                                                    const std::string& function);
 // The lines of one function whose fields read "name=value" (the signer's), by name, with the
 // last field as "outcome".
 using journal_call = std::map<std::string, std::string>;

@@ -109,14 +109,7 @@ protected:
     std::vector<strings> journal() const { return test::journal_lines(journal_path()); }
     // The journal's lines of one function, without the function's name.
     std::vector<strings> calls_of(const std::string& function) const {
-        std::vector<strings> calls;
-        for (strings line : journal()) {
-            if (line[0] == function) {
-                line.erase(line.begin());
-                calls.push_back(line);
-            }
-        }
-        return calls;
+        return test::journal_calls(journal_path(), function);
     }
     // The members that were put, by tag, with the attributes put for them.
     std::map<std::string, member> members() const {

@@ -75,18 +75,6 @@ protected:
         return log_.find(expected + "\n") != std::string::npos;
     }
 
-    // The journal's lines of one of the catalog service's functions, without its name.
-    std::vector<strings> catalog_calls(const std::string& function) const {
-        std::vector<strings> calls;
-        for (strings fields : test::journal_lines(journal())) {
-            if (fields.front() == function) {
-                fields.erase(fields.begin());
-                calls.push_back(fields);
-            }
-        }
-        return calls;
-    }
-
     test::temp_dir dir_;
     test::simulated_machine machine_;
     std::string log_;
@@ -107,14 +95,14 @@ TEST_F(SimulatedPreparation, TheFrontEndsPackageHasASignedCatalogOfItsInf) {
     // One member, named by the INF's hash, and the device's hardware ID.
     const std::string inf_hash = test::sha1_of_file(package() / "Corvane.inf");
     std::vector<strings> members;
-    for (const strings& put : catalog_calls("CryptCATPutMemberInfo")) {
+    for (const strings& put : test::journal_calls(journal(), "CryptCATPutMemberInfo")) {
         if (put.back() == "ok")
             members.push_back(put);
     }
     ASSERT_EQ(members.size(), 1u);
     EXPECT_EQ(members[0][0], inf_hash);
     bool hardware_id_put = false;
-    for (const strings& put : catalog_calls("CryptCATPutCatAttrInfo")) {
+    for (const strings& put : test::journal_calls(journal(), "CryptCATPutCatAttrInfo")) {
         if (put[0] == "HWID1") {
             EXPECT_FALSE(hardware_id_put) << "HWID1 put twice";
             EXPECT_EQ(put[3], kCatalogHardwareId);
