@@ -118,6 +118,13 @@ usbdrv_result usbdrv_destroy_list(usbdrv_device_entry* list);
 usbdrv_result usbdrv_prepare_driver(const usbdrv_device_entry* device, const char* path,
                                     const char* inf_name, const usbdrv_prepare_options* options);
 
+/* Installs the package that usbdrv_prepare_driver wrote into `path` (null or empty: TEMP) for
+ * `device`, through the elevated installer helper of the system's word size. With options naming
+ * a progress_owner window, a progress window runs the installation and the owner is disabled
+ * meanwhile. USBDRV_ERR_BUSY while another installation runs anywhere on the machine. */
+usbdrv_result usbdrv_install_driver(const usbdrv_device_entry* device, const char* path,
+                                    const char* inf_name, const usbdrv_install_options* options);
+
 /* The message of a result code. Unlisted codes are formatted into one shared buffer that the
  * next call with an unlisted code overwrites. */
 const char* usbdrv_strerror(usbdrv_result code);
