@@ -237,7 +237,7 @@ private:
     }
 
     void set_machine_key(int line, std::string_view key, std::string_view value) {
-        if (key != "enumeration_delay_ms") {
+        if (key != "enumeration_delay_ms" && key != "pending_installations_ms") {
             fail(line, "unknown key " + quoted(key) + " in [machine]");
             return;
         }
@@ -260,7 +260,10 @@ private:
                            " (milliseconds, 0 to " + std::to_string(kMaxDelayMs) + ")");
             return;
         }
-        machine_.enumeration_delay_ms = static_cast<unsigned>(number);
+        if (key == "enumeration_delay_ms")
+            machine_.enumeration_delay_ms = static_cast<unsigned>(number);
+        else
+            machine_.pending_installations_ms = static_cast<unsigned>(number);
     }
 
     void set_outcome_key(int line, std::string_view key, std::string_view value) {

@@ -43,6 +43,8 @@ struct outcome {
 
 struct machine {
     unsigned enumeration_delay_ms = 0;
+    // How long other installations stay pending for CMP_WaitNoPendingInstallEvents (default 0).
+    unsigned pending_installations_ms = 0;
     std::vector<device> devices;  // in the order of the file
     // By "section.key", for the keys the file gives; a key not given answers ok.
     std::map<std::string, outcome> outcomes;

@@ -14,6 +14,7 @@ TEST(Scenario, ReadsEveryKeyOfADevice) {
         "\n"
         "[machine]\n"
         "enumeration_delay_ms = 250\n"
+        "pending_installations_ms = 40\n"
         "[device]\n"
         "  instance =  USB\\VID_C04A&PID_0C02&MI_00\\7&2F1C3A5&0&0000  \n"
         "present = no\n"
@@ -32,9 +33,10 @@ TEST(Scenario, ReadsEveryKeyOfADevice) {
     ASSERT_TRUE(result.ok()) << result.error->text();
     const sim::machine& m = result.value;
     EXPECT_EQ(m.enumeration_delay_ms, 250u);
+    EXPECT_EQ(m.pending_installations_ms, 40u);
     ASSERT_EQ(m.devices.size(), 1u);
     const sim::device& d = m.devices[0];
-    EXPECT_EQ(d.line, 5);
+    EXPECT_EQ(d.line, 6);
     EXPECT_EQ(d.instance, "USB\\VID_C04A&PID_0C02&MI_00\\7&2F1C3A5&0&0000");
     EXPECT_FALSE(d.present);
     EXPECT_EQ(d.service, "usbser");
@@ -70,6 +72,7 @@ TEST(Scenario, KeysNotGivenAreMissingNotEmpty) {
     EXPECT_TRUE(bare.hardware_ids.empty());
     EXPECT_TRUE(bare.unreadable.empty());
     EXPECT_EQ(result.value.enumeration_delay_ms, 0u);
+    EXPECT_EQ(result.value.pending_installations_ms, 0u);
 }
 
 TEST(Scenario, QuotesKeepTheirInsideExactly) {

@@ -703,10 +703,21 @@ CONFIGRET WINAPI CM_Locate_DevNodeA(PDEVINST pdnDevInst, DEVINSTID_A pDeviceID, 
     return result;
 }
 
-// No installation is ever pending on the simulated machine yet.
+// Other installations stay pending for the scenario's pending_installations_ms: a wait that is
+// shorter times out after its time, a longer one ends when they are done.
 DWORD WINAPI CMP_WaitNoPendingInstallEvents(DWORD dwTimeout) {
-    journal({"CMP_WaitNoPendingInstallEvents", std::to_string(dwTimeout), "WAIT_OBJECT_0"});
-    return WAIT_OBJECT_0;
+    sim::machine_ptr machine;
+    {
+        sim::state_lock lock;
+        machine = sim::refresh_machine();
+    }
+    const DWORD pending = machine->pending_installations_ms;
+    const bool done_in_time = dwTimeout == INFINITE || pending <= dwTimeout;
+    Sleep(done_in_time ? pending : dwTimeout);
+    const DWORD answer = done_in_time ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
+    journal({"CMP_WaitNoPendingInstallEvents", std::to_string(dwTimeout),
+             done_in_time ? "WAIT_OBJECT_0" : "WAIT_TIMEOUT"});
+    return answer;
 }
 
 // Wine's own newdev.dll imports these. Driver installation is not simulated here, so they fail

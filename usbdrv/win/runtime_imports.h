@@ -81,7 +81,9 @@ public:
     X("crypt32", CertAddEncodedCertificateToStore)     \
     X("crypt32", CryptAcquireCertificatePrivateKey)    \
     X("mssign32", SignerSignEx)                        \
-    X("mssign32", SignerFreeSignerContext)
+    X("mssign32", SignerFreeSignerContext)             \
+    X("kernel32.dll", IsWow64Process)                  \
+    X("kernel32.dll", GetNamedPipeServerProcessId)
 
 struct runtime_import_table {
 #define USBDRV_DECLARE_IMPORT(module, function) \

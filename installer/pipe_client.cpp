@@ -1,0 +1,192 @@
+#include "pipe_client.h"
+
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "handles.h"
+#include "installer_protocol.h"
+#include "runtime_imports.h"
+
+namespace {
+
+unique_file_handle pipe;
+// One answer buffer per identifier, zero-filled before each request.
+char replies[3][kReplyBufferSize];
+
+DWORD parent_process_id() {
+    HANDLE taken = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (taken == INVALID_HANDLE_VALUE)
+        return 0;
+    unique_handle snapshot(taken);
+    const DWORD self = GetCurrentProcessId();
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32First(snapshot.get(), &entry); more;
+         more = Process32Next(snapshot.get(), &entry)) {
+        if (entry.th32ProcessID == self)
+            return entry.th32ParentProcessID;
+    }
+    return 0;
+}
+
+// Whether the pipe's server is the process that started this helper. Another program may have
+// created the pipe's name first; its answers must not be trusted, nor must it read the helper's
+// log. Before Vista the server cannot be asked: there the tool's pipe admits no second instance,
+// and the tool does not start the helper unless its own pipe was created.
+bool served_by_parent(HANDLE handle) {
+    auto server_of = imports.GetNamedPipeServerProcessId.get_quietly();
+    if (!server_of)
+        return true;
+    ULONG server = 0;
+    if (!server_of(handle, &server)) {
+        DWORD error = GetLastError();
+        fprintf(stderr, "could not tell which process serves the installer pipe (error %lu)\n",
+                error);
+        return false;
+    }
+    DWORD parent = parent_process_id();
+    if (parent == 0 || server != parent) {
+        fprintf(stderr,
+                "the installer pipe is served by process %lu, not by the program that started "
+                "this installer (process %lu) - ending\n",
+                server, parent);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+usbdrv_result installer_pipe_open() {
+    installer_pipe_close();
+    unique_file_handle opened(CreateFileA(kInstallerPipeName, GENERIC_READ | GENERIC_WRITE, 0,
+                                          nullptr, OPEN_EXISTING,
+                                          FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL |
+                                              SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION,
+                                          nullptr));
+    if (!opened)
+        return USBDRV_ERR_NOT_FOUND;
+    if (!served_by_parent(opened.get()))
+        return USBDRV_ERR_ACCESS;
+    pipe = std::move(opened);
+    return USBDRV_OK;
+}
+
+void installer_pipe_close() {
+    pipe.reset();
+}
+
+bool installer_pipe_is_open() {
+    return pipe.valid();
+}
+
+void send_message(const void* bytes, size_t length) {
+    if (!pipe)
+        return;
+    // The handle is overlapped, and two threads write: each write has a record and an event of
+    // its own. Its outcome is not needed.
+    unique_event written(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!written)
+        return;
+    OVERLAPPED write = {};
+    write.hEvent = written.get();
+    if (WriteFile(pipe.get(), bytes, static_cast<DWORD>(length), nullptr, &write) ||
+        GetLastError() != ERROR_IO_PENDING) {
+        return;
+    }
+    DWORD ignored = 0;
+    if (WaitForSingleObject(written.get(), kRequestTimeoutMs) != WAIT_OBJECT_0)
+        CancelIo(pipe.get());
+    GetOverlappedResult(pipe.get(), &write, &ignored, TRUE);
+}
+
+void installer_log(const char* format, ...) {
+    if (!pipe)
+        return;
+    log_message message;
+    va_list args;
+    va_start(args, format);
+    size_t length = format_log_message(message, format, args);
+    va_end(args);
+    send_message(&message, length);
+}
+
+void send_code(uint8_t code) {
+    code_message message = {code};
+    send_message(&message, sizeof message);
+}
+
+void send_status(usbdrv_result status) {
+    status_message message = make_status_message(status);
+    send_message(&message, sizeof message);
+}
+
+void send_syslog_line(const char* line) {
+    if (!pipe)
+        return;
+    size_t length = line ? strlen(line) : 0;
+    unique_malloc<uint8_t> message(static_cast<uint8_t*>(malloc(length + 2)));
+    if (!message)
+        return;
+    size_t framed = frame_syslog_line(line, message.get(), length + 2);
+    send_message(message.get(), framed);
+}
+
+const char* req_id(int id) {
+    const char* name = identifier_name(id);
+    if (!name) {
+        installer_log("req_id: unknown ID requested");
+        return nullptr;
+    }
+    char* reply = replies[id - MSG_GET_DEVICE_ID];
+    memset(reply, 0, kReplyBufferSize);
+
+    DWORD received = 0;
+    bool answered = false;
+    unique_event event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!event) {
+        installer_log("failed to create overlapped");
+    } else {
+        OVERLAPPED read = {};
+        read.hEvent = event.get();
+        // Started before the request is written, so that the answer cannot be missed. At most
+        // 511 bytes: the text always ends in a zero byte.
+        if (ReadFile(pipe.get(), reply, kIdentifierMax, nullptr, &read)) {
+            installer_log("received unexpected data");
+            memset(reply, 0, kReplyBufferSize);
+        } else if (DWORD error = GetLastError(); error != ERROR_IO_PENDING) {
+            installer_log("failure to initiate read (%d)", static_cast<int>(error));
+        } else {
+            send_code(static_cast<uint8_t>(id));
+            DWORD waited = WaitForSingleObject(event.get(), kRequestTimeoutMs);
+            if (waited == WAIT_OBJECT_0 &&
+                GetOverlappedResult(pipe.get(), &read, &received, FALSE)) {
+                answered = true;
+            } else if (waited == WAIT_TIMEOUT) {
+                installer_log("message request: timed out");
+            } else {
+                installer_log("read error: %d", static_cast<int>(GetLastError()));
+            }
+            if (!answered) {
+                // The read must be over before its record and event go: an answer that comes
+                // later stays in the pipe instead of landing here.
+                DWORD ignored = 0;
+                CancelIo(pipe.get());
+                GetOverlappedResult(pipe.get(), &read, &ignored, TRUE);
+                memset(reply, 0, kReplyBufferSize);
+                received = 0;
+            }
+        }
+    }
+
+    if (!answered || received == 0) {
+        installer_log("failed to read %s", name);
+        return nullptr;
+    }
+    installer_log("got %s: '%s'", name, reply);
+    return *reply ? reply : nullptr;
+}

@@ -1,0 +1,39 @@
+// The installer helper's end of the installer pipe (installer_protocol.h): it opens the pipe that
+// the tool created, sends its messages, each in one write, and asks the tool for the device's
+// identifiers. Until the pipe is open, and after it is closed, nothing is sent.
+//
+// The main flow and the setup-log reader write from two threads without a lock: every message is
+// one write on a message pipe, so messages never interleave. Only the main flow reads (answers).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "log.h"
+#include "usbdrv/usbdrv.h"
+
+// Opens the pipe as its only client, with identification rights only, and checks that it is
+// served by the process that started this helper before anything is sent or read. USBDRV_OK;
+// USBDRV_ERR_NOT_FOUND when there is no pipe (the helper was not started by the tool);
+// USBDRV_ERR_ACCESS when another program serves it: the pipe is closed again at once and the
+// reason printed on standard error.
+usbdrv_result installer_pipe_open();
+// Closes the pipe; later messages are dropped.
+void installer_pipe_close();
+bool installer_pipe_is_open();
+
+// One message, in one write.
+void send_message(const void* bytes, size_t length);
+// A log line for the tool: printf-style, cut at 254 bytes.
+void installer_log(const char* format, ...) USBDRV_PRINTF(1, 2);
+// A message that is its code alone (the time-out hints, MSG_INSTALLER_COMPLETED).
+void send_code(uint8_t code);
+// The final status.
+void send_status(usbdrv_result status);
+// A line of the system's setup log.
+void send_syslog_line(const char* line);
+
+// Asks the tool for an identifier (MSG_GET_DEVICE_ID, MSG_GET_HARDWARE_ID, MSG_GET_USER_SID) and
+// returns its text, valid until the next request for the same identifier, or null when there is
+// none or the request failed (each failure is logged to the tool). Requests go one at a time.
+const char* req_id(int id);

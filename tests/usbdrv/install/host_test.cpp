@@ -1,0 +1,365 @@
+// usbdrv_install_driver on the simulated machine, started elevated through the shell (as on
+// Vista and later for an administrator), serving the scripted stand-in of the installer helper.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "handles.h"
+#include "host_fixture.h"
+#include "installer_protocol.h"
+#include "simulated_machine.h"
+#include "usbdrv/usbdrv.h"
+
+namespace {
+
+using test::helper_package;
+using test::install;
+using test::install_outcome;
+using test::test_device;
+
+const char kSuccess[] = "connect\nstatus 0\nexit 0\n";
+const std::string kHost = "usbdrv:error [install_driver_internal] ";
+
+std::string read_file(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+class Host : public testing::Test {
+protected:
+    void TearDown() override { EXPECT_TRUE(test::nothing_left()); }
+
+    // An installation right after another one works: nothing of the earlier one is in its way.
+    void expect_next_installation_works(const char* after) {
+        helper_package package;
+        package.script(kSuccess);
+        test_device device;
+        install_outcome next = install(package, device);
+        EXPECT_EQ(next.result, USBDRV_OK) << "after " << after << "\n" << next.log;
+        EXPECT_TRUE(test::nothing_left()) << "after " << after;
+    }
+};
+
+TEST_F(Host, HowTheConversationEndsGivesTheResult) {
+    const std::string kProcess = "usbdrv:error [process_message] ";
+    const struct {
+        const char* name;
+        const char* script;
+        usbdrv_result result;
+        std::vector<std::string> logged;
+        std::vector<std::string> not_logged;
+    } rows[] = {
+        {"status 0xF3 ends the installation at once",
+         "connect\nlog before\nstatus -13\npause 300\nlog after the status\nexit 0\n",
+         USBDRV_ERR_EXISTS,
+         {"usbdrv:debug [installer process] before\n"},
+         {"after the status"}},
+        {"the identifiers, status 0, then exit 0",
+         "connect\nrequest 2\nrequest 3\nrequest 4\ncode 8\nstatus 0\nexit 0\n",
+         USBDRV_OK,
+         {"usbdrv:debug [process_message] got request for device_id\n",
+          "usbdrv:debug [installer process] got device_id: '" + std::string(test::kDeviceId) +
+              "'\n",
+          "usbdrv:debug [installer process] got hardware_id: '" + std::string(test::kHardwareId) +
+              "'\n",
+          "usbdrv:debug [installer process] got user_sid: '" + test::current_user_sid() + "'\n",
+          "usbdrv:debug [process_message] installer process completed\n"},
+         {}},
+        {"exit 1 without a status", "connect\nlog working\nexit 1\n", USBDRV_ERR_OTHER, {}, {}},
+        {"status 0x9D", "connect\nstatus -99\nexit 0\n", USBDRV_ERR_OTHER, {}, {}},
+        {"a setup-log line of 2000 bytes",
+         "connect\nsyslog-filled 1998 x\nstatus 0\nexit 0\n",
+         USBDRV_OK,
+         // Whether a piece was waited for (async) or there at once (sync) is the system's timing.
+         {" - increasing buffer size to 1024 bytes\n", " - increasing buffer size to 2048 bytes\n",
+          "usbdrv:debug [syslog] " + std::string(1998, 'x') + "\n"},
+         {"4096 bytes"}},
+        {"an unknown code",
+         "connect\ncode 9\npause 500\nexit 0\n",
+         USBDRV_ERR_NOT_FOUND,
+         {kProcess + "unrecognized installer message\n"},
+         {}},
+        {"an empty message",
+         "connect\nraw\npause 500\nexit 0\n",
+         USBDRV_ERR_INVALID_PARAM,
+         {},
+         {"[process_message]"}},
+        {"a status without its byte",
+         "connect\nraw 07\nexit 0\n",
+         USBDRV_ERR_NOT_FOUND,
+         {kProcess + "set status: no data\n"},
+         {}},
+        {"a log message without its text",
+         "connect\nraw 00\nexit 0\n",
+         USBDRV_ERR_NOT_FOUND,
+         {kProcess + "print_message: no data\n"},
+         {}},
+        {"a setup-log message without its line",
+         "connect\nraw 01\nexit 0\n",
+         USBDRV_ERR_NOT_FOUND,
+         {kProcess + "syslog_message: no data\n"},
+         {}},
+        {"texts without their zero byte are malformed, not the end",
+         "connect\nraw 00616263\nraw 0178797A\nstatus 0\nexit 0\n",
+         USBDRV_OK,
+         {"usbdrv:warning [process_message] malformed print_message: no terminating zero in its "
+          "3 bytes of text\n",
+          "usbdrv:debug [installer process] abc\n", "usbdrv:debug [syslog] xyz\n"},
+         {}},
+        {"exits with 3 before connecting", "exit 3\n", USBDRV_ERR_OTHER, {}, {}},
+        {"exits with 0 before connecting", "exit 0\n", USBDRV_OK, {}, {}},
+        {"connects late", "pause 400\nconnect\nstatus -13\nexit 0\n", USBDRV_ERR_EXISTS, {}, {}},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        helper_package package;
+        package.script(r.script);
+        test_device device;
+        install_outcome outcome = install(package, device);
+        EXPECT_EQ(outcome.result, r.result) << outcome.log;
+        for (const std::string& line : r.logged)
+            EXPECT_TRUE(outcome.logged(line)) << line << "\n--- in ---\n" << outcome.log;
+        for (const std::string& text : r.not_logged)
+            EXPECT_FALSE(outcome.logged(text)) << text << "\n--- in ---\n" << outcome.log;
+        EXPECT_TRUE(test::nothing_left());
+        expect_next_installation_works(r.name);
+    }
+}
+
+TEST_F(Host, TheFolderAndTheRequiredParameters) {
+    helper_package package;
+    package.script(kSuccess);
+    test_device device;
+
+    std::string saved_temp = getenv("TEMP") ? getenv("TEMP") : "";
+    _putenv_s("TEMP", package.dir().c_str());
+    install_outcome from_temp = install(nullptr, device.entry(), nullptr);
+    install_outcome from_empty = install("", device.entry(), nullptr);
+    _putenv_s("TEMP", "");
+    install_outcome without_temp = install(nullptr, device.entry(), nullptr);
+    _putenv_s("TEMP", saved_temp.c_str());
+
+    const std::string from =
+        "usbdrv:info [install_driver_internal] no path provided - installing "
+        "from '" +
+        package.dir() + "'\n";
+    EXPECT_EQ(from_temp.result, USBDRV_OK) << from_temp.log;
+    EXPECT_TRUE(from_temp.logged(from)) << from_temp.log;
+    EXPECT_EQ(from_empty.result, USBDRV_OK) << from_empty.log;
+    EXPECT_TRUE(from_empty.logged(from)) << from_empty.log;
+    EXPECT_EQ(without_temp.result, USBDRV_ERR_INVALID_PARAM);
+    EXPECT_TRUE(without_temp.logged(kHost + "no path provided and unable to use TEMP\n"))
+        << without_temp.log;
+
+    for (bool no_device : {true, false}) {
+        install_outcome o = install(package.dir().c_str(), no_device ? nullptr : device.entry(),
+                                    nullptr, no_device ? "Corvane.inf" : nullptr);
+        EXPECT_EQ(o.result, USBDRV_ERR_INVALID_PARAM);
+        EXPECT_TRUE(o.logged(kHost + "one of the required parameter is NULL\n")) << o.log;
+    }
+    EXPECT_TRUE(test::nothing_left());
+    expect_next_installation_works("a refused request");
+}
+
+// The helper reads each identifier into 512 bytes and needs a zero byte after it: a longer one
+// is refused before anything starts.
+TEST_F(Host, AnIdentifierTheHelperCannotReadWholeIsRefused) {
+    helper_package package;
+    package.script("connect\nrequest 3\nstatus 0\nexit 0\n");
+    test_device device;
+    device.hardware_id = std::string(511, 'H');
+    install_outcome longest = install(package, device);
+    EXPECT_EQ(longest.result, USBDRV_OK) << longest.log;
+    // The helper's log line is cut at 254 bytes: the identifier's start shows it arrived.
+    EXPECT_TRUE(longest.logged("[installer process] got hardware_id: 'HHHHHHHH")) << longest.log;
+
+    for (const char* which : {"device_id", "hardware_id"}) {
+        test_device too_long;
+        (std::string(which) == "device_id" ? too_long.device_id : too_long.hardware_id) =
+            std::string(512, 'T');
+        install_outcome refused = install(package, too_long);
+        EXPECT_EQ(refused.result, USBDRV_ERR_INVALID_PARAM);
+        EXPECT_TRUE(refused.logged(kHost + which +
+                                   " of 512 bytes is longer than the installer can take (at most "
+                                   "511)\n"))
+            << refused.log;
+        EXPECT_FALSE(refused.logged("[installer process]")) << "the helper was started";
+    }
+}
+
+TEST_F(Host, APackageWithoutTheHelper) {
+    helper_package package;
+    package.remove_helper();
+    test_device device;
+    install_outcome o = install(package, device);
+    EXPECT_EQ(o.result, USBDRV_ERR_NOT_FOUND);
+    EXPECT_TRUE(o.logged(
+        kHost + "this application does not contain the required 64 bit installer\n" + kHost +
+        "please contact the application provider for a 64 bit compatible "
+        "version\n"))
+        << o.log;
+}
+
+TEST_F(Host, PendingInstallations) {
+    test::simulated_machine machine("[machine]\npending_installations_ms = 300\n");
+    helper_package package;
+    package.script(kSuccess);
+    test_device device;
+
+    usbdrv_install_options no_wait = {nullptr, 0, 0};
+    install_outcome pending = install(package, device, &no_wait);
+    EXPECT_EQ(pending.result, USBDRV_ERR_PENDING_INSTALLATION) << pending.log;
+    EXPECT_TRUE(
+        pending.logged("usbdrv:warning [install_driver_internal] timeout expired while "
+                       "waiting for another pending installation - aborting\n"))
+        << pending.log;
+
+    usbdrv_install_options long_enough = {nullptr, 0, 5000};
+    install_outcome waited = install(package, device, &long_enough);
+    EXPECT_EQ(waited.result, USBDRV_OK) << waited.log;
+
+    install_outcome no_options = install(package, device, nullptr);
+    EXPECT_EQ(no_options.result, USBDRV_OK) << no_options.log;
+    EXPECT_TRUE(
+        no_options.logged("usbdrv:debug [install_driver_internal] "
+                          "CMP_WaitNoPendingInstallEvents not available\n"))
+        << no_options.log;
+}
+
+// Elevated, the filter installer's console cannot be handed the pipe: its result is its exit
+// code, and its arguments show in the file it writes them to.
+TEST_F(Host, TheFilterInstallerStartedElevated) {
+    helper_package package;
+    package.add_filter_installer();
+    package.remove_helper();
+    const std::filesystem::path record = package.path() / "record.txt";
+    SetEnvironmentVariableA("CORVANE_FILTER_RECORD", test::utf8(record).c_str());
+    const struct {
+        const char* upper_filter;
+        const char* exit_code;
+        usbdrv_result result;
+        std::string arguments;
+    } rows[] = {
+        {"LIBUSB0", "0", USBDRV_OK, "uninstall -d=" + std::string(test::kHardwareId)},
+        {"", "3", USBDRV_ERR_OTHER, "install -d=" + std::string(test::kHardwareId)},
+    };
+    for (const auto& r : rows) {
+        SetEnvironmentVariableA("CORVANE_FILTER_EXIT", r.exit_code);
+        test_device device;
+        device.upper_filter = r.upper_filter;
+        usbdrv_install_options filter = {nullptr, 1, 0};
+        install_outcome o = install(package, device, &filter);
+        EXPECT_EQ(o.result, r.result) << o.log;
+        EXPECT_EQ(read_file(record), "install-filter called with: " + r.arguments + "\n");
+        EXPECT_TRUE(
+            o.logged("usbdrv:info [install_driver_internal] the output of an elevated "
+                     "install-filter cannot be relayed\n"))
+            << o.log;
+    }
+    SetEnvironmentVariableA("CORVANE_FILTER_RECORD", nullptr);
+    SetEnvironmentVariableA("CORVANE_FILTER_EXIT", nullptr);
+}
+
+TEST_F(Host, ASecondInstallationWhileOneRunsIsBusyInThisProcessAndInAnother) {
+    helper_package slow;
+    slow.script("connect\npause 1500\nstatus 0\nexit 0\n");
+    helper_package other;
+    other.script(kSuccess);
+    test_device device;
+
+    {
+        SCOPED_TRACE("another thread of this process");
+        usbdrv_result first = USBDRV_ERR_OTHER;
+        std::thread running([&] {
+            test_device own;
+            first = usbdrv_install_driver(own.entry(), slow.dir().c_str(), "Corvane.inf", nullptr);
+        });
+        ASSERT_TRUE(test::wait_for_mutex("Global\\install_driver_internal", 5000));
+        install_outcome second = install(other, device);
+        running.join();
+        EXPECT_EQ(second.result, USBDRV_ERR_BUSY);
+        EXPECT_EQ(second.log, "usbdrv:debug [usbdrv_install_driver] using standard mode\n");
+        EXPECT_EQ(first, USBDRV_OK) << "the running installation was left alone";
+    }
+    {
+        SCOPED_TRACE("another process");
+        child_process_guard child;
+        ASSERT_TRUE(test::start_program(test::beside_me("install_package.exe"),
+                                        L"\"" + slow.path().wstring() + L"\"", nullptr, child));
+        ASSERT_TRUE(test::wait_for_mutex("Global\\install_driver_internal", 5000));
+        install_outcome second = install(other, device);
+        EXPECT_EQ(second.result, USBDRV_ERR_BUSY);
+        EXPECT_EQ(second.log, "usbdrv:debug [usbdrv_install_driver] using standard mode\n");
+        ASSERT_TRUE(child.wait(10000));
+        EXPECT_EQ(child.exit_code(), 0u);
+    }
+}
+
+// Another program that creates the pipe's name first is refused, whether the system lets the
+// tool make a second instance beside it (Wine does) or not; the helper is not started, and the
+// other program hears nothing.
+TEST_F(Host, APipeNameAnotherProgramCreatedFirstIsRefused) {
+    for (const char* instances : {"255", "1"}) {
+        SCOPED_TRACE(std::string(instances) + " instances");
+        helper_package package;
+        package.script(kSuccess);
+        const std::string event_name = "corvane-squatter-" + std::to_string(GetCurrentProcessId());
+        unique_event ready(CreateEventA(nullptr, TRUE, FALSE, event_name.c_str()));
+        const std::filesystem::path output_path = package.path() / "squatter.txt";
+        SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
+        unique_file_handle output(CreateFileW(output_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                                              &inherited, CREATE_ALWAYS, 0, nullptr));
+        child_process_guard squatter;
+        std::string arguments = std::string(instances) + " " + event_name + " 1500";
+        ASSERT_TRUE(test::start_program(test::beside_me("pipe_squatter.exe"),
+                                        std::wstring(arguments.begin(), arguments.end()),
+                                        output.get(), squatter));
+        ASSERT_EQ(WaitForSingleObject(ready.get(), 5000), WAIT_OBJECT_0);
+
+        test_device device;
+        install_outcome o = install(package, device);
+        EXPECT_EQ(o.result, USBDRV_ERR_RESOURCE);
+        EXPECT_TRUE(o.logged(kHost + "could not create read pipe: ")) << o.log;
+        EXPECT_FALSE(o.logged("[installer process]"));
+
+        ASSERT_TRUE(squatter.wait(10000));
+        EXPECT_EQ(squatter.exit_code(), 0u) << "bytes the other program received";
+        output.reset();
+        EXPECT_EQ(read_file(output_path), "") << "the other program was connected to";
+        expect_next_installation_works("the other program ended");
+    }
+}
+
+// The message time-out is the host's for the life of the process: "no limit" from one
+// installation holds in the next until the helper asks for the default again, and then ten
+// seconds of silence end the installation. (The one test that waits out the product's time-outs.)
+TEST_F(Host, TheMessageTimeOutCarriesOverHoldsAndRunsOut) {
+    test_device device;
+    helper_package first;
+    first.script("connect\ncode 5\nstatus 0\nexit 0\n");
+    install_outcome set = install(first, device);
+    ASSERT_EQ(set.result, USBDRV_OK) << set.log;
+    EXPECT_TRUE(set.logged("usbdrv:debug [process_message] switching timeout to infinite\n"));
+
+    helper_package second;
+    second.script(
+        "connect\npause 10500\nlog still served\ncode 6\npause 11000\nlog too late\n"
+        "exit 0\n");
+    install_outcome o = install(second, device);
+    EXPECT_EQ(o.result, USBDRV_ERR_TIMEOUT) << o.log;
+    EXPECT_TRUE(o.logged("usbdrv:debug [installer process] still served\n")) << o.log;
+    EXPECT_TRUE(o.logged("usbdrv:debug [process_message] switching timeout back to finite\n"));
+    EXPECT_TRUE(o.logged(kHost + "installer failed to respond - aborting\n")) << o.log;
+    EXPECT_FALSE(o.logged("too late"));
+    EXPECT_TRUE(test::nothing_left()) << "the silent helper was ended";
+}
+
+}  // namespace
