@@ -4,12 +4,13 @@
 #   token_fuzzer        the token engine: arbitrary templates, token values and delimiters
 #   device_id_fuzzer    reading device instance IDs and driver versions
 #   catalog_list_fuzzer the catalog's list of files, from arbitrary filled lists
+#   installer_message_fuzzer  the installation host's handler of installer messages
 # The corpus grows in build/native/fuzz-corpus/<fuzzer> (seeded with the templates, the
-# scenarios' instance IDs, or the catalog-list templates); an input that crashes is saved in
-# build/native/fuzz-findings/<fuzzer>/ and the command fails.
+# scenarios' instance IDs, the catalog-list templates, or one message of each code); an input
+# that crashes is saved in build/native/fuzz-findings/<fuzzer>/ and the command fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-fuzzer=${1:?usage: scripts/fuzz.sh <token_fuzzer|device_id_fuzzer|catalog_list_fuzzer> [seconds]}
+fuzzer=${1:?usage: scripts/fuzz.sh <token_fuzzer|device_id_fuzzer|catalog_list_fuzzer|installer_message_fuzzer> [seconds]}
 seconds=${2:-600}
 
 corpus=build/native/fuzz-corpus/$fuzzer
@@ -26,7 +27,16 @@ device_id_fuzzer)
     }
     ;;
 catalog_list_fuzzer) seed() { cp -n usbdrv/package/templates/*.cat.in "$corpus"/; } ;;
-*) echo "unknown fuzzer: $fuzzer (token_fuzzer, device_id_fuzzer, catalog_list_fuzzer)" >&2; exit 2 ;;
+installer_message_fuzzer)
+    # A device being installed with IDs of 40 and 36 bytes, a SID; then one message of each code.
+    seed() {
+        local code
+        for code in 00 01 02 03 04 05 06 07 08 09; do
+            [ -e "$corpus/seed-$code" ] || printf "\\x07\\x0a\\x09\\x$code\\x61\\x62\\x00" >"$corpus/seed-$code"
+        done
+    }
+    ;;
+*) echo "unknown fuzzer: $fuzzer (token_fuzzer, device_id_fuzzer, catalog_list_fuzzer, installer_message_fuzzer)" >&2; exit 2 ;;
 esac
 
 scripts/deps.sh
