@@ -64,23 +64,27 @@ void end_helper_process() {
 }
 
 // Gives back everything the installation holds, the busy marker last. A read still pending is
-// cancelled before its buffer goes.
-void give_back(bool end_helper) {
-    if (end_helper)
+// over before its buffer goes: cancelled here, or, when the thread that started it was ended by
+// force (abandoned), cancelled by closing the pipe.
+void give_back(bool abandoned) {
+    if (abandoned)
         end_helper_process();
     host.device = nullptr;
     host.filter_installer = false;
-    if (current.read_pending && current.pipe) {
+    if (current.read_pending && current.pipe && !abandoned) {
         DWORD ignored = 0;
         CancelIo(current.pipe.get());
         GetOverlappedResult(current.pipe.get(), &current.read, &ignored, TRUE);
+        current.read_pending = false;
     }
-    current.read_pending = false;
     // A helper that still holds its end (it goes on after a status of its own) must not keep the
     // pipe's name from the next installation.
     if (current.pipe)
         DisconnectNamedPipe(current.pipe.get());
     current.pipe.reset();
+    if (current.read_pending && current.read_event)
+        WaitForSingleObject(current.read_event.get(), kEndedHelperWaitMs);
+    current.read_pending = false;
     current.client_end.reset();
     current.read_event.reset();
     current.read = OVERLAPPED{};
