@@ -43,27 +43,13 @@ TEST_F(DirectStart, TheHelperIsServedAsWhenStartedElevated) {
 TEST_F(DirectStart, TheFilterInstallersOutputIsRelayedAndItsExitCodeIsTheResult) {
     helper_package package;
     package.add_filter_installer();
-    const struct {
-        const char* upper_filter;
-        const char* exit_code;
-        usbdrv_result result;
-        std::string arguments;
-    } rows[] = {
-        {"libusb0", "0", USBDRV_OK, "uninstall -d=" + std::string(test::kHardwareId)},
-        {"", "7", USBDRV_ERR_OTHER, "install -d=" + std::string(test::kHardwareId)},
-    };
-    for (const auto& r : rows) {
-        SetEnvironmentVariableA("CORVANE_FILTER_EXIT", r.exit_code);
-        test_device device;
-        device.upper_filter = r.upper_filter;
-        usbdrv_install_options filter = {nullptr, 1, 0};
-        install_outcome o = install(package, device, &filter);
-        EXPECT_EQ(o.result, r.result) << o.log;
+    for (const test::filter_case& filter : test::filter_cases()) {
+        install_outcome o = test::install_with_filter(package, filter);
+        EXPECT_EQ(o.result, filter.result) << o.log;
         EXPECT_TRUE(o.logged(
-            "usbdrv:info [install-filter] install-filter called with: " + r.arguments + "\n"))
+            "usbdrv:info [install-filter] install-filter called with: " + filter.arguments + "\n"))
             << o.log;
     }
-    SetEnvironmentVariableA("CORVANE_FILTER_EXIT", nullptr);
 }
 
 }  // namespace

@@ -83,6 +83,22 @@ install_outcome install(const helper_package& package, test_device& device,
     return install(package.dir().c_str(), device.entry(), options);
 }
 
+std::vector<filter_case> filter_cases() {
+    const std::string id = kHardwareId;
+    return {{"LIBUSB0", "0", USBDRV_OK, "uninstall -d=" + id},  // the filter is on: taken off
+            {"", "3", USBDRV_ERR_OTHER, "install -d=" + id}};
+}
+
+install_outcome install_with_filter(const helper_package& package, const filter_case& filter) {
+    SetEnvironmentVariableA("CORVANE_FILTER_EXIT", filter.exit_code);
+    test_device device;
+    device.upper_filter = filter.upper_filter;
+    usbdrv_install_options options = {nullptr, 1, 0};
+    install_outcome outcome = install(package, device, &options);
+    SetEnvironmentVariableA("CORVANE_FILTER_EXIT", nullptr);
+    return outcome;
+}
+
 testing::AssertionResult nothing_left() {
     unique_mutex marker(OpenMutexA(SYNCHRONIZE, FALSE, "Global\\install_driver_internal"));
     if (marker)

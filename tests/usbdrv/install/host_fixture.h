@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "test_support.h"
 #include "usbdrv/usbdrv.h"
@@ -67,6 +68,18 @@ install_outcome install(const char* dir, const usbdrv_device_entry* device,
                         const usbdrv_install_options* options, const char* inf = "Corvane.inf");
 install_outcome install(const helper_package& package, test_device& device,
                         const usbdrv_install_options* options = nullptr);
+
+// The filter installer's cases: the device's upper filter, the exit code that the stand-in is
+// told to give, the installation's result and the stand-in's arguments.
+struct filter_case {
+    const char* upper_filter;
+    const char* exit_code;
+    usbdrv_result result;
+    std::string arguments;
+};
+std::vector<filter_case> filter_cases();
+// One installation in filter mode of a package that holds the stand-in (add_filter_installer).
+install_outcome install_with_filter(const helper_package& package, const filter_case& filter);
 
 // An installation gave back what it held: its busy marker and its pipe are gone, and no
 // stand-in helper still runs (one that ends by itself is given two seconds).

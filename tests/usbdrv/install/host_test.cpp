@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -13,6 +11,7 @@
 #include "handles.h"
 #include "host_fixture.h"
 #include "installer_protocol.h"
+#include "pipe_squatter.h"
 #include "simulated_machine.h"
 #include "usbdrv/usbdrv.h"
 
@@ -25,13 +24,6 @@ using test::test_device;
 
 const char kSuccess[] = "connect\nstatus 0\nexit 0\n";
 const std::string kHost = "usbdrv:error [install_driver_internal] ";
-
-std::string read_file(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 class Host : public testing::Test {
 protected:
@@ -242,30 +234,17 @@ TEST_F(Host, TheFilterInstallerStartedElevated) {
     package.remove_helper();
     const std::filesystem::path record = package.path() / "record.txt";
     SetEnvironmentVariableA("CORVANE_FILTER_RECORD", test::utf8(record).c_str());
-    const struct {
-        const char* upper_filter;
-        const char* exit_code;
-        usbdrv_result result;
-        std::string arguments;
-    } rows[] = {
-        {"LIBUSB0", "0", USBDRV_OK, "uninstall -d=" + std::string(test::kHardwareId)},
-        {"", "3", USBDRV_ERR_OTHER, "install -d=" + std::string(test::kHardwareId)},
-    };
-    for (const auto& r : rows) {
-        SetEnvironmentVariableA("CORVANE_FILTER_EXIT", r.exit_code);
-        test_device device;
-        device.upper_filter = r.upper_filter;
-        usbdrv_install_options filter = {nullptr, 1, 0};
-        install_outcome o = install(package, device, &filter);
-        EXPECT_EQ(o.result, r.result) << o.log;
-        EXPECT_EQ(read_file(record), "install-filter called with: " + r.arguments + "\n");
+    for (const test::filter_case& filter : test::filter_cases()) {
+        install_outcome o = test::install_with_filter(package, filter);
+        EXPECT_EQ(o.result, filter.result) << o.log;
+        EXPECT_EQ(test::read_file(record),
+                  "install-filter called with: " + filter.arguments + "\n");
         EXPECT_TRUE(
             o.logged("usbdrv:info [install_driver_internal] the output of an elevated "
                      "install-filter cannot be relayed\n"))
             << o.log;
     }
     SetEnvironmentVariableA("CORVANE_FILTER_RECORD", nullptr);
-    SetEnvironmentVariableA("CORVANE_FILTER_EXIT", nullptr);
 }
 
 TEST_F(Host, ASecondInstallationWhileOneRunsIsBusyInThisProcessAndInAnother) {
@@ -307,22 +286,12 @@ TEST_F(Host, ASecondInstallationWhileOneRunsIsBusyInThisProcessAndInAnother) {
 // tool make a second instance beside it (Wine does) or not; the helper is not started, and the
 // other program hears nothing.
 TEST_F(Host, APipeNameAnotherProgramCreatedFirstIsRefused) {
-    for (const char* instances : {"255", "1"}) {
-        SCOPED_TRACE(std::string(instances) + " instances");
+    for (int instances : {255, 1}) {
+        SCOPED_TRACE(std::to_string(instances) + " instances");
         helper_package package;
         package.script(kSuccess);
-        const std::string event_name = "corvane-squatter-" + std::to_string(GetCurrentProcessId());
-        unique_event ready(CreateEventA(nullptr, TRUE, FALSE, event_name.c_str()));
-        const std::filesystem::path output_path = package.path() / "squatter.txt";
-        SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
-        unique_file_handle output(CreateFileW(output_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ,
-                                              &inherited, CREATE_ALWAYS, 0, nullptr));
-        child_process_guard squatter;
-        std::string arguments = std::string(instances) + " " + event_name + " 1500";
-        ASSERT_TRUE(test::start_program(test::beside_me("pipe_squatter.exe"),
-                                        std::wstring(arguments.begin(), arguments.end()),
-                                        output.get(), squatter));
-        ASSERT_EQ(WaitForSingleObject(ready.get(), 5000), WAIT_OBJECT_0);
+        test::pipe_squatter squatter;
+        ASSERT_TRUE(squatter.start(instances, 1500));
 
         test_device device;
         install_outcome o = install(package, device);
@@ -330,10 +299,8 @@ TEST_F(Host, APipeNameAnotherProgramCreatedFirstIsRefused) {
         EXPECT_TRUE(o.logged(kHost + "could not create read pipe: ")) << o.log;
         EXPECT_FALSE(o.logged("[installer process]"));
 
-        ASSERT_TRUE(squatter.wait(10000));
-        EXPECT_EQ(squatter.exit_code(), 0u) << "bytes the other program received";
-        output.reset();
-        EXPECT_EQ(read_file(output_path), "") << "the other program was connected to";
+        EXPECT_EQ(squatter.bytes_received(), 0u);
+        EXPECT_EQ(squatter.output(), "") << "the other program was connected to";
         expect_next_installation_works("the other program ended");
     }
 }

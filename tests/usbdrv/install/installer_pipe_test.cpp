@@ -7,12 +7,12 @@
 
 #include <fstream>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "handles.h"
 #include "installer_protocol.h"
+#include "pipe_squatter.h"
 #include "test_support.h"
 
 namespace {
@@ -30,13 +30,6 @@ bytes log_line(const std::string& text) {
     bytes out(text.size() + 2, 0);
     std::copy(text.begin(), text.end(), out.begin() + 1);
     return out;
-}
-
-std::string read_file(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 // The tool's end, made as the installation host makes it.
@@ -118,7 +111,7 @@ public:
     std::string output() {
         exit_code();
         output_.reset();
-        return read_file(dir_.path() / "output.txt");
+        return test::read_file(dir_.path() / "output.txt");
     }
 
 private:
@@ -217,19 +210,8 @@ TEST(HelperEndOpening, WithoutThePipeNothingIsSent) {
 // The pipe's name created first by another program: the helper connects, finds that the pipe is
 // not served by the program that started it, and ends without writing a byte.
 TEST(HelperEndOpening, APipeServedByAnotherProgramIsLeftAtOnce) {
-    test::temp_dir dir;
-    const std::string event_name = "corvane-squatter-" + std::to_string(GetCurrentProcessId());
-    unique_event ready(CreateEventA(nullptr, TRUE, FALSE, event_name.c_str()));
-    SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
-    const std::filesystem::path output_path = dir.path() / "squatter.txt";
-    unique_file_handle output(CreateFileW(output_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ,
-                                          &inherited, CREATE_ALWAYS, 0, nullptr));
-    child_process_guard squatter;
-    std::string arguments = "1 " + event_name + " 3000";
-    ASSERT_TRUE(test::start_program(test::beside_me("pipe_squatter.exe"),
-                                    std::wstring(arguments.begin(), arguments.end()), output.get(),
-                                    squatter));
-    ASSERT_EQ(WaitForSingleObject(ready.get(), 5000), WAIT_OBJECT_0);
+    test::pipe_squatter squatter;
+    ASSERT_TRUE(squatter.start(1, 3000));
 
     scripted_helper helper("connect\nlog secret\nrequest 2\nstatus 0\nexit 0\n");
     ASSERT_TRUE(helper.started());
@@ -241,10 +223,8 @@ TEST(HelperEndOpening, APipeServedByAnotherProgramIsLeftAtOnce) {
               std::string::npos)
         << said;
 
-    ASSERT_TRUE(squatter.wait(10000));
-    EXPECT_EQ(squatter.exit_code(), 0u) << "bytes the other program received";
-    output.reset();
-    EXPECT_EQ(read_file(output_path), "connected\r\n") << "and received nothing";
+    EXPECT_EQ(squatter.bytes_received(), 0u);
+    EXPECT_EQ(squatter.output(), "connected\r\n") << "and received nothing";
 }
 
 }  // namespace
