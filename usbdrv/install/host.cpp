@@ -411,33 +411,18 @@ usbdrv_result install(const install_params& params) {
         usbdrv_log(USBDRV_LOG_ERROR, kCaller, "one of the required parameter is NULL");
         return USBDRV_ERR_INVALID_PARAM;
     }
-    if (directory.cut()) {
-        usbdrv_log(USBDRV_LOG_ERROR, kCaller, "qualified path is too long: '%s'",
-                   directory.c_str());
-        return USBDRV_ERR_INVALID_PARAM;
-    }
     if (usbdrv_result r = check_identifiers(*params.device))
         return r;
     if (usbdrv_result r = wait_for_pending_installations(options))
         return r;
 
+    // What to start, and whether it is there, before anything is created (a directory cut to
+    // fit its buffer makes the program's path too long, and is refused here too).
     const bool system_64bit = running_on_64bit_windows();
-    if (windows_version == -1)
-        detect_windows_version();
-    if (usbdrv_result r = create_pipe())
-        return r;
-    current.read_event.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    if (!current.read_event)
-        return USBDRV_ERR_RESOURCE;
-
     install_command command;
     if (usbdrv_result r = build_install_command(directory.c_str(), params.inf_name, *params.device,
                                                 host.filter_installer, system_64bit, command)) {
         return r;
-    }
-    if (host.filter_installer) {
-        if (usbdrv_result r = open_client_end())
-            return r;
     }
     if (GetFileAttributesU(command.program.c_str()) == INVALID_FILE_ATTRIBUTES) {
         const char* bits = word_size_text(system_64bit);
@@ -446,6 +431,18 @@ usbdrv_result install(const install_params& params) {
         usbdrv_log(USBDRV_LOG_ERROR, kCaller,
                    "please contact the application provider for a %s bit compatible version", bits);
         return USBDRV_ERR_NOT_FOUND;
+    }
+
+    if (windows_version == -1)
+        detect_windows_version();
+    if (usbdrv_result r = create_pipe())
+        return r;
+    current.read_event.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!current.read_event)
+        return USBDRV_ERR_RESOURCE;
+    if (host.filter_installer) {
+        if (usbdrv_result r = open_client_end())
+            return r;
     }
     if (usbdrv_result r = start_program(command, directory.c_str(), host.filter_installer))
         return r;
