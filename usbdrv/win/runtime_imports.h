@@ -81,7 +81,11 @@ public:
     X("crypt32", CertAddEncodedCertificateToStore)     \
     X("crypt32", CryptAcquireCertificatePrivateKey)    \
     X("mssign32", SignerSignEx)                        \
-    X("mssign32", SignerFreeSignerContext)
+    X("mssign32", SignerFreeSignerContext)             \
+    X("gdi32.dll", CreateFontA)                        \
+    X("gdi32.dll", GetStockObject)                     \
+    X("gdi32.dll", SetBkMode)                          \
+    X("gdi32.dll", DeleteObject)
 
 struct runtime_import_table {
 #define USBDRV_DECLARE_IMPORT(module, function) \
