@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -152,20 +153,9 @@ struct test_work {
         if (work.give_back)
             work.give_back();
     }
-    // Returns at once.
-    static test_work returning(usbdrv_result result) {
-        test_work work;
-        work.result = result;
-        SetEvent(work.release.get());
-        return work;
-    }
-
     test_work() = default;
-    test_work(test_work&& other) noexcept
-        : result(other.result),
-          started(std::move(other.started)),
-          release(std::move(other.release)),
-          finally(std::move(other.finally)) {}
+    // A work that returns result at once.
+    explicit test_work(usbdrv_result at_once) : result(at_once) { SetEvent(release.get()); }
 };
 
 // The message hook on the run's thread: drops the window's own ticks while the clock is stopped,
@@ -349,11 +339,27 @@ std::vector<uint32_t> picture_of(HWND bar) {
     return picture;
 }
 
-TEST(ProgressWindow, IsBuiltAsDesignedOverItsOwner) {
+// Every test has an owner window; most run one progress window over it with `work`.
+class ProgressWindow : public testing::Test {
+protected:
+    // Runs `work` under a progress window; the window once the work has started, or null.
+    HWND start(bool clock_runs = false) {
+        run.emplace(owner.get(), work, clock_runs);
+        return run->window();
+    }
+    // Lets the work return and waits for the run's result.
+    usbdrv_result release_work() {
+        SetEvent(work.release.get());
+        return run->result();
+    }
+
     owner_window owner;
     test_work work;
-    progress_run run(owner.get(), work);
-    HWND window = run.window();
+    std::optional<progress_run> run;
+};
+
+TEST_F(ProgressWindow, IsBuiltAsDesignedOverItsOwner) {
+    HWND window = start();
     ASSERT_NE(window, nullptr);
 
     WNDCLASSEXW design = {};
@@ -437,39 +443,30 @@ TEST(ProgressWindow, IsBuiltAsDesignedOverItsOwner) {
     EXPECT_TRUE(pump_until([&] { return picture_of(bar) != first; }, 5000))
         << "the marquee does not move";
 
-    SetEvent(work.release.get());
-    EXPECT_EQ(run.result(), USBDRV_OK);
+    EXPECT_EQ(release_work(), USBDRV_OK);
 }
 
-TEST(ProgressWindow, LeavesAScreenshotOverItsOwner) {
-    owner_window owner;
-    test_work work;
-    progress_run run(owner.get(), work);
-    ASSERT_NE(run.window(), nullptr);
+TEST_F(ProgressWindow, LeavesAScreenshotOverItsOwner) {
+    ASSERT_NE(start(), nullptr);
     pump_for(500);  // the marquee moves in
     gui::take_screenshot("progress-window");
 }
 
-TEST(ProgressWindow, DisablesItsOwnerUntilItIsGoneAndRunsTheWorkOnceOnAnotherThread) {
-    owner_window owner;
-    test_work work;
-    progress_run run(owner.get(), work);
-    HWND window = run.window();
+TEST_F(ProgressWindow, DisablesItsOwnerUntilItIsGoneAndRunsTheWorkOnceOnAnotherThread) {
+    HWND window = start();
     ASSERT_NE(window, nullptr);
     EXPECT_FALSE(IsWindowEnabled(owner.get()));
-    EXPECT_NE(work.thread_id, run.thread_id());
+    EXPECT_NE(work.thread_id, run->thread_id());
     EXPECT_NE(work.thread_id, GetCurrentThreadId());
 
-    SetEvent(work.release.get());
-    EXPECT_EQ(run.result(), USBDRV_OK);
+    EXPECT_EQ(release_work(), USBDRV_OK);
     EXPECT_FALSE(IsWindow(window));
     EXPECT_TRUE(IsWindowEnabled(owner.get()));
     EXPECT_EQ(work.calls, 1);
     EXPECT_EQ(work.abandoned, 0);
 }
 
-TEST(ProgressWindow, ReturnsTheWorksResultUnchanged) {
-    owner_window owner;
+TEST_F(ProgressWindow, ReturnsTheWorksResultUnchanged) {
     const usbdrv_result results[] = {USBDRV_OK,
                                      USBDRV_ERR_USER_CANCEL,
                                      USBDRV_ERR_EXISTS,
@@ -479,37 +476,30 @@ TEST(ProgressWindow, ReturnsTheWorksResultUnchanged) {
                                      static_cast<usbdrv_result>(1)};
     for (usbdrv_result result : results) {
         SCOPED_TRACE("result " + std::to_string(result));
-        test_work work = test_work::returning(result);
+        test_work quick(result);
         test::log_capture log;
-        progress_run run(owner.get(), work);
-        EXPECT_EQ(run.result(), result);
+        progress_run quick_run(owner.get(), quick);
+        EXPECT_EQ(quick_run.result(), result);
         EXPECT_EQ(log.text(), "");
         EXPECT_TRUE(progress_windows().empty());
         EXPECT_TRUE(IsWindowEnabled(owner.get()));
     }
 }
 
-TEST(ProgressWindow, CanBeClosedNeitherByTheUserNorByTheSystemsCloseCommand) {
-    owner_window owner;
-    test_work work;
-    progress_run run(owner.get(), work);
-    HWND window = run.window();
+TEST_F(ProgressWindow, CanBeClosedNeitherByTheUserNorByTheSystemsCloseCommand) {
+    HWND window = start();
     ASSERT_NE(window, nullptr);
     SendMessageW(window, WM_CLOSE, 0, 0);
     SendMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
     pump_for(200);
     EXPECT_TRUE(IsWindow(window));
-    EXPECT_FALSE(run.ended());
-    SetEvent(work.release.get());
-    EXPECT_EQ(run.result(), USBDRV_OK);
+    EXPECT_FALSE(run->ended());
+    EXPECT_EQ(release_work(), USBDRV_OK);
 }
 
 // Every part of the frame gets an answer that neither moves nor resizes the window.
-TEST(ProgressWindow, CanBeNeitherMovedNorResized) {
-    owner_window owner;
-    test_work work;
-    progress_run run(owner.get(), work);
-    HWND window = run.window();
+TEST_F(ProgressWindow, CanBeNeitherMovedNorResized) {
+    HWND window = start();
     ASSERT_NE(window, nullptr);
     RECT f;
     GetWindowRect(window, &f);
@@ -539,12 +529,10 @@ TEST(ProgressWindow, CanBeNeitherMovedNorResized) {
         ASSERT_EQ(DefWindowProcW(window, WM_NCHITTEST, 0, point), c.system_answer);
         EXPECT_EQ(SendMessageW(window, WM_NCHITTEST, 0, point), c.answer);
     }
-    SetEvent(work.release.get());
-    EXPECT_EQ(run.result(), USBDRV_OK);
+    EXPECT_EQ(release_work(), USBDRV_OK);
 }
 
-TEST(ProgressWindow, BadInputIsRefusedWithoutAWindow) {
-    owner_window owner;
+TEST_F(ProgressWindow, BadInputIsRefusedWithoutAWindow) {
     HWND gone = make_window(L"gone", WS_POPUP, 0, 0, 10, 10);
     DestroyWindow(gone);
     const struct {
@@ -560,25 +548,24 @@ TEST(ProgressWindow, BadInputIsRefusedWithoutAWindow) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        test_work work = test_work::returning(USBDRV_OK);
+        test_work unused(USBDRV_OK);
         test::log_capture log;
-        EXPECT_EQ(run_with_progress_bar(c.owner, c.work, &work, test_work::abandon),
+        EXPECT_EQ(run_with_progress_bar(c.owner, c.work, &unused, test_work::abandon),
                   USBDRV_ERR_INVALID_PARAM);
         EXPECT_EQ(log.text().rfind(c.log, 0), 0u) << log.text();
-        EXPECT_EQ(work.calls, 0);
+        EXPECT_EQ(unused.calls, 0);
         EXPECT_TRUE(progress_windows().empty());
         EXPECT_TRUE(IsWindowEnabled(owner.get()));
     }
 }
 
-TEST(ProgressWindow, ASecondWindowIsRefusedWhileOneIsActive) {
-    owner_window owner;
+TEST_F(ProgressWindow, ASecondWindowIsRefusedWhileOneIsActive) {
     test_work first;
     {
-        progress_run run(owner.get(), first);
-        ASSERT_NE(run.window(), nullptr);
+        progress_run first_run(owner.get(), first);
+        ASSERT_NE(first_run.window(), nullptr);
 
-        test_work second = test_work::returning(USBDRV_OK);
+        test_work second(USBDRV_OK);
         test::log_capture log;
         EXPECT_EQ(run_with_progress_bar(owner.get(), test_work::run, &second, nullptr),
                   USBDRV_ERR_BUSY);
@@ -590,29 +577,26 @@ TEST(ProgressWindow, ASecondWindowIsRefusedWhileOneIsActive) {
         EXPECT_FALSE(IsWindowEnabled(owner.get()));
 
         SetEvent(first.release.get());
-        EXPECT_EQ(run.result(), USBDRV_OK);
+        EXPECT_EQ(first_run.result(), USBDRV_OK);
     }
     // Once the first is gone, the next one runs.
-    test_work next = test_work::returning(USBDRV_ERR_EXISTS);
-    progress_run run(owner.get(), next);
-    EXPECT_EQ(run.result(), USBDRV_ERR_EXISTS);
+    test_work next(USBDRV_ERR_EXISTS);
+    progress_run next_run(owner.get(), next);
+    EXPECT_EQ(next_run.result(), USBDRV_ERR_EXISTS);
 }
 
 // A start message from elsewhere while the worker runs ends the window, but the call returns
 // only when the worker has: nothing of the run outlives it.
-TEST(ProgressWindow, AStartMessageWhileTheWorkerRunsEndsTheWindowAfterTheWorker) {
-    owner_window owner;
-    test_work work;
+TEST_F(ProgressWindow, AStartMessageWhileTheWorkerRunsEndsTheWindowAfterTheWorker) {
     test::log_capture log;
-    progress_run run(owner.get(), work);
-    HWND window = run.window();
+    HWND window = start();
     ASSERT_NE(window, nullptr);
     SendMessageW(window, WM_APP, 0, 0);
     EXPECT_FALSE(IsWindow(window));
     EXPECT_TRUE(IsWindowEnabled(owner.get()));
-    EXPECT_FALSE(run.ends_within(300));
+    EXPECT_FALSE(run->ends_within(300));
     SetEvent(work.release.get());
-    EXPECT_EQ(run.result(), USBDRV_ERR_RESOURCE);
+    EXPECT_EQ(run->result(), USBDRV_ERR_RESOURCE);
     EXPECT_TRUE(work.returned);
     EXPECT_EQ(work.calls, 1);
     EXPECT_EQ(log.text(),
@@ -622,11 +606,8 @@ TEST(ProgressWindow, AStartMessageWhileTheWorkerRunsEndsTheWindowAfterTheWorker)
 
 // Text i replaces the one before at counted tick 15 * (i + 1) + 1; at tick 300 the last one
 // still stands and the work goes on.
-TEST(ProgressWindow, TheTextsFollowTheCountedTicks) {
-    owner_window owner;
-    test_work work;
-    progress_run run(owner.get(), work);
-    HWND window = run.window();
+TEST_F(ProgressWindow, TheTextsFollowTheCountedTicks) {
+    HWND window = start();
     ASSERT_NE(window, nullptr);
     HWND text = status_text_of(window);
     ASSERT_NE(text, nullptr);
@@ -646,18 +627,14 @@ TEST(ProgressWindow, TheTextsFollowTheCountedTicks) {
     tick(window, 300 - ticks);
     EXPECT_EQ(text_of(text), before);
     EXPECT_TRUE(IsWindow(window));
-    EXPECT_FALSE(run.ended());
-    SetEvent(work.release.get());
-    EXPECT_EQ(run.result(), USBDRV_OK);
+    EXPECT_FALSE(run->ended());
+    EXPECT_EQ(release_work(), USBDRV_OK);
     EXPECT_EQ(work.abandoned, 0);
 }
 
 // The window's own timer ticks once a second and its ticks count like those sent.
-TEST(ProgressWindow, ItsOwnTimerTicks) {
-    owner_window owner;
-    test_work work;
-    progress_run run(owner.get(), work, true);
-    HWND window = run.window();
+TEST_F(ProgressWindow, ItsOwnTimerTicks) {
+    HWND window = start(true);
     ASSERT_NE(window, nullptr);
     ASSERT_TRUE(pump_until([] { return real_ticks >= 2; }, 6000)) << real_ticks;
     clock_stopped = true;
@@ -668,13 +645,11 @@ TEST(ProgressWindow, ItsOwnTimerTicks) {
     EXPECT_EQ(text_of(text), L"Installing Driver...");
     tick(window);
     EXPECT_EQ(text_of(text), wide(progress_texts[0]));
-    SetEvent(work.release.get());
-    EXPECT_EQ(run.result(), USBDRV_OK);
+    EXPECT_EQ(release_work(), USBDRV_OK);
 }
 
 // While a window titled "Windows Security" is on the screen, ticks are not counted.
-TEST(ProgressWindow, ASecurityPromptStopsTheCountUntilItIsGone) {
-    owner_window owner;
+TEST_F(ProgressWindow, ASecurityPromptStopsTheCountUntilItIsGone) {
     const struct {
         const char* name;
         const wchar_t* title;
@@ -692,9 +667,9 @@ TEST(ProgressWindow, ASecurityPromptStopsTheCountUntilItIsGone) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        test_work work;
-        progress_run run(owner.get(), work);
-        HWND window = run.window();
+        test_work case_work;
+        progress_run case_run(owner.get(), case_work);
+        HWND window = case_run.window();
         ASSERT_NE(window, nullptr);
         HWND text = status_text_of(window);
         tick(window, 15);
@@ -711,22 +686,20 @@ TEST(ProgressWindow, ASecurityPromptStopsTheCountUntilItIsGone) {
             DestroyWindow(prompt);
         }
         EXPECT_EQ(text_of(text), wide(progress_texts[0]));
-        SetEvent(work.release.get());
-        EXPECT_EQ(run.result(), USBDRV_OK);
+        SetEvent(case_work.release.get());
+        EXPECT_EQ(case_run.result(), USBDRV_OK);
     }
 }
 
 // The work holds what an installation holds: a machine-wide marker, an event, a helper process.
 // At counted tick 301 the window ends the worker and the work's abandon function gives them
 // back, so that the next run in the same process finds the marker free.
-TEST(ProgressWindow, TheTimeOutEndsTheWorkerAndGivesBackWhatItHeld) {
+TEST_F(ProgressWindow, TheTimeOutEndsTheWorkerAndGivesBackWhatItHeld) {
     const wchar_t* const marker = L"Global\\corvane_progress_window_test";
-    owner_window owner;
     unique_mutex mutex;
     unique_event event;
     child_process_guard helper;
     unique_process helper_seen;
-    test_work work;
     work.hold = [&] {
         mutex.reset(CreateMutexW(nullptr, TRUE, marker));
         event.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
@@ -740,31 +713,24 @@ TEST(ProgressWindow, TheTimeOutEndsTheWorkerAndGivesBackWhatItHeld) {
         helper.end();
     };
     test::log_capture log;
-    usbdrv_result result;
-    DWORD run_thread = 0;
-    {
-        progress_run run(owner.get(), work);
-        HWND window = run.window();
-        ASSERT_NE(window, nullptr);
-        run_thread = run.thread_id();
-        ASSERT_TRUE(mutex && event && helper_seen);
-        tick(window, 300);
-        EXPECT_TRUE(IsWindow(window));
-        EXPECT_FALSE(IsWindowEnabled(owner.get()));
-        EXPECT_EQ(work.abandoned, 0);
+    HWND window = start();
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(mutex && event && helper_seen);
+    tick(window, 300);
+    EXPECT_TRUE(IsWindow(window));
+    EXPECT_FALSE(IsWindowEnabled(owner.get()));
+    EXPECT_EQ(work.abandoned, 0);
 
-        // Not while a security prompt is up: that time is not counted.
-        HWND prompt = make_window(L"Windows Security", WS_POPUP | WS_VISIBLE, 300, 10, 200, 80);
-        tick(window, 5);
-        EXPECT_TRUE(IsWindow(window));
-        DestroyWindow(prompt);
+    // Not while a security prompt is up: that time is not counted.
+    HWND prompt = make_window(L"Windows Security", WS_POPUP | WS_VISIBLE, 300, 10, 200, 80);
+    tick(window, 5);
+    EXPECT_TRUE(IsWindow(window));
+    DestroyWindow(prompt);
 
-        tick_once_more(window);
-        result = run.result();
-        EXPECT_FALSE(IsWindow(window));
-        EXPECT_TRUE(IsWindowEnabled(owner.get()));
-    }
-    EXPECT_EQ(result, USBDRV_ERR_TIMEOUT);
+    tick_once_more(window);
+    EXPECT_EQ(run->result(), USBDRV_ERR_TIMEOUT);
+    EXPECT_FALSE(IsWindow(window));
+    EXPECT_TRUE(IsWindowEnabled(owner.get()));
     EXPECT_EQ(log.text(),
               "usbdrv:error [progress_callback] progress timeout expired - KILLING THREAD!\n");
 
@@ -777,7 +743,7 @@ TEST(ProgressWindow, TheTimeOutEndsTheWorkerAndGivesBackWhatItHeld) {
     EXPECT_EQ(exit_code, 0xFFFFFFFFu);
     EXPECT_EQ(work.abandoned, 1);
     EXPECT_EQ(work.abandon_argument, &work);
-    EXPECT_EQ(work.abandon_thread_id, run_thread);
+    EXPECT_EQ(work.abandon_thread_id, run->thread_id());
     EXPECT_EQ(WaitForSingleObject(helper_seen.get(), 5000), WAIT_OBJECT_0);
 
     // A later run in the same process: the marker is free, allocations and log lines go on.
@@ -800,19 +766,16 @@ TEST(ProgressWindow, TheTimeOutEndsTheWorkerAndGivesBackWhatItHeld) {
 
 // A worker that returns just as the time-out comes is not ended: the window gives it a moment,
 // and the work's own result comes back.
-TEST(ProgressWindow, AWorkerReturningAsTheTimeOutComesGivesItsOwnResult) {
-    owner_window owner;
-    test_work work;
+TEST_F(ProgressWindow, AWorkerReturningAsTheTimeOutComesGivesItsOwnResult) {
     work.result = USBDRV_ERR_EXISTS;
     work.then = [] { Sleep(50); };
     test::log_capture log;
-    progress_run run(owner.get(), work);
-    HWND window = run.window();
+    HWND window = start();
     ASSERT_NE(window, nullptr);
     tick(window, 300);
     SetEvent(work.release.get());
     tick_once_more(window);
-    EXPECT_EQ(run.result(), USBDRV_ERR_EXISTS);
+    EXPECT_EQ(run->result(), USBDRV_ERR_EXISTS);
     EXPECT_TRUE(work.returned);
     EXPECT_EQ(work.abandoned, 0);
     EXPECT_EQ(log.text(), "");
@@ -821,38 +784,31 @@ TEST(ProgressWindow, AWorkerReturningAsTheTimeOutComesGivesItsOwnResult) {
 // A worker that holds the standard error stream's lock at tick 301 is not ended then: ended, it
 // would keep the lock for ever, and the next log line of the process would hang. It is ended at
 // the first tick after it let go.
-TEST(ProgressWindow, TheTimeOutWaitsUntilTheWorkerHoldsNoLockOfTheProcess) {
-    owner_window owner;
+TEST_F(ProgressWindow, TheTimeOutWaitsUntilTheWorkerHoldsNoLockOfTheProcess) {
     unique_event unlocked(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    test_work work;
     work.hold = [] { _lock_file(stderr); };
-    work.then = [&] {
+    work.then = [this, unlocked = unlocked.get()] {
         _unlock_file(stderr);
-        SetEvent(unlocked.get());
+        SetEvent(unlocked);
         WaitForSingleObject(work.finally.get(), INFINITE);
     };
-    usbdrv_result result;
-    {
-        test::log_capture log;
-        progress_run run(owner.get(), work);
-        HWND window = run.window();
-        ASSERT_NE(window, nullptr);
-        tick(window, 300);
-        tick_once_more(window);
-        tick_once_more(window);
-        EXPECT_TRUE(IsWindow(window));
-        EXPECT_EQ(WaitForSingleObject(work.thread.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT))
-            << "ended while it held the lock";
+    test::log_capture log;
+    HWND window = start();
+    ASSERT_NE(window, nullptr);
+    tick(window, 300);
+    tick_once_more(window);
+    tick_once_more(window);
+    EXPECT_TRUE(IsWindow(window));
+    EXPECT_EQ(WaitForSingleObject(work.thread.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT))
+        << "ended while it held the lock";
 
-        SetEvent(work.release.get());
-        ASSERT_EQ(WaitForSingleObject(unlocked.get(), 5000), WAIT_OBJECT_0);
-        tick_once_more(window);
-        result = run.result();
-        EXPECT_EQ(log.text(),
-                  "usbdrv:error [progress_callback] progress timeout expired - KILLING THREAD!\n");
-    }
-    EXPECT_EQ(result, USBDRV_ERR_TIMEOUT);
+    SetEvent(work.release.get());
+    ASSERT_EQ(WaitForSingleObject(unlocked.get(), 5000), WAIT_OBJECT_0);
+    tick_once_more(window);
+    EXPECT_EQ(run->result(), USBDRV_ERR_TIMEOUT);
     EXPECT_FALSE(work.returned);
+    EXPECT_EQ(log.text(),
+              "usbdrv:error [progress_callback] progress timeout expired - KILLING THREAD!\n");
     test::log_capture after;
     runs_on_a_fresh_thread("logging", [] { usbdrv_log(USBDRV_LOG_ERROR, "test", "logged"); });
     EXPECT_EQ(after.text(), "usbdrv:error [test] logged\n");
