@@ -59,18 +59,18 @@ bool is_progress_window(HWND window) {
     return wcscmp(name, kProgressClass) == 0;
 }
 
+BOOL CALLBACK note_progress_window(HWND window, LPARAM list) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    if (pid == GetCurrentProcessId() && is_progress_window(window))
+        reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
+    return TRUE;
+}
+
 // The progress windows of this process.
 std::vector<HWND> progress_windows() {
     std::vector<HWND> found;
-    EnumWindows(
-        [](HWND window, LPARAM list) {
-            DWORD pid = 0;
-            GetWindowThreadProcessId(window, &pid);
-            if (pid == GetCurrentProcessId() && is_progress_window(window))
-                reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&found));
+    EnumWindows(note_progress_window, reinterpret_cast<LPARAM>(&found));
     return found;
 }
 
