@@ -183,6 +183,14 @@ struct signer_context_traits {
     static void close(SIGNER_CONTEXT* c) { give_back_through(imports.SignerFreeSignerContext, c); }
 };
 
+// Fonts (CreateFont: null when it fails), deleted through gdi32's DeleteObject as looked up at run
+// time, like CreateFont itself: a program that uses them does not import gdi32.
+struct font_traits {
+    static HFONT invalid() { return nullptr; }
+    static bool absent(HFONT f) { return f == nullptr; }
+    static void close(HFONT f) { give_back_through(imports.DeleteObject, f); }
+};
+
 }  // namespace handle_kit
 
 // Any other kernel object (null when absent), such as a file mapping or a job.
@@ -212,6 +220,7 @@ using unique_crypt_key = unique_resource<HCRYPTKEY, handle_kit::crypt_key_traits
 using unique_catalog = unique_resource<HANDLE, handle_kit::catalog_traits>;
 using unique_crypt_message = unique_resource<HCRYPTMSG, handle_kit::crypt_message_traits>;
 using unique_signer_context = unique_resource<SIGNER_CONTEXT*, handle_kit::signer_context_traits>;
+using unique_font = unique_resource<HFONT, handle_kit::font_traits>;
 
 struct local_free_deleter {
     void operator()(void* p) const { LocalFree(p); }

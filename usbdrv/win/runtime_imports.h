@@ -82,6 +82,10 @@ public:
     X("crypt32", CryptAcquireCertificatePrivateKey)    \
     X("mssign32", SignerSignEx)                        \
     X("mssign32", SignerFreeSignerContext)             \
+    X("gdi32.dll", CreateFontA)                        \
+    X("gdi32.dll", GetStockObject)                     \
+    X("gdi32.dll", SetBkMode)                          \
+    X("gdi32.dll", DeleteObject)                       \
     X("kernel32.dll", IsWow64Process)                  \
     X("kernel32.dll", GetNamedPipeServerProcessId)
 

@@ -104,6 +104,7 @@ TEST(HandleKinds, EachKnowsItsInvalidValues) {
     expect_absent<unique_crypt_key>(0, 0);
     expect_absent<unique_crypt_message>(nullptr, nullptr);
     expect_absent<unique_signer_context>(nullptr, nullptr);
+    expect_absent<unique_font>(nullptr, nullptr);
 }
 
 // A kernel handle that is closed no longer has handle information.
@@ -175,6 +176,17 @@ TEST(HandleKinds, CryptoProvidersKeysAndStoresGoBack) {
     provider.reset();
     store.reset();
     EXPECT_FALSE(key || provider || store);
+}
+
+TEST(HandleKinds, FontsAreDeleted) {
+    auto create_font = imports.CreateFontA.get("test");
+    ASSERT_NE(create_font, nullptr);
+    unique_font font(create_font(-11, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, "MS Shell Dlg 2"));
+    ASSERT_TRUE(font);
+    HFONT raw = font.get();
+    EXPECT_EQ(GetObjectType(raw), static_cast<DWORD>(OBJ_FONT));
+    font.reset();
+    EXPECT_EQ(GetObjectType(raw), 0u);
 }
 
 TEST(CriticalSectionLock, HoldsTheSectionForItsScope) {
