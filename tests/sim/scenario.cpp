@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <map>
+#include <set>
 
 namespace sim {
 namespace {
@@ -19,6 +20,7 @@ enum class device_key {
     bus_description,
     description,
     parent,
+    problem,
     unreadable,
 };
 
@@ -40,6 +42,7 @@ constexpr key_info kDeviceKeys[] = {
     {"bus_description", device_key::bus_description, false},
     {"description", device_key::description, false},
     {"parent", device_key::parent, false},
+    {"problem", device_key::problem, false},
     {"unreadable", device_key::unreadable, false},
 };
 
@@ -64,7 +67,23 @@ constexpr const char* kOutcomeKeys[] = {
     "catalog.encode",
     // mssign32.dll: the signer
     "signing.sign",
+    // newdev.dll, setupapi.dll and cfgmgr32.dll: installing a driver (the CM_* ones answer a
+    // CR_* code)
+    "install.update",
+    "install.copy",
+    "install.set_property",
+    "install.locate",
+    "install.reenumerate",
+    "install.status",
+    // gpedit.dll: the local group-policy object (HRESULTs)
+    "group_policy.create",
+    "group_policy.open",
+    "group_policy.registry_key",
+    "group_policy.save",
 };
+
+// Keys of a service section that are numbers of milliseconds rather than outcomes.
+constexpr const char* kDurationKeys[] = {"install.duration_ms"};
 
 bool is_outcome_section(std::string_view name) {
     for (std::string_view key : kOutcomeKeys) {
@@ -80,6 +99,37 @@ bool is_outcome_key(std::string_view name) {
             return true;
     }
     return false;
+}
+
+bool is_duration_key(std::string_view name) {
+    for (std::string_view key : kDurationKeys) {
+        if (key == name)
+            return true;
+    }
+    return false;
+}
+
+// What the system accepts in an instance ID: printable ASCII without spaces, and not too long.
+std::optional<std::string> bad_instance_id(std::string_view id) {
+    if (id.size() > kMaxInstanceIdLength)
+        return "is " + std::to_string(id.size()) + " characters long (at most " +
+               std::to_string(kMaxInstanceIdLength) + ")";
+    for (char c : id) {
+        if (c <= ' ' || c > '~')
+            return "holds a character that is not printable ASCII or is a space";
+    }
+    return std::nullopt;
+}
+
+// UTF-16 units of a UTF-8 text: one per sequence, two for the four-byte ones.
+std::size_t utf16_units(std::string_view utf8) {
+    std::size_t units = 0;
+    for (char c : utf8) {
+        const auto byte = static_cast<unsigned char>(c);
+        if ((byte & 0xC0) != 0x80)
+            units += byte >= 0xF0 ? 2 : 1;
+    }
+    return units;
 }
 
 // "ok", or a nonzero 32-bit number in decimal or 0x hexadecimal.
@@ -246,6 +296,16 @@ private:
                            std::to_string(machine_keys_seen_[std::string(key)]) + ")");
             return;
         }
+        std::optional<unsigned> number = milliseconds(line, key, value);
+        if (!number)
+            return;
+        if (key == "enumeration_delay_ms")
+            machine_.enumeration_delay_ms = *number;
+        else
+            machine_.pending_installations_ms = *number;
+    }
+
+    std::optional<unsigned> milliseconds(int line, std::string_view key, std::string_view value) {
         unsigned long long number = 0;
         bool good = !value.empty();
         for (char c : value) {
@@ -258,22 +318,24 @@ private:
         if (!good || number > kMaxDelayMs) {
             fail(line, "bad number " + quoted(value) + " for " + quoted(key) +
                            " (milliseconds, 0 to " + std::to_string(kMaxDelayMs) + ")");
-            return;
+            return std::nullopt;
         }
-        if (key == "enumeration_delay_ms")
-            machine_.enumeration_delay_ms = static_cast<unsigned>(number);
-        else
-            machine_.pending_installations_ms = static_cast<unsigned>(number);
+        return static_cast<unsigned>(number);
     }
 
     void set_outcome_key(int line, std::string_view key, std::string_view value) {
         std::string name = service_ + "." + std::string(key);
-        if (!is_outcome_key(name)) {
+        if (!is_outcome_key(name) && !is_duration_key(name)) {
             fail(line, "unknown key " + quoted(key) + " in [" + service_ + "]");
             return;
         }
-        if (machine_.outcomes.count(name)) {
+        if (!service_keys_seen_.insert(name).second) {
             fail(line, "repeated key " + quoted(key) + " in [" + service_ + "]");
+            return;
+        }
+        if (is_duration_key(name)) {
+            if (std::optional<unsigned> number = milliseconds(line, key, value))
+                machine_.install_duration_ms = *number;
             return;
         }
         std::optional<outcome> parsed = parse_outcome(value);
@@ -304,7 +366,7 @@ private:
         device& d = machine_.devices.back();
         switch (info->key) {
             case device_key::instance:
-                if (require_text(line, key, value))
+                if (require_text(line, key, value) && require_instance_id(line, key, value))
                     d.instance = std::string(value);
                 break;
             case device_key::present:
@@ -336,14 +398,22 @@ private:
                     d.upper_filters.emplace_back(value);
                 break;
             case device_key::bus_description:
-                d.bus_description = std::string(value);
+                if (utf16_units(value) > kMaxBusDescriptionUnits)
+                    fail(line, "bus_description is " + std::to_string(utf16_units(value)) +
+                                   " UTF-16 units long (a device reports at most " +
+                                   std::to_string(kMaxBusDescriptionUnits) + ")");
+                else
+                    d.bus_description = std::string(value);
                 break;
             case device_key::description:
                 d.description = std::string(value);
                 break;
             case device_key::parent:
-                if (require_text(line, key, value))
+                if (require_text(line, key, value) && require_instance_id(line, key, value))
                     d.parent = std::string(value);
+                break;
+            case device_key::problem:
+                read_problem(line, value, d);
                 break;
             case device_key::unreadable:
                 read_unreadable(line, value, d);
@@ -355,6 +425,29 @@ private:
         if (value.empty())
             fail(line, "empty value for " + quoted(key));
         return !value.empty();
+    }
+
+    bool require_instance_id(int line, std::string_view key, std::string_view value) {
+        std::optional<std::string> fault = bad_instance_id(value);
+        if (fault)
+            fail(line, "the " + std::string(key) + " " + quoted(value) + " " + *fault);
+        return !fault;
+    }
+
+    // A CM_PROB_* number, 1 to 0xFF: 0 would be no problem at all.
+    void read_problem(int line, std::string_view value, device& d) {
+        unsigned number = 0;
+        bool good = !value.empty() && value.size() <= 3;
+        for (char c : value) {
+            if (c < '0' || c > '9')
+                good = false;
+            else
+                number = number * 10 + static_cast<unsigned>(c - '0');
+        }
+        if (!good || number == 0 || number > 0xFF)
+            fail(line, "bad problem " + quoted(value) + " (a CM_PROB_ number, 1 to 255)");
+        else
+            d.problem = number;
     }
 
     void read_unreadable(int line, std::string_view value, device& d) {
@@ -390,6 +483,26 @@ private:
             }
         }
         for (const device& d : machine_.devices) {
+            if (same_id(d.instance, kRootInstance) ||
+                (d.parent && same_id(*d.parent, kRootInstance)))
+                continue;  // the root is the machine's own; naming it as a parent is fine
+            if (!d.present || !d.parent)
+                continue;
+            auto parent = by_instance.find(id_key(*d.parent));
+            if (parent != by_instance.end() && !parent->second->present) {
+                fail(d.line, "the present device " + quoted(d.instance) +
+                                 " hangs below the absent device of line " +
+                                 std::to_string(parent->second->line));
+                return;
+            }
+        }
+        for (const device& d : machine_.devices) {
+            if (same_id(d.instance, kRootInstance)) {
+                fail(d.line, "the root device " + quoted(d.instance) + " is the machine's own");
+                return;
+            }
+        }
+        for (const device& d : machine_.devices) {
             const device* at = &d;
             for (std::size_t steps = 0; at && at->parent; ++steps) {
                 if (steps == machine_.devices.size()) {
@@ -407,6 +520,7 @@ private:
     machine machine_;
     std::map<std::string, int> device_keys_seen_;   // key -> line, for the current device
     std::map<std::string, int> machine_keys_seen_;  // across every [machine] section
+    std::set<std::string> service_keys_seen_;       // "section.key"
     parse_error error_;
 };
 

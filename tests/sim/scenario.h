@@ -3,6 +3,7 @@
 // sanitizers.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -28,6 +29,12 @@ struct device {
     std::optional<std::string> bus_description;
     std::optional<std::string> description;
     std::optional<std::string> parent;
+    // The configuration manager's problem code (CM_PROB_*) of a device that did not start.
+    std::optional<unsigned> problem;
+    // SPDRP_CONFIGFLAGS; written by the installation's calls, not by the file.
+    uint32_t config_flags = 0;
+    // Port name of the device's hardware key, once a serial driver bound it ("COM3").
+    std::optional<std::string> port_name;
     // Names of the keys above whose reading fails.
     std::set<std::string> unreadable;
 
@@ -45,6 +52,9 @@ struct machine {
     unsigned enumeration_delay_ms = 0;
     // How long other installations stay pending for CMP_WaitNoPendingInstallEvents (default 0).
     unsigned pending_installations_ms = 0;
+    // How long a driver update takes ([install] duration_ms), so that its setup log grows while
+    // somebody follows it.
+    unsigned install_duration_ms = 300;
     std::vector<device> devices;  // in the order of the file
     // By "section.key", for the keys the file gives; a key not given answers ok.
     std::map<std::string, outcome> outcomes;
@@ -69,6 +79,13 @@ struct parse_result {
 };
 
 parse_result parse_scenario(std::string_view text);
+
+// The longest instance ID the system has (MAX_DEVICE_ID_LEN without the terminator), and the
+// longest description a USB device can report (a string descriptor of 254 bytes).
+constexpr std::size_t kMaxInstanceIdLength = 199;
+constexpr std::size_t kMaxBusDescriptionUnits = 126;
+// The root of the device tree: the parent of every device the file gives no parent.
+constexpr std::string_view kRootInstance = "HTREE\\ROOT\\0";
 
 // Instance IDs and enumerators compare without regard to ASCII case, as the system does.
 bool same_id(std::string_view a, std::string_view b);

@@ -156,6 +156,22 @@ TEST(Scenario, InvalidFilesNameTheLineAndTheFault) {
         {"[device]\ninstance = A\\1\\1\nparent = B\\2\\2\n[device]\ninstance = B\\2\\2\n"
          "parent = A\\1\\1\n",
          1, "form a loop"},
+        // What the system cannot have.
+        {"[device]\ninstance = USB\\A B\\1\n", 2, "not printable ASCII or is a space"},
+        {"[device]\ninstance = USB\\\xC3\xA9\\1\n", 2, "not printable ASCII"},
+        {"[device]\ninstance = A\\B\\C\nparent = P\\\t\\1\n", 3, "the parent"},
+        {"[device]\ninstance = HTREE\\ROOT\\0\n", 1, "the root device"},
+        {"[device]\ninstance = A\\1\\1\npresent = no\n[device]\ninstance = B\\2\\2\n"
+         "parent = A\\1\\1\n",
+         4, "hangs below the absent device of line 1"},
+        {"[device]\ninstance = A\\B\\C\nproblem = 0\n", 3, "bad problem '0'"},
+        {"[device]\ninstance = A\\B\\C\nproblem = 256\n", 3, "bad problem '256'"},
+        {"[device]\ninstance = A\\B\\C\nproblem = 4x\n", 3, "bad problem '4x'"},
+        {"[install]\nupdate = maybe\n", 2, "bad outcome 'maybe' for 'update'"},
+        {"[install]\nduration_ms = ok\n", 2, "bad number 'ok' for 'duration_ms'"},
+        {"[install]\nduration_ms = 5\nduration_ms = 6\n", 3, "repeated key 'duration_ms'"},
+        {"[install]\nsave = 5\n", 2, "unknown key 'save' in [install]"},
+        {"[group_policy]\ncreate = 0x80004005\ncreate = ok\n", 3, "repeated key 'create'"},
     };
     for (const auto& c : cases) {
         const sim::parse_result result = sim::parse_scenario(c.text);
@@ -179,6 +195,58 @@ TEST(Scenario, ServiceSectionsGiveEachCallItsOutcome) {
     EXPECT_EQ(machine.failure("catalog", "put_catalog_attribute"), std::nullopt);  // not given
     EXPECT_EQ(machine.failure("signing", "sign"), 0x80093008u);
     EXPECT_EQ(machine.devices.size(), 1u);
+}
+
+// The longest IDs and descriptions the system has are fine; one more is refused with its line.
+TEST(Scenario, IdsAndDescriptionsAreHeldToTheSystemsLimits) {
+    const std::string longest_id = "USB\\VID_C04A&PID_0C02\\" + std::string(199 - 22, '7');
+    ASSERT_EQ(longest_id.size(), 199u);
+    // 124 letters and one character outside the basic plane: 126 UTF-16 units.
+    const std::string longest_description = std::string(124, 'd') + "\xF0\x9F\x94\x8C";
+    const std::string fine = "[device]\ninstance = " + longest_id +
+                             "\nbus_description = " + longest_description +
+                             "\n[device]\ninstance = X\\Y\\1\nparent = " + longest_id + "\n";
+    const sim::parse_result result = sim::parse_scenario(fine);
+    ASSERT_TRUE(result.ok()) << result.error->text();
+    EXPECT_EQ(result.value.devices[1].parent, longest_id);
+
+    struct {
+        std::string text;
+        const char* message;
+    } too_long[] = {
+        {"[device]\ninstance = " + longest_id + "7\n", "is 200 characters long (at most 199)"},
+        {"[device]\ninstance = X\\Y\\1\nparent = " + longest_id + "7\n", "is 200 characters long"},
+        {"[device]\ninstance = X\\Y\\1\nbus_description = " + longest_description + "d\n",
+         "bus_description is 127 UTF-16 units long (a device reports at most 126)"},
+    };
+    for (const auto& c : too_long) {
+        const sim::parse_result refused = sim::parse_scenario(c.text);
+        ASSERT_FALSE(refused.ok());
+        EXPECT_EQ(
+            refused.error->text().substr(0, 7),
+            c.text.find("parent") == std::string::npos && c.text.find("bus_") == std::string::npos
+                ? "line 2:"
+                : "line 3:");
+        EXPECT_NE(refused.error->message.find(c.message), std::string::npos)
+            << refused.error->message;
+    }
+}
+
+TEST(Scenario, InstallAndGroupPolicySectionsAnswerPerCall) {
+    const sim::parse_result result = sim::parse_scenario(
+        "[install]\nupdate = 3010\ncopy = ok\nstatus = 13\nduration_ms = 40\n"
+        "[group_policy]\nsave = 0x80070005\n"
+        "[device]\ninstance = A\\B\\C\nproblem = 43\n");
+    ASSERT_TRUE(result.ok()) << result.error->text();
+    const sim::machine& m = result.value;
+    EXPECT_EQ(m.failure("install", "update"), 3010u);
+    EXPECT_EQ(m.failure("install", "copy"), std::nullopt);
+    EXPECT_EQ(m.failure("install", "status"), 13u);
+    EXPECT_EQ(m.failure("install", "reenumerate"), std::nullopt);
+    EXPECT_EQ(m.failure("group_policy", "save"), 0x80070005u);
+    EXPECT_EQ(m.install_duration_ms, 40u);
+    EXPECT_EQ(m.devices[0].problem, 43u);
+    EXPECT_EQ(sim::parse_scenario("").value.install_duration_ms, 300u);
 }
 
 TEST(Scenario, ErrorTextStartsWithTheLine) {
@@ -224,8 +292,8 @@ TEST(ShippedScenarios, AllParse) {
         const char* name;
         std::size_t devices;
     } cases[] = {
-        {"hubs.scn", 4},      {"no-device.scn", 0},    {"odd-devices.scn", 7},
-        {"one-board.scn", 5}, {"usbser-board.scn", 5},
+        {"hubs.scn", 4},      {"no-device.scn", 0},    {"odd-devices.scn", 9},
+        {"one-board.scn", 5}, {"usbser-board.scn", 5}, {"two-cdc-board.scn", 5},
     };
     for (const auto& c : cases) {
         const std::string text = read_shipped(c.name);
@@ -241,13 +309,20 @@ TEST(ShippedScenarios, OddDevicesKeepTheirOddities) {
     const sim::parse_result result = sim::parse_scenario(read_shipped("odd-devices.scn"));
     ASSERT_TRUE(result.ok()) << result.error->text();
     const auto& devices = result.value.devices;
-    ASSERT_EQ(devices.size(), 7u);
+    ASSERT_EQ(devices.size(), 9u);
     EXPECT_FALSE(devices[1].bus_description);
-    EXPECT_EQ(devices[2].bus_description->size(), 250u);
+    EXPECT_EQ(devices[2].description->size(), 250u);
     EXPECT_EQ(devices[3].bus_description, "  Port  ");
     EXPECT_EQ(devices[4].unreadable, std::set<std::string>{"instance"});
     EXPECT_FALSE(devices[5].present);
     EXPECT_EQ(sim::enumerator_of(devices[6].instance), "HID");
+    EXPECT_EQ(devices[7].hardware_ids, std::vector<std::string>{"USB\\DEVICE_DESCRIPTOR_FAILURE"});
+    EXPECT_EQ(devices[7].problem, 43u);
+    std::size_t list_bytes = 1;
+    for (const std::string& id : devices[8].hardware_ids)
+        list_bytes += id.size() + 1;
+    EXPECT_GT(list_bytes, 254u);
+    EXPECT_EQ(devices[8].driver_version->size(), 23u);
 }
 
 }  // namespace

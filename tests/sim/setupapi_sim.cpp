@@ -10,6 +10,7 @@
 #include <devpropdef.h>
 #include <setupapi.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -18,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "driver_store.h"
 #include "handles.h"
 #include "sim_state.h"
 
@@ -198,6 +200,7 @@ const registry_property* find_property(DWORD property) {
         {SPDRP_SERVICE, {"SPDRP_SERVICE", REG_SZ, "service"}},
         {SPDRP_DRIVER, {"SPDRP_DRIVER", REG_SZ, nullptr}},
         {SPDRP_UPPERFILTERS, {"SPDRP_UPPERFILTERS", REG_MULTI_SZ, "upper_filter"}},
+        {SPDRP_CONFIGFLAGS, {"SPDRP_CONFIGFLAGS", REG_DWORD, nullptr}},
     };
     auto found = properties.find(property);
     return found == properties.end() ? nullptr : &found->second;
@@ -225,6 +228,49 @@ std::vector<std::string> property_texts(const device& d, DWORD property) {
     return {};
 }
 
+// The device-property keys the simulated machine knows. The ones with a registry property read
+// the same data as it; devpkey.h would define the keys in every file that includes it.
+struct device_property {
+    DEVPROPKEY key;
+    const char* name;
+    DEVPROPTYPE type;
+    bool has_registry_property;  // the bus-reported description has none
+    DWORD registry_property;
+    const char* scenario_key;  // whose unreadable marks it
+};
+
+const device_property* find_device_property(const DEVPROPKEY& key) {
+    static const GUID device_fmtid = {
+        0xa45c254e, 0xdf1c, 0x4efd, {0x80, 0x20, 0x67, 0xd1, 0x46, 0xa8, 0x50, 0xe0}};
+    static const GUID bus_fmtid = {
+        0x540b947e, 0x8b40, 0x45bc, {0xa8, 0xa2, 0x6a, 0x0b, 0x89, 0x4c, 0xbd, 0xa2}};
+    static const device_property properties[] = {
+        {{device_fmtid, 2},
+         "DEVPKEY_Device_DeviceDesc",
+         DEVPROP_TYPE_STRING,
+         true,
+         SPDRP_DEVICEDESC,
+         "description"},
+        {{device_fmtid, 3},
+         "DEVPKEY_Device_HardwareIds",
+         DEVPROP_TYPE_STRING_LIST,
+         true,
+         SPDRP_HARDWAREID,
+         "hardware_id"},
+        {{bus_fmtid, 4},
+         "DEVPKEY_Device_BusReportedDeviceDesc",
+         DEVPROP_TYPE_STRING,
+         false,
+         0,
+         "bus_description"},
+    };
+    for (const device_property& p : properties) {
+        if (IsEqualGUID(p.key.fmtid, key.fmtid) && p.key.pid == key.pid)
+            return &p;
+    }
+    return nullptr;
+}
+
 template <typename Char>
 BOOL get_registry_property(const char* function, HDEVINFO handle, PSP_DEVINFO_DATA data,
                            DWORD property, PDWORD type, PBYTE buffer, DWORD buffer_size,
@@ -237,16 +283,30 @@ BOOL get_registry_property(const char* function, HDEVINFO handle, PSP_DEVINFO_DA
     const std::string instance = d ? d->instance : "(none)";
 
     std::vector<BYTE> bytes;
+    bool unmodelled = false;
     if (d) {
         const std::vector<std::string> texts =
             info ? property_texts(*d, property) : std::vector<std::string>{};
-        if (property > SPDRP_MAXIMUM_PROPERTY)
+        if (property > SPDRP_MAXIMUM_PROPERTY) {
             error = ERROR_INVALID_REG_PROPERTY;
-        else if (texts.empty())
+        } else if (!info) {
+            // Not part of the simulated machine: the journal says so, and the answer is no
+            // answer the system gives for a property it has.
+            unmodelled = true;
+            error = ERROR_NOT_SUPPORTED;
+        } else if (info->type == REG_DWORD) {
+            const DWORD flags = d->config_flags;
+            const BYTE* raw = reinterpret_cast<const BYTE*>(&flags);
+            bytes.assign(raw, raw + sizeof flags);
+            if (type)
+                *type = REG_DWORD;
+            answer_bytes(bytes, buffer, buffer_size, required_size, error);
+        } else if (texts.empty()) {
             error = ERROR_INVALID_DATA;
-        else if (info->key && d->is_unreadable(info->key))
+        } else if (info->key && d->is_unreadable(info->key)) {
             error = ERROR_ACCESS_DENIED;
-        if (error == ERROR_SUCCESS) {
+        }
+        if (error == ERROR_SUCCESS && info->type != REG_DWORD) {
             for (const std::string& text : texts) {
                 if constexpr (sizeof(Char) == 1)
                     append_text(bytes, sim::ansi_of(sim::widen(text)));
@@ -265,8 +325,10 @@ BOOL get_registry_property(const char* function, HDEVINFO handle, PSP_DEVINFO_DA
         return TRUE;
     }
     journal({function, instance, property_name,
-             sim::error_name(error) +
-                 (error == ERROR_INSUFFICIENT_BUFFER ? " " + std::to_string(bytes.size()) : "")});
+             unmodelled ? "unmodelled"
+                        : sim::error_name(error) + (error == ERROR_INSUFFICIENT_BUFFER
+                                                        ? " " + std::to_string(bytes.size())
+                                                        : "")});
     return fail(error);
 }
 
@@ -306,6 +368,30 @@ BOOL get_instance_id(const char* function, HDEVINFO handle, PSP_DEVINFO_DATA dat
     return fail(error);
 }
 
+// The root of the device tree. It is not listed, but it is located, opened and walked like any
+// other node.
+const device& root_device() {
+    static const device root = [] {
+        device d;
+        d.instance = std::string(sim::kRootInstance);
+        return d;
+    }();
+    return root;
+}
+
+bool is_root(std::string_view instance) {
+    return sim::same_id(instance, sim::kRootInstance);
+}
+
+// A node named only as a parent has no device record, but it is still part of the tree.
+bool is_named_parent(const sim::machine& machine, const std::string& instance) {
+    for (const device& d : machine.devices) {
+        if (d.parent && sim::same_id(*d.parent, instance))
+            return !is_root(instance);
+    }
+    return false;
+}
+
 // The device a number names in the machine in force, or null with the answer for it.
 const device* node_device(const sim::machine& machine, DEVINST devinst, CONFIGRET& result) {
     const std::string* instance = sim::instance_of(devinst);
@@ -313,6 +399,8 @@ const device* node_device(const sim::machine& machine, DEVINST devinst, CONFIGRE
         result = CR_INVALID_DEVNODE;
         return nullptr;
     }
+    if (is_root(*instance))
+        return &root_device();
     for (const device& d : machine.devices) {
         if (sim::same_id(d.instance, *instance))
             return &d;
@@ -321,18 +409,38 @@ const device* node_device(const sim::machine& machine, DEVINST devinst, CONFIGRE
     return nullptr;
 }
 
-// A node named only as a parent has no device record, but it is still part of the tree.
-bool is_named_parent(const sim::machine& machine, const std::string& instance) {
-    for (const device& d : machine.devices) {
-        if (d.parent && sim::same_id(*d.parent, instance))
-            return true;
-    }
-    return false;
-}
-
 std::string node_text(DEVINST devinst) {
     const std::string* instance = sim::instance_of(devinst);
     return instance ? *instance : "#" + std::to_string(devinst);
+}
+
+// The nodes of the tree in the order their siblings follow each other: the nodes named only as
+// parents (hanging below the root), then the devices in the order of the file. Absent devices
+// have no place in it.
+struct tree_node {
+    std::string instance;
+    std::string parent;
+};
+
+std::vector<tree_node> tree_of(const sim::machine& machine) {
+    std::vector<tree_node> nodes;
+    const std::string root(sim::kRootInstance);
+    for (const device& d : machine.devices) {
+        if (!d.parent || is_root(*d.parent))
+            continue;
+        bool known = false;
+        for (const device& other : machine.devices)
+            known = known || sim::same_id(other.instance, *d.parent);
+        for (const tree_node& n : nodes)
+            known = known || sim::same_id(n.instance, *d.parent);
+        if (!known)
+            nodes.push_back({*d.parent, root});
+    }
+    for (const device& d : machine.devices) {
+        if (d.present)
+            nodes.push_back({d.instance, d.parent ? *d.parent : root});
+    }
+    return nodes;
 }
 
 enum class relation { parent, child, sibling };
@@ -344,28 +452,30 @@ CONFIGRET step(const sim::machine& machine, relation to, DEVINST devinst, std::s
     const device* d = node_device(machine, devinst, result);
     if (!d && !(instance && is_named_parent(machine, *instance)))
         return result;
+    if (d && !d->present)
+        return CR_NO_SUCH_DEVNODE;  // a phantom has no place in the tree
+    if (to == relation::parent && d && d->is_unreadable("parent"))
+        return CR_FAILURE;
+    const std::vector<tree_node> nodes = tree_of(machine);
+    std::size_t self = nodes.size();
+    for (std::size_t i = 0; i < nodes.size(); ++i) {
+        if (sim::same_id(nodes[i].instance, *instance))
+            self = i;
+    }
     if (to == relation::parent) {
-        if (d && d->is_unreadable("parent"))
-            return CR_FAILURE;
-        if (!d || !d->parent)
-            return CR_NO_SUCH_DEVNODE;
-        found = *d->parent;
+        if (self == nodes.size())
+            return CR_NO_SUCH_DEVNODE;  // the root
+        found = nodes[self].parent;
         return CR_SUCCESS;
     }
-    // Children are the present devices naming the node as their parent, in the order of the
-    // file; the next sibling is the next such device after this one.
-    const std::optional<std::string> parent = to == relation::child
-                                                  ? std::optional<std::string>(*instance)
-                                                  : (d ? d->parent : std::nullopt);
-    if (!parent)
+    const std::string parent = to == relation::child
+                                   ? *instance
+                                   : (self < nodes.size() ? nodes[self].parent : std::string());
+    if (parent.empty())
         return CR_NO_SUCH_DEVNODE;
-    bool after_self = to == relation::child;
-    for (const device& other : machine.devices) {
-        if (&other == d) {
-            after_self = true;
-        } else if (after_self && other.present && other.parent &&
-                   sim::same_id(*other.parent, *parent)) {
-            found = other.instance;
+    for (std::size_t i = to == relation::child ? 0 : self + 1; i < nodes.size(); ++i) {
+        if (sim::same_id(nodes[i].parent, parent)) {
+            found = nodes[i].instance;
             return CR_SUCCESS;
         }
     }
@@ -444,9 +554,17 @@ WINBOOL WINAPI SetupDiOpenDeviceInfoW(HDEVINFO DeviceInfoSet, PCWSTR DeviceInsta
     DWORD error = set ? ERROR_NO_SUCH_DEVINST : ERROR_INVALID_HANDLE;
     if (DeviceInfoData && DeviceInfoData->cbSize != sizeof(SP_DEVINFO_DATA))
         error = ERROR_INVALID_USER_BUFFER;
-    else if (set && DeviceInstanceId) {
-        for (const device& d : set->machine->devices) {
-            if (!sim::same_id(d.instance, instance))
+    else if (set) {
+        // No ID, or an empty one, is the root.
+        const bool root = !DeviceInstanceId || !*DeviceInstanceId || is_root(instance);
+        std::vector<const device*> candidates;
+        if (root)
+            candidates.push_back(&root_device());
+        for (const device& d : set->machine->devices)
+            candidates.push_back(&d);
+        for (const device* candidate : candidates) {
+            const device& d = *candidate;
+            if (!(root ? &d == &root_device() : sim::same_id(d.instance, instance)))
                 continue;
             std::size_t position = 0;
             while (position < set->devices.size() && set->devices[position] != &d)
@@ -513,37 +631,44 @@ WINBOOL WINAPI SetupDiGetDevicePropertyW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DAT
                                          const DEVPROPKEY* PropertyKey, DEVPROPTYPE* PropertyType,
                                          PBYTE PropertyBuffer, DWORD PropertyBufferSize,
                                          PDWORD RequiredSize, DWORD Flags) {
-    // DEVPKEY_Device_BusReportedDeviceDesc, spelled out: devpkey.h defines it in every file
-    // that includes it.
-    static const DEVPROPKEY bus_reported_description = {
-        {0x540b947e, 0x8b40, 0x45bc, {0xa8, 0xa2, 0x6a, 0x0b, 0x89, 0x4c, 0xbd, 0xa2}}, 4};
     sim::state_lock lock;
     DWORD error = ERROR_SUCCESS;
     const device* d = device_in(DeviceInfoSet, DeviceInfoData, error);
-    const bool known_key = PropertyKey &&
-                           IsEqualGUID(PropertyKey->fmtid, bus_reported_description.fmtid) &&
-                           PropertyKey->pid == bus_reported_description.pid;
+    const device_property* known = PropertyKey ? find_device_property(*PropertyKey) : nullptr;
     std::string key_name = "(null)";
-    if (known_key) {
-        key_name = "DEVPKEY_Device_BusReportedDeviceDesc";
+    if (known) {
+        key_name = known->name;
     } else if (PropertyKey) {
         key_name = sim::guid_text(PropertyKey->fmtid) + " " + std::to_string(PropertyKey->pid);
     }
     std::vector<BYTE> bytes;
     if (!d) {
         // device_in has set the error
-    } else if (!PropertyKey || !PropertyType)
+    } else if (!PropertyKey || !PropertyType) {
         error = ERROR_INVALID_USER_BUFFER;
-    else if (Flags)
+    } else if (Flags) {
         error = ERROR_INVALID_FLAGS;
-    else if (!known_key || !d->bus_description)
-        error = ERROR_NOT_FOUND;
-    else if (d->is_unreadable("bus_description"))
-        error = ERROR_ACCESS_DENIED;
-    else {
-        append_text(bytes, sim::widen(*d->bus_description));
-        *PropertyType = DEVPROP_TYPE_STRING;
-        answer_bytes(bytes, PropertyBuffer, PropertyBufferSize, RequiredSize, error);
+    } else if (!known) {
+        error = ERROR_NOT_SUPPORTED;
+    } else {
+        // The same data as the registry property, or the device's own description.
+        const std::vector<std::string> texts =
+            known->has_registry_property ? property_texts(*d, known->registry_property)
+            : d->bus_description         ? std::vector<std::string>{*d->bus_description}
+                                         : std::vector<std::string>{};
+        if (texts.empty()) {
+            *PropertyType = DEVPROP_TYPE_EMPTY;
+            error = ERROR_NOT_FOUND;
+        } else if (d->is_unreadable(known->scenario_key)) {
+            error = ERROR_ACCESS_DENIED;
+        } else {
+            for (const std::string& text : texts)
+                append_text(bytes, sim::widen(text));
+            if (known->type == DEVPROP_TYPE_STRING_LIST)
+                append_text(bytes, std::wstring());
+            *PropertyType = known->type;
+            answer_bytes(bytes, PropertyBuffer, PropertyBufferSize, RequiredSize, error);
+        }
     }
     const std::string instance = d ? d->instance : "(none)";
     if (error == ERROR_SUCCESS) {
@@ -551,9 +676,12 @@ WINBOOL WINAPI SetupDiGetDevicePropertyW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DAT
                  "ok " + std::to_string(bytes.size())});
         return TRUE;
     }
-    journal({"SetupDiGetDevicePropertyW", instance, key_name,
-             sim::error_name(error) +
-                 (error == ERROR_INSUFFICIENT_BUFFER ? " " + std::to_string(bytes.size()) : "")});
+    journal(
+        {"SetupDiGetDevicePropertyW", instance, key_name,
+         d && PropertyKey && PropertyType && !Flags && !known
+             ? "unmodelled"
+             : sim::error_name(error) +
+                   (error == ERROR_INSUFFICIENT_BUFFER ? " " + std::to_string(bytes.size()) : "")});
     return fail(error);
 }
 
@@ -570,6 +698,36 @@ WINBOOL WINAPI SetupDiGetDeviceInstanceIdW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_D
     return get_instance_id("SetupDiGetDeviceInstanceIdW", DeviceInfoSet, DeviceInfoData,
                            DeviceInstanceId, DeviceInstanceIdSize, RequiredSize);
 }
+
+}  // extern "C"
+
+namespace {
+
+// The device's "Device Parameters" key, written with its PortName before it is opened.
+HKEY open_hardware_key(const device& d, REGSAM access, DWORD& error) {
+    const std::wstring path =
+        L"SYSTEM\\CurrentControlSet\\Enum\\" + sim::widen(d.instance) + L"\\Device Parameters";
+    HKEY created = nullptr;
+    error = static_cast<DWORD>(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr,
+                                               REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr,
+                                               &created, nullptr));
+    unique_hkey writer(error == ERROR_SUCCESS ? created : nullptr);
+    if (writer) {
+        const std::wstring port = sim::widen(*d.port_name);
+        error = static_cast<DWORD>(RegSetValueExW(
+            created, L"PortName", 0, REG_SZ, reinterpret_cast<const BYTE*>(port.c_str()),
+            static_cast<DWORD>((port.size() + 1) * sizeof(wchar_t))));
+    }
+    HKEY opened = nullptr;
+    if (error == ERROR_SUCCESS)
+        error =
+            static_cast<DWORD>(RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, access, &opened));
+    return error == ERROR_SUCCESS ? opened : nullptr;
+}
+
+}  // namespace
+
+extern "C" {
 
 // DIREG_DRV opens a real registry key, so that the program reads DriverVersion with the
 // registry calls it uses on Windows. The key is written from the listing's scenario each time.
@@ -588,12 +746,14 @@ HKEY WINAPI SetupDiOpenDevRegKey(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA Device
         error = ERROR_INVALID_FLAGS;
     else if (KeyType != DIREG_DRV && KeyType != DIREG_DEV)
         error = ERROR_INVALID_FLAGS;
-    // The hardware key is not part of the simulated machine.
+    // The hardware key is part of the simulated machine only for its port name.
+    else if (KeyType == DIREG_DEV && d->port_name)
+        opened = open_hardware_key(*d, samDesired, error);
     else if (KeyType == DIREG_DEV || !d->driver)
         error = ERROR_KEY_DOES_NOT_EXIST;
     else if (d->is_unreadable("driver"))
         error = ERROR_ACCESS_DENIED;
-    else {
+    else if (KeyType == DIREG_DRV) {
         const std::wstring path =
             L"SYSTEM\\CurrentControlSet\\Control\\Class\\" + sim::widen(*d->driver);
         HKEY created = nullptr;
@@ -652,10 +812,13 @@ CONFIGRET WINAPI CM_Get_Device_IDA(DEVINST dnDevInst, PCHAR Buffer, ULONG Buffer
     sim::state_lock lock;
     std::string id;
     CONFIGRET result = Buffer ? node_id(dnDevInst, ulFlags, id) : CR_INVALID_POINTER;
-    if (result == CR_SUCCESS && BufferLen < id.size() + 1)
+    if (result == CR_SUCCESS && BufferLen < id.size() + 1) {
+        // As much of the ID as fits, without a terminator.
+        std::memcpy(Buffer, id.data(), std::min<std::size_t>(BufferLen, id.size()));
         result = CR_BUFFER_SMALL;
-    if (result == CR_SUCCESS)
+    } else if (result == CR_SUCCESS) {
         std::memcpy(Buffer, id.c_str(), id.size() + 1);
+    }
     journal({"CM_Get_Device_IDA", node_text(dnDevInst), sim::hex(ulFlags), sim::cr_name(result)});
     return result;
 }
@@ -664,8 +827,8 @@ CONFIGRET WINAPI CM_Get_Device_ID_Size(PULONG pulLen, DEVINST dnDevInst, ULONG u
     sim::state_lock lock;
     std::string id;
     CONFIGRET result = pulLen ? node_id(dnDevInst, ulFlags, id) : CR_INVALID_POINTER;
-    if (result == CR_SUCCESS)
-        *pulLen = static_cast<ULONG>(id.size());
+    if (pulLen)
+        *pulLen = result == CR_SUCCESS ? static_cast<ULONG>(id.size()) : 0;
     journal({"CM_Get_Device_ID_Size", node_text(dnDevInst), sim::hex(ulFlags),
              sim::cr_name(result) + (result == CR_SUCCESS ? " " + std::to_string(id.size()) : "")});
     return result;
@@ -678,10 +841,17 @@ CONFIGRET WINAPI CM_Locate_DevNodeA(PDEVINST pdnDevInst, DEVINSTID_A pDeviceID, 
     const std::string wanted = pDeviceID ? sim::utf8_of(sim::wide_of_ansi(pDeviceID)) : "";
     CONFIGRET result = CR_NO_SUCH_DEVNODE;
     std::string found;
+    const std::optional<uint32_t> failure = machine->failure("install", "locate");
     if (!pdnDevInst) {
         result = CR_INVALID_POINTER;
     } else if (ulFlags & ~static_cast<ULONG>(CM_LOCATE_DEVNODE_BITS)) {
         result = CR_INVALID_FLAG;
+    } else if (failure) {
+        result = static_cast<CONFIGRET>(*failure);
+    } else if (wanted.empty() || is_root(wanted)) {
+        // No ID, or an empty one, is the root.
+        found = std::string(sim::kRootInstance);
+        result = CR_SUCCESS;
     } else {
         for (const device& d : machine->devices) {
             if (sim::same_id(d.instance, wanted) &&
@@ -699,7 +869,7 @@ CONFIGRET WINAPI CM_Locate_DevNodeA(PDEVINST pdnDevInst, DEVINSTID_A pDeviceID, 
     if (result == CR_SUCCESS)
         *pdnDevInst = sim::devinst_of(found);
     journal({"CM_Locate_DevNodeA", pDeviceID ? wanted : "(null)", sim::hex(ulFlags),
-             sim::cr_name(result)});
+             sim::cr_name(result) + (failure ? " (scenario)" : "")});
     return result;
 }
 
@@ -718,6 +888,200 @@ DWORD WINAPI CMP_WaitNoPendingInstallEvents(DWORD dwTimeout) {
     journal({"CMP_WaitNoPendingInstallEvents", std::to_string(dwTimeout),
              done_in_time ? "WAIT_OBJECT_0" : "WAIT_TIMEOUT"});
     return answer;
+}
+
+}  // extern "C"
+
+namespace {
+
+// The answer a scenario key gives instead of the call's own, noted in the journal.
+std::string scenario_note(const std::optional<uint32_t>& failure) {
+    return failure ? " (scenario)" : "";
+}
+
+// Writes a device's configuration flags into the machine's state. Only SPDRP_CONFIGFLAGS is
+// written by anybody on the simulated machine; other properties are unmodelled.
+template <typename Char>
+BOOL set_registry_property(const char* function, HDEVINFO handle, PSP_DEVINFO_DATA data,
+                           DWORD property, const BYTE* buffer, DWORD size) {
+    sim::state_lock lock;
+    DWORD error = ERROR_SUCCESS;
+    const device* d = device_in(handle, data, error);
+    const registry_property* info = find_property(property);
+    const std::string property_name = info ? info->name : sim::hex(property);
+    std::optional<uint32_t> failure;
+    std::string value = "-";
+    if (d) {
+        if (property == SPDRP_CONFIGFLAGS)
+            failure = sim::current_machine()->failure("install", "set_property");
+        if (property != SPDRP_CONFIGFLAGS) {
+            error = ERROR_NOT_SUPPORTED;
+        } else if (!buffer || size != sizeof(DWORD)) {
+            error = ERROR_INVALID_DATA;
+        } else {
+            DWORD flags = 0;
+            std::memcpy(&flags, buffer, sizeof flags);
+            value = sim::hex(flags);
+            if (failure) {
+                error = *failure;
+            } else {
+                sim::install_lock install;
+                sim::device_states states = sim::read_device_states();
+                sim::device_state state = states[sim::id_key(d->instance)];
+                state.config_flags = flags;
+                error = sim::write_device_state(d->instance, state);
+            }
+        }
+    }
+    const std::string instance = d ? d->instance : "(none)";
+    const std::string outcome = property != SPDRP_CONFIGFLAGS && d ? "unmodelled"
+                                : error == ERROR_SUCCESS           ? "ok"
+                                                                   : sim::error_name(error);
+    journal({function, instance, property_name, value, outcome + scenario_note(failure)});
+    return error == ERROR_SUCCESS ? TRUE : fail(error);
+}
+
+// The status of a node: a started driver, or the problem that keeps it from starting.
+constexpr ULONG kStarted =
+    DN_DRIVER_LOADED | DN_STARTED | DN_DISABLEABLE | DN_NT_ENUMERATOR | DN_NT_DRIVER;
+constexpr ULONG kWithProblem = DN_HAS_PROBLEM | DN_DISABLEABLE | DN_NT_ENUMERATOR | DN_NT_DRIVER;
+
+}  // namespace
+
+extern "C" {
+
+WINBOOL WINAPI SetupDiSetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet,
+                                                 PSP_DEVINFO_DATA DeviceInfoData, DWORD Property,
+                                                 const BYTE* PropertyBuffer,
+                                                 DWORD PropertyBufferSize) {
+    return set_registry_property<char>("SetupDiSetDeviceRegistryPropertyA", DeviceInfoSet,
+                                       DeviceInfoData, Property, PropertyBuffer,
+                                       PropertyBufferSize);
+}
+
+WINBOOL WINAPI SetupDiSetDeviceRegistryPropertyW(HDEVINFO DeviceInfoSet,
+                                                 PSP_DEVINFO_DATA DeviceInfoData, DWORD Property,
+                                                 const BYTE* PropertyBuffer,
+                                                 DWORD PropertyBufferSize) {
+    return set_registry_property<wchar_t>("SetupDiSetDeviceRegistryPropertyW", DeviceInfoSet,
+                                          DeviceInfoData, Property, PropertyBuffer,
+                                          PropertyBufferSize);
+}
+
+CONFIGRET WINAPI CM_Get_DevNode_Status(PULONG pulStatus, PULONG pulProblemNumber, DEVINST dnDevInst,
+                                       ULONG ulFlags) {
+    sim::state_lock lock;
+    const sim::machine_ptr machine = sim::refresh_machine();
+    const std::optional<uint32_t> failure = machine->failure("install", "status");
+    CONFIGRET result = CR_SUCCESS;
+    ULONG status = 0;
+    ULONG problem = 0;
+    const std::string* instance = sim::instance_of(dnDevInst);
+    const device* d = node_device(*machine, dnDevInst, result);
+    if (!pulStatus || !pulProblemNumber) {
+        result = CR_INVALID_POINTER;
+    } else if (ulFlags) {
+        result = CR_INVALID_FLAG;
+    } else if (failure) {
+        result = static_cast<CONFIGRET>(*failure);
+    } else if (!d && instance && is_named_parent(*machine, *instance)) {
+        result = CR_SUCCESS;
+        status = kStarted;
+    } else if (d && !d->present) {
+        result = CR_NO_SUCH_DEVNODE;  // a phantom has no status
+    } else if (d) {
+        result = CR_SUCCESS;
+        if (d->problem) {
+            status = kWithProblem;
+            problem = *d->problem;
+        } else if (d == &root_device() || d->service) {
+            status = kStarted;
+        } else {
+            status = kWithProblem;
+            problem = CM_PROB_FAILED_INSTALL;  // no driver was ever installed
+        }
+    }
+    if (result == CR_SUCCESS) {
+        *pulStatus = status;
+        *pulProblemNumber = problem;
+    }
+    journal(
+        {"CM_Get_DevNode_Status", node_text(dnDevInst), sim::hex(ulFlags),
+         sim::cr_name(result) +
+             (result == CR_SUCCESS ? " " + sim::hex(status) + " problem " + std::to_string(problem)
+                                   : "") +
+             scenario_note(failure)});
+    return result;
+}
+
+// Asks the node to be enumerated again: on the simulated machine a present node answers, and
+// nothing else happens (the installation has bound the driver already).
+CONFIGRET WINAPI CM_Reenumerate_DevNode(DEVINST dnDevInst, ULONG ulFlags) {
+    sim::state_lock lock;
+    const sim::machine_ptr machine = sim::refresh_machine();
+    const std::optional<uint32_t> failure = machine->failure("install", "reenumerate");
+    CONFIGRET result = CR_SUCCESS;
+    const std::string* instance = sim::instance_of(dnDevInst);
+    const device* d = node_device(*machine, dnDevInst, result);
+    if (ulFlags & ~static_cast<ULONG>(CM_REENUMERATE_BITS))
+        result = CR_INVALID_FLAG;
+    else if (failure)
+        result = static_cast<CONFIGRET>(*failure);
+    else if (!d && instance && is_named_parent(*machine, *instance))
+        result = CR_SUCCESS;
+    else if (d && !d->present)
+        result = CR_NO_SUCH_DEVNODE;
+    else if (d)
+        result = CR_SUCCESS;
+    journal({"CM_Reenumerate_DevNode", node_text(dnDevInst), sim::hex(ulFlags),
+             sim::cr_name(result) + scenario_note(failure)});
+    return result;
+}
+
+// Copies an INF into the driver store (%WINDIR%\inf\oem<N>.inf) and gives its full path.
+WINBOOL WINAPI SetupCopyOEMInfW(PCWSTR SourceInfFileName, PCWSTR OEMSourceMediaLocation,
+                                DWORD OEMSourceMediaType, DWORD CopyStyle,
+                                PWSTR DestinationInfFileName, DWORD DestinationInfFileNameSize,
+                                PDWORD RequiredSize, PWSTR* DestinationInfFileNameComponent) {
+    std::optional<uint32_t> failure;
+    {
+        sim::state_lock lock;
+        failure = sim::refresh_machine()->failure("install", "copy");
+    }
+    const std::string source = SourceInfFileName ? sim::utf8_of(SourceInfFileName) : "(null)";
+    DWORD error = ERROR_SUCCESS;
+    std::wstring destination;
+    if (!SourceInfFileName || OEMSourceMediaType > SPOST_MAX ||
+        (!DestinationInfFileName && DestinationInfFileNameSize)) {
+        error = ERROR_INVALID_PARAMETER;
+    } else if (CopyStyle & ~static_cast<DWORD>(SP_COPY_DELETESOURCE | SP_COPY_REPLACEONLY |
+                                               SP_COPY_NOOVERWRITE | SP_COPY_OEMINF_CATALOG_ONLY)) {
+        error = ERROR_INVALID_FLAGS;
+    } else if (failure) {
+        error = *failure;
+    } else {
+        sim::install_lock install;
+        error = sim::copy_to_driver_store(SourceInfFileName, destination);
+    }
+    if (error == ERROR_SUCCESS) {
+        if (RequiredSize)
+            *RequiredSize = static_cast<DWORD>(destination.size() + 1);
+        if (DestinationInfFileName && DestinationInfFileNameSize < destination.size() + 1) {
+            error = ERROR_INSUFFICIENT_BUFFER;
+        } else if (DestinationInfFileName) {
+            std::memcpy(DestinationInfFileName, destination.c_str(),
+                        (destination.size() + 1) * sizeof(wchar_t));
+            if (DestinationInfFileNameComponent)
+                *DestinationInfFileNameComponent =
+                    DestinationInfFileName + destination.rfind(L'\\') + 1;
+        }
+    }
+    journal({"SetupCopyOEMInfW", source,
+             OEMSourceMediaLocation ? sim::utf8_of(OEMSourceMediaLocation) : "(null)",
+             std::to_string(OEMSourceMediaType), sim::hex(CopyStyle),
+             (error == ERROR_SUCCESS ? "ok " + sim::utf8_of(destination) : sim::error_name(error)) +
+                 scenario_note(failure)});
+    return error == ERROR_SUCCESS ? TRUE : fail(error);
 }
 
 // Wine's own newdev.dll imports these. Driver installation is not simulated here, so they fail

@@ -171,7 +171,7 @@ protected:
     static DEVINST locate(const char* instance, ULONG flags = CM_LOCATE_DEVNODE_NORMAL) {
         DEVINST devinst = 0;
         const CONFIGRET result = CM_Locate_DevNodeA(&devinst, const_cast<char*>(instance), flags);
-        EXPECT_EQ(result, static_cast<CONFIGRET>(CR_SUCCESS)) << instance;
+        EXPECT_EQ(result, static_cast<CONFIGRET>(CR_SUCCESS)) << (instance ? instance : "(null)");
         return devinst;
     }
 
@@ -419,7 +419,7 @@ TEST_F(SimMachine, MissingAndUnreadablePropertiesFailApart) {
         {kSerialA, SPDRP_HARDWAREID, ERROR_INVALID_DATA},
         {kBoardInstance, SPDRP_UPPERFILTERS, ERROR_INVALID_DATA},
         {kKeyboard, SPDRP_SERVICE, ERROR_INVALID_DATA},
-        {kBoardInstance, SPDRP_FRIENDLYNAME, ERROR_INVALID_DATA},
+        {kBoardInstance, SPDRP_FRIENDLYNAME, ERROR_NOT_SUPPORTED},  // not modelled
         {kSerialB, SPDRP_HARDWAREID, ERROR_ACCESS_DENIED},
         {kBoardInstance, SPDRP_MAXIMUM_PROPERTY + 1, ERROR_INVALID_REG_PROPERTY},
     };
@@ -490,7 +490,7 @@ TEST_F(SimMachine, TheBusReportedDescriptionIsADeviceProperty) {
     } failures[] = {
         {kKeyboard, kBusReportedDescription, ERROR_NOT_FOUND},
         {kSerialB, kBusReportedDescription, ERROR_ACCESS_DENIED},
-        {kSerialA, {kBusReportedDescription.fmtid, 2}, ERROR_NOT_FOUND},
+        {kSerialA, {kBusReportedDescription.fmtid, 2}, ERROR_NOT_SUPPORTED},  // not modelled
     };
     for (const auto& c : failures) {
         SP_DEVINFO_DATA other = entry(c.instance);
@@ -598,13 +598,113 @@ TEST_F(SimMachine, TheTreeIsWalkedThroughParentsChildrenAndSiblings) {
     ASSERT_EQ(CM_Get_Child(&node, host, 0), static_cast<CONFIGRET>(CR_SUCCESS));
     EXPECT_EQ(node, board);
 
-    EXPECT_EQ(CM_Get_Parent(&node, host, 0), static_cast<CONFIGRET>(CR_NO_SUCH_DEVNODE));
-    EXPECT_EQ(CM_Get_Parent(&node, locate(kKeyboard), 0),
-              static_cast<CONFIGRET>(CR_NO_SUCH_DEVNODE));
+    // Both the node named only as a parent and the device without one hang below the root.
+    DEVINST root = 0;
+    ASSERT_EQ(CM_Get_Parent(&root, host, 0), static_cast<CONFIGRET>(CR_SUCCESS));
+    EXPECT_EQ(id_of(root), "HTREE\\ROOT\\0");
+    ASSERT_EQ(CM_Get_Parent(&node, locate(kKeyboard), 0), static_cast<CONFIGRET>(CR_SUCCESS));
+    EXPECT_EQ(node, root);
+    EXPECT_EQ(CM_Get_Parent(&node, root, 0), static_cast<CONFIGRET>(CR_NO_SUCH_DEVNODE));
     EXPECT_EQ(CM_Get_Child(&node, locate(kSerialA), 0), static_cast<CONFIGRET>(CR_NO_SUCH_DEVNODE));
     EXPECT_EQ(CM_Get_Parent(&node, locate(kSerialB), 0), static_cast<CONFIGRET>(CR_FAILURE));
     EXPECT_EQ(CM_Get_Parent(&node, board, 2), static_cast<CONFIGRET>(CR_INVALID_FLAG));
     EXPECT_EQ(CM_Get_Parent(nullptr, board, 0), static_cast<CONFIGRET>(CR_INVALID_POINTER));
+}
+
+// What every Windows machine guarantees, so that no test passes on an answer Windows cannot give.
+TEST_F(SimMachine, TheTreeHasARootAndPhantomsHaveNoPlaceInIt) {
+    // No ID, or an empty one, is the root, for the configuration manager and for setupapi.
+    const DEVINST root = locate(nullptr);
+    EXPECT_EQ(locate(""), root);
+    EXPECT_EQ(id_of(root), "HTREE\\ROOT\\0");
+    unique_device_info_set set = list("USB");
+    for (const wchar_t* id : {static_cast<const wchar_t*>(nullptr), L""}) {
+        SP_DEVINFO_DATA data = empty_data();
+        ASSERT_TRUE(SetupDiOpenDeviceInfoW(set.get(), id, nullptr, 0, &data)) << GetLastError();
+        EXPECT_EQ(data.DevInst, root);
+        EXPECT_EQ(instance_id(set.get(), data), "HTREE\\ROOT\\0");
+    }
+    // Walking down from the root: the controller named only as a parent, then the keyboard.
+    DEVINST node = 0;
+    ASSERT_EQ(CM_Get_Child(&node, root, 0), static_cast<CONFIGRET>(CR_SUCCESS));
+    EXPECT_EQ(id_of(node), kController);
+    ASSERT_EQ(CM_Get_Sibling(&node, node, 0), static_cast<CONFIGRET>(CR_SUCCESS));
+    EXPECT_EQ(id_of(node), kKeyboard);
+    EXPECT_EQ(CM_Get_Sibling(&node, node, 0), static_cast<CONFIGRET>(CR_NO_SUCH_DEVNODE));
+
+    // An absent device is found as a phantom but has neither parent, child nor sibling.
+    const DEVINST phantom = locate(kDataA, CM_LOCATE_DEVNODE_PHANTOM);
+    for (auto walk : {&CM_Get_Parent, &CM_Get_Child, &CM_Get_Sibling})
+        EXPECT_EQ(walk(&node, phantom, 0), static_cast<CONFIGRET>(CR_NO_SUCH_DEVNODE));
+}
+
+TEST_F(SimMachine, DeviceIdsAreCutAndSizedAsTheSystemDoes) {
+    const DEVINST serial = locate(kSerialA);
+    char id[16];
+    std::memset(id, '#', sizeof id);
+    EXPECT_EQ(CM_Get_Device_IDA(serial, id, 10, 0), static_cast<CONFIGRET>(CR_BUFFER_SMALL));
+    EXPECT_EQ(std::string(id, 10), std::string(kSerialA, 10));  // what fits, no terminator
+    EXPECT_EQ(id[10], '#');
+
+    use("[device]\ninstance = USB\\VID_C04A&PID_0C0A\\OTHER\n");
+    list("USB");
+    ULONG length = 99;
+    EXPECT_EQ(CM_Get_Device_ID_Size(&length, serial, 0),
+              static_cast<CONFIGRET>(CR_NO_SUCH_DEVNODE));
+    EXPECT_EQ(length, 0u);
+}
+
+// The device-property keys of the description and the hardware IDs read what the registry
+// properties read; a missing one comes typed DEVPROP_TYPE_EMPTY; one the machine does not model
+// is journalled as such.
+TEST_F(SimMachine, DevicePropertiesReadTheRegistryPropertiesData) {
+    const GUID device_fmtid = {
+        0xa45c254e, 0xdf1c, 0x4efd, {0x80, 0x20, 0x67, 0xd1, 0x46, 0xa8, 0x50, 0xe0}};
+    const DEVPROPKEY description_key = {device_fmtid, 2};
+    const DEVPROPKEY hardware_ids_key = {device_fmtid, 3};
+    struct {
+        DEVPROPKEY key;
+        DWORD registry_property;
+        DEVPROPTYPE type;
+    } cases[] = {
+        {description_key, SPDRP_DEVICEDESC, DEVPROP_TYPE_STRING},
+        {hardware_ids_key, SPDRP_HARDWAREID, DEVPROP_TYPE_STRING_LIST},
+    };
+    SP_DEVINFO_DATA data = entry(kBoardInstance);
+    for (const auto& c : cases) {
+        BYTE by_key[512] = {};
+        BYTE by_property[512] = {};
+        DWORD key_size = 0;
+        DWORD property_size = 0;
+        DEVPROPTYPE type = 0;
+        ASSERT_TRUE(SetupDiGetDevicePropertyW(held(), &data, &c.key, &type, by_key, sizeof by_key,
+                                              &key_size, 0));
+        ASSERT_TRUE(SetupDiGetDeviceRegistryPropertyW(held(), &data, c.registry_property, nullptr,
+                                                      by_property, sizeof by_property,
+                                                      &property_size));
+        EXPECT_EQ(type, c.type);
+        EXPECT_EQ(std::vector<BYTE>(by_key, by_key + key_size),
+                  std::vector<BYTE>(by_property, by_property + property_size));
+    }
+
+    SP_DEVINFO_DATA keyboard = entry(kKeyboard);
+    DEVPROPTYPE type = 0xFFFF;
+    BYTE buffer[64];
+    EXPECT_FALSE(SetupDiGetDevicePropertyW(held(), &keyboard, &description_key, &type, buffer,
+                                           sizeof buffer, nullptr, 0));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_FOUND));
+    EXPECT_EQ(type, static_cast<DEVPROPTYPE>(DEVPROP_TYPE_EMPTY));
+
+    forget_journal();
+    const DEVPROPKEY location = {device_fmtid, 15};
+    SetupDiGetDevicePropertyW(held(), &keyboard, &location, &type, buffer, sizeof buffer, nullptr,
+                              0);
+    SetupDiGetDeviceRegistryPropertyW(held(), &keyboard, SPDRP_MFG, nullptr, buffer, sizeof buffer,
+                                      nullptr);
+    EXPECT_EQ(journal(), (strings{"SetupDiGetDevicePropertyW\t" + std::string(kKeyboard) +
+                                      "\t{A45C254E-DF1C-4EFD-8020-67D146A850E0} 15\tunmodelled",
+                                  "SetupDiGetDeviceRegistryPropertyW\t" + std::string(kKeyboard) +
+                                      "\t0xB\tunmodelled"}));
 }
 
 std::wstring query_version(HKEY key, LSTATUS& status) {
@@ -712,7 +812,7 @@ TEST_F(SimMachine, TheJournalTellsWhatWasAsked) {
                       "\tSPDRP_HARDWAREID\tERROR_INVALID_DATA",
                   "SetupDiGetDevicePropertyW\t" + first +
                       "\tDEVPKEY_Device_BusReportedDeviceDesc\tERROR_INSUFFICIENT_BUFFER 14",
-                  "CM_Get_Parent\t" + first + "\t0x0\tCR_NO_SUCH_DEVNODE",
+                  "CM_Get_Parent\t" + first + "\t0x0\tCR_SUCCESS HTREE\\ROOT\\0",
                   "SetupDiEnumDeviceInfo\t3\tERROR_NO_MORE_ITEMS",
                   "CMP_WaitNoPendingInstallEvents\t1000\tWAIT_OBJECT_0",
                   "SetupDiDestroyDeviceInfoList\tok",

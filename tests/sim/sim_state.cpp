@@ -41,25 +41,14 @@ struct file_signature {
 struct shared_state {
     critical_section lock;
     machine_ptr machine = std::make_shared<const sim::machine>();
+    machine_ptr file_machine = machine;      // as the file says, before the device states
+    device_states states;                    // laid over it
     std::optional<file_signature> seen;      // the file state last read, good or not
     std::map<std::string, DEVINST> numbers;  // by upper-case instance ID
     std::deque<std::string> instances;       // by number - kFirstDevinst; never moves
 };
 
 shared_state state;
-
-std::wstring environment(const wchar_t* name) {
-    std::wstring value(64, L'\0');
-    for (;;) {
-        DWORD length =
-            GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size()));
-        if (length < value.size()) {
-            value.resize(length);
-            return value;
-        }
-        value.resize(length);
-    }
-}
 
 void write_stderr(const std::string& text) {
     HANDLE stream = GetStdHandle(STD_ERROR_HANDLE);
@@ -75,6 +64,8 @@ void report_bad_file(const std::wstring& path, const std::string& message) {
 }
 
 // The whole file, or null with an error message. The file is held open only while it is read.
+}  // namespace
+
 std::optional<std::string> read_file(const std::wstring& path, std::string& error) {
     unique_file_handle file(CreateFileW(path.c_str(), GENERIC_READ,
                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -99,7 +90,145 @@ std::optional<std::string> read_file(const std::wstring& path, std::string& erro
     return text;
 }
 
+namespace {}  // namespace
+
+namespace {
+
+// The file's machine with the device states laid over it, made again only when either changed.
+machine_ptr with_states(machine_ptr file_machine) {
+    device_states states = read_device_states();
+    if (file_machine == state.file_machine && states == state.states)
+        return state.machine;
+    state.file_machine = file_machine;
+    state.states = std::move(states);
+    if (state.states.empty()) {
+        state.machine = file_machine;
+    } else {
+        auto combined = std::make_shared<machine>(*file_machine);
+        apply_states(*combined, state.states);
+        state.machine = std::move(combined);
+    }
+    return state.machine;
+}
+
+std::wstring wide_multi_sz(const std::vector<std::string>& entries) {
+    std::wstring data;
+    for (const std::string& entry : entries) {
+        data += widen(entry);
+        data += L'\0';
+    }
+    data += L'\0';
+    return data;
+}
+
+std::vector<std::string> entries_of(const std::wstring& data) {
+    std::vector<std::string> entries;
+    std::size_t at = 0;
+    while (at < data.size() && data[at]) {
+        const std::size_t end = data.find(L'\0', at);
+        const std::size_t stop = end == std::wstring::npos ? data.size() : end;
+        entries.push_back(utf8_of(std::wstring_view(data).substr(at, stop - at)));
+        at = stop + 1;
+    }
+    return entries;
+}
+
+// FNV-1a: a short stable name for a long path.
+std::string path_hash(std::string_view text) {
+    unsigned long long hash = 0xcbf29ce484222325ull;
+    for (char c : text) {
+        hash ^= static_cast<unsigned char>(c);
+        hash *= 0x100000001b3ull;
+    }
+    char name[24];
+    std::snprintf(name, sizeof name, "%016llX", hash);
+    return name;
+}
+
 }  // namespace
+
+std::wstring environment(const wchar_t* name) {
+    std::wstring value(64, L'\0');
+    for (;;) {
+        DWORD length =
+            GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size()));
+        if (length < value.size()) {
+            value.resize(length);
+            return value;
+        }
+        value.resize(length);
+    }
+}
+
+std::wstring state_key_path() {
+    std::wstring name = environment(L"CORVANE_SIM_STATE");
+    if (name.empty()) {
+        const std::wstring scenario = z_drive_path(environment(L"CORVANE_SCENARIO"));
+        wchar_t full[MAX_PATH * 4];
+        const DWORD length =
+            scenario.empty() ? 0 : GetFullPathNameW(scenario.c_str(), MAX_PATH * 4, full, nullptr);
+        const std::wstring path =
+            length && length < MAX_PATH * 4 ? std::wstring(full, length) : scenario;
+        name =
+            path.empty() ? L"no scenario" : L"scenario " + widen(path_hash(id_key(utf8_of(path))));
+    }
+    for (wchar_t& c : name) {
+        if (c == L'\\')
+            c = L'_';
+    }
+    return L"Software\\Corvane\\Simulation\\" + name;
+}
+
+device_states read_device_states() {
+    device_states states;
+    HKEY opened = nullptr;
+    const std::wstring path = state_key_path() + L"\\Devices";
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_QUERY_VALUE, &opened) !=
+        ERROR_SUCCESS)
+        return states;
+    unique_hkey key(opened);
+    for (DWORD index = 0;; ++index) {
+        wchar_t name[512];
+        DWORD name_length = 512;
+        DWORD type = 0;
+        DWORD size = 0;
+        LSTATUS status =
+            RegEnumValueW(key.get(), index, name, &name_length, nullptr, &type, nullptr, &size);
+        if (status == ERROR_NO_MORE_ITEMS)
+            break;
+        if (status != ERROR_SUCCESS || type != REG_MULTI_SZ)
+            continue;
+        // Read by name: the value may have grown since it was counted.
+        std::wstring data(size / sizeof(wchar_t) + 2, L'\0');
+        for (;;) {
+            DWORD bytes = static_cast<DWORD>(data.size() * sizeof(wchar_t));
+            status = RegQueryValueExW(key.get(), name, nullptr, &type,
+                                      reinterpret_cast<BYTE*>(data.data()), &bytes);
+            if (status != ERROR_MORE_DATA)
+                break;
+            data.resize(bytes / sizeof(wchar_t) + 2);
+        }
+        if (status == ERROR_SUCCESS)
+            states[id_key(utf8_of(name))] = decode_state(entries_of(data));
+    }
+    return states;
+}
+
+DWORD write_device_state(std::string_view instance, const device_state& device) {
+    const std::wstring path = state_key_path() + L"\\Devices";
+    HKEY created = nullptr;
+    LSTATUS status =
+        RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                        KEY_SET_VALUE, nullptr, &created, nullptr);
+    if (status != ERROR_SUCCESS)
+        return static_cast<DWORD>(status);
+    unique_hkey key(created);
+    const std::wstring data = wide_multi_sz(encode_state(device));
+    return static_cast<DWORD>(RegSetValueExW(key.get(), widen(id_key(instance)).c_str(), 0,
+                                             REG_MULTI_SZ,
+                                             reinterpret_cast<const BYTE*>(data.data()),
+                                             static_cast<DWORD>(data.size() * sizeof(wchar_t))));
+}
 
 state_lock::state_lock() : lock_(state.lock) {}
 
@@ -108,9 +237,9 @@ machine_ptr refresh_machine() {
     if (path.empty()) {
         if (state.seen) {
             state.seen.reset();
-            state.machine = std::make_shared<const machine>();
+            return with_states(std::make_shared<const machine>());
         }
-        return state.machine;
+        return with_states(state.file_machine);
     }
 
     file_signature signature;
@@ -125,7 +254,7 @@ machine_ptr refresh_machine() {
         signature.error = GetLastError();
     }
     if (state.seen && *state.seen == signature)
-        return state.machine;
+        return with_states(state.file_machine);
     state.seen = signature;
 
     std::string error;
@@ -136,15 +265,14 @@ machine_ptr refresh_machine() {
         error = "cannot be opened (error " + std::to_string(signature.error) + ")";
     if (!text) {
         report_bad_file(path, error);
-        return state.machine;
+        return with_states(state.file_machine);
     }
     parse_result parsed = parse_scenario(*text);
     if (!parsed.ok()) {
         report_bad_file(path, parsed.error->text());
-        return state.machine;
+        return with_states(state.file_machine);
     }
-    state.machine = std::make_shared<const machine>(std::move(parsed.value));
-    return state.machine;
+    return with_states(std::make_shared<const machine>(std::move(parsed.value)));
 }
 
 machine_ptr current_machine() {

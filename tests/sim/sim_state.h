@@ -7,11 +7,13 @@
 
 #include <initializer_list>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "handles.h"
+#include "install_parts.h"
 #include "scenario.h"
 
 namespace sim {
@@ -28,10 +30,21 @@ private:
 using machine_ptr = std::shared_ptr<const machine>;
 
 // Reads the file named by CORVANE_SCENARIO again when it is another file or has changed; keeps
-// the last good machine when it cannot be read or parsed. Returns the machine now in force.
+// the last good machine when it cannot be read or parsed. The device states that installations
+// left in the machine's state key are laid over it. Returns the machine now in force.
 machine_ptr refresh_machine();
 // The machine in force, without looking at the file.
 machine_ptr current_machine();
+
+// The registry key below HKEY_CURRENT_USER that holds what installations changed on this
+// machine: "Software\Corvane\Simulation\<name>", the name being CORVANE_SIM_STATE when set,
+// else one derived from the scenario file's full path. Every process of the prefix with the same
+// scenario sees the same state.
+std::wstring state_key_path();
+// The device states of that key (by id_key of the instance ID); none when it is not there.
+device_states read_device_states();
+// Writes one device's whole state in one registry value, so that no reader sees half of it.
+DWORD write_device_state(std::string_view instance, const device_state& state);
 
 // Device numbers: one per instance ID (compared without case), the same for the whole life of
 // the process, whatever the scenario does meanwhile.
@@ -54,6 +67,11 @@ std::wstring wide_of_ansi(const char* text);
 std::string error_name(DWORD error);
 std::string cr_name(CONFIGRET result);
 std::string hex(unsigned long value);
+// The whole file, or nullopt with a message in `error`. Open only while it is read, and shared.
+std::optional<std::string> read_file(const std::wstring& path, std::string& error);
+
+// The environment variable's value; empty when it is not set.
+std::wstring environment(const wchar_t* name);
 // "{C689AAB8-8E78-11D0-8C47-00C04FC295EE}"
 std::string guid_text(const GUID& guid);
 

@@ -1,0 +1,56 @@
+// The driver store and the setup log of the simulated machine: what the INF copy and the driver
+// update (setupapi.dll, newdev.dll) share. Every process of the prefix uses the same folders, so
+// their changes are made under one named mutex of the prefix.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "handles.h"
+
+namespace sim {
+
+// Holds the prefix-wide mutex of the install side for a scope.
+class install_lock {
+public:
+    install_lock();
+    ~install_lock();
+    install_lock(const install_lock&) = delete;
+    install_lock& operator=(const install_lock&) = delete;
+
+private:
+    unique_mutex mutex_;
+    bool held_ = false;
+};
+
+// %WINDIR%\inf, without a trailing backslash.
+std::wstring inf_folder();
+
+// Copies an INF into %WINDIR%\inf as oem<N>.inf: the N of a copy with the same contents when
+// there is one, else the next free N. Gives the copy's full path. ERROR_SUCCESS or the error of
+// the file system (ERROR_FILE_NOT_FOUND for a missing INF). Call it under install_lock.
+DWORD copy_to_driver_store(const std::wstring& inf, std::wstring& destination);
+
+// The setup log %WINDIR%\inf\setupapi.dev.log, opened for appending and for writing over its
+// last line; created with its header when missing.
+class setup_log {
+public:
+    setup_log();
+    bool is_open() const { return static_cast<bool>(file_); }
+    // Appends the text (UTF-8, lines ending in CR LF).
+    void append(const std::string& text);
+    // Appends a placeholder line and remembers where it starts.
+    void append_placeholder();
+    // Writes the text over the placeholder and whatever followed it.
+    void replace_placeholder(const std::string& text);
+
+private:
+    unique_file_handle file_;
+    LONGLONG placeholder_ = -1;
+};
+
+// "2026/12/10 06:52:44.123", local time.
+std::string setup_log_now();
+
+}  // namespace sim
