@@ -235,7 +235,20 @@ TEST_F(Enumeration, OddDevices) {
     EXPECT_NE(l.log.find("usbdrv:error [usbdrv_create_list] could not retrieve simple path for "
                          "device 4: CR error 19\n"),
               std::string::npos);
-    EXPECT_EQ(l.devices.size(), 4u);
+    EXPECT_EQ(l.devices.size(), 6u);
+
+    // A device whose descriptor could not be read is listed under what the hub made up for it.
+    const device* failed = l.find("USB\\VID_0000&PID_0002\\5&2B3C4D5E&0&4");
+    ASSERT_NE(failed, nullptr);
+    EXPECT_EQ(failed->hardware_id, "USB\\DEVICE_DESCRIPTOR_FAILURE");
+    EXPECT_EQ(failed->driver_name, std::nullopt);
+
+    // The longest driver version there is, and a hardware-ID list longer than the 256 bytes read
+    // of it: the system refuses to cut it, so the device is kept without one.
+    const device* long_lists = l.find("USB\\VID_C04A&PID_0C0D&MI_00\\8&88888888&0&0000");
+    ASSERT_NE(long_lists, nullptr);
+    EXPECT_EQ(long_lists->driver_version, 0xFFFFFFFFFFFFFFFFull);
+    EXPECT_EQ(long_lists->hardware_id, "");
 }
 
 TEST_F(Enumeration, TrimmingOnlyWhenAskedFor) {
@@ -331,7 +344,8 @@ TEST_F(Enumeration, ValuesThatFillTheirBuffersExactlyAreRead) {
         {"USB\\VID_C04A&PID_0001\\1",
          "service = " + service255 + "\ndriver = {4d36e978-e325-11ce-bfc1-08002be10318}\\0201\n" +
              "driver_version = 65535.65535.65535.65534\nhardware_id = " + hardware254 + "\n" +
-             "bus_description = " + description255 + "\n"},
+             // An INF's description: what a device reports itself is at most 126 units.
+             "description = " + description255 + "\n"},
         {"USB\\VID_C04A&PID_0002\\2",
          "service = " + service256 + "\ndriver = {4d36e978-e325-11ce-bfc1-08002be10318}\\0202\n" +
              "driver_version = 65535.65535.65535.655341\nhardware_id = " + hardware254 + "x\n"},
