@@ -20,20 +20,6 @@ constexpr field kTextFields[] = {
 
 constexpr std::string_view kConfigFlags = "config_flags";
 
-char ascii_lower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool same_text(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (ascii_lower(a[i]) != ascii_lower(b[i]))
-            return false;
-    }
-    return true;
-}
-
 std::string_view trim(std::string_view text) {
     while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
         text.remove_prefix(1);
@@ -134,7 +120,7 @@ std::string next_port_name(const device_states& states) {
         const std::string name = "COM" + std::to_string(number);
         bool taken = false;
         for (const auto& [id, state] : states)
-            taken = taken || (state.port_name && same_text(*state.port_name, name));
+            taken = taken || (state.port_name && same_id(*state.port_name, name));
         if (!taken)
             return name;
     }
@@ -161,11 +147,11 @@ inf_facts read_inf_facts(std::string_view text) {
             continue;
         const std::string_view key = trim(line.substr(0, equals));
         const std::string_view value = trim(line.substr(equals + 1));
-        if (same_text(section, "Version") && same_text(key, "DriverVer") && !facts.driver_version) {
+        if (same_id(section, "Version") && same_id(key, "DriverVer") && !facts.driver_version) {
             const std::string_view version = inf_field(value, 1);
             if (!version.empty())
                 facts.driver_version = std::string(version);
-        } else if (same_text(key, "AddService") && !facts.service) {
+        } else if (same_id(key, "AddService") && !facts.service) {
             const std::string_view service = inf_field(value, 0);
             if (!service.empty())
                 facts.service = std::string(service);

@@ -483,9 +483,6 @@ private:
             }
         }
         for (const device& d : machine_.devices) {
-            if (same_id(d.instance, kRootInstance) ||
-                (d.parent && same_id(*d.parent, kRootInstance)))
-                continue;  // the root is the machine's own; naming it as a parent is fine
             if (!d.present || !d.parent)
                 continue;
             auto parent = by_instance.find(id_key(*d.parent));

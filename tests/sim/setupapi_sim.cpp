@@ -900,8 +900,8 @@ std::string scenario_note(const std::optional<uint32_t>& failure) {
 }
 
 // Writes a device's configuration flags into the machine's state. Only SPDRP_CONFIGFLAGS is
-// written by anybody on the simulated machine; other properties are unmodelled.
-template <typename Char>
+// written by anybody on the simulated machine; other properties are unmodelled. The value is
+// binary, so the A and W calls are one.
 BOOL set_registry_property(const char* function, HDEVINFO handle, PSP_DEVINFO_DATA data,
                            DWORD property, const BYTE* buffer, DWORD size) {
     sim::state_lock lock;
@@ -954,18 +954,16 @@ WINBOOL WINAPI SetupDiSetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet,
                                                  PSP_DEVINFO_DATA DeviceInfoData, DWORD Property,
                                                  const BYTE* PropertyBuffer,
                                                  DWORD PropertyBufferSize) {
-    return set_registry_property<char>("SetupDiSetDeviceRegistryPropertyA", DeviceInfoSet,
-                                       DeviceInfoData, Property, PropertyBuffer,
-                                       PropertyBufferSize);
+    return set_registry_property("SetupDiSetDeviceRegistryPropertyA", DeviceInfoSet, DeviceInfoData,
+                                 Property, PropertyBuffer, PropertyBufferSize);
 }
 
 WINBOOL WINAPI SetupDiSetDeviceRegistryPropertyW(HDEVINFO DeviceInfoSet,
                                                  PSP_DEVINFO_DATA DeviceInfoData, DWORD Property,
                                                  const BYTE* PropertyBuffer,
                                                  DWORD PropertyBufferSize) {
-    return set_registry_property<wchar_t>("SetupDiSetDeviceRegistryPropertyW", DeviceInfoSet,
-                                          DeviceInfoData, Property, PropertyBuffer,
-                                          PropertyBufferSize);
+    return set_registry_property("SetupDiSetDeviceRegistryPropertyW", DeviceInfoSet, DeviceInfoData,
+                                 Property, PropertyBuffer, PropertyBufferSize);
 }
 
 CONFIGRET WINAPI CM_Get_DevNode_Status(PULONG pulStatus, PULONG pulProblemNumber, DEVINST dnDevInst,
