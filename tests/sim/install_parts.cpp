@@ -170,6 +170,21 @@ bool matches_hardware_id(const device& d, std::string_view hardware_id) {
     return false;
 }
 
+uint64_t stable_hash(std::string_view text) {
+    uint64_t hash = 0xcbf29ce484222325ull;
+    for (char c : text) {
+        hash ^= static_cast<unsigned char>(c);
+        hash *= 0x100000001b3ull;
+    }
+    return hash;
+}
+
+std::string hash_text(uint64_t hash) {
+    char text[24];
+    std::snprintf(text, sizeof text, "%016llX", static_cast<unsigned long long>(hash));
+    return text;
+}
+
 std::string setup_log_header() {
     return "[Device Install Log]\r\n"
            "     OS Version = 10.0.19045\r\n"

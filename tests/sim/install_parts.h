@@ -56,6 +56,12 @@ inf_facts read_inf_facts(std::string_view text);
 // compatible IDs is that ID (without regard to case).
 bool matches_hardware_id(const device& d, std::string_view hardware_id);
 
+// FNV-1a of the text: the same in every process and every run, for names derived from long
+// texts (the machine's state key, a device's driver key).
+uint64_t stable_hash(std::string_view text);
+// The hash as 16 upper-case hexadecimal digits.
+std::string hash_text(uint64_t hash);
+
 // The setup log's texts, as the system writes them.
 std::string setup_log_header();
 std::string setup_log_section_start(std::string_view hardware_id, std::string_view time);

@@ -96,6 +96,12 @@ TEST(HardwareIds, MatchAnyHardwareOrCompatibleIdWithoutCase) {
     EXPECT_FALSE(sim::matches_hardware_id(d, "USB\\VID_C04A&PID_0C02"));
 }
 
+// The names derived from it must not change between runs or processes: FNV-1a's own vectors.
+TEST(StableHash, IsFnv1a) {
+    EXPECT_EQ(sim::hash_text(sim::stable_hash("")), "CBF29CE484222325");
+    EXPECT_EQ(sim::hash_text(sim::stable_hash("a")), "AF63DC4C8601EC8C");
+}
+
 TEST(SetupLog, SectionsReadAsTheSystemWritesThem) {
     const std::string time = sim::setup_log_time(2026, 12, 10, 6, 5, 4, 3);
     EXPECT_EQ(time, "2026/12/10 06:05:04.003");

@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <newdev.h>
 
+#include <cstdio>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -33,11 +34,8 @@ constexpr const char* kPortsClass = "{4d36e978-e325-11ce-bfc1-08002be10318}";
 // A driver key name of its own for a device of this machine: stable across reinstalls and
 // far from the small numbers the system and the scenarios use.
 std::string driver_key_for(const std::string& instance) {
-    unsigned long long hash = 0xcbf29ce484222325ull;
-    for (char c : sim::utf8_of(sim::state_key_path()) + "|" + sim::id_key(instance)) {
-        hash ^= static_cast<unsigned char>(c);
-        hash *= 0x100000001b3ull;
-    }
+    const uint64_t hash =
+        sim::stable_hash(sim::utf8_of(sim::state_key_path()) + "|" + sim::id_key(instance));
     char number[8];
     std::snprintf(number, sizeof number, "%04u", static_cast<unsigned>(2000 + hash % 7000));
     return std::string(kPortsClass) + "\\" + number;

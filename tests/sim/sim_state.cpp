@@ -63,7 +63,6 @@ void report_bad_file(const std::wstring& path, const std::string& message) {
     journal({"scenario", utf8_of(path), "error " + message});
 }
 
-// The whole file, or null with an error message. The file is held open only while it is read.
 }  // namespace
 
 std::optional<std::string> read_file(const std::wstring& path, std::string& error) {
@@ -89,8 +88,6 @@ std::optional<std::string> read_file(const std::wstring& path, std::string& erro
     text.resize(done);
     return text;
 }
-
-namespace {}  // namespace
 
 namespace {
 
@@ -133,18 +130,6 @@ std::vector<std::string> entries_of(const std::wstring& data) {
     return entries;
 }
 
-// FNV-1a: a short stable name for a long path.
-std::string path_hash(std::string_view text) {
-    unsigned long long hash = 0xcbf29ce484222325ull;
-    for (char c : text) {
-        hash ^= static_cast<unsigned char>(c);
-        hash *= 0x100000001b3ull;
-    }
-    char name[24];
-    std::snprintf(name, sizeof name, "%016llX", hash);
-    return name;
-}
-
 }  // namespace
 
 std::wstring environment(const wchar_t* name) {
@@ -169,8 +154,8 @@ std::wstring state_key_path() {
             scenario.empty() ? 0 : GetFullPathNameW(scenario.c_str(), MAX_PATH * 4, full, nullptr);
         const std::wstring path =
             length && length < MAX_PATH * 4 ? std::wstring(full, length) : scenario;
-        name =
-            path.empty() ? L"no scenario" : L"scenario " + widen(path_hash(id_key(utf8_of(path))));
+        name = path.empty() ? L"no scenario"
+                            : L"scenario " + widen(hash_text(stable_hash(id_key(utf8_of(path)))));
     }
     for (wchar_t& c : name) {
         if (c == L'\\')
