@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "busy_marker.h"
 #include "device_id.h"
@@ -140,10 +141,36 @@ outcome read_service(const device_in_set& d, usbdrv_device_entry& entry, service
     return outcome::kept;
 }
 
+// The first text of a list property. The system refuses to cut a list that does not fit the
+// buffer, and a device may well list more than 256 bytes of IDs (long compatible forms, filters):
+// the list is then read whole and its first text kept, when that fits the buffer. Without this
+// such a device would lose its hardware ID and get its package without one.
+bool read_first_of_list(HDEVINFO set, SP_DEVINFO_DATA* device, DWORD property,
+                        property_buffer& buffer) {
+    if (read_property(set, device, property, buffer))
+        return true;
+    DWORD needed = 0;
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER ||
+        (SetupDiGetDeviceRegistryPropertyA(set, device, property, nullptr, nullptr, 0, &needed),
+         needed == 0)) {
+        return false;
+    }
+    std::vector<char> list(needed + 2, '\0');  // two terminators even for a list without them
+    if (!SetupDiGetDeviceRegistryPropertyA(set, device, property, nullptr,
+                                           reinterpret_cast<BYTE*>(list.data()), needed, nullptr)) {
+        return false;
+    }
+    size_t first = strlen(list.data());
+    if (first >= kPropertyBytes)
+        return false;
+    memcpy(buffer, list.data(), first + 1);
+    return true;
+}
+
 // The first hardware ID, the first compatible ID and the first upper filter.
 outcome read_ids(const device_in_set& d, usbdrv_device_entry& entry) {
     property_buffer buffer;
-    if (read_property(d.set, d.device, SPDRP_HARDWAREID, buffer)) {
+    if (read_first_of_list(d.set, d.device, SPDRP_HARDWAREID, buffer)) {
         usbdrv_log(USBDRV_LOG_DEBUG, kCaller, "Hardware ID: %s", buffer);
     } else {
         usbdrv_log(USBDRV_LOG_ERROR, kCaller, "could not get hardware ID");
@@ -151,13 +178,13 @@ outcome read_ids(const device_in_set& d, usbdrv_device_entry& entry) {
     if (!copy_text(entry.hardware_id, buffer))
         return outcome::out_of_memory;
 
-    if (read_property(d.set, d.device, SPDRP_COMPATIBLEIDS, buffer)) {
+    if (read_first_of_list(d.set, d.device, SPDRP_COMPATIBLEIDS, buffer)) {
         usbdrv_log(USBDRV_LOG_DEBUG, kCaller, "Compatible ID: %s", buffer);
     }
     if (!copy_text(entry.compatible_id, buffer))
         return outcome::out_of_memory;
 
-    if (read_property(d.set, d.device, SPDRP_UPPERFILTERS, buffer)) {
+    if (read_first_of_list(d.set, d.device, SPDRP_UPPERFILTERS, buffer)) {
         usbdrv_log(USBDRV_LOG_DEBUG, kCaller, "Upper filter: %s", buffer);
         if (!copy_text(entry.upper_filter, buffer))
             return outcome::out_of_memory;

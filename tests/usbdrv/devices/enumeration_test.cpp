@@ -244,11 +244,11 @@ TEST_F(Enumeration, OddDevices) {
     EXPECT_EQ(failed->driver_name, std::nullopt);
 
     // The longest driver version there is, and a hardware-ID list longer than the 256 bytes read
-    // of it: the system refuses to cut it, so the device is kept without one.
+    // of it: the system refuses to cut it, so the whole list is read and its first ID kept.
     const device* long_lists = l.find("USB\\VID_C04A&PID_0C0D&MI_00\\8&88888888&0&0000");
     ASSERT_NE(long_lists, nullptr);
     EXPECT_EQ(long_lists->driver_version, 0xFFFFFFFFFFFFFFFFull);
-    EXPECT_EQ(long_lists->hardware_id, "");
+    EXPECT_EQ(long_lists->hardware_id, "USB\\VID_C04A&PID_0C0D&REV_0100&MI_00");
 }
 
 TEST_F(Enumeration, TrimmingOnlyWhenAskedFor) {
@@ -334,7 +334,8 @@ TEST_F(Enumeration, DriverVersionsAndUnreadableProperties) {
 
 // The buffers hold 256 bytes of a property, 24 of a driver version and 256 units of a
 // description, terminators included: a value that fills one exactly is read whole; one byte
-// more does not fit (the system refuses it, as Windows does).
+// more does not fit (the system refuses it, as Windows does), except in a list of IDs, which is
+// then read whole for its first ID.
 TEST_F(Enumeration, ValuesThatFillTheirBuffersExactlyAreRead) {
     const std::string service255(255, 's'), service256(256, 't');
     const std::string hardware254 = "USB\\VID_C04A&PID_0001&" + std::string(254 - 22, 'h');
@@ -362,7 +363,8 @@ TEST_F(Enumeration, ValuesThatFillTheirBuffersExactlyAreRead) {
     const device& beyond = l.devices[1];
     EXPECT_EQ(beyond.driver_name, std::nullopt);
     EXPECT_EQ(beyond.driver_version, 0u);
-    EXPECT_EQ(beyond.hardware_id, "");
+    // A list is read whole when it does not fit; its one ID of 255 bytes still fits the buffer.
+    EXPECT_EQ(beyond.hardware_id, hardware254 + "x");
 }
 
 // While a listing or a release runs anywhere, a second one of the same kind fails at once.
