@@ -16,6 +16,7 @@
 #include "command_session.h"
 #include "embedded_files.h"
 #include "resource.h"
+#include "usbdrv/usbdrv.h"
 
 namespace fs = std::filesystem;
 
@@ -61,6 +62,19 @@ void expect_box(command_session& session, const message_box& box, const std::wst
     EXPECT_EQ(box.text, text);
     EXPECT_EQ(box.icon, icon);
     EXPECT_EQ(box.owner, session.dialog());
+}
+
+// Presses a button and checks that the box ending the command is an error box of the dialog; a
+// screenshot of it is kept. Returns the box, closed.
+message_box failed_command(command_session& session, int button, const char* screenshot) {
+    session.press(button);
+    message_box box = session.wait_for_box();
+    take_screenshot(screenshot);
+    EXPECT_NE(box.window, nullptr) << "no box";
+    EXPECT_EQ(box.icon, "error");
+    EXPECT_EQ(box.owner, session.dialog());
+    EXPECT_TRUE(box.window && session.close(box));
+    return box;
 }
 
 TEST(Commands, ExtractWritesThePackageOfTheSelectedDeviceIntoUsbDriver) {
@@ -189,14 +203,9 @@ TEST(Commands, AFailingPreparationShowsTheLibrarysTextAndInstallsNothing) {
     std::wstring below_a_file = (file / "profile").wstring();
     command_session session(one_board(), below_a_file.c_str());
     ASSERT_NE(session.dialog(), nullptr);
-    session.press(IDC_BUTTON_INSTALL);
-    message_box box = session.wait_for_box();
-    take_screenshot("preparation-failed");
-    ASSERT_NE(box.window, nullptr);
-    EXPECT_TRUE(is_library_failure_text(box.text)) << test::utf8(box.text);
-    EXPECT_EQ(box.icon, "error");
-    EXPECT_EQ(box.owner, session.dialog());
-    ASSERT_TRUE(session.close(box));
+    message_box box = failed_command(session, IDC_BUTTON_INSTALL, "preparation-failed");
+    // The package folder cannot be made below a file.
+    EXPECT_EQ(box.text, library_text(USBDRV_ERR_ACCESS));
     // No installation began: the host never waited for other installations.
     EXPECT_TRUE(session.calls("CMP_WaitNoPendingInstallEvents").empty());
     EXPECT_TRUE(fs::is_regular_file(file));
@@ -233,15 +242,9 @@ TEST(Commands, InstallRunsTheWholeChainUpToTheHelper) {
     command_session session(one_board());
     ASSERT_NE(session.dialog(), nullptr);
     select_item(session.dialog(), 1);
-    session.press(IDC_BUTTON_INSTALL);
-    message_box box = session.wait_for_box();
-    take_screenshot("install-helper-failed");
-    ASSERT_NE(box.window, nullptr);
+    message_box box = failed_command(session, IDC_BUTTON_INSTALL, "install-helper-failed");
     // The helper carried today ends without installing: the library's text for that.
     EXPECT_TRUE(is_library_failure_text(box.text)) << test::utf8(box.text);
-    EXPECT_EQ(box.icon, "error");
-    EXPECT_EQ(box.owner, session.dialog());
-    ASSERT_TRUE(session.close(box));
     // Prepared into the profile, then handed to the host, which served an installation.
     std::wstring inf = read_inf(session.installed() / "Corvane.inf");
     EXPECT_NE(inf.find(L"\"VID_C04A&PID_0C02&MI_02\""), std::wstring::npos) << test::utf8(inf);
