@@ -32,6 +32,20 @@ void MarkInCompatibilityAssistant() {
     RegSetValueExA(key.get(), path, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof one);
 }
 
+// USERPROFILE in UTF-8, or null when it is not set. Read wide, so that a folder the code page
+// cannot spell arrives whole.
+unique_malloc<char> user_profile_utf8() {
+    std::vector<wchar_t> value(MAX_PATH + 1);
+    DWORD length = GetEnvironmentVariableW(L"USERPROFILE", value.data(), (DWORD)value.size());
+    if (length >= value.size()) {  // too small: the size it needs, with the terminator
+        value.resize(length);
+        length = GetEnvironmentVariableW(L"USERPROFILE", value.data(), (DWORD)value.size());
+    }
+    if (length == 0 || length >= value.size())
+        return nullptr;
+    return unique_malloc<char>(utf16_to_utf8(value.data()));
+}
+
 }  // namespace
 
 CCorvaneDlg::CCorvaneDlg() : CDialogEx(IDD_MAIN_DIALOG) {
@@ -187,17 +201,7 @@ void CCorvaneDlg::BuildDeviceRecord() {
 
 void CCorvaneDlg::DoInstall() {
     BuildDeviceRecord();
-    // Read wide, so that a profile folder the code page cannot spell still arrives whole.
-    std::vector<wchar_t> profile(MAX_PATH + 1);
-    DWORD length = GetEnvironmentVariableW(L"USERPROFILE", profile.data(), (DWORD)profile.size());
-    unique_malloc<char> profile_utf8;
-    if (length >= profile.size()) {
-        profile.resize(length);
-        length = GetEnvironmentVariableW(L"USERPROFILE", profile.data(), (DWORD)profile.size());
-    }
-    if (length > 0 && length < profile.size())
-        profile_utf8.reset(utf16_to_utf8(profile.data()));
-    package_folder folder = install_folder(profile_utf8.get());
+    package_folder folder = install_folder(user_profile_utf8().get());
     usbdrv_set_log_threshold(USBDRV_LOG_WARNING);  // kept for the rest of the run
     if (folder.outcome != package_folder::ok) {
         ShowMessage(package_folder_text(folder.outcome), MB_ICONERROR);
