@@ -55,6 +55,16 @@ void set_text(HWND control, const wchar_t* text) {
     SendMessageW(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
 }
 
+// Types VID and PID into the placeholder's boxes right after a refresh has rewritten them, so
+// that most of a second passes before the next one would: time for a press to read them.
+void type_identifiers(command_session& session, const wchar_t* vid, const wchar_t* pid) {
+    HWND vid_box = session.program().item(IDC_EDIT_VID);
+    set_text(vid_box, L"tick");
+    ASSERT_TRUE(eventually([&] { return text_of(vid_box) != L"tick"; })) << "no refresh";
+    set_text(vid_box, vid);
+    set_text(session.program().item(IDC_EDIT_PID), pid);
+}
+
 // What a box must show: its text, the icon, and the dialog as its owner.
 void expect_box(command_session& session, const message_box& box, const std::wstring& text,
                 const char* icon) {
@@ -116,8 +126,7 @@ TEST(Commands, WithNoDeviceThePackageIsForTheTypedIdentifiers) {
     command_session session;
     ASSERT_NE(session.dialog(), nullptr);
     // Typed and pressed before the next tick rewrites the defaults.
-    set_text(session.program().item(IDC_EDIT_VID), L"ab12");
-    set_text(session.program().item(IDC_EDIT_PID), L"00fe");
+    type_identifiers(session, L"ab12", L"00fe");
     message_box box = session.run(IDC_BUTTON_EXTRACT);
     expect_box(session, box, kExtracted, "information");
     std::wstring inf = read_inf(session.extracted() / "Corvane.inf");
@@ -143,8 +152,7 @@ TEST(Commands, BadIdentifiersAreReportedAndStartNothing) {
     bool shot = false;
     for (const auto& r : rows) {
         SCOPED_TRACE(test::utf8(std::wstring(r.vid) + L"/" + r.pid));
-        set_text(session.program().item(IDC_EDIT_VID), r.vid);
-        set_text(session.program().item(IDC_EDIT_PID), r.pid);
+        type_identifiers(session, r.vid, r.pid);
         session.press(r.button);
         message_box box = session.wait_for_box(nullptr, 10000);
         if (!shot) {
@@ -160,8 +168,7 @@ TEST(Commands, BadIdentifiersAreReportedAndStartNothing) {
     EXPECT_FALSE(fs::exists(session.installed()));
     EXPECT_TRUE(session.calls("CryptCATOpen").empty());
     // Not left busy: a command with good identifiers starts.
-    set_text(session.program().item(IDC_EDIT_VID), L"C04A");
-    set_text(session.program().item(IDC_EDIT_PID), L"0C01");
+    type_identifiers(session, L"C04A", L"0C01");
     expect_box(session, session.run(IDC_BUTTON_EXTRACT), kExtracted, "information");
 }
 
