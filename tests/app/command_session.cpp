@@ -165,8 +165,7 @@ std::vector<message_box> command_session::boxes() {
         GetWindowThreadProcessId(window, &pid);
         if (pid != GetProcessId(program_->process()) || !IsWindowVisible(window))
             continue;
-        found.push_back(
-            {window, text_of_box(window), GetWindow(window, GW_OWNER), icon_of(window)});
+        found.push_back({window, text_of_box(window), GetWindow(window, GW_OWNER), ""});
     }
     // FindWindowEx goes from the top of the z-order: the newest first.
     return {found.rbegin(), found.rend()};
@@ -185,9 +184,9 @@ message_box command_session::wait_for_box(const wchar_t* text, DWORD timeout_ms)
             return nullptr;
         },
         timeout_ms);
+    // The icon is read from the screen once the box has painted one.
     if (wanted.window) {
-        Sleep(300);  // painted
-        wanted.icon = icon_of(wanted.window);
+        eventually([&] { return (wanted.icon = icon_of(wanted.window)) != "other"; }, 3000);
     }
     return wanted;
 }
