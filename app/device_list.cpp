@@ -1,10 +1,13 @@
 // The device list of the main dialog: the connected CDC interfaces, refreshed every second, the
-// selection, the identifiers shown for it, and the names the user gives devices.
+// selection, the identifiers shown for it, and the names the user gives devices. The elements of
+// m_devices keep the library's UTF-8 (a user's name too, converted when it is stored), so that an
+// installation gets them as the library reads them; the controls get the code page's text.
 #include <mbstring.h>
 
 #include <cstdio>
 #include <cstring>
 
+#include "code_page.h"
 #include "main_dialog.h"
 #include "resource.h"
 
@@ -65,7 +68,8 @@ void CCorvaneDlg::RefreshDeviceList() {
             usbdrv_device_entry copy = *e;
             for (const auto& alias : m_aliases) {
                 if (e->device_id && alias.first == e->device_id) {
-                    copy.description = &m_shownNames.emplace_back(alias.second)[0];
+                    copy.description =
+                        &m_shownNames.emplace_back(code_page_to_utf8(alias.second))[0];
                     break;
                 }
             }
@@ -123,7 +127,8 @@ void CCorvaneDlg::FillDeviceCombo() {
     m_nShownCount = count;
     m_cbDevices.Send(CB_RESETCONTENT);
     for (const usbdrv_device_entry& d : m_devices) {
-        m_cbDevices.Send(CB_ADDSTRING, 0, (LPARAM)(d.description ? d.description : ""));
+        std::string shown = utf8_to_code_page(d.description);
+        m_cbDevices.Send(CB_ADDSTRING, 0, (LPARAM)shown.c_str());
     }
     m_cbDevices.Send(CB_SETCURSEL, (WPARAM)-1);
     for (size_t j = 0; j < m_devices.size(); j++) {
@@ -186,7 +191,7 @@ void CCorvaneDlg::OnClickedEdit() {
         ::ShowWindow(GetDlgItem(IDC_COMBO_DEVICE), SW_HIDE);
         ::ShowWindow(GetDlgItem(IDC_EDIT_NAME), SW_SHOW);
         if (i < m_devices.size()) {
-            m_strName = text_or_empty(m_devices[i].description);
+            m_strName = utf8_to_code_page(m_devices[i].description);
             m_editName.SetWindowText(m_strName);
         }
     } else {
@@ -194,7 +199,7 @@ void CCorvaneDlg::OnClickedEdit() {
         ::ShowWindow(GetDlgItem(IDC_EDIT_NAME), SW_HIDE);
         if (i < m_devices.size()) {
             usbdrv_device_entry& e = m_devices[i];
-            e.description = &m_shownNames.emplace_back(m_strName)[0];
+            e.description = &m_shownNames.emplace_back(code_page_to_utf8(m_strName))[0];
             std::string device_id = text_or_empty(e.device_id);
             bool stored = false;
             for (auto& alias : m_aliases) {

@@ -5,7 +5,10 @@
 #include <cstdio>
 
 #include "app.h"
+#include "code_page.h"
+#include "command_rules.h"
 #include "resource.h"
+#include "utf8.h"
 
 namespace {
 
@@ -13,6 +16,7 @@ const char* const kPersistedKey =
     "Software\\Microsoft\\Windows NT\\CurrentVersion\\AppCompatFlags\\Compatibility "
     "Assistant\\Persisted";
 const char* const kMessageTitle = "Driver Installation";
+const char* const kInfName = "Corvane.inf";
 
 // Tells the Program Compatibility Assistant that this program ran as intended, so that it does
 // not offer to rerun it with other settings. Only an existing list is written to.
@@ -26,6 +30,20 @@ void MarkInCompatibilityAssistant() {
     GetModuleFileNameA(nullptr, path, MAX_PATH);
     DWORD one = 1;
     RegSetValueExA(key.get(), path, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof one);
+}
+
+// USERPROFILE in UTF-8, or null when it is not set. Read wide, so that a folder the code page
+// cannot spell arrives whole.
+unique_malloc<char> user_profile_utf8() {
+    std::vector<wchar_t> value(MAX_PATH + 1);
+    DWORD length = GetEnvironmentVariableW(L"USERPROFILE", value.data(), (DWORD)value.size());
+    if (length >= value.size()) {  // too small: the size it needs, with the terminator
+        value.resize(length);
+        length = GetEnvironmentVariableW(L"USERPROFILE", value.data(), (DWORD)value.size());
+    }
+    if (length == 0 || length >= value.size())
+        return nullptr;
+    return unique_malloc<char>(utf16_to_utf8(value.data()));
 }
 
 }  // namespace
@@ -136,16 +154,108 @@ HCURSOR CCorvaneDlg::OnQueryDragIcon() {
     return (HCURSOR)m_hIcon;
 }
 
-void CCorvaneDlg::OnClickedInstall() {}
+void CCorvaneDlg::OnClickedInstall() {
+    StartCommand(InstallThreadProc);
+}
 
-void CCorvaneDlg::OnClickedExtract() {}
+void CCorvaneDlg::OnClickedExtract() {
+    StartCommand(ExtractThreadProc);
+}
+
+void CCorvaneDlg::StartCommand(WorkerProc proc) {
+    command_start outcome = start_command(
+        m_bBusy, [this] { UpdateData(TRUE); }, m_strVid, m_strPid,
+        [this, proc] {
+            critical_section_lock lock(m_csList);
+            return StartWorker(proc);
+        });
+    if (const char* text = command_start_text(outcome))
+        ShowMessage(text, MB_ICONERROR);
+}
+
+unsigned __stdcall CCorvaneDlg::InstallThreadProc(void* param) {
+    CCorvaneDlg* dialog = static_cast<CCorvaneDlg*>(param);
+    dialog->DoInstall();
+    dialog->m_bBusy = false;
+    return 1;
+}
+
+unsigned __stdcall CCorvaneDlg::ExtractThreadProc(void* param) {
+    CCorvaneDlg* dialog = static_cast<CCorvaneDlg*>(param);
+    dialog->DoExtract();
+    dialog->m_bBusy = false;
+    return 1;
+}
+
+void CCorvaneDlg::BuildDeviceRecord() {
+    // The library reads UTF-8; the fields hold the code page's text.
+    m_deviceDescription = code_page_to_utf8(m_bEditName ? m_strName : m_strCombo);
+    m_device = {};
+    m_device.vid = Hex4Value(m_strVid);
+    m_device.pid = Hex4Value(m_strPid);
+    m_device.is_interface = 1;
+    m_device.interface_number = m_nInterface;
+    m_device.description = &m_deviceDescription[0];
+    m_prepareOptions.driver_type = USBDRV_DRIVER_CDC;
+}
+
+void CCorvaneDlg::DoInstall() {
+    BuildDeviceRecord();
+    package_folder folder = install_folder(user_profile_utf8().get());
+    usbdrv_set_log_threshold(USBDRV_LOG_WARNING);  // kept for the rest of the run
+    if (folder.outcome != package_folder::ok) {
+        ShowMessage(package_folder_text(folder.outcome), MB_ICONERROR);
+        return;
+    }
+    // Settled before anything is written: a device that went away is not installed, and its
+    // package is not made either.
+    const usbdrv_device_entry* target = device_to_install(m_devices, m_strDeviceId, m_device);
+    if (!target) {
+        {
+            // The next tick rebuilds the list, which still shows the device that went away.
+            critical_section_lock lock(m_csList);
+            m_bReloadCombo = true;
+        }
+        ShowMessage(kSelectionGoneText, MB_ICONERROR);
+        return;
+    }
+    m_installTarget = *target;
+
+    usbdrv_result r =
+        usbdrv_prepare_driver(&m_device, folder.path.c_str(), kInfName, &m_prepareOptions);
+    if (r != USBDRV_OK) {
+        ShowMessage(usbdrv_strerror(r), MB_ICONERROR);
+        return;
+    }
+    m_installOptions.progress_owner = AfxGetMainWnd();
+    r = usbdrv_install_driver(&m_installTarget, folder.path.c_str(), kInfName, &m_installOptions);
+    if (r != USBDRV_OK) {
+        ShowMessage(usbdrv_strerror(r), MB_ICONERROR);
+    } else {
+        ShowMessage("The driver was installed successfully.", MB_ICONINFORMATION);
+    }
+}
+
+void CCorvaneDlg::DoExtract() {
+    BuildDeviceRecord();
+    usbdrv_result r = usbdrv_prepare_driver(&m_device, "usb_driver", kInfName, &m_prepareOptions);
+    if (r != USBDRV_OK) {
+        ShowMessage(usbdrv_strerror(r), MB_ICONERROR);
+    } else {
+        ShowMessage("The driver was extract successfully.", MB_ICONINFORMATION);
+    }
+}
+
+void CCorvaneDlg::ShowMessage(const char* text, UINT icon) {
+    MessageBoxA(m_installOptions.progress_owner, text, kMessageTitle, MB_OK | icon);
+}
 
 bool CCorvaneDlg::RefuseCloseWhileBusy() {
     if (!m_bBusy)
         return false;
     // The worker still reads the dialog's members and will show its outcome; the user closes
     // that box first.
-    MessageBoxA(m_hWnd, "Operating........", kMessageTitle, MB_OK | MB_ICONERROR);
+    ShowMessage(command_start_text(command_start::busy), MB_ICONERROR);
     return true;
 }
 

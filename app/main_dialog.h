@@ -46,6 +46,17 @@ protected:
     void OnClickedExtract();
     void OnClickedEdit();
 
+    // The commands: both handlers start a worker through StartCommand, whose body runs DoInstall
+    // or DoExtract on the worker thread and clears m_bBusy when the outcome's box is closed.
+    void StartCommand(WorkerProc proc);
+    static unsigned __stdcall InstallThreadProc(void* param);
+    static unsigned __stdcall ExtractThreadProc(void* param);
+    void DoInstall();
+    void DoExtract();
+    void BuildDeviceRecord();
+    // A box titled "Driver Installation" with only OK, owned by the dialog.
+    void ShowMessage(const char* text, UINT icon);
+
     void RefreshDeviceList();
     void FillDeviceCombo();
     // Shows element j of m_devices in the edit boxes and makes it the selected device; with
@@ -85,6 +96,11 @@ protected:
     CEdit m_editName;
     CEdit m_editUid;
 
+    // The running command's description for m_device (UTF-8), and its copy of the listed entry
+    // it installs: renaming the device meanwhile changes the list's element, not this copy (the
+    // texts it points to stay until the next refresh, which waits for the command).
+    std::string m_deviceDescription;
+    usbdrv_device_entry m_installTarget = {};
     // The running command's thread, kept so that the dialog outlives it.
     unique_thread m_hWorker;
     // The texts of the names that elements of m_devices show instead of the library's

@@ -12,6 +12,7 @@ packages=(
     clang libclang-rt-14-dev       # native build with the sanitizers
     xvfb x11-utils imagemagick     # the virtual display, window lookup and screenshots
     fonts-wqy-microhei             # glyphs for the dialog's Chinese texts and full-width colons
+    fonts-wine                     # Wine's Marlett: the caption buttons' symbols
     openssl python3-asn1crypto     # decoders not of ours, that the catalog and signature tests check with
 )
 

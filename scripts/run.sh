@@ -39,8 +39,11 @@ machine="$run/machine.scn"
 export CORVANE_SCENARIO="$machine"
 echo "simulated machine: $machine"
 
-# The dialog's texts are written for the Chinese code page (936).
-env LC_ALL=zh_CN.UTF-8 "$build/wine-run" "$(realpath $build/app/Corvane.exe)" </dev/null >"$log" 2>&1 &
+# The dialog's texts are written for the Chinese code page (936). It runs in the run's folder,
+# where "Extract driver" writes its package (usb_driver), not in the source tree.
+build_dir=$(realpath $build)
+(cd "$run" && exec env LC_ALL=zh_CN.UTF-8 "$build_dir/wine-run" "$build_dir/app/Corvane.exe") \
+    </dev/null >"$log" 2>&1 &
 corvane=$!
 
 caption=$(python3 tests/app/corvane_rc.py caption app/Corvane.rc IDD_MAIN_DIALOG)

@@ -1,0 +1,330 @@
+// "Install driver" and "Extract driver" of the real Corvane.exe on the simulated machine: the
+// package each writes and where, the boxes they show (text, icon, owner), the busy dialog, and
+// every way a command stops before it installs. The installer helper carried today is a stand-in
+// that ends at once without installing, so an installation fails there with the library's text.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "command_rules.h"
+#include "command_session.h"
+#include "embedded_files.h"
+#include "resource.h"
+#include "usbdrv/usbdrv.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using namespace gui;
+using test::scenario_of;
+using test::shipped_scenario;
+
+const wchar_t* const kExtracted = L"The driver was extract successfully.";
+
+std::string read_text(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string one_board() {
+    return read_text(test::from_utf8(shipped_scenario("one-board.scn")));
+}
+
+// An INF as written: UTF-16 little-endian after its byte-order mark.
+std::wstring read_inf(const fs::path& file) {
+    std::string bytes = read_text(file);
+    if (bytes.size() < 2 || bytes.compare(0, 2, "\xFF\xFE") != 0)
+        return L"(no UTF-16 INF)";
+    std::wstring text((bytes.size() - 2) / 2, L'\0');
+    memcpy(&text[0], bytes.data() + 2, text.size() * 2);
+    return text;
+}
+
+std::wstring widen(const char* text) {
+    return test::from_utf8(text).wstring();
+}
+
+void set_text(HWND control, const wchar_t* text) {
+    SendMessageW(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
+}
+
+// Types VID and PID into the placeholder's boxes right after a refresh has rewritten them, so
+// that most of a second passes before the next one would: time for a press to read them.
+void type_identifiers(command_session& session, const wchar_t* vid, const wchar_t* pid) {
+    HWND vid_box = session.program().item(IDC_EDIT_VID);
+    set_text(vid_box, L"tick");
+    ASSERT_TRUE(eventually([&] { return text_of(vid_box) != L"tick"; })) << "no refresh";
+    set_text(vid_box, vid);
+    set_text(session.program().item(IDC_EDIT_PID), pid);
+}
+
+// What a box must show: its text, the icon, and the dialog as its owner.
+void expect_box(command_session& session, const message_box& box, const std::wstring& text,
+                const char* icon) {
+    ASSERT_NE(box.window, nullptr) << "no box \"" << test::utf8(text) << "\"";
+    EXPECT_EQ(box.text, text);
+    EXPECT_EQ(box.icon, icon);
+    EXPECT_EQ(box.owner, session.dialog());
+}
+
+// Presses a button and checks that the box ending the command is an error box of the dialog; a
+// screenshot of it is kept. Returns the box, closed.
+message_box failed_command(command_session& session, int button, const char* screenshot) {
+    session.press(button);
+    message_box box = session.wait_for_box();
+    take_screenshot(screenshot);
+    EXPECT_NE(box.window, nullptr) << "no box";
+    EXPECT_EQ(box.icon, "error");
+    EXPECT_EQ(box.owner, session.dialog());
+    EXPECT_TRUE(box.window && session.close(box));
+    return box;
+}
+
+TEST(Commands, ExtractWritesThePackageOfTheSelectedDeviceIntoUsbDriver) {
+    command_session session(one_board());
+    ASSERT_NE(session.dialog(), nullptr);
+    select_item(session.dialog(), 1);  // "Corvane Serial B (Interface 2)"
+
+    session.press(IDC_BUTTON_EXTRACT);
+    message_box box = session.wait_for_box();
+    take_screenshot("extract-done");
+    expect_box(session, box, kExtracted, "information");
+    ASSERT_TRUE(session.close(box));
+
+    for (size_t i = 0; i < embedded_file_count; i++) {
+        const embedded_file& row = embedded_files[i];
+        if (!*row.subdir)
+            continue;  // a template, not carried into the package
+        fs::path file = session.extracted() / row.subdir / row.name;
+        EXPECT_TRUE(fs::is_regular_file(file)) << file;
+        if (fs::is_regular_file(file)) {
+            EXPECT_EQ(fs::file_size(file), row.size) << file;
+        }
+    }
+    std::wstring inf = read_inf(session.extracted() / "Corvane.inf");
+    EXPECT_NE(inf.find(L"\"VID_C04A&PID_0C02&MI_02\""), std::wstring::npos) << test::utf8(inf);
+    EXPECT_NE(inf.find(L"\"Corvane Serial B (Interface 2)\""), std::wstring::npos);
+    // The simulation writes a catalog when the library asks for one, for the INF.
+    bool catalog_written = false;
+    for (const auto& call : session.calls("CryptCATPersistStore")) {
+        catalog_written |= call.size() == 3 && call[2].rfind("ok", 0) == 0;
+    }
+    EXPECT_EQ(fs::exists(session.extracted() / "Corvane.cat"), catalog_written);
+    // Extracting installs nothing, in the profile or anywhere.
+    EXPECT_FALSE(fs::exists(session.installed()));
+    EXPECT_TRUE(session.calls("CMP_WaitNoPendingInstallEvents").empty());
+}
+
+TEST(Commands, WithNoDeviceThePackageIsForTheTypedIdentifiers) {
+    command_session session;
+    ASSERT_NE(session.dialog(), nullptr);
+    // Typed and pressed before the next tick rewrites the defaults.
+    type_identifiers(session, L"ab12", L"00fe");
+    message_box box = session.run(IDC_BUTTON_EXTRACT);
+    expect_box(session, box, kExtracted, "information");
+    std::wstring inf = read_inf(session.extracted() / "Corvane.inf");
+    EXPECT_NE(inf.find(L"\"VID_AB12&PID_00FE&MI_00\""), std::wstring::npos) << test::utf8(inf);
+    EXPECT_NE(inf.find(L"\"Virtual COM Port\""), std::wstring::npos);
+}
+
+TEST(Commands, BadIdentifiersAreReportedAndStartNothing) {
+    command_session session;
+    ASSERT_NE(session.dialog(), nullptr);
+    const struct {
+        const wchar_t* vid;
+        const wchar_t* pid;
+        int button;
+        command_start refusal;
+    } rows[] = {
+        {L"12G4", L"0C01", IDC_BUTTON_EXTRACT, command_start::bad_vid},
+        {L"C04A", L"0x12", IDC_BUTTON_EXTRACT, command_start::bad_pid},
+        {L"", L"", IDC_BUTTON_INSTALL, command_start::bad_vid},  // VID before PID
+        {L"C04A", L"0C011", IDC_BUTTON_INSTALL, command_start::bad_pid},
+        {L" C04", L"0C01", IDC_BUTTON_INSTALL, command_start::bad_vid},
+    };
+    bool shot = false;
+    for (const auto& r : rows) {
+        SCOPED_TRACE(test::utf8(std::wstring(r.vid) + L"/" + r.pid));
+        type_identifiers(session, r.vid, r.pid);
+        session.press(r.button);
+        message_box box = session.wait_for_box(nullptr, 10000);
+        if (!shot) {
+            take_screenshot("bad-vid");
+            shot = true;
+        }
+        expect_box(session, box, widen(command_start_text(r.refusal)), "error");
+        ASSERT_TRUE(session.close(box));
+    }
+    Sleep(500);
+    EXPECT_TRUE(session.boxes().empty());
+    EXPECT_FALSE(fs::exists(session.extracted()));
+    EXPECT_FALSE(fs::exists(session.installed()));
+    EXPECT_TRUE(session.calls("CryptCATOpen").empty());
+    // Not left busy: a command with good identifiers starts.
+    type_identifiers(session, L"C04A", L"0C01");
+    expect_box(session, session.run(IDC_BUTTON_EXTRACT), kExtracted, "information");
+}
+
+TEST(Commands, WhileACommandRunsPressesAndClosingAreRefused) {
+    command_session session(one_board());
+    ASSERT_NE(session.dialog(), nullptr);
+    const std::wstring operating = widen(command_start_text(command_start::busy));
+    // The second press and Esc arrive while the first command is under way; the command stays
+    // under way until its box is closed.
+    session.press(IDC_BUTTON_EXTRACT);
+    session.press(IDC_BUTTON_INSTALL);
+    message_box refused = session.wait_for_box(operating.c_str());
+    take_screenshot("operating");
+    expect_box(session, refused, operating, "error");
+    message_box done = session.wait_for_box(kExtracted);
+    ASSERT_NE(done.window, nullptr);
+    ASSERT_TRUE(session.close(refused));
+
+    PostMessageW(session.dialog(), WM_COMMAND, IDCANCEL, 0);  // Esc
+    refused = session.wait_for_box(operating.c_str(), 10000);
+    expect_box(session, refused, operating, "error");
+    ASSERT_TRUE(session.close(refused));
+    EXPECT_FALSE(session.program().ends_within(500)) << "closed while a command ran";
+
+    ASSERT_TRUE(session.close(done));
+    // One command ran: nothing was prepared for the install press.
+    EXPECT_FALSE(fs::exists(session.installed()));
+    EXPECT_LE(session.calls("CryptCATOpen").size(), 1u);
+    // Idle again: Esc closes.
+    Sleep(500);
+    PostMessageW(session.dialog(), WM_COMMAND, IDCANCEL, 0);
+    EXPECT_TRUE(session.program().ends_within(10000));
+}
+
+TEST(Commands, AFailingPreparationShowsTheLibrarysTextAndInstallsNothing) {
+    test::temp_dir dir;
+    fs::path file = dir.path() / "a-file";
+    std::ofstream(file) << "not a folder";
+    std::wstring below_a_file = (file / "profile").wstring();
+    command_session session(one_board(), below_a_file.c_str());
+    ASSERT_NE(session.dialog(), nullptr);
+    message_box box = failed_command(session, IDC_BUTTON_INSTALL, "preparation-failed");
+    // The package folder cannot be made below a file.
+    EXPECT_EQ(box.text, library_text(USBDRV_ERR_ACCESS));
+    // No installation began: the host never waited for other installations.
+    EXPECT_TRUE(session.calls("CMP_WaitNoPendingInstallEvents").empty());
+    EXPECT_TRUE(fs::is_regular_file(file));
+}
+
+TEST(Commands, AProfileThatNamesNoUsableFolderWritesNothing) {
+    const std::wstring too_long = L"C:\\" + std::wstring(250, L'p');
+    const struct {
+        const wchar_t* profile;
+        package_folder::outcome_kind outcome;
+    } rows[] = {
+        {nullptr, package_folder::no_profile},
+        {L"relative\\profile", package_folder::no_profile},
+        {too_long.c_str(), package_folder::too_long},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.profile ? test::utf8(r.profile) : "(not set)");
+        command_session session(one_board(), r.profile);
+        ASSERT_NE(session.dialog(), nullptr);
+        message_box box = session.run(IDC_BUTTON_INSTALL);
+        expect_box(session, box, widen(package_folder_text(r.outcome)), "error");
+        // Nothing below the current directory, where a relative folder would have gone.
+        std::vector<fs::path> written;
+        for (const auto& entry : fs::recursive_directory_iterator(session.folder())) {
+            if (entry.path() != session.journal() && entry.path() != session.profile())
+                written.push_back(entry.path());
+        }
+        EXPECT_TRUE(written.empty()) << written.front();
+        EXPECT_TRUE(session.calls("CryptCATOpen").empty());
+    }
+}
+
+TEST(Commands, InstallRunsTheWholeChainUpToTheHelper) {
+    command_session session(one_board());
+    ASSERT_NE(session.dialog(), nullptr);
+    select_item(session.dialog(), 1);
+    message_box box = failed_command(session, IDC_BUTTON_INSTALL, "install-helper-failed");
+    // The helper carried today ends without installing: the library's text for that.
+    EXPECT_TRUE(is_library_failure_text(box.text)) << test::utf8(box.text);
+    // Prepared into the profile, then handed to the host, which served an installation.
+    std::wstring inf = read_inf(session.installed() / "Corvane.inf");
+    EXPECT_NE(inf.find(L"\"VID_C04A&PID_0C02&MI_02\""), std::wstring::npos) << test::utf8(inf);
+    EXPECT_EQ(session.calls("CMP_WaitNoPendingInstallEvents").size(), 1u);
+    EXPECT_FALSE(fs::exists(session.extracted()));
+}
+
+TEST(Commands, ADeviceReplacedUnderTheSameCountIsNotInstalled) {
+    test::sim_device a = {"USB\\VID_C04A&PID_0A00&MI_00\\7&A&0&0000",
+                          "compatible_id = USB\\Class_02\nbus_description = Port A\n"};
+    test::sim_device b = {"USB\\VID_C04A&PID_0B00&MI_00\\7&B&0&0000",
+                          "compatible_id = USB\\Class_02\nbus_description = Port B\n"};
+    command_session session(scenario_of({a}));
+    ASSERT_NE(session.dialog(), nullptr);
+    // A replaced by B within a tick: the count is the same, so the combo box keeps showing A.
+    size_t listings = session.calls("SetupDiGetClassDevsA").size();
+    session.machine().set(scenario_of({b}));
+    ASSERT_TRUE(eventually(
+        [&] { return session.calls("SetupDiGetClassDevsA").size() >= listings + 2; }, 10000));
+    ASSERT_EQ(combo_items(session.program().item(IDC_COMBO_DEVICE)),
+              std::vector<std::wstring>{L"Port A (Interface 0)"});
+
+    message_box box = session.run(IDC_BUTTON_INSTALL);
+    expect_box(session, box, widen(kSelectionGoneText), "error");
+    EXPECT_FALSE(fs::exists(session.installed()));
+    EXPECT_TRUE(session.calls("CMP_WaitNoPendingInstallEvents").empty());
+    // The next tick shows the device that is there.
+    EXPECT_TRUE(eventually(
+        [&] {
+            return combo_items(session.program().item(IDC_COMBO_DEVICE)) ==
+                   std::vector<std::wstring>{L"Port B (Interface 0)"};
+        },
+        5000));
+}
+
+// The dialog runs with the Chinese code page (936); the library takes UTF-8.
+TEST(Commands, ChineseTextsArriveInThePackageAsTheyWere) {
+    test::sim_device chinese = {"USB\\VID_C04A&PID_0C02&MI_00\\7&C&0&0000",
+                                "compatible_id = USB\\Class_02\nbus_description = 中文串口\n"};
+    command_session session(scenario_of({chinese}));
+    ASSERT_NE(session.dialog(), nullptr);
+    ASSERT_EQ(combo_items(session.program().item(IDC_COMBO_DEVICE)),
+              std::vector<std::wstring>{L"中文串口 (Interface 0)"});
+
+    // The description from the list.
+    expect_box(session, session.run(IDC_BUTTON_EXTRACT), kExtracted, "information");
+    std::wstring inf = read_inf(session.extracted() / "Corvane.inf");
+    EXPECT_NE(inf.find(L"\"中文串口 (Interface 0)\""), std::wstring::npos) << test::utf8(inf);
+
+    // A name typed while "Edit" is ticked.
+    click(session.program().item(IDC_CHECK_EDIT));
+    set_text(session.program().item(IDC_EDIT_NAME), L"调试板 串口");
+    expect_box(session, session.run(IDC_BUTTON_EXTRACT), kExtracted, "information");
+    inf = read_inf(session.extracted() / "Corvane.inf");
+    EXPECT_NE(inf.find(L"\"调试板 串口\""), std::wstring::npos) << test::utf8(inf);
+    take_screenshot("chinese-name");
+}
+
+// Read wide and handed to the library as UTF-8, a profile folder arrives whole whatever the code
+// page. Wine stores such a name only where the Unix locale is a UTF-8 one that exists (the
+// CTest entry corvane_gui_tests.unicode_profile runs this with C.UTF-8).
+TEST(Commands, AProfileFolderWithAChineseNameGetsThePackage) {
+    test::temp_dir dir;
+    fs::path profile = dir.path() / L"用户 张三";
+    std::error_code error;
+    if (!fs::create_directory(profile, error))
+        GTEST_SKIP() << "this locale gives Wine no file names in Chinese: " << error.message();
+    command_session session(one_board(), profile.c_str());
+    ASSERT_NE(session.dialog(), nullptr);
+    message_box box = session.run(IDC_BUTTON_INSTALL);
+    ASSERT_NE(box.window, nullptr);
+    EXPECT_TRUE(fs::is_regular_file(profile / "usb_driver" / "Corvane.inf"));
+    EXPECT_EQ(session.calls("CMP_WaitNoPendingInstallEvents").size(), 1u);
+}
+
+}  // namespace
