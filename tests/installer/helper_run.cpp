@@ -9,7 +9,6 @@
 
 #include "handles.h"
 #include "installer_protocol.h"
-#include "log.h"
 #include "simulated_machine.h"
 
 namespace test {
@@ -154,19 +153,10 @@ helper_folder::helper_folder(bool with_inf) {
         std::ofstream(path() / "Corvane.inf", std::ios::binary) << kInf;
 }
 
-std::vector<std::string> helper_run::logs() const {
+std::vector<std::string> helper_run::texts(uint8_t code) const {
     std::vector<std::string> texts;
     for (const helper_message& m : messages) {
-        if (m.code == MSG_PRINT_MESSAGE)
-            texts.push_back(m.text);
-    }
-    return texts;
-}
-
-std::vector<std::string> helper_run::syslog_lines() const {
-    std::vector<std::string> texts;
-    for (const helper_message& m : messages) {
-        if (m.code == MSG_SYSLOG_MESSAGE)
+        if (m.code == code)
             texts.push_back(m.text);
     }
     return texts;
@@ -253,16 +243,8 @@ installation install_with_helper(const helper_folder& folder, const usbdrv_devic
     temp_dir journal_dir;
     const std::filesystem::path journal = journal_dir.path() / "journal.txt";
     scoped_environment journaled("CORVANE_SIM_JOURNAL", utf8(journal));
-    int saved = usbdrv_log_threshold;
-    usbdrv_set_log_threshold(USBDRV_LOG_DEBUG);
     installation outcome;
-    {
-        log_capture log;
-        outcome.result =
-            usbdrv_install_driver(&device, folder.dir().c_str(), "Corvane.inf", nullptr);
-        outcome.log = log.text();
-    }
-    usbdrv_set_log_threshold(saved);
+    static_cast<install_outcome&>(outcome) = install(folder.dir().c_str(), &device, nullptr);
     outcome.journal = journal_lines(journal);
     return outcome;
 }

@@ -18,13 +18,11 @@
 #include <string>
 #include <vector>
 
+#include "host_fixture.h"
 #include "test_support.h"
 #include "usbdrv/usbdrv.h"
 
 namespace test {
-
-constexpr char kHelperDeviceId[] = "USB\\VID_C04A&PID_0C02&MI_00\\7&2F1C3A5&0&0000";
-constexpr char kHelperHardwareId[] = "USB\\VID_C04A&PID_0C02&REV_0100&MI_00";
 
 // A package folder with the helper in it as installer_x64.exe and, unless told otherwise, an INF
 // named Corvane.inf.
@@ -50,9 +48,10 @@ struct helper_run {
     std::vector<helper_message> messages;
     bool finished = false;  // the helper ended within the run's time limit
 
-    // The texts of its log messages (code 0), in order.
-    std::vector<std::string> logs() const;
-    std::vector<std::string> syslog_lines() const;
+    // The texts of its log messages (code 0), or of its setup-log lines, in order.
+    std::vector<std::string> logs() const { return texts(0); }
+    std::vector<std::string> syslog_lines() const { return texts(1); }
+    std::vector<std::string> texts(uint8_t code) const;
     // The codes of all messages, in order.
     std::vector<int> codes() const;
     // Index of the first log message that equals text (or begins with it), or -1.
@@ -63,8 +62,8 @@ struct helper_run {
 
 // The tool's answer to a request; nullopt: one zero byte (no such identifier).
 struct tool_answers {
-    std::optional<std::string> device_id = std::string(kHelperDeviceId);
-    std::optional<std::string> hardware_id = std::string(kHelperHardwareId);
+    std::optional<std::string> device_id = std::string(kDeviceId);
+    std::optional<std::string> hardware_id = std::string(kHardwareId);
     std::optional<std::string> user_sid = std::string("S-1-5-21-1-2-3-1000");
     // Called for every log message as it arrives, from the reading thread.
     std::function<void(const std::string&)> on_log;
@@ -78,16 +77,14 @@ helper_run run_helper(const helper_folder& folder, const std::wstring& arguments
 // Starts the helper with no pipe there: as a user would from a command line.
 helper_run run_helper_without_tool(const helper_folder& folder);
 
-struct installation {
-    usbdrv_result result = USBDRV_OK;
-    std::string log;
+struct installation : install_outcome {
     std::vector<std::vector<std::string>> journal;  // on the simulated machine, when it journals
 
-    bool logged(const std::string& text) const { return log.find(text) != std::string::npos; }
     size_t position(const std::string& text) const { return log.find(text); }
 };
 
-// One usbdrv_install_driver of `device` from `folder`, with the log threshold at debug.
+// One usbdrv_install_driver of `device` from `folder` in standard mode (host_fixture.h's
+// install), with the simulation's journal of the installation.
 installation install_with_helper(const helper_folder& folder, const usbdrv_device_entry& device);
 
 // An environment variable set for a scope (inherited by the programs started in it).

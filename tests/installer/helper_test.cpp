@@ -89,8 +89,8 @@ TEST_F(Helper, TheDriverUpdateForTheHardwareId) {
     helper_folder folder;
     helper_run run = run_helper(folder, kInfArgument);
     expect_ends_with(run, USBDRV_OK);
-    const std::string device = test::kHelperDeviceId;
-    const std::string hardware = test::kHelperHardwareId;
+    const std::string device = test::kDeviceId;
+    const std::string hardware = test::kHardwareId;
     expect_in_order(
         run, {"got parameter Corvane.inf", "got device_id: '" + device + "'",
               "got hardware_id: '" + hardware + "'", "got user_sid: 'S-1-5-21-1-2-3-1000'",
@@ -153,9 +153,9 @@ TEST_F(Helper, WithoutAHardwareIdTheInfIsCopied) {
             // the prefix again.
             std::string stored = run.messages[line].text.substr(strlen("copied inf to "));
             EXPECT_TRUE(DeleteFileA(stored.c_str())) << stored;
-            expect_in_order(
-                run, {"copied inf to " + stored,
-                      "re-enumerating driver node " + std::string(test::kHelperDeviceId) + "..."});
+            expect_in_order(run,
+                            {"copied inf to " + stored,
+                             "re-enumerating driver node " + std::string(test::kDeviceId) + "..."});
         } else {
             EXPECT_EQ(run.messages[line].text,
                       "the system can not find the file specified (" + folder.inf_path() + ")");
@@ -223,8 +223,8 @@ TEST_F(Helper, UnderTheHostTheResultAndTheRelayedLines) {
     std::ofstream(setup_log(), std::ios::binary) << "";
     helper_folder folder;
     usbdrv_device_entry device = {};
-    device.device_id = const_cast<char*>(test::kHelperDeviceId);
-    device.hardware_id = const_cast<char*>(test::kHelperHardwareId);
+    device.device_id = const_cast<char*>(test::kDeviceId);
+    device.hardware_id = const_cast<char*>(test::kHardwareId);
 
     // Lines keep coming while the host serves the helper.
     std::atomic<bool> installing{true};
@@ -243,7 +243,7 @@ TEST_F(Helper, UnderTheHostTheResultAndTheRelayedLines) {
     const std::string from = "usbdrv:debug [installer process] ";
     for (const std::string& text :
          {std::string("got parameter Corvane.inf"), std::string(kPolicyMissing),
-          "Installing driver for " + std::string(test::kHelperHardwareId) + " - please wait...",
+          "Installing driver for " + std::string(test::kHardwareId) + " - please wait...",
           std::string("syslog reader thread started")}) {
         EXPECT_TRUE(outcome.logged(from + text + "\n")) << text << "\n" << outcome.log;
     }
@@ -254,7 +254,7 @@ TEST_F(Helper, UnderTheHostTheResultAndTheRelayedLines) {
 TEST_F(Helper, UnderTheHostAFailedCopyEndsWithItsStatus) {
     helper_folder folder(false);
     usbdrv_device_entry device = {};
-    device.device_id = const_cast<char*>(test::kHelperDeviceId);
+    device.device_id = const_cast<char*>(test::kDeviceId);
     test::installation outcome = test::install_with_helper(folder, device);
     EXPECT_EQ(outcome.result, USBDRV_ERR_NOT_FOUND) << outcome.log;
     // The status ends the host's reading at once: the completion came before it.
