@@ -106,9 +106,15 @@ public:
             SetEvent(stop_.get());
     }
     // True when the reader has ended (or never ran) within timeout_ms: nothing writes to the
-    // pipe from it any more.
+    // pipe from it any more. A reader that still runs keeps its events and thread handle to the
+    // process's end: closing them under it could hand their values to other objects.
     bool ended(DWORD timeout_ms) {
-        return !thread_ || WaitForSingleObject(thread_.get(), timeout_ms) == WAIT_OBJECT_0;
+        if (!thread_ || WaitForSingleObject(thread_.get(), timeout_ms) == WAIT_OBJECT_0)
+            return true;
+        started_.release();
+        stop_.release();
+        thread_.release();
+        return false;
     }
 
 private:

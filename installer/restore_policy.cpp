@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <gpedit.h>
 
+#include <memory>
+
 #include "handles.h"
 #include "pipe_client.h"
 #include "runtime_imports.h"

@@ -110,7 +110,6 @@ public:
     X("setupapi.dll", SetupDiSetDeviceRegistryPropertyA) \
     X("setupapi.dll", SetupDiDestroyDeviceInfoList)      \
     X("ole32.dll", CoInitializeEx)                       \
-    X("ole32.dll", CoUninitialize)                       \
     X("ole32.dll", CoCreateInstance)                     \
     X("Msvcrt.dll", __wgetmainargs)
 
