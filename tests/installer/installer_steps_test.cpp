@@ -253,4 +253,15 @@ TEST_F(SetupLogReader, ALogThatShrinksIsReadAgainFromItsStart) {
     EXPECT_FALSE(contains(port_.said(), "syslog reader thread terminating"));
 }
 
+TEST_F(SetupLogReader, AMegabyteWithoutALineBreakIsSkippedNotHeldForEver) {
+    const fs::path log = log_path("inf\\setupapi.dev.log");
+    write(log, "");
+    start_reader();
+    ASSERT_TRUE(reader_started());
+    write(log, std::string((1 << 20) + 10, 'x') + "\r\nnext\r\n");
+    ASSERT_TRUE(eventually([this] { return port_.lines().size() == 2; }));
+    EXPECT_EQ(port_.lines(), (std::vector<std::string>{std::string(10, 'x'), "next"}));
+    EXPECT_TRUE(contains(port_.said(), "skipped 1048576 bytes of syslog without a line break"));
+}
+
 }  // namespace
