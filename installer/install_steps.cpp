@@ -11,6 +11,7 @@
 #include "handles.h"
 #include "install_errors.h"
 #include "pipe_client.h"
+#include "windows_error.h"
 
 namespace {
 
@@ -53,31 +54,10 @@ usbdrv_result map_install_error(uint32_t code, const char* inf_path) {
 const char* installer_error_text(uint32_t code) {
     if (code == 0)
         code = GetLastError();
-    int prefix = snprintf(error_text, sizeof error_text, "[%u] ", static_cast<unsigned>(code));
-    if (prefix < 0)
-        prefix = 0;
-    const DWORD hresult = install_error_lookup_code(code);
-    // Without IGNORE_INSERTS a message with inserts ("%1") would read arguments nobody passed.
-    DWORD size =
-        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, hresult,
-                       MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), error_text + prefix,
-                       static_cast<DWORD>(sizeof error_text - prefix), nullptr);
-    if (size > 0) {
-        size_t end = strlen(error_text);
-        while (end > 0 && (error_text[end - 1] == '\n' || error_text[end - 1] == '\r'))
-            error_text[--end] = '\0';
-        return error_text;
-    }
-    DWORD format_error = GetLastError();
-    if (format_error != 0) {
-        snprintf(error_text, sizeof error_text,
-                 "Windows error code %u (FormatMessage error code %u)",
-                 static_cast<unsigned>(hresult), static_cast<unsigned>(format_error));
-    } else {
-        snprintf(error_text, sizeof error_text, "Unknown error code %u",
-                 static_cast<unsigned>(hresult));
-    }
-    return error_text;
+    char prefix[16];
+    snprintf(prefix, sizeof prefix, "[%u] ", static_cast<unsigned>(code));
+    return format_system_error(error_text, sizeof error_text, prefix,
+                               install_error_lookup_code(code));
 }
 
 int reenumerate_device(const char* device_id) {
