@@ -1,10 +1,285 @@
 // The installer helper. The installation host starts it elevated, with the INF name as its only
-// argument and the package folder as its working directory. Until it installs, it only states
-// how it is called.
+// argument and the package folder as its working directory. It asks the host for the device's
+// identifiers over the installer pipe, installs the driver for the hardware ID (or copies the INF
+// into the driver store when the device is absent), and reports every step and its result back.
+//
+// It runs as administrator in a folder its user can write to: every system DLL it calls is looked
+// up in the system folder only (runtime_imports.h), never beside the program.
+#include <windows.h>
+#include <process.h>
+
 #include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "handles.h"
+#include "install_steps.h"
+#include "installer_protocol.h"
+#include "pipe_client.h"
+#include "restore_policy.h"
+#include "setup_log_reader.h"
+#include "utf8.h"
+
+namespace {
+
+constexpr DWORD kReaderStartMs = 2000;
+// Lets the reader relay the last setup-log lines before the helper ends.
+constexpr DWORD kEndPauseMs = 1000;
+// How long the end waits for the reader to notice that it is to stop.
+constexpr DWORD kReaderEndMs = 2000;
+constexpr size_t kPathBytes = 512;
+constexpr DWORD kPathChars = 512;
+
+// The command line as UTF-8: from the runtime's wide arguments when it has them, else its narrow
+// ones. An argument that is empty or does not convert is null.
+class arguments {
+public:
+    arguments(int argc, char** argv) {
+        auto wide_arguments = imports.__wgetmainargs.get_quietly();
+        int count = 0;
+        wchar_t** wide = nullptr;
+        wchar_t** environment = nullptr;
+        msvcrt_startupinfo startup = {0};
+        if (wide_arguments && wide_arguments(&count, &wide, &environment, 1, &startup) == 0 &&
+            wide) {
+            for (int i = 0; i < count; i++) {
+                converted_.emplace_back(wide[i] && *wide[i] ? utf16_to_utf8(wide[i]) : nullptr);
+                list_.push_back(converted_.back().get());
+            }
+            return;
+        }
+        installer_log("unable to access UTF-16 args - trying ANSI");
+        for (int i = 0; i < argc; i++)
+            list_.push_back(argv[i] && *argv[i] ? argv[i] : nullptr);
+    }
+    size_t count() const { return list_.size(); }
+    const char* operator[](size_t i) const { return i < list_.size() ? list_[i] : nullptr; }
+
+private:
+    std::vector<unique_malloc<char>> converted_;
+    std::vector<const char*> list_;
+};
+
+// "<working directory>\<INF name>" into `path`, or the failure's result after its log line. A
+// path that does not fit is refused, not cut: a cut path names another file.
+usbdrv_result inf_path_of(const char* inf_name, char (&path)[kPathBytes]) {
+    wchar_t directory[kPathChars];
+    DWORD length = GetFullPathNameW(L".", kPathChars, directory, nullptr);
+    unique_malloc<char> utf8(length > 0 && length < kPathChars ? utf16_to_utf8(directory)
+                                                               : nullptr);
+    if (!utf8 || strlen(utf8.get()) >= kPathBytes) {
+        installer_log("could not retrieve absolute path of working directory");
+        return USBDRV_ERR_ACCESS;
+    }
+    int written = snprintf(path, kPathBytes, "%s\\%s", utf8.get(), inf_name);
+    if (written < 0 || static_cast<size_t>(written) >= kPathBytes) {
+        installer_log("the INF path is longer than %u bytes",
+                      static_cast<unsigned>(kPathBytes - 1));
+        return USBDRV_ERR_INVALID_PARAM;
+    }
+    return USBDRV_OK;
+}
+
+// The setup-log reader thread and its two events.
+class setup_log_relay {
+public:
+    // Starts the reader and waits until it relays, or until it gave up or could not start.
+    void start() {
+        started_.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        stop_.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        if (started_ && stop_) {
+            events_ = {started_.get(), stop_.get()};
+            thread_.reset(reinterpret_cast<HANDLE>(
+                _beginthreadex(nullptr, 0, &reader_main, &events_, 0, nullptr)));
+        }
+        if (thread_) {
+            HANDLE either[] = {started_.get(), thread_.get()};
+            WaitForMultipleObjects(2, either, FALSE, kReaderStartMs);
+        }
+        if (!thread_ || WaitForSingleObject(started_.get(), 0) != WAIT_OBJECT_0) {
+            installer_log("Unable to create syslog reader thread");
+            stop();
+        }
+    }
+    void stop() {
+        if (stop_)
+            SetEvent(stop_.get());
+    }
+    // True when the reader has ended (or never ran) within timeout_ms: nothing writes to the
+    // pipe from it any more. A reader that still runs keeps its events and thread handle to the
+    // process's end: closing them under it could hand their values to other objects.
+    bool ended(DWORD timeout_ms) {
+        if (!thread_ || WaitForSingleObject(thread_.get(), timeout_ms) == WAIT_OBJECT_0)
+            return true;
+        started_.release();
+        stop_.release();
+        thread_.release();
+        return false;
+    }
+
+private:
+    static unsigned __stdcall reader_main(void* events) {
+        run_setup_log_reader(*static_cast<setup_log_reader_events*>(events),
+                             installer_pipe_reader_port());
+        return 0;
+    }
+
+    unique_event started_;
+    unique_event stop_;
+    setup_log_reader_events events_ = {};
+    unique_thread thread_;
+};
+
+struct identifiers {
+    std::string device_id;
+    std::string hardware_id;
+    bool has_device_id = false;
+    bool has_hardware_id = false;
+
+    const char* device() const { return has_device_id ? device_id.c_str() : nullptr; }
+};
+
+identifiers request_identifiers() {
+    identifiers ids;
+    if (const char* device = req_id(MSG_GET_DEVICE_ID)) {
+        ids.device_id = device;
+        ids.has_device_id = true;
+    }
+    if (const char* hardware = req_id(MSG_GET_HARDWARE_ID)) {
+        ids.hardware_id = hardware;
+        ids.has_hardware_id = true;
+    }
+    // Only asked and logged.
+    req_id(MSG_GET_USER_SID);
+    return ids;
+}
+
+// The driver update for the hardware ID. Its result; 0 also for the errors that are no failure,
+// after which `installed` stays false and the INF copy follows.
+usbdrv_result update_driver(const identifiers& ids, const char* inf_path, bool& installed) {
+    installer_log("Installing driver for %s - please wait...", ids.hardware_id.c_str());
+    DWORD error = ERROR_SUCCESS;
+    BOOL updated = FALSE;
+    {
+        unique_malloc<wchar_t> hardware_id(utf8_to_utf16(ids.hardware_id.c_str()));
+        unique_malloc<wchar_t> inf(utf8_to_utf16(inf_path));
+        auto update = looked_up(imports.UpdateDriverForPlugAndPlayDevicesW);
+        if (!update) {
+            error = ERROR_PROC_NOT_FOUND;
+        } else if (!hardware_id || !inf) {
+            error = ERROR_INVALID_PARAMETER;
+        } else {
+            updated = update(nullptr, hardware_id.get(), inf.get(), INSTALLFLAG_FORCE, nullptr);
+            error = updated ? ERROR_SUCCESS : GetLastError();
+        }
+    }
+    send_code(MSG_SET_TIMEOUT_DEFAULT);
+    if (updated) {
+        installer_log("driver update completed");
+        reenumerate_device(ids.device());
+        installed = true;
+        return USBDRV_OK;
+    }
+    return map_install_error(error, inf_path);
+}
+
+// The INF copy into the driver store, for the next time the device is plugged in.
+usbdrv_result copy_inf(const identifiers& ids, const char* inf_path) {
+    installer_log("Copying inf file (for the next time device is plugged) - please wait...");
+    send_code(MSG_SET_TIMEOUT_INFINITE);
+    DWORD error = ERROR_SUCCESS;
+    char destination[kPathBytes] = {};
+    {
+        unique_malloc<wchar_t> inf(utf8_to_utf16(inf_path));
+        wchar_t stored[kPathChars] = {};
+        auto copy = looked_up(imports.SetupCopyOEMInfW);
+        if (!copy) {
+            error = ERROR_PROC_NOT_FOUND;
+        } else if (!inf) {
+            error = ERROR_INVALID_PARAMETER;
+        } else if (!copy(inf.get(), nullptr, SPOST_PATH, 0, stored, kPathChars, nullptr, nullptr)) {
+            error = GetLastError();
+        } else {
+            stored[kPathChars - 1] = L'\0';
+            unique_malloc<char> name(utf16_to_utf8(stored));
+            if (!name || strlen(name.get()) >= sizeof destination)
+                error = ERROR_NO_UNICODE_TRANSLATION;
+            else
+                strcpy(destination, name.get());
+        }
+    }
+    send_code(MSG_SET_TIMEOUT_DEFAULT);
+    if (error == ERROR_SUCCESS) {
+        installer_log("copied inf to %s", destination);
+        reenumerate_device(ids.device());
+        return USBDRV_OK;
+    }
+    usbdrv_result result = map_install_error(error, inf_path);
+    if (result == USBDRV_OK)
+        flag_removed_devices(ids.has_hardware_id ? ids.hardware_id.c_str() : nullptr);
+    return result;
+}
+
+// From the identifiers to the installation's result.
+usbdrv_result install(const char* inf_path, setup_log_relay& relay) {
+    identifiers ids = request_identifiers();
+    relay.start();
+    set_restore_policy(true);
+    send_code(MSG_SET_TIMEOUT_INFINITE);
+    if (ids.has_hardware_id) {
+        bool installed = false;
+        usbdrv_result result = update_driver(ids, inf_path, installed);
+        if (installed || result != USBDRV_OK)
+            return result;
+    }
+    return copy_inf(ids, inf_path);
+}
+
+// Everything after the pipe is open; returns the result, which is also sent as the status.
+usbdrv_result run(int argc, char** argv, setup_log_relay& relay) {
+    if (!init_dlls()) {
+        installer_log("could not init DLLs");
+        return USBDRV_ERR_RESOURCE;
+    }
+    // The policy object is a COM object of this thread's apartment.
+    if (auto initialise = imports.CoInitializeEx.get_quietly())
+        initialise(nullptr, COINIT_APARTMENTTHREADED);
+    arguments args(argc, argv);
+    if (args.count() < 2 || !args[1]) {
+        printf("usage: %s <inf_name>\n", args[0] ? args[0] : "installer");
+        installer_log("missing inf_name parameter");
+        return USBDRV_ERR_INVALID_PARAM;
+    }
+    installer_log("got parameter %s", args[1]);
+    char inf_path[kPathBytes] = {};
+    usbdrv_result found = inf_path_of(args[1], inf_path);
+    if (found != USBDRV_OK)
+        return found;
+    return install(inf_path, relay);
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
-    printf("usage: %s <inf_name>\n", argc > 0 && argv[0] ? argv[0] : "installer");
-    // Nothing was installed, so the host must not read this run as a success.
-    return 1;
+    if (installer_pipe_open() != USBDRV_OK) {
+        printf("This application can not be run from the command line.\n");
+        printf(
+            "Please use your initial installer application if you want to install the "
+            "driver.\n");
+        return USBDRV_ERR_NOT_SUPPORTED;
+    }
+    setup_log_relay relay;
+    usbdrv_result result = run(argc, argv, relay);
+
+    send_code(MSG_INSTALLER_COMPLETED);
+    send_status(result);
+    // Puts back only what this run's disable call changed (nothing when it ended before it).
+    set_restore_policy(false);
+    Sleep(kEndPauseMs);
+    relay.stop();
+    // The pipe goes only once the reader cannot write to it any more; a reader that does not end
+    // leaves it to the process's end.
+    if (relay.ended(kReaderEndMs))
+        installer_pipe_close();
+    return result;
 }

@@ -5,12 +5,14 @@
 #   device_id_fuzzer    reading device instance IDs and driver versions
 #   catalog_list_fuzzer the catalog's list of files, from arbitrary filled lists
 #   installer_message_fuzzer  the installation host's handler of installer messages
+#   setup_log_relay_fuzzer    the installer helper's splitting of setup-log bytes into lines
 # The corpus grows in build/native/fuzz-corpus/<fuzzer> (seeded with the templates, the
-# scenarios' instance IDs, the catalog-list templates, or one message of each code); an input
+# scenarios' instance IDs, the catalog-list templates, one message of each code, or setup-log
+# lines); an input
 # that crashes is saved in build/native/fuzz-findings/<fuzzer>/ and the command fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-fuzzer=${1:?usage: scripts/fuzz.sh <token_fuzzer|device_id_fuzzer|catalog_list_fuzzer|installer_message_fuzzer> [seconds]}
+fuzzer=${1:?usage: scripts/fuzz.sh <token_fuzzer|device_id_fuzzer|catalog_list_fuzzer|installer_message_fuzzer|setup_log_relay_fuzzer> [seconds]}
 seconds=${2:-600}
 
 corpus=build/native/fuzz-corpus/$fuzzer
@@ -36,7 +38,14 @@ installer_message_fuzzer)
         done
     }
     ;;
-*) echo "unknown fuzzer: $fuzzer (token_fuzzer, device_id_fuzzer, catalog_list_fuzzer, installer_message_fuzzer)" >&2; exit 2 ;;
+setup_log_relay_fuzzer)
+    # The first byte names the byte the converter refuses; then setup-log text with CR LF pairs,
+    # blank lines, the marker line and an unfinished last line.
+    seed() {
+        [ -e "$corpus/seed-lines" ] || printf '\xff>>>  [Device Install (UpdateDriverForPlugAndPlayDevices) - USB\\VID_C04A]\r\n>>>  Section start 2026/12/10 06:52:43.123\r\n\r\n     ndv: INF path: C:\\Corvane.inf\n<ins>\r\n     unfinished' >"$corpus/seed-lines"
+    }
+    ;;
+*) echo "unknown fuzzer: $fuzzer (token_fuzzer, device_id_fuzzer, catalog_list_fuzzer, installer_message_fuzzer, setup_log_relay_fuzzer)" >&2; exit 2 ;;
 esac
 
 scripts/deps.sh

@@ -10,11 +10,12 @@
 // example).
 //
 // Header-only: a type costs a program nothing until it uses it. A program that uses a type links
-// the system library of its release function: setupapi (device information sets, INF files),
-// crypt32 (messages); kernel32 and advapi32 are linked anyway. Catalogs, certificate stores and
-// contexts and signer contexts are given back through the functions the library looks up at run
-// time (runtime_imports.h), as it takes them: a program that uses these types links the Windows
-// layer (usbdrv_win) and imports neither wintrust, crypt32 nor mssign32 for them.
+// the system library of its release function: setupapi (device information sets, except the
+// looked-up kind, and INF files), crypt32 (messages); kernel32 and advapi32 are linked anyway.
+// Catalogs, certificate stores and contexts, signer contexts and looked-up device information
+// sets are given back through the functions the library looks up at run time (runtime_imports.h),
+// as it takes them: a program that uses these types links the Windows layer (usbdrv_win) and
+// imports neither wintrust, crypt32, mssign32 nor, for these, setupapi.
 #pragma once
 
 #include <windows.h>
@@ -132,6 +133,11 @@ struct device_info_set_traits {
     static bool absent(HDEVINFO s) { return s == INVALID_HANDLE_VALUE || s == nullptr; }
     static void close(HDEVINFO s) { SetupDiDestroyDeviceInfoList(s); }
 };
+// The same sets, given back through the run-time import table: for a program that looks setupapi
+// up in the system folder instead of importing it (the installer helper).
+struct looked_up_device_info_set_traits : device_info_set_traits {
+    static void close(HDEVINFO s) { give_back_through(imports.SetupDiDestroyDeviceInfoList, s); }
+};
 // INF files: SetupOpenInfFile says INVALID_HANDLE_VALUE when it fails.
 struct inf_traits {
     static HINF invalid() { return INVALID_HANDLE_VALUE; }
@@ -212,6 +218,8 @@ using unique_pipe = unique_resource<HANDLE, handle_kit::file_handle_traits<handl
 using unique_hkey = unique_resource<HKEY, handle_kit::hkey_traits>;
 using unique_module = unique_resource<HMODULE, handle_kit::module_traits>;
 using unique_device_info_set = unique_resource<HDEVINFO, handle_kit::device_info_set_traits>;
+using unique_looked_up_device_info_set =
+    unique_resource<HDEVINFO, handle_kit::looked_up_device_info_set_traits>;
 using unique_inf = unique_resource<HINF, handle_kit::inf_traits>;
 using unique_cert_store = unique_resource<HCERTSTORE, handle_kit::cert_store_traits>;
 using unique_cert_context = unique_resource<PCCERT_CONTEXT, handle_kit::cert_context_traits>;

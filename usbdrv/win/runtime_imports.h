@@ -12,6 +12,8 @@
 #include <windows.h>
 #include <cfgmgr32.h>
 #include <mscat.h>
+#include <newdev.h>
+#include <objbase.h>
 #include <setupapi.h>
 #include <shlobj.h>
 #include <wincrypt.h>
@@ -20,6 +22,13 @@
 #include "signer_api.h"
 
 #include <atomic>
+
+// The C runtime's wide arguments (msvcrt), which no header declares.
+struct msvcrt_startupinfo {
+    int new_mode;
+};
+extern "C" int __cdecl __wgetmainargs(int* argc, wchar_t*** argv, wchar_t*** environment,
+                                      int expand_wildcards, msvcrt_startupinfo* startup);
 
 class runtime_import_slot {
 public:
@@ -30,6 +39,8 @@ public:
     void* resolve(const char* caller);
     // For callers that report a missing function in words of their own.
     void* resolve_quietly();
+    const char* module() const { return module_; }
+    const char* name() const { return name_; }
 
 private:
     const char* module_;
@@ -46,48 +57,61 @@ public:
 };
 
 // module, function
-#define USBDRV_RUNTIME_IMPORTS(X)                      \
-    X("Cfgmgr32.dll", CM_Get_Parent)                   \
-    X("Cfgmgr32.dll", CM_Get_Child)                    \
-    X("Cfgmgr32.dll", CM_Get_Sibling)                  \
-    X("Cfgmgr32.dll", CM_Get_Device_IDA)               \
-    X("Setupapi.dll", CMP_WaitNoPendingInstallEvents)  \
-    X("setupapi.dll", SetupDiGetDevicePropertyW)       \
-    X("version.dll", GetFileVersionInfoSizeA)          \
-    X("version.dll", GetFileVersionInfoA)              \
-    X("version.dll", VerQueryValueA)                   \
-    X("version.dll", GetFileVersionInfoSizeW)          \
-    X("version.dll", GetFileVersionInfoW)              \
-    X("version.dll", VerQueryValueW)                   \
-    X("shell32.dll", IsUserAnAdmin)                    \
-    X("wintrust", CryptCATOpen)                        \
-    X("wintrust", CryptCATClose)                       \
-    X("wintrust", CryptCATPersistStore)                \
-    X("wintrust", CryptCATPutCatAttrInfo)              \
-    X("wintrust", CryptCATPutMemberInfo)               \
-    X("wintrust", CryptCATPutAttrInfo)                 \
-    X("wintrust", CryptCATAdminCalcHashFromFileHandle) \
-    X("crypt32", CryptEncodeObject)                    \
-    X("crypt32", CertStrToNameA)                       \
-    X("crypt32", CertCreateSelfSignCertificate)        \
-    X("crypt32", CertFreeCertificateContext)           \
-    X("crypt32", CertOpenStore)                        \
-    X("crypt32", CertCloseStore)                       \
-    X("crypt32", CertFindCertificateInStore)           \
-    X("crypt32", CertDeleteCertificateFromStore)       \
-    X("crypt32", CertControlStore)                     \
-    X("crypt32", CertSetCertificateContextProperty)    \
-    X("crypt32", CertAddCertificateContextToStore)     \
-    X("crypt32", CertAddEncodedCertificateToStore)     \
-    X("crypt32", CryptAcquireCertificatePrivateKey)    \
-    X("mssign32", SignerSignEx)                        \
-    X("mssign32", SignerFreeSignerContext)             \
-    X("gdi32.dll", CreateFontA)                        \
-    X("gdi32.dll", GetStockObject)                     \
-    X("gdi32.dll", SetBkMode)                          \
-    X("gdi32.dll", DeleteObject)                       \
-    X("kernel32.dll", IsWow64Process)                  \
-    X("kernel32.dll", GetNamedPipeServerProcessId)
+#define USBDRV_RUNTIME_IMPORTS(X)                        \
+    X("Cfgmgr32.dll", CM_Get_Parent)                     \
+    X("Cfgmgr32.dll", CM_Get_Child)                      \
+    X("Cfgmgr32.dll", CM_Get_Sibling)                    \
+    X("Cfgmgr32.dll", CM_Get_Device_IDA)                 \
+    X("Setupapi.dll", CMP_WaitNoPendingInstallEvents)    \
+    X("setupapi.dll", SetupDiGetDevicePropertyW)         \
+    X("version.dll", GetFileVersionInfoSizeA)            \
+    X("version.dll", GetFileVersionInfoA)                \
+    X("version.dll", VerQueryValueA)                     \
+    X("version.dll", GetFileVersionInfoSizeW)            \
+    X("version.dll", GetFileVersionInfoW)                \
+    X("version.dll", VerQueryValueW)                     \
+    X("shell32.dll", IsUserAnAdmin)                      \
+    X("wintrust", CryptCATOpen)                          \
+    X("wintrust", CryptCATClose)                         \
+    X("wintrust", CryptCATPersistStore)                  \
+    X("wintrust", CryptCATPutCatAttrInfo)                \
+    X("wintrust", CryptCATPutMemberInfo)                 \
+    X("wintrust", CryptCATPutAttrInfo)                   \
+    X("wintrust", CryptCATAdminCalcHashFromFileHandle)   \
+    X("crypt32", CryptEncodeObject)                      \
+    X("crypt32", CertStrToNameA)                         \
+    X("crypt32", CertCreateSelfSignCertificate)          \
+    X("crypt32", CertFreeCertificateContext)             \
+    X("crypt32", CertOpenStore)                          \
+    X("crypt32", CertCloseStore)                         \
+    X("crypt32", CertFindCertificateInStore)             \
+    X("crypt32", CertDeleteCertificateFromStore)         \
+    X("crypt32", CertControlStore)                       \
+    X("crypt32", CertSetCertificateContextProperty)      \
+    X("crypt32", CertAddCertificateContextToStore)       \
+    X("crypt32", CertAddEncodedCertificateToStore)       \
+    X("crypt32", CryptAcquireCertificatePrivateKey)      \
+    X("mssign32", SignerSignEx)                          \
+    X("mssign32", SignerFreeSignerContext)               \
+    X("gdi32.dll", CreateFontA)                          \
+    X("gdi32.dll", GetStockObject)                       \
+    X("gdi32.dll", SetBkMode)                            \
+    X("gdi32.dll", DeleteObject)                         \
+    X("kernel32.dll", IsWow64Process)                    \
+    X("kernel32.dll", GetNamedPipeServerProcessId)       \
+    X("Cfgmgr32.dll", CM_Locate_DevNodeA)                \
+    X("Cfgmgr32.dll", CM_Reenumerate_DevNode)            \
+    X("Cfgmgr32.dll", CM_Get_DevNode_Status)             \
+    X("newdev.dll", UpdateDriverForPlugAndPlayDevicesW)  \
+    X("setupapi.dll", SetupCopyOEMInfW)                  \
+    X("setupapi.dll", SetupDiGetClassDevsA)              \
+    X("setupapi.dll", SetupDiEnumDeviceInfo)             \
+    X("setupapi.dll", SetupDiGetDeviceRegistryPropertyA) \
+    X("setupapi.dll", SetupDiSetDeviceRegistryPropertyA) \
+    X("setupapi.dll", SetupDiDestroyDeviceInfoList)      \
+    X("ole32.dll", CoInitializeEx)                       \
+    X("ole32.dll", CoCreateInstance)                     \
+    X("Msvcrt.dll", __wgetmainargs)
 
 struct runtime_import_table {
 #define USBDRV_DECLARE_IMPORT(module, function) \

@@ -14,27 +14,36 @@ const char* windows_error_str(uint32_t code) {
 }
 
 const char* windows_error_text(uint32_t code) {
-    int prefix = snprintf(error_text, sizeof error_text, "[#%08X] ", (unsigned)code);
-    if (prefix < 0)
-        prefix = 0;
-    DWORD size = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
-                                error_text + prefix, (DWORD)(sizeof error_text - prefix), nullptr);
-    if (size > 0) {
-        size_t end = strlen(error_text);
-        while (end > 0 && (error_text[end - 1] == '\n' || error_text[end - 1] == '\r')) {
-            error_text[--end] = '\0';
-        }
+    char prefix[16];
+    snprintf(prefix, sizeof prefix, "[#%08X] ", (unsigned)code);
+    return format_system_error(error_text, sizeof error_text, prefix, code);
+}
+
+const char* format_system_error(char* buffer, size_t size, const char* prefix,
+                                uint32_t lookup_code) {
+    if (!buffer || size == 0)
+        return buffer;
+    int written = snprintf(buffer, size, "%s", prefix ? prefix : "");
+    size_t used = written < 0 ? 0 : strlen(buffer);
+    DWORD length = 0;
+    if (used + 1 < size) {
+        length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                lookup_code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+                                buffer + used, (DWORD)(size - used), nullptr);
+    }
+    if (length > 0) {
+        size_t end = strlen(buffer);
+        while (end > 0 && (buffer[end - 1] == '\n' || buffer[end - 1] == '\r'))
+            buffer[--end] = '\0';
     } else {
         DWORD format_error = GetLastError();
         if (format_error != 0) {
-            snprintf(error_text, sizeof error_text,
-                     "Windows error code %u (FormatMessage error code %u)", (unsigned)code,
-                     (unsigned)format_error);
+            snprintf(buffer, size, "Windows error code %u (FormatMessage error code %u)",
+                     (unsigned)lookup_code, (unsigned)format_error);
         } else {
-            snprintf(error_text, sizeof error_text, "Unknown error code %u", (unsigned)code);
+            snprintf(buffer, size, "Unknown error code %u", (unsigned)lookup_code);
         }
     }
-    error_text[sizeof error_text - 1] = '\0';
-    return error_text;
+    buffer[size - 1] = '\0';
+    return buffer;
 }

@@ -1,6 +1,7 @@
 // A readable text for a Windows error code, and the log line of a failed system call.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "log.h"
@@ -11,6 +12,13 @@ const char* windows_error_str(uint32_t code);
 
 // The same text for exactly this code: 0 is ERROR_SUCCESS here, not the thread's last error.
 const char* windows_error_text(uint32_t code);
+
+// "<prefix><system message for lookup_code>" into `buffer` of `size` bytes, without the message's
+// trailing line breaks; when the system has no text for it, "Windows error code <lookup_code>
+// (FormatMessage error code <its error>)", or "Unknown error code <lookup_code>" when
+// FormatMessage gave no error. Returns `buffer`.
+const char* format_system_error(char* buffer, size_t size, const char* prefix,
+                                uint32_t lookup_code);
 
 // Logs a failed system call at `level` under `caller`: `format` with the arguments, its last
 // conversion a %s that takes the text of `error`. `error` is the failing call's own, read at once

@@ -1,0 +1,135 @@
+#include "install_steps.h"
+
+#include <windows.h>
+#include <cfgmgr32.h>
+#include <regstr.h>
+#include <setupapi.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "handles.h"
+#include "install_errors.h"
+#include "pipe_client.h"
+#include "windows_error.h"
+
+namespace {
+
+char error_text[256];
+
+// The records the configuration manager and setupapi are handed, as each build lays them out.
+#if defined(_WIN64)
+static_assert(sizeof(SP_DEVINFO_DATA) == 32, "SP_DEVINFO_DATA of the 64-bit system");
+#else
+static_assert(sizeof(SP_DEVINFO_DATA) == 28, "SP_DEVINFO_DATA of the 32-bit system");
+#endif
+static_assert(sizeof(DEVINST) == 4 && sizeof(CONFIGRET) == 4, "node handles are 32-bit");
+
+constexpr DWORD kHardwareIdBytes = 256;
+
+}  // namespace
+
+void report_missing(const runtime_import_slot& function) {
+    installer_log("Unable to locate %s() in %s\n", function.name(), function.module());
+}
+
+bool init_dlls() {
+    if (!looked_up(imports.CM_Locate_DevNodeA) || !looked_up(imports.CM_Reenumerate_DevNode) ||
+        !looked_up(imports.CM_Get_DevNode_Status)) {
+        return false;
+    }
+    imports.__wgetmainargs.get_quietly();
+    return true;
+}
+
+usbdrv_result map_install_error(uint32_t code, const char* inf_path) {
+    install_error error = describe_install_error(code, inf_path);
+    for (const std::string& line : error.lines)
+        installer_log("%s", line.c_str());
+    if (error.unlisted)
+        installer_log("%s", installer_error_text(code));
+    return error.result;
+}
+
+const char* installer_error_text(uint32_t code) {
+    if (code == 0)
+        code = GetLastError();
+    char prefix[16];
+    snprintf(prefix, sizeof prefix, "[%u] ", static_cast<unsigned>(code));
+    return format_system_error(error_text, sizeof error_text, prefix,
+                               install_error_lookup_code(code));
+}
+
+int reenumerate_device(const char* device_id) {
+    const char* shown = device_id ? device_id : "<root>";
+    installer_log("re-enumerating driver node %s...", shown);
+    auto locate = looked_up(imports.CM_Locate_DevNodeA);
+    auto reenumerate = looked_up(imports.CM_Reenumerate_DevNode);
+    if (!locate || !reenumerate)
+        return -1;
+    // The configuration manager takes a writable text; it gets a copy.
+    char id[MAX_DEVICE_ID_LEN + 1] = {};
+    if (device_id)
+        snprintf(id, sizeof id, "%s", device_id);
+    DEVINST node = 0;
+    CONFIGRET located = locate(&node, device_id ? id : nullptr, CM_LOCATE_DEVNODE_NORMAL);
+    if (located != CR_SUCCESS) {
+        installer_log("failed to locate device_id %s: %x\n", shown, static_cast<unsigned>(located));
+        return -1;
+    }
+    CONFIGRET done = reenumerate(node, CM_REENUMERATE_RETRY_INSTALLATION);
+    if (done != CR_SUCCESS) {
+        installer_log("failed to re-enumerate device node: CR code %X",
+                      static_cast<unsigned>(done));
+        return -1;
+    }
+    installer_log("re-enumeration succeeded...");
+    return 0;
+}
+
+void flag_removed_devices(const char* hardware_id) {
+    auto get_class_devs = imports.SetupDiGetClassDevsA.get_quietly();
+    auto enum_device = imports.SetupDiEnumDeviceInfo.get_quietly();
+    auto get_property = imports.SetupDiGetDeviceRegistryPropertyA.get_quietly();
+    auto set_property = imports.SetupDiSetDeviceRegistryPropertyA.get_quietly();
+    auto node_status = imports.CM_Get_DevNode_Status.get_quietly();
+    if (!get_class_devs || !enum_device || !get_property || !set_property || !node_status)
+        return;
+    unique_looked_up_device_info_set devices(
+        get_class_devs(nullptr, "USB", nullptr, DIGCF_ALLCLASSES));
+    if (!devices)
+        return;
+    const char* wanted = hardware_id ? hardware_id : "<NULL>";
+    int flagged = 0;
+    SP_DEVINFO_DATA device = {};
+    device.cbSize = sizeof device;
+    for (DWORD index = 0; enum_device(devices.get(), index, &device); index++) {
+        // One byte more than is read, so that a property that fills the buffer still ends.
+        char ids[kHardwareIdBytes + 1] = {};
+        if (!get_property(devices.get(), &device, SPDRP_HARDWAREID, nullptr,
+                          reinterpret_cast<BYTE*>(ids), kHardwareIdBytes, nullptr)) {
+            continue;
+        }
+        if (strncmp(ids, wanted, kHardwareIdBytes) != 0)
+            continue;
+        ULONG status = 0;
+        ULONG problem = 0;
+        if (node_status(&status, &problem, device.DevInst, 0) != CR_NO_SUCH_DEVNODE)
+            continue;
+        DWORD flags = 0;
+        if (!get_property(devices.get(), &device, SPDRP_CONFIGFLAGS, nullptr,
+                          reinterpret_cast<BYTE*>(&flags), sizeof flags, nullptr)) {
+            installer_log("could not read SPDRP_CONFIGFLAGS for phantom device %s", wanted);
+            continue;
+        }
+        flags |= CONFIGFLAG_REINSTALL;
+        if (!set_property(devices.get(), &device, SPDRP_CONFIGFLAGS,
+                          reinterpret_cast<const BYTE*>(&flags), sizeof flags)) {
+            installer_log("could not write SPDRP_CONFIGFLAGS for phantom device %s", wanted);
+            continue;
+        }
+        flagged++;
+    }
+    if (flagged != 0)
+        installer_log("flagged %d removed devices for reinstallation", flagged);
+}
