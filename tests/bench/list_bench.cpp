@@ -1,0 +1,104 @@
+// Prints what `corvane-cli list` costs with 64 simulated devices, next to a bare enumeration of
+// the same machine in the same run: a program that only lists (list_devices.exe) started the same
+// way, and the library's list call timed inside this process. Median of the runs each. Asserts
+// nothing. Runs on the simulated machine in the test prefix (see scripts/bench-list.sh).
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "bench_machine.h"
+#include "bench_timing.h"
+#include "handles.h"
+#include "simulated_machine.h"
+#include "usbdrv/usbdrv.h"
+
+namespace {
+
+std::wstring beside_me(const wchar_t* relative) {
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring exe = self;
+    return exe.substr(0, exe.find_last_of(L'\\') + 1) + relative;
+}
+
+// One start of a program to its end, its output thrown away; negative when it did not run.
+double run_us(const std::wstring& program, const std::wstring& arguments, DWORD* exit_code) {
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    unique_file_handle nul(
+        CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr));
+    std::wstring command = L"\"" + program + L"\" " + arguments;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = nul.get();
+    startup.hStdError = nul.get();
+    PROCESS_INFORMATION info = {};
+    double start = now_us();
+    if (!CreateProcessW(program.c_str(), &command[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
+                        nullptr, nullptr, &startup, &info))
+        return -1;
+    child_process_guard child(info);
+    child.wait(INFINITE);
+    double took = now_us() - start;
+    *exit_code = child.exit_code();
+    return took;
+}
+
+double median_run_us(const std::wstring& program, const std::wstring& arguments, int runs) {
+    std::vector<double> samples;
+    for (int i = 0; i < runs; i++) {
+        DWORD code = 0;
+        double took = run_us(program, arguments, &code);
+        if (took < 0 || code != 0) {
+            fprintf(stderr, "%ls %ls: did not run (exit %lu)\n", program.c_str(), arguments.c_str(),
+                    code);
+            return -1;
+        }
+        samples.push_back(took);
+    }
+    return median(samples);
+}
+
+double in_process_us(int runs) {
+    usbdrv_list_options options = {1, 1, 1};
+    std::vector<double> samples;
+    for (int i = 0; i < runs; i++) {
+        usbdrv_device_entry* list = nullptr;
+        double start = now_us();
+        usbdrv_create_list(&list, &options);
+        usbdrv_destroy_list(list);
+        samples.push_back(now_us() - start);
+    }
+    return median(samples);
+}
+
+}  // namespace
+
+int main() {
+    const int kRuns = 21;
+    const int kDevices = 64;
+    test::simulated_machine machine(bench_machine(kDevices));
+    std::wstring cli = beside_me(L"..\\app\\corvane-cli.exe");
+    std::wstring bare = beside_me(L"list_devices.exe");
+
+    // Warm: the first start of a program loads its DLLs from disk.
+    median_run_us(cli, L"list", 2);
+    median_run_us(bare, L"", 2);
+
+    double list_ms = median_run_us(cli, L"list", kRuns) / 1000;
+    double json_ms = median_run_us(cli, L"list --json", kRuns) / 1000;
+    double bare_ms = median_run_us(bare, L"", kRuns) / 1000;
+    double call_ms = in_process_us(kRuns * 10) / 1000;
+
+    printf("%d simulated devices, median of %d runs (ms):\n", kDevices, kRuns);
+    printf("  corvane-cli list          %8.2f\n", list_ms);
+    printf("  corvane-cli list --json   %8.2f\n", json_ms);
+    printf("  list_devices.exe (bare)   %8.2f\n", bare_ms);
+    printf("  usbdrv_create_list call   %8.3f  (in this process, median of %d)\n", call_ms,
+           kRuns * 10);
+    printf("  corvane-cli over bare     %8.2f  (%.0f%%)\n", list_ms - bare_ms,
+           bare_ms > 0 ? 100 * (list_ms - bare_ms) / bare_ms : 0);
+    return 0;
+}
