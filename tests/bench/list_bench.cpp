@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bench_machine.h"
@@ -46,19 +47,27 @@ double run_us(const std::wstring& program, const std::wstring& arguments, DWORD*
     return took;
 }
 
-double median_run_us(const std::wstring& program, const std::wstring& arguments, int runs) {
-    std::vector<double> samples;
+// The programs' runs interleaved, so that a busy moment of the machine weighs on each alike. The
+// medians in microseconds, in the order of `commands`; empty when one did not run.
+std::vector<double> interleaved_medians_us(
+    const std::vector<std::pair<std::wstring, std::wstring>>& commands, int runs) {
+    std::vector<std::vector<double>> samples(commands.size());
     for (int i = 0; i < runs; i++) {
-        DWORD code = 0;
-        double took = run_us(program, arguments, &code);
-        if (took < 0 || code != 0) {
-            fprintf(stderr, "%ls %ls: did not run (exit %lu)\n", program.c_str(), arguments.c_str(),
-                    code);
-            return -1;
+        for (size_t c = 0; c < commands.size(); c++) {
+            DWORD code = 0;
+            double took = run_us(commands[c].first, commands[c].second, &code);
+            if (took < 0 || code != 0) {
+                fprintf(stderr, "%ls %ls: did not run (exit %lu)\n", commands[c].first.c_str(),
+                        commands[c].second.c_str(), code);
+                return {};
+            }
+            samples[c].push_back(took);
         }
-        samples.push_back(took);
     }
-    return median(samples);
+    std::vector<double> medians;
+    for (const auto& s : samples)
+        medians.push_back(median(s));
+    return medians;
 }
 
 double in_process_us(int runs) {
@@ -83,13 +92,16 @@ int main() {
     std::wstring cli = beside_me(L"..\\app\\corvane-cli.exe");
     std::wstring bare = beside_me(L"list_devices.exe");
 
+    const std::vector<std::pair<std::wstring, std::wstring>> commands = {
+        {cli, L"list"}, {cli, L"list --json"}, {bare, L""}};
     // Warm: the first start of a program loads its DLLs from disk.
-    median_run_us(cli, L"list", 2);
-    median_run_us(bare, L"", 2);
-
-    double list_ms = median_run_us(cli, L"list", kRuns) / 1000;
-    double json_ms = median_run_us(cli, L"list --json", kRuns) / 1000;
-    double bare_ms = median_run_us(bare, L"", kRuns) / 1000;
+    interleaved_medians_us(commands, 2);
+    std::vector<double> ms = interleaved_medians_us(commands, kRuns);
+    if (ms.size() != commands.size())
+        return 1;
+    for (double& m : ms)
+        m /= 1000;
+    double list_ms = ms[0], json_ms = ms[1], bare_ms = ms[2];
     double call_ms = in_process_us(kRuns * 10) / 1000;
 
     printf("%d simulated devices, median of %d runs (ms):\n", kDevices, kRuns);
