@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "bench_machine.h"
+#include "bench_listing.h"
 #include "bench_timing.h"
 #include "handles.h"
 #include "simulated_machine.h"
@@ -17,30 +17,15 @@
 
 namespace {
 
-std::wstring beside_me(const wchar_t* relative) {
-    wchar_t self[MAX_PATH];
-    GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring exe = self;
-    return exe.substr(0, exe.find_last_of(L'\\') + 1) + relative;
-}
-
 // One start of a program to its end, its output thrown away; negative when it did not run.
 double run_us(const std::wstring& program, const std::wstring& arguments, DWORD* exit_code) {
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
     unique_file_handle nul(
         CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr));
-    std::wstring command = L"\"" + program + L"\" " + arguments;
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = nul.get();
-    startup.hStdError = nul.get();
-    PROCESS_INFORMATION info = {};
+    child_process_guard child;
     double start = now_us();
-    if (!CreateProcessW(program.c_str(), &command[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
-                        nullptr, nullptr, &startup, &info))
+    if (!test::start_program(program, arguments, nul.get(), child))
         return -1;
-    child_process_guard child(info);
     child.wait(INFINITE);
     double took = now_us() - start;
     *exit_code = child.exit_code();
@@ -70,27 +55,14 @@ std::vector<double> interleaved_medians_us(
     return medians;
 }
 
-double in_process_us(int runs) {
-    usbdrv_list_options options = {1, 1, 1};
-    std::vector<double> samples;
-    for (int i = 0; i < runs; i++) {
-        usbdrv_device_entry* list = nullptr;
-        double start = now_us();
-        usbdrv_create_list(&list, &options);
-        usbdrv_destroy_list(list);
-        samples.push_back(now_us() - start);
-    }
-    return median(samples);
-}
-
 }  // namespace
 
 int main() {
     const int kRuns = 21;
     const int kDevices = 64;
     test::simulated_machine machine(bench_machine(kDevices));
-    std::wstring cli = beside_me(L"..\\app\\corvane-cli.exe");
-    std::wstring bare = beside_me(L"list_devices.exe");
+    std::wstring cli = test::beside_me("..\\app\\corvane-cli.exe").wstring();
+    std::wstring bare = test::beside_me("list_devices.exe").wstring();
 
     const std::vector<std::pair<std::wstring, std::wstring>> commands = {
         {cli, L"list"}, {cli, L"list --json"}, {bare, L""}};
@@ -102,7 +74,7 @@ int main() {
     for (double& m : ms)
         m /= 1000;
     double list_ms = ms[0], json_ms = ms[1], bare_ms = ms[2];
-    double call_ms = in_process_us(kRuns * 10) / 1000;
+    double call_ms = bare_listing_us(kRuns * 10) / 1000;
 
     printf("%d simulated devices, median of %d runs (ms):\n", kDevices, kRuns);
     printf("  corvane-cli list          %8.2f\n", list_ms);

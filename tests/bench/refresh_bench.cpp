@@ -10,26 +10,13 @@
 #include <string>
 #include <vector>
 
-#include "bench_machine.h"
+#include "bench_listing.h"
 #include "bench_timing.h"
 #include "gui_driver.h"
 #include "simulated_machine.h"
 #include "usbdrv/usbdrv.h"
 
 namespace {
-
-double bare_enumeration_us(int runs) {
-    usbdrv_list_options options = {1, 1, 1};
-    std::vector<double> samples;
-    for (int i = 0; i < runs; i++) {
-        usbdrv_device_entry* list = nullptr;
-        double start = now_us();
-        usbdrv_create_list(&list, &options);
-        usbdrv_destroy_list(list);
-        samples.push_back(now_us() - start);
-    }
-    return median(samples);
-}
 
 // Corvane.exe of this build, beside the tests folder.
 std::wstring corvane_exe() {
@@ -75,7 +62,7 @@ int main() {
            "refresh-msg_us");
     for (int n : {0, 8, 64}) {
         machine.set(bench_machine(n));
-        double bare = bare_enumeration_us(kRuns);
+        double bare = bare_listing_us(kRuns);
         gui::corvane corvane(corvane_exe());
         HWND dialog = shown_dialog(corvane);
         if (!dialog)

@@ -53,17 +53,8 @@ public:
         : dir_(dir), number_(next_number()) {
         unique_file_handle out = output_file(out_path());
         unique_file_handle err = output_file(err_path());
-        std::wstring command = L"\"" + program().wstring() + L"\" " + arguments;
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof startup;
-        startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdOutput = out.get();
-        startup.hStdError = err.get();
-        PROCESS_INFORMATION info = {};
         started_ = std::chrono::steady_clock::now();
-        if (CreateProcessW(program().c_str(), &command[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
-                           nullptr, dir.c_str(), &startup, &info))
-            child_.adopt(info);
+        test::start_program(program(), arguments, out.get(), child_, err.get(), dir);
     }
 
     static fs::path program() { return test::path_from_environment("CORVANE_CLI"); }
