@@ -118,49 +118,55 @@ void set_up_logging(const cli::request& req) {
 
 // --- the machine ------------------------------------------------------------------------------
 
-// The device node's status (0 when it cannot be read). CM_Get_DevNode_Status is looked up in
-// the system's own Cfgmgr32.dll, so that the program starts wherever the library does.
-uint32_t devnode_status(DEVINST node) {
-    HMODULE cfgmgr = load_system_module("Cfgmgr32.dll");
-    void* found =
-        cfgmgr ? reinterpret_cast<void*>(GetProcAddress(cfgmgr, "CM_Get_DevNode_Status")) : nullptr;
-    auto get_status = reinterpret_cast<decltype(&CM_Get_DevNode_Status)>(found);
-    ULONG status = 0;
-    ULONG problem = 0;
-    if (!get_status || get_status(&status, &problem, node, 0) != CR_SUCCESS)
-        return 0;
-    return status;
-}
+// One present device as the system's setup services see it: what the library's list does not
+// carry.
+class system_device {
+public:
+    explicit system_device(const std::string& instance_id)
+        : set_(SetupDiCreateDeviceInfoList(nullptr, nullptr)) {
+        device_.cbSize = sizeof device_;
+        open_ = set_ && SetupDiOpenDeviceInfoW(set_.get(), to_wide(instance_id).c_str(), nullptr, 0,
+                                               &device_);
+    }
 
-// What the system knows of one device beyond the library's list: its port and node status.
-struct device_state {
-    std::string port;
-    uint32_t node_status = 0;
+    // The COM port the serial driver gave it ("PortName" of its device key); empty when none.
+    std::string port() {
+        if (!open_)
+            return "";
+        unique_hkey key(
+            SetupDiOpenDevRegKey(set_.get(), &device_, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ));
+        wchar_t port[64] = {};
+        DWORD size = sizeof port - sizeof(wchar_t);  // room for the NUL a stored text may lack
+        DWORD type = 0;
+        if (!key ||
+            RegQueryValueExW(key.get(), L"PortName", nullptr, &type, reinterpret_cast<BYTE*>(port),
+                             &size) != ERROR_SUCCESS ||
+            type != REG_SZ)
+            return "";
+        return from_wide(port);
+    }
+
+    // The device node's status bits (0 when they cannot be read). CM_Get_DevNode_Status is
+    // looked up at run time in the system's own Cfgmgr32.dll, as the library looks up its
+    // configuration-manager calls, so that the program does not import it.
+    uint32_t node_status() {
+        HMODULE cfgmgr = open_ ? load_system_module("Cfgmgr32.dll") : nullptr;
+        void* found = cfgmgr
+                          ? reinterpret_cast<void*>(GetProcAddress(cfgmgr, "CM_Get_DevNode_Status"))
+                          : nullptr;
+        auto get_status = reinterpret_cast<decltype(&CM_Get_DevNode_Status)>(found);
+        ULONG status = 0;
+        ULONG problem = 0;
+        if (!get_status || get_status(&status, &problem, device_.DevInst, 0) != CR_SUCCESS)
+            return 0;
+        return status;
+    }
+
+private:
+    unique_device_info_set set_;
+    SP_DEVINFO_DATA device_ = {};
+    bool open_ = false;
 };
-
-device_state state_of(const std::string& instance_id, bool want_port) {
-    device_state state;
-    unique_device_info_set set(SetupDiCreateDeviceInfoList(nullptr, nullptr));
-    SP_DEVINFO_DATA device = {};
-    device.cbSize = sizeof device;
-    if (!set ||
-        !SetupDiOpenDeviceInfoW(set.get(), to_wide(instance_id).c_str(), nullptr, 0, &device))
-        return state;
-    state.node_status = devnode_status(device.DevInst);
-    if (!want_port)
-        return state;
-    unique_hkey key(
-        SetupDiOpenDevRegKey(set.get(), &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ));
-    wchar_t port[64] = {};
-    DWORD size = sizeof port - sizeof(wchar_t);  // room for the NUL a stored text may lack
-    DWORD type = 0;
-    if (key &&
-        RegQueryValueExW(key.get(), L"PortName", nullptr, &type, reinterpret_cast<BYTE*>(port),
-                         &size) == ERROR_SUCCESS &&
-        type == REG_SZ)
-        state.port = from_wide(port);
-    return state;
-}
 
 // The library's list of present devices, owned.
 struct device_list {
@@ -181,22 +187,25 @@ usbdrv_result list_devices(device_list& list) {
     return result == USBDRV_ERR_NO_DEVICE ? USBDRV_OK : result;
 }
 
+int listing_failed(usbdrv_result result) {
+    say_error(std::string("cannot list the devices: ") + usbdrv_strerror(result));
+    return cli::exit_for_listing(result);
+}
+
 // --- list -----------------------------------------------------------------------------------
 
 int run_list(const cli::request& req) {
     device_list list;
     usbdrv_result result = list_devices(list);
-    if (result != USBDRV_OK) {
-        say_error(std::string("cannot list the devices: ") + usbdrv_strerror(result));
-        return result == USBDRV_ERR_BUSY ? cli::kExitBusy : cli::kExitInstallFailed;
-    }
+    if (result != USBDRV_OK)
+        return listing_failed(result);
     std::vector<cli::device_view> shown;
     for (const usbdrv_device_entry* e = list.head; e; e = e->next) {
         if (!req.all && !cli::is_cdc_interface(*e))
             continue;
         cli::device_view view = cli::view_of(*e);
         if (cli::is_serial_driver(view.driver))
-            view.port = state_of(view.instance_id, true).port;
+            view.port = system_device(view.instance_id).port();
         shown.push_back(view);
     }
     if (req.json) {
@@ -280,10 +289,8 @@ int find_targets(const cli::request& req, device_list& list,
     for (;;) {
         device_list fresh;
         usbdrv_result result = list_devices(fresh);
-        if (result != USBDRV_OK) {
-            say_error(std::string("cannot list the devices: ") + usbdrv_strerror(result));
-            return result == USBDRV_ERR_BUSY ? cli::kExitBusy : cli::kExitInstallFailed;
-        }
+        if (result != USBDRV_OK)
+            return listing_failed(result);
         for (const usbdrv_device_entry* e = fresh.head; e; e = e->next) {
             // By instance ID any USB device may be named; by identifiers, what `list` shows.
             bool candidate = !req.instance_id.empty() || cli::is_cdc_interface(*e);
@@ -340,11 +347,12 @@ int install_one(const cli::request& req, const usbdrv_device_entry& listed,
         return code;
     }
     // The device is now bound to the serial driver: its port, and whether it needs a restart.
-    device_state state = state_of(instance, true);
-    int code = cli::exit_for_installation(result, state.node_status);
+    system_device installed(instance);
+    int code = cli::exit_for_installation(result, installed.node_status());
+    std::string port = installed.port();
     std::string line = instance + ": installed";
-    if (!state.port.empty())
-        line += " (" + state.port + ")";
+    if (!port.empty())
+        line += " (" + port + ")";
     if (code == cli::kExitRebootRequired)
         line += ", a reboot is required";
     write_out(line + "\n");

@@ -4,6 +4,12 @@
 
 namespace cli {
 
+int exit_for_listing(usbdrv_result result) {
+    if (result == USBDRV_OK)
+        return kExitSuccess;
+    return result == USBDRV_ERR_BUSY ? kExitBusy : kExitInstallFailed;
+}
+
 int exit_for_preparation(usbdrv_result result) {
     if (result == USBDRV_OK)
         return kExitSuccess;

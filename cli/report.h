@@ -28,6 +28,8 @@ enum exit_code : int {
 // The configuration manager's DN_NEED_RESTART status bit of a device node.
 constexpr uint32_t kDevNodeNeedsRestart = 0x00000100;
 
+// A listing that failed: busy while another listing runs, otherwise failed.
+int exit_for_listing(usbdrv_result result);
 int exit_for_preparation(usbdrv_result result);
 // node_status is the device node's status after the installation (0 when it could not be read).
 int exit_for_installation(usbdrv_result result, uint32_t node_status);

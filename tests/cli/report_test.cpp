@@ -122,6 +122,9 @@ TEST(Arguments, HelpWinsWherever) {
 }
 
 TEST(ExitCodes, PerOutcome) {
+    EXPECT_EQ(cli::exit_for_listing(USBDRV_OK), 0);
+    EXPECT_EQ(cli::exit_for_listing(USBDRV_ERR_BUSY), 4);
+    EXPECT_EQ(cli::exit_for_listing(USBDRV_ERR_RESOURCE), 1);
     EXPECT_EQ(cli::exit_for_preparation(USBDRV_OK), 0);
     EXPECT_EQ(cli::exit_for_preparation(USBDRV_ERR_BUSY), 4);
     EXPECT_EQ(cli::exit_for_preparation(USBDRV_ERR_ACCESS), 5);
