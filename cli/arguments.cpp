@@ -95,6 +95,12 @@ private:
         return true;
     }
 
+    // The value of an option that belongs to some commands and is given once.
+    bool value_for(const std::string& option, std::initializer_list<command> commands,
+                   std::string& value) {
+        return allowed_for(option, commands) && first_time(option) && value_of(option, value);
+    }
+
     bool allowed_for(const std::string& option, std::initializer_list<command> commands) {
         for (command c : commands) {
             if (result_.req.what == c)
@@ -163,8 +169,7 @@ private:
         std::string value;
         unsigned number = 0;
         if (arg == "--vid" || arg == "--pid") {
-            if (!allowed_for(arg, {command::install, command::extract}) || !first_time(arg) ||
-                !value_of(arg, value))
+            if (!value_for(arg, {command::install, command::extract}, value))
                 return;
             if (!read_hex(value, 4, 4, number))
                 return fail(arg.substr(2) + " must be 4 hex characters, not '" + value + "'");
@@ -172,8 +177,7 @@ private:
             return;
         }
         if (arg == "--mi") {
-            if (!allowed_for(arg, {command::install, command::extract}) || !first_time(arg) ||
-                !value_of(arg, value))
+            if (!value_for(arg, {command::install, command::extract}, value))
                 return;
             if (!read_hex(value, 1, 2, number))
                 return fail("--mi must be 1 or 2 hex characters, not '" + value + "'");
@@ -182,7 +186,7 @@ private:
             return;
         }
         if (arg == "--instance") {
-            if (!allowed_for(arg, {command::install}) || !first_time(arg) || !value_of(arg, value))
+            if (!value_for(arg, {command::install}, value))
                 return;
             if (value.empty())
                 return fail("--instance needs a device instance ID");
@@ -190,8 +194,7 @@ private:
             return;
         }
         if (arg == "--description") {
-            if (!allowed_for(arg, {command::install, command::extract}) || !first_time(arg) ||
-                !value_of(arg, value))
+            if (!value_for(arg, {command::install, command::extract}, value))
                 return;
             if (value.empty())
                 return fail("--description needs a text");
@@ -199,7 +202,7 @@ private:
             return;
         }
         if (arg == "--wait") {
-            if (!allowed_for(arg, {command::install}) || !first_time(arg) || !value_of(arg, value))
+            if (!value_for(arg, {command::install}, value))
                 return;
             if (!read_seconds(value, r.wait_seconds))
                 return fail("--wait takes whole seconds from 0 to 86400, not '" + value + "'");
