@@ -10,41 +10,13 @@
 #include <string>
 #include <vector>
 
+#include "bench_listing.h"
 #include "bench_timing.h"
 #include "gui_driver.h"
 #include "simulated_machine.h"
 #include "usbdrv/usbdrv.h"
 
 namespace {
-
-// n serial functions, each interface 0 of a board of its own.
-std::string machine_of(int n) {
-    std::string text;
-    for (int i = 0; i < n; i++) {
-        char block[512];
-        snprintf(block, sizeof block,
-                 "[device]\ninstance = USB\\VID_C04A&PID_%04X&MI_00\\7&%08X&0&0000\n"
-                 "hardware_id = USB\\VID_C04A&PID_%04X&REV_0100&MI_00\n"
-                 "compatible_id = USB\\Class_02&SubClass_02&Prot_01\n"
-                 "compatible_id = USB\\Class_02\nbus_description = Bench Port %d\n",
-                 0x1000 + i, 0x10000 + i, 0x1000 + i, i);
-        text += block;
-    }
-    return text;
-}
-
-double bare_enumeration_us(int runs) {
-    usbdrv_list_options options = {1, 1, 1};
-    std::vector<double> samples;
-    for (int i = 0; i < runs; i++) {
-        usbdrv_device_entry* list = nullptr;
-        double start = now_us();
-        usbdrv_create_list(&list, &options);
-        usbdrv_destroy_list(list);
-        samples.push_back(now_us() - start);
-    }
-    return median(samples);
-}
 
 // Corvane.exe of this build, beside the tests folder.
 std::wstring corvane_exe() {
@@ -89,8 +61,8 @@ int main() {
     printf("%-8s %14s %14s %14s %14s\n", "devices", "enumerate_us", "refresh_us", "message_us",
            "refresh-msg_us");
     for (int n : {0, 8, 64}) {
-        machine.set(machine_of(n));
-        double bare = bare_enumeration_us(kRuns);
+        machine.set(bench_machine(n));
+        double bare = bare_listing_us(kRuns);
         gui::corvane corvane(corvane_exe());
         HWND dialog = shown_dialog(corvane);
         if (!dialog)
@@ -104,7 +76,7 @@ int main() {
         printf("%-8d %14.1f %14.1f %14.1f %14.1f\n", n, bare, r, m, r - m);
     }
 
-    machine.set(machine_of(64));
+    machine.set(bench_machine(64));
     gui::corvane corvane(corvane_exe());
     HWND dialog = shown_dialog(corvane);
     if (!dialog)

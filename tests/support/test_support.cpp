@@ -88,7 +88,8 @@ std::filesystem::path beside_me(const char* name) {
 }
 
 bool start_program(const std::filesystem::path& program, const std::wstring& arguments,
-                   HANDLE output, child_process_guard& child) {
+                   HANDLE output, child_process_guard& child, HANDLE errors,
+                   const std::filesystem::path& directory) {
     std::wstring command = L"\"" + program.wstring() + L"\"";
     if (!arguments.empty())
         command += L" " + arguments;
@@ -97,11 +98,12 @@ bool start_program(const std::filesystem::path& program, const std::wstring& arg
     if (output) {
         startup.dwFlags = STARTF_USESTDHANDLES;
         startup.hStdOutput = output;
-        startup.hStdError = output;
+        startup.hStdError = errors ? errors : output;
     }
     PROCESS_INFORMATION info = {};
     if (!CreateProcessW(program.c_str(), &command[0], nullptr, nullptr, output != nullptr,
-                        CREATE_NO_WINDOW, nullptr, nullptr, &startup, &info)) {
+                        CREATE_NO_WINDOW, nullptr, directory.empty() ? nullptr : directory.c_str(),
+                        &startup, &info)) {
         return false;
     }
     child.adopt(info);

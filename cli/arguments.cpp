@@ -1,0 +1,284 @@
+#include "arguments.h"
+
+#include <cstring>
+
+namespace cli {
+
+namespace {
+
+bool hex_digit(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+unsigned hex_value(const std::string& text) {
+    unsigned value = 0;
+    for (char c : text)
+        value = value * 16 + static_cast<unsigned>(c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10);
+    return value;
+}
+
+// Exactly `min`..`max` hexadecimal digits, as device IDs write them (no sign, no 0x).
+bool read_hex(const std::string& text, size_t min, size_t max, unsigned& value) {
+    if (text.size() < min || text.size() > max)
+        return false;
+    for (char c : text) {
+        if (!hex_digit(c))
+            return false;
+    }
+    value = hex_value(text);
+    return true;
+}
+
+bool read_seconds(const std::string& text, unsigned& value) {
+    if (text.empty() || text.size() > 6)
+        return false;
+    unsigned v = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+        v = v * 10 + static_cast<unsigned>(c - '0');
+    }
+    if (v > kMaxWaitSeconds)
+        return false;
+    value = v;
+    return true;
+}
+
+bool is_help(const std::string& arg) {
+    return arg == "--help" || arg == "-h" || arg == "/?";
+}
+
+// Walks the arguments, knowing which options were given already.
+class parser {
+public:
+    explicit parser(const std::vector<std::string>& args) : args_(args) {}
+
+    parse_result run() {
+        // Help wherever it stands, even after a mistake: whoever asks gets the usage.
+        for (const std::string& arg : args_) {
+            if (is_help(arg)) {
+                result_.req.help = true;
+                return result_;
+            }
+        }
+        while (at_ < args_.size() && result_.error.empty())
+            take(args_[at_++]);
+        if (result_.error.empty() && !result_.req.help)
+            check_complete();
+        return result_;
+    }
+
+private:
+    void fail(const std::string& message) {
+        if (result_.error.empty())
+            result_.error = message;
+    }
+
+    // Each option once: a second one is a mistake more often than a wish to override.
+    bool first_time(const std::string& option) {
+        for (const std::string& seen : seen_) {
+            if (seen == option) {
+                fail("option " + option + " given twice");
+                return false;
+            }
+        }
+        seen_.push_back(option);
+        return true;
+    }
+
+    bool value_of(const std::string& option, std::string& value) {
+        if (at_ >= args_.size()) {
+            fail("option " + option + " needs a value");
+            return false;
+        }
+        value = args_[at_++];
+        return true;
+    }
+
+    // The value of an option that belongs to some commands and is given once.
+    bool value_for(const std::string& option, std::initializer_list<command> commands,
+                   std::string& value) {
+        return allowed_for(option, commands) && first_time(option) && value_of(option, value);
+    }
+
+    bool allowed_for(const std::string& option, std::initializer_list<command> commands) {
+        for (command c : commands) {
+            if (result_.req.what == c)
+                return true;
+        }
+        if (result_.req.what == command::none)
+            fail("option " + option + " comes after a command (list, install or extract)");
+        else
+            fail("option " + option + " does not belong to this command");
+        return false;
+    }
+
+    void take(const std::string& arg) {
+        request& r = result_.req;
+        if (arg == "--quiet" || arg == "--verbose") {
+            if (!first_time(arg))
+                return;
+            verbosity wanted = arg == "--quiet" ? verbosity::quiet : verbosity::verbose;
+            if (r.level != verbosity::normal && r.level != wanted)
+                return fail("--quiet and --verbose exclude each other");
+            r.level = wanted;
+            return;
+        }
+        if (arg == "--log") {
+            std::string value;
+            if (first_time(arg) && value_of(arg, value)) {
+                if (value.empty())
+                    return fail("--log needs a file name");
+                r.log_file = value;
+            }
+            return;
+        }
+        if (arg.size() > 1 && arg[0] == '-')
+            return take_command_option(arg);
+        take_word(arg);
+    }
+
+    void take_word(const std::string& arg) {
+        request& r = result_.req;
+        if (r.what == command::none) {
+            if (arg == "list")
+                r.what = command::list;
+            else if (arg == "install")
+                r.what = command::install;
+            else if (arg == "extract")
+                r.what = command::extract;
+            else
+                fail("unknown command '" + arg + "'");
+            return;
+        }
+        if (r.what == command::extract && r.folder.empty() && !arg.empty()) {
+            r.folder = arg;
+            return;
+        }
+        fail("unexpected argument '" + arg + "'");
+    }
+
+    void take_command_option(const std::string& arg) {
+        request& r = result_.req;
+        if (arg == "--all" || arg == "--json") {
+            if (!allowed_for(arg, {command::list}) || !first_time(arg))
+                return;
+            (arg == "--all" ? r.all : r.json) = true;
+            return;
+        }
+        std::string value;
+        unsigned number = 0;
+        if (arg == "--vid" || arg == "--pid") {
+            if (!value_for(arg, {command::install, command::extract}, value))
+                return;
+            if (!read_hex(value, 4, 4, number))
+                return fail(arg.substr(2) + " must be 4 hex characters, not '" + value + "'");
+            (arg == "--vid" ? r.vid : r.pid) = static_cast<uint16_t>(number);
+            return;
+        }
+        if (arg == "--mi") {
+            if (!value_for(arg, {command::install, command::extract}, value))
+                return;
+            if (!read_hex(value, 1, 2, number))
+                return fail("--mi must be 1 or 2 hex characters, not '" + value + "'");
+            r.has_interface = true;
+            r.interface_number = static_cast<uint8_t>(number);
+            return;
+        }
+        if (arg == "--instance") {
+            if (!value_for(arg, {command::install}, value))
+                return;
+            if (value.empty())
+                return fail("--instance needs a device instance ID");
+            r.instance_id = value;
+            return;
+        }
+        if (arg == "--description") {
+            if (!value_for(arg, {command::install, command::extract}, value))
+                return;
+            if (value.empty())
+                return fail("--description needs a text");
+            r.description = value;
+            return;
+        }
+        if (arg == "--wait") {
+            if (!value_for(arg, {command::install}, value))
+                return;
+            if (!read_seconds(value, r.wait_seconds))
+                return fail("--wait takes whole seconds from 0 to 86400, not '" + value + "'");
+            return;
+        }
+        fail("unknown option '" + arg + "'");
+    }
+
+    bool seen(const char* option) const {
+        for (const std::string& s : seen_) {
+            if (s == option)
+                return true;
+        }
+        return false;
+    }
+
+    void check_complete() {
+        request& r = result_.req;
+        if (r.what == command::none)
+            return fail("no command given (list, install or extract)");
+        if (seen("--vid") != seen("--pid"))
+            return fail("--vid and --pid go together");
+        r.has_ids = seen("--vid");
+        if (r.has_interface && !r.has_ids)
+            return fail("--mi needs --vid and --pid");
+        if (r.what == command::install) {
+            if (r.has_ids == !r.instance_id.empty())
+                return fail("install needs either --vid and --pid or --instance");
+        }
+        if (r.what == command::extract && r.folder.empty())
+            return fail("extract needs a folder");
+    }
+
+    const std::vector<std::string>& args_;
+    size_t at_ = 0;
+    std::vector<std::string> seen_;
+    parse_result result_;
+};
+
+}  // namespace
+
+parse_result parse_arguments(const std::vector<std::string>& args) {
+    return parser(args).run();
+}
+
+const char* usage_text() {
+    return "Usage:\n"
+           "  corvane-cli list [--all] [--json]\n"
+           "  corvane-cli install (--vid VVVV --pid PPPP [--mi NN] | --instance ID)\n"
+           "                      [--description TEXT] [--wait SECONDS]\n"
+           "  corvane-cli extract FOLDER [--vid VVVV --pid PPPP [--mi NN]] [--description TEXT]\n"
+           "\n"
+           "Commands:\n"
+           "  list      the connected CDC serial interfaces (--all: every USB device);\n"
+           "            --json writes them as a JSON array\n"
+           "  install   prepares the driver package and installs it on every matching device;\n"
+           "            --wait waits up to SECONDS for a matching device to be plugged in\n"
+           "  extract   writes the driver package into FOLDER (default device: VID C04A,\n"
+           "            PID 0C01, interface 0, \"Virtual COM Port\")\n"
+           "\n"
+           "Options for every command:\n"
+           "  --quiet     only errors on standard error\n"
+           "  --verbose   the library's debug lines too\n"
+           "  --log FILE  also write the log, with time stamps, to FILE (UTF-8)\n"
+           "  --help      this text\n"
+           "\n"
+           "Exit codes: 0 success, 3010 success but a reboot is required, 1 installation\n"
+           "failed, 2 bad arguments, 3 no matching device, 4 another installation is\n"
+           "running, 5 preparation failed, 1223 cancelled by the user.\n"
+           "\n"
+           "Examples:\n"
+           "  corvane-cli list --json\n"
+           "  corvane-cli install --vid C04A --pid 0C02 --mi 00\n"
+           "  corvane-cli install --vid C04A --pid 0C02 --wait 60 --log install.log\n"
+           "  corvane-cli install --instance \"USB\\VID_C04A&PID_0C02&MI_00\\7&2F1C3A5&0&0000\"\n"
+           "  corvane-cli extract C:\\drivers\\corvane\n";
+}
+
+}  // namespace cli

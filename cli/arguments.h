@@ -1,0 +1,54 @@
+// The console program's command line: what it asks for, read from its arguments, and the usage
+// text. No Windows call, so it is built and tested natively.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace cli {
+
+enum class command { none, list, install, extract };
+
+// How much of the library's log reaches standard error.
+enum class verbosity { normal, quiet, verbose };
+
+struct request {
+    command what = command::none;
+    bool help = false;
+    verbosity level = verbosity::normal;
+    std::string log_file;  // empty: no log file
+
+    // list
+    bool all = false;
+    bool json = false;
+
+    // install and extract: the device, by identifiers or by instance ID
+    bool has_ids = false;  // --vid and --pid, both or neither
+    uint16_t vid = 0;
+    uint16_t pid = 0;
+    bool has_interface = false;
+    uint8_t interface_number = 0;
+    std::string instance_id;
+    std::string description;  // empty: the device's own, or the placeholder
+    unsigned wait_seconds = 0;
+
+    // extract
+    std::string folder;
+};
+
+struct parse_result {
+    request req;
+    std::string error;  // one line; empty when the arguments were understood
+};
+
+// args are the arguments after the program's name, in UTF-8.
+parse_result parse_arguments(const std::vector<std::string>& args);
+
+// The usage text with examples, ending in a line feed.
+const char* usage_text();
+
+// The longest wait --wait accepts: a day.
+constexpr unsigned kMaxWaitSeconds = 86400;
+
+}  // namespace cli

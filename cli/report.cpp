@@ -1,0 +1,255 @@
+#include "report.h"
+
+#include <cstdio>
+
+namespace cli {
+
+int exit_for_listing(usbdrv_result result) {
+    if (result == USBDRV_OK)
+        return kExitSuccess;
+    return result == USBDRV_ERR_BUSY ? kExitBusy : kExitInstallFailed;
+}
+
+int exit_for_preparation(usbdrv_result result) {
+    if (result == USBDRV_OK)
+        return kExitSuccess;
+    return result == USBDRV_ERR_BUSY ? kExitBusy : kExitPrepareFailed;
+}
+
+int exit_for_installation(usbdrv_result result, uint32_t node_status) {
+    switch (result) {
+        case USBDRV_OK:
+            return (node_status & kDevNodeNeedsRestart) ? kExitRebootRequired : kExitSuccess;
+        case USBDRV_ERR_BUSY:
+            return kExitBusy;
+        case USBDRV_ERR_USER_CANCEL:
+            return kExitCancelled;
+        case USBDRV_ERR_NO_DEVICE:  // unplugged between the listing and the installation
+            return kExitNoDevice;
+        default:
+            return kExitInstallFailed;
+    }
+}
+
+int worse_exit(int a, int b) {
+    // Worst first. A failed installation outranks the rest: it is the one a line must look at.
+    static const int order[] = {kExitBadArguments,   kExitInstallFailed, kExitPrepareFailed,
+                                kExitBusy,           kExitCancelled,     kExitNoDevice,
+                                kExitRebootRequired, kExitSuccess};
+    for (int code : order) {
+        if (a == code || b == code)
+            return code;
+    }
+    return a;
+}
+
+std::string version_text(uint64_t version) {
+    if (version == 0)
+        return "";
+    char text[32];
+    snprintf(text, sizeof text, "%u.%u.%u.%u", static_cast<unsigned>(version >> 48 & 0xFFFF),
+             static_cast<unsigned>(version >> 32 & 0xFFFF),
+             static_cast<unsigned>(version >> 16 & 0xFFFF),
+             static_cast<unsigned>(version & 0xFFFF));
+    return text;
+}
+
+namespace {
+
+std::string text_or_empty(const char* text) {
+    return text ? text : "";
+}
+
+char upper(char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+bool same_ignoring_case(const std::string& a, const std::string& b) {
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); i++) {
+        if (upper(a[i]) != upper(b[i]))
+            return false;
+    }
+    return true;
+}
+
+std::string hex(unsigned value, int digits) {
+    char text[16];
+    snprintf(text, sizeof text, "%.*X", digits, value);
+    return text;
+}
+
+std::string or_dash(const std::string& text) {
+    return text.empty() ? "-" : text;
+}
+
+// The length of the UTF-8 sequence at text[i], or 0 when it is not one.
+size_t utf8_sequence(const std::string& text, size_t i) {
+    auto byte = [&](size_t at) { return static_cast<unsigned char>(text[at]); };
+    unsigned char lead = byte(i);
+    size_t length;
+    unsigned min;
+    if (lead < 0x80)
+        return 1;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+        min = 0x80;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        min = 0x800;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        min = 0x10000;
+    } else {
+        return 0;
+    }
+    if (i + length > text.size())
+        return 0;
+    unsigned code = lead & (0x7F >> length);
+    for (size_t k = 1; k < length; k++) {
+        if ((byte(i + k) & 0xC0) != 0x80)
+            return 0;
+        code = code << 6 | (byte(i + k) & 0x3F);
+    }
+    if (code < min || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+        return 0;
+    return length;
+}
+
+}  // namespace
+
+device_view view_of(const usbdrv_device_entry& entry) {
+    device_view v;
+    v.vid = entry.vid;
+    v.pid = entry.pid;
+    v.is_interface = entry.is_interface == 1;
+    v.interface_number = entry.interface_number;
+    v.instance_id = text_or_empty(entry.device_id);
+    v.description = text_or_empty(entry.description);
+    v.driver = text_or_empty(entry.driver_name);
+    v.version = version_text(entry.driver_version);
+    return v;
+}
+
+bool is_cdc_interface(const usbdrv_device_entry& entry) {
+    static const std::string kClass = "USB\\CLASS_02";
+    if (!entry.compatible_id || entry.is_interface != 1)
+        return false;
+    std::string id = entry.compatible_id;
+    return same_ignoring_case(id.substr(0, kClass.size()), kClass);
+}
+
+bool targets(const request& req, const device_view& device) {
+    if (!req.instance_id.empty())
+        return same_ignoring_case(req.instance_id, device.instance_id);
+    if (!req.has_ids || device.vid != req.vid || device.pid != req.pid)
+        return false;
+    return !req.has_interface ||
+           (device.is_interface && device.interface_number == req.interface_number);
+}
+
+bool is_serial_driver(const std::string& service) {
+    return same_ignoring_case(service, "usbser");
+}
+
+std::string device_line(const device_view& d) {
+    std::string line = hex(d.vid, 4) + " " + hex(d.pid, 4) + " " +
+                       (d.is_interface ? hex(d.interface_number, 2) : std::string("--")) + " " +
+                       or_dash(d.driver) + " " + or_dash(d.version) + " " + or_dash(d.port) + " " +
+                       or_dash(d.instance_id) + " " + or_dash(d.description) + "\n";
+    return line;
+}
+
+const char* device_heads() {
+    return "VID  PID  MI DRIVER VERSION PORT INSTANCE DESCRIPTION\n";
+}
+
+std::string json_string(const std::string& text) {
+    std::string out = "\"";
+    for (size_t i = 0; i < text.size();) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        size_t length = utf8_sequence(text, i);
+        if (length == 0) {
+            out += "\\ufffd";
+            i++;
+            continue;
+        }
+        if (length > 1) {
+            out.append(text, i, length);
+            i += length;
+            continue;
+        }
+        switch (c) {
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\b':
+                out += "\\b";
+                break;
+            case '\f':
+                out += "\\f";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            default:
+                if (c < 0x20) {
+                    char escaped[8];
+                    snprintf(escaped, sizeof escaped, "\\u%04x", c);
+                    out += escaped;
+                } else {
+                    out += static_cast<char>(c);
+                }
+        }
+        i++;
+    }
+    return out + "\"";
+}
+
+namespace {
+
+// A field that is absent stays out of the object; a script tests for the key.
+void add_field(std::string& object, const char* key, const std::string& value) {
+    if (value.empty())
+        return;
+    object += std::string(", \"") + key + "\": " + json_string(value);
+}
+
+}  // namespace
+
+std::string devices_json(const std::vector<device_view>& devices) {
+    std::string out = "[";
+    for (size_t i = 0; i < devices.size(); i++) {
+        const device_view& d = devices[i];
+        out += i ? ",\n  " : "\n  ";
+        out += "{\"vid\": \"" + hex(d.vid, 4) + "\", \"pid\": \"" + hex(d.pid, 4) + "\"";
+        if (d.is_interface)
+            out += ", \"interface\": " + std::to_string(d.interface_number);
+        add_field(out, "instance_id", d.instance_id);
+        add_field(out, "description", d.description);
+        add_field(out, "driver", d.driver);
+        add_field(out, "driver_version", d.version);
+        add_field(out, "port", d.port);
+        out += "}";
+    }
+    return out + (devices.empty() ? "]\n" : "\n]\n");
+}
+
+std::string stamped_line(const clock_time& t, const std::string& line) {
+    char stamp[40];
+    snprintf(stamp, sizeof stamp, "%04d-%02d-%02d %02d:%02d:%02d.%03d ", t.year, t.month, t.day,
+             t.hour, t.minute, t.second, t.millisecond);
+    return stamp + line + "\n";
+}
+
+}  // namespace cli

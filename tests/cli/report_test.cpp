@@ -1,0 +1,290 @@
+// The console program's portable part: its command line, exit codes, lines and JSON.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "arguments.h"
+#include "report.h"
+
+namespace {
+
+using cli::command;
+
+std::vector<std::string> words(const std::string& line) {
+    std::vector<std::string> out;
+    size_t at = 0;
+    while (at < line.size()) {
+        size_t end = line.find(' ', at);
+        if (end == std::string::npos)
+            end = line.size();
+        if (end > at)
+            out.push_back(line.substr(at, end - at));
+        at = end + 1;
+    }
+    return out;
+}
+
+TEST(Arguments, Refused) {
+    const struct {
+        const char* line;
+        const char* error;
+    } rows[] = {
+        {"", "no command given (list, install or extract)"},
+        {"frobnicate", "unknown command 'frobnicate'"},
+        {"--all", "option --all comes after a command (list, install or extract)"},
+        {"list --vid C04A", "option --vid does not belong to this command"},
+        {"list --json --json", "option --json given twice"},
+        {"list extra", "unexpected argument 'extra'"},
+        {"list --bogus", "unknown option '--bogus'"},
+        {"install", "install needs either --vid and --pid or --instance"},
+        {"install --vid C04A", "--vid and --pid go together"},
+        {"install --pid 0C02", "--vid and --pid go together"},
+        {"install --vid C04 --pid 0C02", "vid must be 4 hex characters, not 'C04'"},
+        {"install --vid 0xC0 --pid 0C02", "vid must be 4 hex characters, not '0xC0'"},
+        {"install --vid C04A --pid 0C02G", "pid must be 4 hex characters, not '0C02G'"},
+        {"install --vid C04A --pid +C02", "pid must be 4 hex characters, not '+C02'"},
+        {"install --vid C04A --pid", "option --pid needs a value"},
+        {"install --vid C04A --pid 0C02 --mi 100", "--mi must be 1 or 2 hex characters, not '100'"},
+        {"install --vid C04A --pid 0C02 --mi x", "--mi must be 1 or 2 hex characters, not 'x'"},
+        {"install --mi 00 --instance X", "--mi needs --vid and --pid"},
+        {"install --vid C04A --pid 0C02 --instance X",
+         "install needs either --vid and --pid or --instance"},
+        {"install --instance X --wait -1", "--wait takes whole seconds from 0 to 86400, not '-1'"},
+        {"install --instance X --wait 86401",
+         "--wait takes whole seconds from 0 to 86400, not '86401'"},
+        {"install --instance X --wait 1.5",
+         "--wait takes whole seconds from 0 to 86400, not '1.5'"},
+        {"install --instance X --wait 99999999999",
+         "--wait takes whole seconds from 0 to 86400, not '99999999999'"},
+        {"install --instance X --all", "option --all does not belong to this command"},
+        {"extract", "extract needs a folder"},
+        {"extract a b", "unexpected argument 'b'"},
+        {"extract a --wait 3", "option --wait does not belong to this command"},
+        {"extract a --instance X", "option --instance does not belong to this command"},
+        {"list --quiet --verbose", "--quiet and --verbose exclude each other"},
+        {"list --quiet --quiet", "option --quiet given twice"},
+        {"list --log", "option --log needs a value"},
+    };
+    for (const auto& r : rows) {
+        cli::parse_result p = cli::parse_arguments(words(r.line));
+        EXPECT_EQ(p.error, r.error) << r.line;
+    }
+}
+
+TEST(Arguments, EmptyValuesAreRefused) {
+    EXPECT_EQ(cli::parse_arguments({"install", "--instance", ""}).error,
+              "--instance needs a device instance ID");
+    EXPECT_EQ(cli::parse_arguments({"install", "--instance", "X", "--description", ""}).error,
+              "--description needs a text");
+    EXPECT_EQ(cli::parse_arguments({"list", "--log", ""}).error, "--log needs a file name");
+}
+
+TEST(Arguments, Understood) {
+    cli::request r =
+        cli::parse_arguments(words("--verbose install --vid c04a --pid 0C02 --mi 2 --wait 30 "
+                                   "--log out.log --description Board"))
+            .req;
+    EXPECT_EQ(r.what, command::install);
+    EXPECT_EQ(r.level, cli::verbosity::verbose);
+    EXPECT_TRUE(r.has_ids);
+    EXPECT_EQ(r.vid, 0xC04A);  // lower case reads as upper case
+    EXPECT_EQ(r.pid, 0x0C02);
+    EXPECT_TRUE(r.has_interface);
+    EXPECT_EQ(r.interface_number, 2);
+    EXPECT_EQ(r.wait_seconds, 30u);
+    EXPECT_EQ(r.log_file, "out.log");
+    EXPECT_EQ(r.description, "Board");
+
+    r = cli::parse_arguments(words("list --all --json --quiet")).req;
+    EXPECT_EQ(r.what, command::list);
+    EXPECT_TRUE(r.all && r.json);
+    EXPECT_EQ(r.level, cli::verbosity::quiet);
+
+    r = cli::parse_arguments({"extract", "C:\\with space\\folder"}).req;
+    EXPECT_EQ(r.what, command::extract);
+    EXPECT_EQ(r.folder, "C:\\with space\\folder");
+    EXPECT_FALSE(r.has_ids);
+
+    cli::parse_result p = cli::parse_arguments(words("install --instance USB\\X --wait 0"));
+    EXPECT_EQ(p.error, "");
+    EXPECT_EQ(p.req.instance_id, "USB\\X");
+}
+
+TEST(Arguments, HelpWinsWherever) {
+    for (const char* line : {"--help", "list -h", "install --vid zz /?", "bogus --help"}) {
+        cli::parse_result p = cli::parse_arguments(words(line));
+        EXPECT_TRUE(p.req.help) << line;
+    }
+    std::string usage = cli::usage_text();
+    EXPECT_NE(usage.find("Examples:"), std::string::npos);
+    EXPECT_EQ(usage.back(), '\n');
+}
+
+TEST(ExitCodes, PerOutcome) {
+    EXPECT_EQ(cli::exit_for_listing(USBDRV_OK), 0);
+    EXPECT_EQ(cli::exit_for_listing(USBDRV_ERR_BUSY), 4);
+    EXPECT_EQ(cli::exit_for_listing(USBDRV_ERR_RESOURCE), 1);
+    EXPECT_EQ(cli::exit_for_preparation(USBDRV_OK), 0);
+    EXPECT_EQ(cli::exit_for_preparation(USBDRV_ERR_BUSY), 4);
+    EXPECT_EQ(cli::exit_for_preparation(USBDRV_ERR_ACCESS), 5);
+    EXPECT_EQ(cli::exit_for_preparation(USBDRV_ERR_IO), 5);
+
+    const struct {
+        usbdrv_result result;
+        uint32_t status;
+        int code;
+    } rows[] = {
+        {USBDRV_OK, 0, 0},
+        {USBDRV_OK, 0x0000000A, 0},  // started, driver loaded: nothing more to do
+        {USBDRV_OK, cli::kDevNodeNeedsRestart, 3010},
+        {USBDRV_OK, cli::kDevNodeNeedsRestart | 0x0A, 3010},
+        {USBDRV_ERR_BUSY, 0, 4},
+        {USBDRV_ERR_USER_CANCEL, 0, 1223},
+        {USBDRV_ERR_NO_DEVICE, 0, 3},
+        {USBDRV_ERR_OTHER, cli::kDevNodeNeedsRestart, 1},
+        {USBDRV_ERR_UNSIGNED, 0, 1},
+        {USBDRV_ERR_NEEDS_ADMIN, 0, 1},
+    };
+    for (const auto& r : rows)
+        EXPECT_EQ(cli::exit_for_installation(r.result, r.status), r.code) << r.result;
+}
+
+TEST(ExitCodes, TheWorseOutcomeWins) {
+    // From worst to best; each beats every later one, from either side.
+    const int order[] = {2, 1, 5, 4, 1223, 3, 3010, 0};
+    for (size_t i = 0; i < std::size(order); i++) {
+        EXPECT_EQ(cli::worse_exit(order[i], order[i]), order[i]);
+        for (size_t k = i + 1; k < std::size(order); k++) {
+            EXPECT_EQ(cli::worse_exit(order[i], order[k]), order[i]) << order[i] << " " << order[k];
+            EXPECT_EQ(cli::worse_exit(order[k], order[i]), order[i]) << order[k] << " " << order[i];
+        }
+    }
+}
+
+usbdrv_device_entry entry(const char* id, const char* compatible, int is_interface, uint8_t mi) {
+    usbdrv_device_entry e = {};
+    e.vid = 0xC04A;
+    e.pid = 0x0C02;
+    e.is_interface = is_interface;
+    e.interface_number = mi;
+    e.device_id = const_cast<char*>(id);
+    e.compatible_id = const_cast<char*>(compatible);
+    return e;
+}
+
+TEST(Selection, CdcInterfaces) {
+    EXPECT_TRUE(cli::is_cdc_interface(entry("A", "USB\\Class_02&SubClass_02&Prot_01", 1, 0)));
+    EXPECT_TRUE(cli::is_cdc_interface(entry("A", "usb\\class_02", 1, 0)));
+    EXPECT_FALSE(cli::is_cdc_interface(entry("A", "USB\\Class_0A", 1, 1)));
+    EXPECT_FALSE(cli::is_cdc_interface(entry("A", "USB\\Class_02", 0, 0)));  // not an interface
+    EXPECT_FALSE(cli::is_cdc_interface(entry("A", "USB\\Class_0", 1, 0)));
+    EXPECT_FALSE(cli::is_cdc_interface(entry("A", nullptr, 1, 0)));
+}
+
+TEST(Selection, TargetsByIdentifiersOrInstance) {
+    cli::device_view mi2 = cli::view_of(entry("USB\\VID_C04A&PID_0C02&MI_02\\7&1", "", 1, 2));
+    cli::device_view whole = cli::view_of(entry("USB\\VID_C04A&PID_0C02\\SER", "", 0, 0));
+    const struct {
+        const char* line;
+        bool mi2, whole;
+    } rows[] = {
+        {"install --vid C04A --pid 0C02", true, true},
+        {"install --vid C04A --pid 0C02 --mi 02", true, false},
+        {"install --vid C04A --pid 0C02 --mi 0", false, false},
+        {"install --vid C04B --pid 0C02", false, false},
+        {"install --vid C04A --pid 0C03", false, false},
+        {"install --instance usb\\vid_c04a&pid_0c02&mi_02\\7&1", true, false},
+        {"install --instance USB\\VID_C04A&PID_0C02&MI_02\\7&", false, false},
+    };
+    for (const auto& r : rows) {
+        cli::parse_result p = cli::parse_arguments(words(r.line));
+        ASSERT_EQ(p.error, "") << r.line;
+        EXPECT_EQ(cli::targets(p.req, mi2), r.mi2) << r.line;
+        EXPECT_EQ(cli::targets(p.req, whole), r.whole) << r.line;
+    }
+}
+
+TEST(Report, VersionsAndLines) {
+    EXPECT_EQ(cli::version_text(0), "");
+    EXPECT_EQ(cli::version_text(0x000A00004A610001ull), "10.0.19041.1");
+    EXPECT_EQ(cli::version_text(0xFFFFFFFFFFFFFFFFull), "65535.65535.65535.65535");
+    EXPECT_TRUE(cli::is_serial_driver("usbser"));
+    EXPECT_TRUE(cli::is_serial_driver("USBSER"));
+    EXPECT_FALSE(cli::is_serial_driver("usbser2"));
+    EXPECT_FALSE(cli::is_serial_driver(""));
+
+    cli::device_view d;
+    d.vid = 0xC04A;
+    d.pid = 0x0C02;
+    d.is_interface = true;
+    d.interface_number = 2;
+    d.instance_id = "USB\\VID_C04A&PID_0C02&MI_02\\7&1";
+    d.description = "Corvane Serial B";
+    EXPECT_EQ(cli::device_line(d),
+              "C04A 0C02 02 - - - USB\\VID_C04A&PID_0C02&MI_02\\7&1 "
+              "Corvane Serial B\n");
+    d.driver = "usbser";
+    d.version = "10.0.19041.1";
+    d.port = "COM7";
+    d.is_interface = false;
+    EXPECT_EQ(cli::device_line(d),
+              "C04A 0C02 -- usbser 10.0.19041.1 COM7 "
+              "USB\\VID_C04A&PID_0C02&MI_02\\7&1 Corvane Serial B\n");
+    EXPECT_EQ(words(cli::device_heads()).size(), 8u);
+}
+
+TEST(Report, JsonStrings) {
+    const struct {
+        std::string text;
+        const char* json;
+    } rows[] = {
+        {"", "\"\""},
+        {"USB\\VID_C04A&PID_0C02", "\"USB\\\\VID_C04A&PID_0C02\""},
+        {"say \"hi\"", "\"say \\\"hi\\\"\""},
+        {"\b\f\n\r\t", "\"\\b\\f\\n\\r\\t\""},
+        {std::string("\x01\x1f\x7f", 3), "\"\\u0001\\u001f\x7f\""},
+        {std::string("a\0b", 3), "\"a\\u0000b\""},
+        {"串口 é", "\"串口 é\""},
+        {"\xF0\x9F\x94\x8C", "\"\xF0\x9F\x94\x8C\""},              // four bytes
+        {"\xFF", "\"\\ufffd\""},                                   // never a lead byte
+        {"\xC3", "\"\\ufffd\""},                                   // cut short at the end
+        {"\xC3x", "\"\\ufffdx\""},                                 // continuation missing
+        {"\xC0\xAF", "\"\\ufffd\\ufffd\""},                        // overlong
+        {"\xED\xA0\x80", "\"\\ufffd\\ufffd\\ufffd\""},             // a surrogate
+        {"\xF4\x90\x80\x80", "\"\\ufffd\\ufffd\\ufffd\\ufffd\""},  // past U+10FFFF
+    };
+    for (const auto& r : rows)
+        EXPECT_EQ(cli::json_string(r.text), r.json) << r.text;
+}
+
+TEST(Report, JsonArray) {
+    EXPECT_EQ(cli::devices_json({}), "[]\n");
+    cli::device_view a;
+    a.vid = 0xC04A;
+    a.pid = 0x0C02;
+    a.is_interface = true;
+    a.interface_number = 0;
+    a.instance_id = "I\\1";
+    cli::device_view b = a;
+    b.is_interface = false;
+    b.description = "B";
+    b.driver = "usbser";
+    b.version = "1.2.3.4";
+    b.port = "COM3";
+    EXPECT_EQ(
+        cli::devices_json({a, b}),
+        "[\n"
+        "  {\"vid\": \"C04A\", \"pid\": \"0C02\", \"interface\": 0, \"instance_id\": \"I\\\\1\"},\n"
+        "  {\"vid\": \"C04A\", \"pid\": \"0C02\", \"instance_id\": \"I\\\\1\", "
+        "\"description\": \"B\", \"driver\": \"usbser\", \"driver_version\": \"1.2.3.4\", "
+        "\"port\": \"COM3\"}\n"
+        "]\n");
+}
+
+TEST(Report, StampedLine) {
+    EXPECT_EQ(cli::stamped_line({2026, 12, 10, 7, 5, 9, 42}, "usbdrv:info [x] y"),
+              "2026-12-10 07:05:09.042 usbdrv:info [x] y\n");
+}
+
+}  // namespace
