@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "bare_start.h"
 #include "bench_timing.h"
 #include "handles.h"
 #include "simulated_machine.h"
@@ -104,12 +105,6 @@ std::string read_text(const std::filesystem::path& path) {
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
-}
-
-bool bare_start(const std::filesystem::path& program) {
-    child_process_guard child;
-    return test::start_program(program, L"0", nullptr, child) && child.wait(INFINITE) &&
-           child.exit_code(1) == 0;
 }
 
 }  // namespace
