@@ -2,8 +2,40 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <string>
 
 int32_t usbdrv_log_threshold = USBDRV_LOG_INFO;
+
+namespace {
+
+usbdrv_log_sink log_sink = nullptr;
+void* log_sink_context = nullptr;
+
+// The whole line for a sink, which takes it in one piece.
+std::string format_line(const char* prefix_name, const char* function_name, const char* format,
+                        va_list args) {
+    std::string line = std::string("usbdrv:") + prefix_name + " [" + function_name + "] ";
+    if (!format)
+        return line;
+    va_list measure;
+    va_copy(measure, args);
+    int length = vsnprintf(nullptr, 0, format, measure);
+    va_end(measure);
+    if (length > 0) {
+        size_t start = line.size();
+        line.resize(start + static_cast<size_t>(length) + 1);
+        vsnprintf(&line[start], static_cast<size_t>(length) + 1, format, args);
+        line.resize(start + static_cast<size_t>(length));
+    }
+    return line;
+}
+
+}  // namespace
+
+void usbdrv_set_log_sink(usbdrv_log_sink sink, void* context) {
+    log_sink = sink;
+    log_sink_context = context;
+}
 
 void usbdrv_set_log_threshold(int32_t level) {
     usbdrv_log_threshold = level;
@@ -33,8 +65,19 @@ void usbdrv_log(int level, const char* function_name, const char* format, ...) {
             break;
     }
 
+    if (!function_name)
+        function_name = "(null)";
+    if (log_sink) {
+        va_list args;
+        va_start(args, format);
+        std::string line = format_line(name, function_name, format, args);
+        va_end(args);
+        log_sink(level, line.c_str(), log_sink_context);
+        return;
+    }
+
     // Three writes, as documented: a line can interleave with another thread's.
-    fprintf(stream, "usbdrv:%s [%s] ", name, function_name ? function_name : "(null)");
+    fprintf(stream, "usbdrv:%s [%s] ", name, function_name);
     if (format) {
         va_list args;
         va_start(args, format);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "log.h"
 
@@ -67,6 +68,41 @@ TEST(Log, ThresholdSetterStoresTheLevel) {
     usbdrv_set_log_threshold(2);
     EXPECT_EQ(usbdrv_log_threshold, 2);
     usbdrv_set_log_threshold(saved);
+}
+
+TEST(Log, ASinkTakesWholeLinesInPlaceOfTheStreams) {
+    struct taken {
+        int level;
+        std::string line;
+    };
+    std::vector<taken> lines;
+    auto sink = [](int32_t level, const char* line, void* context) {
+        static_cast<std::vector<taken>*>(context)->push_back({level, line});
+    };
+    int saved = usbdrv_log_threshold;
+    usbdrv_set_log_threshold(USBDRV_LOG_INFO);
+    usbdrv_set_log_sink(sink, &lines);
+    CaptureStdout();
+    CaptureStderr();
+    std::string big(5000, 'y');
+    usbdrv_log(USBDRV_LOG_DEBUG, "check_dir", "below the threshold");
+    usbdrv_log(USBDRV_LOG_INFO, "check_dir", "%s %d", "m", 42);
+    usbdrv_log(USBDRV_LOG_ERROR, nullptr, "%s", big.c_str());
+    usbdrv_log(USBDRV_LOG_WARNING, "check_dir", nullptr);
+    usbdrv_set_log_sink(nullptr, nullptr);
+    usbdrv_log(USBDRV_LOG_INFO, "check_dir", "back on the stream");
+    std::string out = GetCapturedStdout();
+    std::string err = GetCapturedStderr();
+    usbdrv_log_threshold = saved;
+
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0].level, USBDRV_LOG_INFO);
+    EXPECT_EQ(lines[0].line, "usbdrv:info [check_dir] m 42");
+    EXPECT_EQ(lines[1].level, USBDRV_LOG_ERROR);
+    EXPECT_EQ(lines[1].line, "usbdrv:error [(null)] " + big);
+    EXPECT_EQ(lines[2].line, "usbdrv:warning [check_dir] ");
+    EXPECT_EQ(out, "usbdrv:info [check_dir] back on the stream\n");
+    EXPECT_EQ(err, "");
 }
 
 }  // namespace

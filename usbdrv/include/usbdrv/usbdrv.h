@@ -139,6 +139,15 @@ int32_t usbdrv_is_driver_supported(int32_t driver_type, struct tagVS_FIXEDFILEIN
 /* Messages below the threshold (1 at start) are dropped. */
 void usbdrv_set_log_threshold(int32_t level);
 
+/* Receives each log line that passes the threshold, whole ("usbdrv:<level> [<function>]
+ * <message>", without the line feed), in place of standard output and error. It is called on
+ * the thread that logs, so it must be safe to call from more than one thread. */
+typedef void (*usbdrv_log_sink)(int32_t level, const char* line, void* context);
+
+/* Sends log lines to `sink` with `context`; a null sink sends them to the standard streams
+ * again. */
+void usbdrv_set_log_sink(usbdrv_log_sink sink, void* context);
+
 #ifdef __cplusplus
 }
 #endif
