@@ -234,6 +234,12 @@ void CCorvaneDlg::DoInstall() {
     }
     m_installOptions.progress_owner = AfxGetMainWnd();
     r = usbdrv_install_driver(&m_installTarget, folder.path.c_str(), kInfName, &m_installOptions);
+    {
+        // The device's driver has changed (or may have, even when the installation failed): the
+        // next tick shows it, which a refresh of the same number of devices would not.
+        critical_section_lock lock(m_csList);
+        m_bReloadCombo = true;
+    }
     if (r != USBDRV_OK) {
         ShowMessage(usbdrv_strerror(r), MB_ICONERROR);
     } else {
