@@ -205,11 +205,16 @@ TEST(Commands, AProfileThatNamesNoUsableFolderWritesNothing) {
         ASSERT_NE(session.dialog(), nullptr);
         message_box box = session.run(IDC_BUTTON_INSTALL);
         expect_box(session, box, widen(package_folder_text(r.outcome)), "error");
-        // Nothing below the current directory, where a relative folder would have gone.
+        // Nothing below the current directory, where a relative folder would have gone, beside
+        // the session's own journal, profile and local application data (with the log).
         std::vector<fs::path> written;
-        for (const auto& entry : fs::recursive_directory_iterator(session.folder())) {
-            if (entry.path() != session.journal() && entry.path() != session.profile())
-                written.push_back(entry.path());
+        for (auto entry = fs::recursive_directory_iterator(session.folder());
+             entry != fs::recursive_directory_iterator(); ++entry) {
+            if (entry->path() == session.local_app_data()) {
+                entry.disable_recursion_pending();
+            } else if (entry->path() != session.journal() && entry->path() != session.profile()) {
+                written.push_back(entry->path());
+            }
         }
         EXPECT_TRUE(written.empty()) << written.front();
         EXPECT_TRUE(session.calls("CryptCATOpen").empty());
