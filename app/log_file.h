@@ -15,7 +15,7 @@ class log_file {
 public:
     // The folder is below LOCALAPPDATA, which names the same folder as the system's answer unless
     // the user points it elsewhere, as USERPROFILE is read for the package; the system is asked
-    // when it is not set. Without a folder the program runs without a log.
+    // when it is not set or not a full path. Without a folder the program runs without a log.
     log_file();
     log_file(const log_file&) = delete;
     log_file& operator=(const log_file&) = delete;
@@ -26,8 +26,6 @@ public:
     void write(const std::string& text);
     // The library's log sink, with the object as its context.
     static void take_library_line(int32_t level, const char* line, void* context);
-
-    const std::wstring& path() const { return path_; }
 
 private:
     unique_file_handle open_for_line(uint64_t line_bytes);

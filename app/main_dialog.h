@@ -51,8 +51,8 @@ protected:
     void StartCommand(WorkerProc proc);
     static unsigned __stdcall InstallThreadProc(void* param);
     static unsigned __stdcall ExtractThreadProc(void* param);
-    // A worker's whole run: the library logs everything while the command runs, then the body,
-    // then the dialog is idle again.
+    // A worker's whole run: the body, with every library line logged while it runs; then the
+    // dialog is idle again.
     void RunCommand(void (CCorvaneDlg::*body)());
     // The log line of a command about to write its package into `folder`.
     void LogCommand(const char* command, const std::string& folder,
