@@ -2,7 +2,9 @@
 
 #include <commctrl.h>
 
+#include "log_file.h"
 #include "main_dialog.h"
+#include "ownership.h"
 
 CCorvaneApp theApp;
 
@@ -15,11 +17,27 @@ HWND AfxGetMainWnd() {
     return theApp.m_pMainWnd ? theApp.m_pMainWnd->GetSafeHwnd() : nullptr;
 }
 
+void CCorvaneApp::Log(const std::string& text) {
+    if (m_pLog)
+        m_pLog->write("Corvane: " + text);
+}
+
 BOOL CCorvaneApp::InitInstance() {
     INITCOMMONCONTROLSEX controls;
     controls.dwSize = sizeof controls;
     controls.dwICC = ICC_WIN95_CLASSES;
     InitCommonControlsEx(&controls);
+
+    // The library's lines go to the log file from the first; the dialog's commands let it say
+    // more while they run.
+    log_file log;
+    m_pLog = &log;
+    usbdrv_set_log_sink(&log_file::take_library_line, &log);
+    scope_guard stop_logging([this] {
+        usbdrv_set_log_sink(nullptr, nullptr);
+        m_pLog = nullptr;
+    });
+    Log("started");
 
     CCorvaneDlg dialog;
     m_pMainWnd = &dialog;

@@ -3,7 +3,10 @@
 
 #include <windows.h>
 
+#include <string>
+
 class CDialogEx;
+class log_file;
 
 class CCorvaneApp {
 public:
@@ -11,8 +14,13 @@ public:
     // Runs the main dialog; returns FALSE, so the program ends when the dialog closes.
     BOOL InitInstance();
 
+    // Writes one of the program's own lines to the log file, while there is one.
+    void Log(const std::string& text);
+
     // The main dialog while it runs.
     CDialogEx* m_pMainWnd = nullptr;
+    // Where the library's lines and the program's own go while the dialog runs (see log_file.h).
+    log_file* m_pLog = nullptr;
 };
 
 extern CCorvaneApp theApp;

@@ -4,7 +4,6 @@
 
 #include <vector>
 
-#include "ownership.h"
 #include "utf8.h"
 
 std::string code_page_to_utf8(const std::string& text) {
@@ -27,4 +26,16 @@ std::string utf8_to_code_page(const char* text) {
     std::vector<char> narrow(length);
     WideCharToMultiByte(CP_ACP, 0, wide.get(), -1, narrow.data(), length, nullptr, nullptr);
     return std::string(narrow.data());
+}
+
+unique_malloc<char> environment_utf8(const wchar_t* name) {
+    std::vector<wchar_t> value(MAX_PATH + 1);
+    DWORD length = GetEnvironmentVariableW(name, value.data(), (DWORD)value.size());
+    if (length >= value.size()) {  // too small: the size it needs, with the terminator
+        value.resize(length);
+        length = GetEnvironmentVariableW(name, value.data(), (DWORD)value.size());
+    }
+    if (length == 0 || length >= value.size())
+        return nullptr;
+    return unique_malloc<char>(utf16_to_utf8(value.data()));
 }

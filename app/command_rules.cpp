@@ -15,15 +15,20 @@ bool is_separator(char c) {
     return c == '\\' || c == '/';
 }
 
-// From a drive's root ("C:\...") or a share ("\\server\..."); anything else is taken relative to
-// the current directory by the file calls.
+}  // namespace
+
 bool is_full_path(const char* path) {
     bool drive = ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z')) &&
                  path[1] == ':' && is_separator(path[2]);
     return drive || (is_separator(path[0]) && is_separator(path[1]));
 }
 
-}  // namespace
+std::string folder_below(const char* base, const char* name) {
+    std::string folder = base;
+    if (folder.empty() || !is_separator(folder.back()))
+        folder += '\\';
+    return folder + name;
+}
 
 bool IsHex4(std::string text) {
     if (text.size() != 4)
@@ -79,8 +84,7 @@ package_folder install_folder(const char* profile) {
         return folder;
     }
     bounded_path path;
-    size_t length = strlen(profile);
-    path.append(profile).append(is_separator(profile[length - 1]) ? "usb_driver" : "\\usb_driver");
+    path.append(folder_below(profile, "usb_driver").c_str());
     if (path.cut()) {
         folder.outcome = package_folder::too_long;
         return folder;

@@ -28,6 +28,12 @@ command_start start_command(std::atomic<bool>& busy, const std::function<void()>
 // The message box text of an outcome; null for a started command.
 const char* command_start_text(command_start outcome);
 
+// From a drive's root ("C:\...") or a share ("\\server\..."); anything else is taken relative to
+// the current directory by the file calls.
+bool is_full_path(const char* path);
+// The folder `name` below `base`, with one separator between them.
+std::string folder_below(const char* base, const char* name);
+
 // The install command's package folder, "<USERPROFILE>\usb_driver", or why there is none: a
 // profile that is not set or not a full path would put the package below some other folder, and
 // one too long for the library's 260-byte paths would be cut to name another.

@@ -32,20 +32,6 @@ void MarkInCompatibilityAssistant() {
     RegSetValueExA(key.get(), path, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof one);
 }
 
-// USERPROFILE in UTF-8, or null when it is not set. Read wide, so that a folder the code page
-// cannot spell arrives whole.
-unique_malloc<char> user_profile_utf8() {
-    std::vector<wchar_t> value(MAX_PATH + 1);
-    DWORD length = GetEnvironmentVariableW(L"USERPROFILE", value.data(), (DWORD)value.size());
-    if (length >= value.size()) {  // too small: the size it needs, with the terminator
-        value.resize(length);
-        length = GetEnvironmentVariableW(L"USERPROFILE", value.data(), (DWORD)value.size());
-    }
-    if (length == 0 || length >= value.size())
-        return nullptr;
-    return unique_malloc<char>(utf16_to_utf8(value.data()));
-}
-
 }  // namespace
 
 CCorvaneDlg::CCorvaneDlg() : CDialogEx(IDD_MAIN_DIALOG) {
@@ -174,17 +160,36 @@ void CCorvaneDlg::StartCommand(WorkerProc proc) {
 }
 
 unsigned __stdcall CCorvaneDlg::InstallThreadProc(void* param) {
-    CCorvaneDlg* dialog = static_cast<CCorvaneDlg*>(param);
-    dialog->DoInstall();
-    dialog->m_bBusy = false;
+    static_cast<CCorvaneDlg*>(param)->RunCommand(&CCorvaneDlg::DoInstall);
     return 1;
 }
 
 unsigned __stdcall CCorvaneDlg::ExtractThreadProc(void* param) {
-    CCorvaneDlg* dialog = static_cast<CCorvaneDlg*>(param);
-    dialog->DoExtract();
-    dialog->m_bBusy = false;
+    static_cast<CCorvaneDlg*>(param)->RunCommand(&CCorvaneDlg::DoExtract);
     return 1;
+}
+
+void CCorvaneDlg::RunCommand(void (CCorvaneDlg::*body)()) {
+    // The log file is this program's only log. While a command runs it takes every line, the
+    // installer helper's relayed steps and the system's setup log among them (the library logs
+    // those as debug lines); between commands only the refreshes run, whose per-device debug
+    // lines every second would push a command's lines out of the file within minutes.
+    usbdrv_set_log_threshold(USBDRV_LOG_DEBUG);
+    (this->*body)();
+    usbdrv_set_log_threshold(USBDRV_LOG_INFO);
+    m_bBusy = false;
+}
+
+void CCorvaneDlg::LogCommand(const char* command, const std::string& folder,
+                             const usbdrv_device_entry* target) {
+    char identifiers[64];
+    snprintf(identifiers, sizeof identifiers, "VID_%04X PID_%04X interface %u", m_device.vid,
+             m_device.pid, (unsigned)m_device.interface_number);
+    std::string line =
+        std::string(command) + " for \"" + m_deviceDescription + "\" (" + identifiers + ")";
+    if (target && target->device_id)
+        line += std::string(", device ") + target->device_id;
+    theApp.Log(line + ", package folder " + folder);
 }
 
 void CCorvaneDlg::BuildDeviceRecord() {
@@ -201,8 +206,7 @@ void CCorvaneDlg::BuildDeviceRecord() {
 
 void CCorvaneDlg::DoInstall() {
     BuildDeviceRecord();
-    package_folder folder = install_folder(user_profile_utf8().get());
-    usbdrv_set_log_threshold(USBDRV_LOG_WARNING);  // kept for the rest of the run
+    package_folder folder = install_folder(environment_utf8(L"USERPROFILE").get());
     if (folder.outcome != package_folder::ok) {
         ShowMessage(package_folder_text(folder.outcome), MB_ICONERROR);
         return;
@@ -220,6 +224,7 @@ void CCorvaneDlg::DoInstall() {
         return;
     }
     m_installTarget = *target;
+    LogCommand("Install driver", folder.path, target);
 
     usbdrv_result r =
         usbdrv_prepare_driver(&m_device, folder.path.c_str(), kInfName, &m_prepareOptions);
@@ -229,6 +234,12 @@ void CCorvaneDlg::DoInstall() {
     }
     m_installOptions.progress_owner = AfxGetMainWnd();
     r = usbdrv_install_driver(&m_installTarget, folder.path.c_str(), kInfName, &m_installOptions);
+    {
+        // The device's driver has changed (or may have, even when the installation failed): the
+        // next tick shows it, which a refresh of the same number of devices would not.
+        critical_section_lock lock(m_csList);
+        m_bReloadCombo = true;
+    }
     if (r != USBDRV_OK) {
         ShowMessage(usbdrv_strerror(r), MB_ICONERROR);
     } else {
@@ -238,6 +249,7 @@ void CCorvaneDlg::DoInstall() {
 
 void CCorvaneDlg::DoExtract() {
     BuildDeviceRecord();
+    LogCommand("Extract driver", "usb_driver", nullptr);
     usbdrv_result r = usbdrv_prepare_driver(&m_device, "usb_driver", kInfName, &m_prepareOptions);
     if (r != USBDRV_OK) {
         ShowMessage(usbdrv_strerror(r), MB_ICONERROR);
@@ -247,6 +259,7 @@ void CCorvaneDlg::DoExtract() {
 }
 
 void CCorvaneDlg::ShowMessage(const char* text, UINT icon) {
+    theApp.Log(std::string("box: ") + text);
     MessageBoxA(m_installOptions.progress_owner, text, kMessageTitle, MB_OK | icon);
 }
 

@@ -51,6 +51,12 @@ protected:
     void StartCommand(WorkerProc proc);
     static unsigned __stdcall InstallThreadProc(void* param);
     static unsigned __stdcall ExtractThreadProc(void* param);
+    // A worker's whole run: the body, with every library line logged while it runs; then the
+    // dialog is idle again.
+    void RunCommand(void (CCorvaneDlg::*body)());
+    // The log line of a command about to write its package into `folder`.
+    void LogCommand(const char* command, const std::string& folder,
+                    const usbdrv_device_entry* target);
     void DoInstall();
     void DoExtract();
     void BuildDeviceRecord();

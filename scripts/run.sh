@@ -1,9 +1,11 @@
 #!/bin/bash
 # Builds Corvane and starts it under Wine on a simulated machine with one CDC board plugged in
-# (build/run/machine.scn; edit it while Corvane runs to plug and unplug devices): on your display
-# when DISPLAY is set, otherwise on a virtual display. Saves a screenshot of the dialog and
-# prints its path. On your display the program runs until you close it; on a virtual display it
-# is closed after the screenshot. Installs what is missing first (root or sudo).
+# and no driver installed yet (build/run/machine.scn; edit it while Corvane runs to plug and
+# unplug devices, or to make the simulated installation fail): on your display when DISPLAY is
+# set, otherwise on a virtual display. Saves a screenshot of the dialog and prints its path and
+# where Corvane writes its log. On your display the program runs until you close it; on a
+# virtual display it is closed after the screenshot. Installs what is missing first (root or
+# sudo).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -16,7 +18,9 @@ run=$(realpath -m build/run)
 mkdir -p "$run"
 export CORVANE_WINEPREFIX="$run/wineprefix"
 export CORVANE_XVFB_STATE="$run/xvfb"
-log="$run/corvane.log"
+# Wine's own messages and anything Corvane prints; Corvane's log is its file in the prefix.
+output="$run/wine-output.log"
+corvane_log="$CORVANE_WINEPREFIX/drive_c/users/$(id -un)/AppData/Local/Corvane/Corvane.log"
 
 virtual_display=""
 cleanup() {
@@ -43,7 +47,7 @@ echo "simulated machine: $machine"
 # where "Extract driver" writes its package (usb_driver), not in the source tree.
 build_dir=$(realpath $build)
 (cd "$run" && exec env LC_ALL=zh_CN.UTF-8 "$build_dir/wine-run" "$build_dir/app/Corvane.exe") \
-    </dev/null >"$log" 2>&1 &
+    </dev/null >"$output" 2>&1 &
 corvane=$!
 
 caption=$(python3 tests/app/corvane_rc.py caption app/Corvane.rc IDD_MAIN_DIALOG)
@@ -58,9 +62,10 @@ for _ in $(seq 300); do
 done
 if [ -z "$shown" ]; then
     if kill -0 "$corvane" 2>/dev/null; then
-        echo "Corvane's dialog (\"$caption\") did not appear within 30 seconds; its output: $log" >&2
+        echo "Corvane's dialog (\"$caption\") did not appear within 30 seconds;" \
+            "Wine's output: $output" >&2
     else
-        echo "Corvane ended before its dialog appeared; its output: $log" >&2
+        echo "Corvane ended before its dialog appeared; Wine's output: $output" >&2
     fi
     exit 1
 fi
@@ -68,6 +73,7 @@ sleep 1  # let the first paint finish
 shot="$run/corvane-$(date +%Y%m%d-%H%M%S).png"
 import -window "Corvane - Wine desktop" "$shot"
 echo "screenshot: $shot"
+echo "Corvane's log: $corvane_log"
 
 if [ -n "$virtual_display" ]; then
     echo "closing Corvane (virtual display)"

@@ -4,6 +4,9 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
 
 #include "machine_crypto.h"
 #include "usbdrv/usbdrv.h"
@@ -111,28 +114,44 @@ std::wstring text_of_box(HWND box) {
 
 }  // namespace
 
+environment_variable::environment_variable(const wchar_t* name, const wchar_t* value)
+    : name_(name) {
+    std::vector<wchar_t> saved(32768);
+    DWORD length = GetEnvironmentVariableW(name, saved.data(), (DWORD)saved.size());
+    was_set_ = length > 0 && length < saved.size();
+    if (was_set_)
+        saved_ = saved.data();
+    SetEnvironmentVariableW(name, value);
+}
+
+environment_variable::~environment_variable() {
+    SetEnvironmentVariableW(name_.c_str(), was_set_ ? saved_.c_str() : nullptr);
+}
+
 command_session::command_session(const std::string& scenario)
-    : command_session(scenario, true, nullptr) {}
+    : command_session(scenario, true, nullptr, nullptr) {}
 
 command_session::command_session(const std::string& scenario, const wchar_t* profile)
-    : command_session(scenario, false, profile) {}
+    : command_session(scenario, false, profile, nullptr) {}
+
+std::unique_ptr<command_session> command_session::with_local_app_data(
+    const std::string& scenario, const std::wstring& local_app_data) {
+    return std::unique_ptr<command_session>(
+        new command_session(scenario, true, nullptr, local_app_data.c_str()));
+}
 
 command_session::command_session(const std::string& scenario, bool own_profile,
-                                 const wchar_t* profile)
+                                 const wchar_t* profile, const wchar_t* local_app_data)
     : machine_(scenario) {
     std::filesystem::create_directory(this->profile());
-    SetEnvironmentVariableW(L"CORVANE_SIM_JOURNAL", journal().c_str());
-    wchar_t saved[32768];
-    DWORD length = GetEnvironmentVariableW(L"USERPROFILE", saved, 32768);
-    had_profile_ = length > 0 && length < 32768;
-    if (had_profile_)
-        saved_profile_ = saved;
-    if (own_profile) {
-        SetEnvironmentVariableW(L"USERPROFILE", this->profile().c_str());
-    } else {
-        SetEnvironmentVariableW(L"USERPROFILE", profile);
-    }
+    std::filesystem::create_directory(this->local_app_data());
     // The program inherits the environment and the current directory.
+    journal_variable_ =
+        std::make_unique<environment_variable>(L"CORVANE_SIM_JOURNAL", journal().c_str());
+    profile_variable_ = std::make_unique<environment_variable>(
+        L"USERPROFILE", own_profile ? this->profile().c_str() : profile);
+    local_app_data_variable_ = std::make_unique<environment_variable>(
+        L"LOCALAPPDATA", local_app_data ? local_app_data : this->local_app_data().c_str());
     current_ = std::make_unique<test::current_dir>(folder());
     program_ = std::make_unique<corvane>();
 }
@@ -140,7 +159,6 @@ command_session::command_session(const std::string& scenario, bool own_profile,
 command_session::~command_session() {
     program_.reset();  // ends the program
     current_.reset();
-    SetEnvironmentVariableW(L"USERPROFILE", had_profile_ ? saved_profile_.c_str() : nullptr);
     // A signed catalog left a certificate in the machine's trust stores and a key container: the
     // prefix serves the whole run.
     for (const test::journal_call& signing : test::named_journal_calls(journal(), "SignerSignEx")) {
@@ -149,7 +167,6 @@ command_session::~command_session() {
             test::remove_certificates(subject->second.c_str());
     }
     test::delete_machine_container(L"usbdrv key container");
-    SetEnvironmentVariableW(L"CORVANE_SIM_JOURNAL", nullptr);
 }
 
 void command_session::press(int id) {
@@ -202,6 +219,32 @@ message_box command_session::run(int id, DWORD timeout_ms) {
     if (box.window)
         close(box);
     return box;
+}
+
+void expect_box(command_session& session, const message_box& box, const std::wstring& text,
+                const char* icon) {
+    ASSERT_NE(box.window, nullptr) << "no box \"" << test::utf8(text) << "\"";
+    EXPECT_EQ(box.text, text);
+    EXPECT_EQ(box.icon, icon);
+    EXPECT_EQ(box.owner, session.dialog());
+}
+
+std::string read_text(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::wstring read_inf(const std::filesystem::path& file) {
+    std::string bytes = read_text(file);
+    if (bytes.size() < 2 || bytes.compare(0, 2, "\xFF\xFE") != 0)
+        return L"(no UTF-16 INF)";
+    std::wstring text((bytes.size() - 2) / 2, L'\0');
+    memcpy(&text[0], bytes.data() + 2, text.size() * 2);
+    return text;
+}
+
+std::wstring widen(const char* text) {
+    return test::from_utf8(text).wstring();
 }
 
 std::wstring library_text(int result) {

@@ -1,12 +1,13 @@
 // A run of Corvane.exe for its commands on the simulated machine: a folder of its own that is
-// both its current directory (where "Extract driver" writes "usb_driver") and its USERPROFILE
-// (where "Install driver" does), a journal of what it asked the simulation, and the message boxes
-// it shows.
+// both its current directory (where "Extract driver" writes "usb_driver") and holds its
+// USERPROFILE (where "Install driver" does) and LOCALAPPDATA (where its log file goes), a journal
+// of what it asked the simulation, and the message boxes it shows.
 #pragma once
 
 #include <windows.h>
 
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -26,13 +27,30 @@ struct message_box {
     std::string icon;
 };
 
+// An environment variable set for a scope (not set when the value is null), then as it was.
+class environment_variable {
+public:
+    environment_variable(const wchar_t* name, const wchar_t* value);
+    ~environment_variable();
+    environment_variable(const environment_variable&) = delete;
+    environment_variable& operator=(const environment_variable&) = delete;
+
+private:
+    std::wstring name_;
+    std::wstring saved_;
+    bool was_set_ = false;
+};
+
 class command_session {
 public:
-    // Starts Corvane on a machine with `scenario`, with the session's folder "profile" as its
-    // USERPROFILE.
+    // Starts Corvane on a machine with `scenario`, with the session's folders "profile" as its
+    // USERPROFILE and "local" as its LOCALAPPDATA.
     explicit command_session(const std::string& scenario = "");
     // The same with USERPROFILE set to `profile`, or not set when it is null.
     command_session(const std::string& scenario, const wchar_t* profile);
+    // The same with the session's own USERPROFILE and LOCALAPPDATA set to `local_app_data`.
+    static std::unique_ptr<command_session> with_local_app_data(const std::string& scenario,
+                                                                const std::wstring& local_app_data);
     ~command_session();
     command_session(const command_session&) = delete;
     command_session& operator=(const command_session&) = delete;
@@ -45,6 +63,10 @@ public:
     std::filesystem::path profile() const { return folder() / "profile"; }
     std::filesystem::path installed() const { return profile() / "usb_driver"; }
     std::filesystem::path journal() const { return folder() / "journal.txt"; }
+    std::filesystem::path local_app_data() const { return folder() / "local"; }
+    // The program's log file, and the older one, in its LOCALAPPDATA.
+    std::filesystem::path log() const { return local_app_data() / "Corvane" / "Corvane.log"; }
+    std::filesystem::path old_log() const { return local_app_data() / "Corvane" / "Corvane.1.log"; }
     std::vector<std::vector<std::string>> calls(const std::string& function) const {
         return test::journal_calls(journal(), function);
     }
@@ -62,15 +84,28 @@ public:
     message_box run(int id, DWORD timeout_ms = 60000);
 
 private:
-    command_session(const std::string& scenario, bool own_profile, const wchar_t* profile);
+    command_session(const std::string& scenario, bool own_profile, const wchar_t* profile,
+                    const wchar_t* local_app_data);
 
     test::temp_dir dir_;
     test::simulated_machine machine_;
+    std::unique_ptr<environment_variable> journal_variable_;
+    std::unique_ptr<environment_variable> profile_variable_;
+    std::unique_ptr<environment_variable> local_app_data_variable_;
     std::unique_ptr<test::current_dir> current_;
     std::unique_ptr<corvane> program_;
-    std::wstring saved_profile_;
-    bool had_profile_ = false;
 };
+
+// What a box must show: its text, the icon, and the session's dialog as its owner.
+void expect_box(command_session& session, const message_box& box, const std::wstring& text,
+                const char* icon);
+
+// A file's bytes (empty when it cannot be read).
+std::string read_text(const std::filesystem::path& file);
+// An INF as written: UTF-16 little-endian after its byte-order mark.
+std::wstring read_inf(const std::filesystem::path& file);
+// UTF-8 as UTF-16.
+std::wstring widen(const char* text);
 
 // The library's message for a result code, as the boxes show it.
 std::wstring library_text(int result);

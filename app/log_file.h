@@ -1,0 +1,37 @@
+// The dialog's log file: the library's lines (the installer helper's, relayed by the library,
+// among them) and the dialog's own, each with a time stamp, in
+// "<local application data>\Corvane\Corvane.log". A windowed program has no console for the
+// library's standard streams; this is where a user finds what happened, to send it in.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+#include "handles.h"
+
+class log_file {
+public:
+    // The folder is below LOCALAPPDATA, which names the same folder as the system's answer unless
+    // the user points it elsewhere, as USERPROFILE is read for the package; the system is asked
+    // when it is not set or not a full path. Without a folder the program runs without a log.
+    log_file();
+    log_file(const log_file&) = delete;
+    log_file& operator=(const log_file&) = delete;
+
+    // Appends one line (UTF-8). Each line opens the file, appends and closes it, so that the file
+    // can be read, copied or deleted while the program runs and a second Corvane can write too. A
+    // line that cannot be written is dropped: the log never stops the program.
+    void write(const std::string& text);
+    // The library's log sink, with the object as its context.
+    static void take_library_line(int32_t level, const char* line, void* context);
+
+private:
+    unique_file_handle open_for_line(uint64_t line_bytes);
+
+    critical_section lock_;
+    std::wstring folder_;
+    std::wstring path_;
+    std::wstring old_path_;
+};

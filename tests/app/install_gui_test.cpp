@@ -1,0 +1,232 @@
+// "Install driver" of the real Corvane.exe run to its end on the simulated machine, with the real
+// installer helper: the progress window over the dialog, the box of each outcome, what the
+// machine lists afterwards, and the log file the program keeps for support.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "command_session.h"
+#include "device_id.h"
+#include "install_errors.h"
+#include "log_file_rules.h"
+#include "resource.h"
+#include "usbdrv/usbdrv.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using namespace gui;
+
+const wchar_t* const kInstalled = L"The driver was installed successfully.";
+const wchar_t* const kExtracted = L"The driver was extract successfully.";
+// The board's second CDC function (interface 2) in two-cdc-board.scn.
+const char* const kSecondInterface = "USB\\VID_C04A&PID_0C0E&MI_02\\7&3A4B5C6&0&0002";
+const char* const kSecondHardwareId = "USB\\VID_C04A&PID_0C0E&REV_0100&MI_02";
+
+// The shipped board with two CDC functions, its installations answered as `install` says.
+std::string twin_board(const std::string& install) {
+    return read_text(test::from_utf8(test::shipped_scenario("two-cdc-board.scn"))) +
+           "\n[install]\n" + install;
+}
+
+// The progress window of the session's program, while it shows.
+HWND progress_window(command_session& session) {
+    HWND window = nullptr;
+    while ((window = FindWindowExW(nullptr, window, L"usbdrv_progress_class", nullptr))) {
+        DWORD pid = 0;
+        GetWindowThreadProcessId(window, &pid);
+        if (pid == GetProcessId(session.program().process()) && IsWindowVisible(window))
+            return window;
+    }
+    return nullptr;
+}
+
+// Selects the board's second CDC function, as the user does.
+void select_second_interface(command_session& session) {
+    ASSERT_EQ(combo_items(session.program().item(IDC_COMBO_DEVICE)),
+              (std::vector<std::wstring>{L"Corvane Twin Serial A (Interface 0)",
+                                         L"Corvane Twin Serial B (Interface 2)"}));
+    ASSERT_EQ(text_of(session.program().item(IDC_BUTTON_INSTALL)), L"Install driver");
+    select_item(session.dialog(), 1);
+}
+
+// The caption the install button shows once a refresh has run after the box was closed.
+std::wstring caption_after_refresh(command_session& session) {
+    size_t listings = session.calls("SetupDiGetClassDevsA").size();
+    eventually([&] { return session.calls("SetupDiGetClassDevsA").size() >= listings + 2; }, 10000);
+    return text_of(session.program().item(IDC_BUTTON_INSTALL));
+}
+
+// The device as the library lists it on the session's machine now (the dialog's refreshes may
+// hold the listing's busy marker for a moment).
+struct listed_device {
+    bool found = false;
+    std::string driver;
+    uint64_t version = 0;
+};
+listed_device listed(const char* instance) {
+    listed_device device;
+    usbdrv_list_options options = {1, 1, 1};
+    usbdrv_device_entry* list = nullptr;
+    if (!eventually([&] { return usbdrv_create_list(&list, &options) == USBDRV_OK; }, 5000))
+        return device;
+    for (const usbdrv_device_entry* e = list; e; e = e->next) {
+        if (e->device_id && std::string(e->device_id) == instance) {
+            device.found = true;
+            device.driver = e->driver_name ? e->driver_name : "";
+            device.version = e->driver_version;
+        }
+    }
+    eventually([&] { return usbdrv_destroy_list(list) == USBDRV_OK; }, 5000);
+    return device;
+}
+
+// The driver version the package's INF gives ("DriverVer = <date>, <version>").
+uint64_t package_version(const fs::path& inf) {
+    std::wstring text = read_inf(inf);
+    size_t line = text.find(L"DriverVer");
+    size_t comma = text.find(L',', line);
+    size_t end = text.find_first_of(L"\r\n", comma);
+    if (line == std::wstring::npos || comma == std::wstring::npos)
+        return 0;
+    std::string version = test::utf8(text.substr(comma + 1, end - comma - 1));
+    return parse_driver_version(version.c_str());
+}
+
+TEST(Install, TheSecondInterfaceGetsTheDriverUnderTheProgressWindow) {
+    // Long enough an update to see the progress window.
+    command_session session(twin_board("duration_ms = 4000\n"));
+    ASSERT_NE(session.dialog(), nullptr);
+    select_second_interface(session);
+
+    session.press(IDC_BUTTON_INSTALL);
+    HWND progress = wait_for([&] { return progress_window(session); }, 60000);
+    ASSERT_NE(progress, nullptr) << "no progress window";
+    take_screenshot("install-progress");
+    EXPECT_EQ(GetWindow(progress, GW_OWNER), session.dialog());
+    EXPECT_EQ(text_of(progress), L"Installing Driver...");
+    EXPECT_FALSE(IsWindowEnabled(session.dialog()));
+
+    message_box box = session.wait_for_box(kInstalled, 120000);
+    take_screenshot("install-done");
+    expect_box(session, box, kInstalled, "information");
+    EXPECT_EQ(progress_window(session), nullptr);
+    ASSERT_TRUE(session.close(box));
+    // The progress window gave the dialog back, and the box let it go.
+    EXPECT_TRUE(eventually([&] { return IsWindowEnabled(session.dialog()) != FALSE; }));
+
+    // The next refresh shows the driver on the device that stays selected.
+    EXPECT_EQ(caption_after_refresh(session), L"Reinstall driver");
+    EXPECT_EQ(SendMessageW(session.program().item(IDC_COMBO_DEVICE), CB_GETCURSEL, 0, 0), 1);
+    take_screenshot("install-reinstall");
+    listed_device second = listed(kSecondInterface);
+    ASSERT_TRUE(second.found);
+    EXPECT_EQ(second.driver, "usbser");
+    EXPECT_EQ(second.version, package_version(session.installed() / "Corvane.inf"));
+    EXPECT_NE(second.version, 0u);
+    // The first function was not installed.
+    EXPECT_EQ(listed("USB\\VID_C04A&PID_0C0E&MI_00\\7&3A4B5C6&0&0000").driver, "");
+
+    // The helper asked for the second function's hardware ID, once.
+    std::vector<std::vector<std::string>> updates =
+        session.calls("UpdateDriverForPlugAndPlayDevicesW");
+    ASSERT_EQ(updates.size(), 1u);
+    EXPECT_EQ(updates[0][0], kSecondHardwareId);
+    EXPECT_EQ(updates[0].back().rfind("ok", 0), 0u) << updates[0].back();
+
+    // The log file tells the story: the command, the host, the helper's steps as the library
+    // relayed them, and the box.
+    std::string log = read_text(session.log());
+    for (const char* expected :
+         {"Corvane: Install driver for \"Corvane Twin Serial B (Interface 2)\"",
+          "usbdrv:debug [usbdrv_install_driver] using progress bar mode",
+          "usbdrv:debug [installer process] Installing driver for ", kSecondHardwareId,
+          "Corvane: box: The driver was installed successfully."}) {
+        EXPECT_NE(log.find(expected), std::string::npos) << expected << " not in:\n" << log;
+    }
+    EXPECT_EQ(log.rfind(kUtf8ByteOrderMark, 0), 0u);
+}
+
+// What the library reports for an installation that needs a reboot and for failing ones: the box
+// the dialog gives each result, and the helper's lines for the code in the log file. The results
+// and the lines are the helper's own table's.
+TEST(Install, EachOutcomeShowsWhatTheLibraryReports) {
+    const struct {
+        uint32_t update;
+        const char* screenshot;
+        const wchar_t* caption;  // after the next refresh
+    } rows[] = {
+        // A reboot is due, but the driver is installed: a success for the dialog.
+        {3010, "install-reboot", L"Reinstall driver"},
+        {0xE000022F, "install-unsigned", L"Install driver"},
+        {122, "install-failed", L"Install driver"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.update);
+        install_error expected = describe_install_error(r.update, "");
+        command_session session(twin_board("update = " + std::to_string(r.update) + "\n"));
+        ASSERT_NE(session.dialog(), nullptr);
+        select_second_interface(session);
+        session.press(IDC_BUTTON_INSTALL);
+        message_box box = session.wait_for_box(nullptr, 120000);
+        take_screenshot(r.screenshot);
+        if (expected.result == USBDRV_OK) {
+            expect_box(session, box, kInstalled, "information");
+        } else {
+            expect_box(session, box, library_text(expected.result), "error");
+        }
+        ASSERT_TRUE(session.close(box));
+        EXPECT_EQ(caption_after_refresh(session), r.caption);
+        EXPECT_EQ(session.calls("UpdateDriverForPlugAndPlayDevicesW").size(), 1u);
+
+        std::string log = read_text(session.log());
+        for (const std::string& line : expected.lines) {
+            EXPECT_NE(log.find("usbdrv:debug [installer process] " + line), std::string::npos)
+                << line << " not in:\n"
+                << log;
+        }
+        EXPECT_NE(log.find("Corvane: box: " + test::utf8(box.text)), std::string::npos) << log;
+    }
+}
+
+// A file that has reached the limit makes room for the next line: it becomes the older file,
+// replacing the one before, and the line starts a new file.
+TEST(LogFile, AFullFileBecomesTheOlderOne) {
+    test::temp_dir local;
+    fs::create_directory(local.path() / "Corvane");
+    const std::string full = "the full file\n" + std::string(kLogFileLimit - 20, 'f') + "\n";
+    std::ofstream(local.path() / "Corvane" / "Corvane.log", std::ios::binary) << full;
+    std::ofstream(local.path() / "Corvane" / "Corvane.1.log", std::ios::binary) << "the oldest";
+
+    auto session = command_session::with_local_app_data("", local.path().wstring());
+    ASSERT_NE(session->dialog(), nullptr);
+    expect_box(*session, session->run(IDC_BUTTON_EXTRACT), kExtracted, "information");
+
+    EXPECT_EQ(read_text(local.path() / "Corvane" / "Corvane.1.log"), full);
+    std::string log = read_text(local.path() / "Corvane" / "Corvane.log");
+    EXPECT_EQ(log.rfind(std::string(kUtf8ByteOrderMark) + "20", 0), 0u) << log.substr(0, 80);
+    EXPECT_NE(log.find("Corvane: started\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("Corvane: Extract driver for \"Virtual COM Port\""), std::string::npos);
+    EXPECT_LT(log.size(), kLogFileLimit);
+}
+
+// A log folder that cannot be made (below a file) leaves the program without a log, and working.
+TEST(LogFile, AFolderThatCannotBeWrittenDoesNotStopTheDialog) {
+    test::temp_dir dir;
+    fs::path file = dir.path() / "a-file";
+    std::ofstream(file) << "not a folder";
+    auto session = command_session::with_local_app_data("", (file / "local").wstring());
+    ASSERT_NE(session->dialog(), nullptr);
+    expect_box(*session, session->run(IDC_BUTTON_EXTRACT), kExtracted, "information");
+    EXPECT_TRUE(fs::is_regular_file(session->extracted() / "Corvane.inf"));
+    EXPECT_EQ(read_text(file), "not a folder");
+    EXPECT_FALSE(fs::exists(session->log()));
+}
+
+}  // namespace
