@@ -20,7 +20,7 @@
 #include "arguments.h"
 #include "handles.h"
 #include "report.h"
-#include "system_module.h"
+#include "runtime_imports.h"
 #include "usbdrv/usbdrv.h"
 #include "utf8.h"
 
@@ -146,15 +146,11 @@ public:
         return from_wide(port);
     }
 
-    // The device node's status bits (0 when they cannot be read). CM_Get_DevNode_Status is
-    // looked up at run time in the system's own Cfgmgr32.dll, as the library looks up its
-    // configuration-manager calls, so that the program does not import it.
+    // The device node's status bits (0 when they cannot be read). CM_Get_DevNode_Status comes
+    // from the library's table of run-time imports, so that the program does not import
+    // Cfgmgr32.dll.
     uint32_t node_status() {
-        HMODULE cfgmgr = open_ ? load_system_module("Cfgmgr32.dll") : nullptr;
-        void* found = cfgmgr
-                          ? reinterpret_cast<void*>(GetProcAddress(cfgmgr, "CM_Get_DevNode_Status"))
-                          : nullptr;
-        auto get_status = reinterpret_cast<decltype(&CM_Get_DevNode_Status)>(found);
+        auto get_status = open_ ? imports.CM_Get_DevNode_Status.get("corvane-cli") : nullptr;
         ULONG status = 0;
         ULONG problem = 0;
         if (!get_status || get_status(&status, &problem, device_.DevInst, 0) != CR_SUCCESS)
