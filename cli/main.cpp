@@ -310,6 +310,14 @@ int find_targets(const cli::request& req, device_list& list,
     return cli::kExitNoDevice;
 }
 
+// Whether an installation runs anywhere on the machine: the library's installation holds the
+// machine-wide marker "Global\install_driver_internal" while it runs. Only looked at, never
+// made, so that an installation starting meanwhile is not turned away.
+bool installation_running() {
+    unique_mutex marker(OpenMutexA(SYNCHRONIZE, FALSE, "Global\\install_driver_internal"));
+    return static_cast<bool>(marker);
+}
+
 // Installs on one device; prepares its package first unless the last one prepared serves.
 int install_one(const cli::request& req, const usbdrv_device_entry& listed,
                 const std::string& folder, std::string& prepared_for) {
@@ -319,6 +327,13 @@ int install_one(const cli::request& req, const usbdrv_device_entry& listed,
                       "/" + std::to_string(device.entry.interface_number) + "/" +
                       device.description;
     if (key != prepared_for) {
+        // A preparation would rewrite the package folder that a running installation may be
+        // installing from: the machine is busy.
+        if (installation_running()) {
+            write_out(instance + ": installation failed: " + usbdrv_strerror(USBDRV_ERR_BUSY) +
+                      "\n");
+            return cli::kExitBusy;
+        }
         usbdrv_prepare_options options = cdc_options();
         usbdrv_result result =
             usbdrv_prepare_driver(device.get(), folder.c_str(), kInfName, &options);
