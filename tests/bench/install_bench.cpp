@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "bare_start.h"
 #include "bench_timing.h"
 #include "handles.h"
 #include "test_support.h"
@@ -24,12 +25,6 @@ const char kScript[] =
     "connect\nrequest 2\nrequest 3\nrequest 4\ncode 5\ncode 6\ncode 8\nstatus 0\npause 1000\n"
     "exit 0\n";
 constexpr DWORD kEndPauseMs = 1000;
-
-bool bare_start(const std::filesystem::path& program) {
-    child_process_guard child;
-    return test::start_program(program, L"0", nullptr, child) && child.wait(INFINITE) &&
-           child.exit_code(1) == 0;
-}
 
 }  // namespace
 

@@ -1,6 +1,6 @@
 // The real installer_x64.exe under Wine: with the test program as the tool (every message in
-// order), and under the library's own host. Wine's own setupapi and newdev answer the install
-// calls (its driver update succeeds for any hardware ID); Wine has no group-policy object.
+// order), and under the library's own host, on a simulated machine that has the device plugged
+// in: its driver update, INF copy and group-policy object answer as Windows does.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -14,6 +14,7 @@
 #include "handles.h"
 #include "helper_run.h"
 #include "installer_protocol.h"
+#include "simulated_machine.h"
 
 namespace {
 
@@ -24,7 +25,8 @@ using test::run_helper;
 using test::tool_answers;
 
 const std::wstring kInfArgument = L"\"Corvane.inf\"";
-const char kPolicyMissing[] = "CoCreateInstance failed; hr = 80040154";
+const char kPolicyDisabled[] = "successfully disabled the system restore point creation setting";
+const char kPolicyRestored[] = "successfully restored the system restore point creation setting";
 const char kPolicyLeftAlone[] =
     "system restore point creation setting left alone: this run did not change it";
 
@@ -72,6 +74,9 @@ protected:
 
     test::temp_dir windir_;
     test::scoped_environment windir_set_{"WINDIR", windir_.utf8()};
+    // The device plugged in; a machine of its own for each test.
+    test::simulated_machine machine_{test::scenario_of(
+        {{test::kDeviceId, "hardware_id = " + std::string(test::kHardwareId) + "\n"}})};
 };
 
 TEST_F(Helper, StartedWithoutTheToolItRefusesWithTwoLines) {
@@ -95,9 +100,9 @@ TEST_F(Helper, TheDriverUpdateForTheHardwareId) {
         run, {"got parameter Corvane.inf", "got device_id: '" + device + "'",
               "got hardware_id: '" + hardware + "'", "got user_sid: 'S-1-5-21-1-2-3-1000'",
               "Could not open any syslog", "syslog reader thread terminating",
-              "Unable to create syslog reader thread", kPolicyMissing,
+              "Unable to create syslog reader thread", kPolicyDisabled,
               "Installing driver for " + hardware + " - please wait...", "driver update completed",
-              "re-enumerating driver node " + device + "...", kPolicyLeftAlone});
+              "re-enumerating driver node " + device + "...", kPolicyRestored});
     // The requests in their order, each answered before the next; the long call between its
     // time-out hints.
     std::vector<int> codes;
@@ -149,8 +154,7 @@ TEST_F(Helper, WithoutAHardwareIdTheInfIsCopied) {
         }
         EXPECT_EQ(codes, (std::vector<int>{5, 5, 6})) << run.dump();
         if (r.with_inf) {
-            // Where the system stored it (Wine keeps the name, in C:\windows\inf): taken out of
-            // the prefix again.
+            // Where the system stored it (oem<N>.inf in the test's own %WINDIR%\inf).
             std::string stored = run.messages[line].text.substr(strlen("copied inf to "));
             EXPECT_TRUE(DeleteFileA(stored.c_str())) << stored;
             expect_in_order(run,
@@ -197,6 +201,8 @@ TEST_F(Helper, TheSetupLogWrittenDuringTheInstallationIsRelayed) {
     std::ofstream(setup_log(), std::ios::binary) << ">>>  [an earlier section]\r\n";
     helper_folder folder;
     tool_answers answers;
+    // Only the INF copy, which writes no section of its own: the log holds the test's lines only.
+    answers.hardware_id.reset();
     const fs::path log = setup_log();
     answers.on_log = [log](const std::string& text) {
         if (text == "syslog reader thread started") {
@@ -209,7 +215,7 @@ TEST_F(Helper, TheSetupLogWrittenDuringTheInstallationIsRelayed) {
     helper_run run = run_helper(folder, kInfArgument, answers);
     expect_ends_with(run, USBDRV_OK);
     expect_in_order(run, {"using syslog '" + test::utf8(log) + "'", "syslog reader thread started",
-                          kPolicyMissing, "syslog reader thread terminating"});
+                          kPolicyDisabled, "syslog reader thread terminating"});
     EXPECT_EQ(run.syslog_lines(),
               (std::vector<std::string>{">>>  [Device Install (UpdateDriverForPlugAndPlayDevices)]",
                                         "     ndv: INF path: Corvane.inf"}))
@@ -242,7 +248,7 @@ TEST_F(Helper, UnderTheHostTheResultAndTheRelayedLines) {
     EXPECT_EQ(outcome.result, USBDRV_OK) << outcome.log;
     const std::string from = "usbdrv:debug [installer process] ";
     for (const std::string& text :
-         {std::string("got parameter Corvane.inf"), std::string(kPolicyMissing),
+         {std::string("got parameter Corvane.inf"), std::string(kPolicyDisabled),
           "Installing driver for " + std::string(test::kHardwareId) + " - please wait...",
           std::string("syslog reader thread started")}) {
         EXPECT_TRUE(outcome.logged(from + text + "\n")) << text << "\n" << outcome.log;

@@ -19,6 +19,7 @@ constexpr field kTextFields[] = {
 };
 
 constexpr std::string_view kConfigFlags = "config_flags";
+constexpr std::string_view kNeedRestart = "need_restart";
 
 std::string_view trim(std::string_view text) {
     while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
@@ -49,7 +50,7 @@ bool device_state::operator==(const device_state& other) const {
         if (this->*f.text != other.*f.text)
             return false;
     }
-    return config_flags == other.config_flags;
+    return config_flags == other.config_flags && need_restart == other.need_restart;
 }
 
 std::vector<std::string> encode_state(const device_state& state) {
@@ -60,6 +61,8 @@ std::vector<std::string> encode_state(const device_state& state) {
     }
     if (state.config_flags)
         entries.push_back(std::string(kConfigFlags) + "=" + std::to_string(*state.config_flags));
+    if (state.need_restart)
+        entries.push_back(std::string(kNeedRestart) + "=1");
     return entries;
 }
 
@@ -75,6 +78,8 @@ device_state decode_state(const std::vector<std::string>& entries) {
             if (name == f.name)
                 state.*f.text = value;
         }
+        if (name == kNeedRestart)
+            state.need_restart = value == "1";
         if (name == kConfigFlags && !value.empty() && value.size() <= 10) {
             unsigned long long number = 0;
             bool good = true;
@@ -112,6 +117,7 @@ void apply_states(machine& m, const device_states& states) {
             d.port_name = state.port_name;
         if (state.config_flags)
             d.config_flags = *state.config_flags;
+        d.need_restart = state.need_restart;
     }
 }
 

@@ -24,6 +24,8 @@ struct device_state {
     std::optional<std::string> port_name;       // "COM3"
     std::optional<std::string> inf_name;        // "oem3.inf"
     std::optional<uint32_t> config_flags;
+    // An update that answered "reboot required" bound it: the driver runs after the restart.
+    bool need_restart = false;
 
     bool operator==(const device_state& other) const;
 };

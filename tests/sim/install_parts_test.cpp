@@ -12,6 +12,7 @@ TEST(DeviceState, SurvivesItsTextForm) {
     full.port_name = "COM3";
     full.inf_name = "oem4.inf";
     full.config_flags = 0x20;
+    full.need_restart = true;
     const sim::device_state only_flags = [] {
         sim::device_state s;
         s.config_flags = 0;

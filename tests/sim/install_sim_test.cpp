@@ -345,6 +345,51 @@ TEST_F(InstallSide, ConfigurationManagerCallsAnswerPerScenario) {
     EXPECT_EQ(problem, 0u);
 }
 
+// A reboot-required update binds the devices, which then wait for the restart: their status says
+// so until the machine's state is reset (the restart), whatever installs on them meanwhile.
+TEST_F(InstallSide, ARebootRequiredUpdateLeavesItsDevicesWaitingForTheRestart) {
+    const std::wstring state = L"restart test " + std::to_wstring(GetCurrentProcessId());
+    const std::wstring state_key = L"Software\\Corvane\\Simulation\\" + state;
+    SetEnvironmentVariableW(L"CORVANE_SIM_STATE", state.c_str());
+    RegDeleteTreeW(HKEY_CURRENT_USER, state_key.c_str());
+    struct node_status {
+        ULONG status = 0;
+        ULONG problem = 0;
+    };
+    auto status_of = [](const char* instance) {
+        node_status s;
+        DEVINST node = 0;
+        if (CM_Locate_DevNodeA(&node, const_cast<char*>(instance), 0) != CR_SUCCESS ||
+            CM_Get_DevNode_Status(&s.status, &s.problem, node, 0) != CR_SUCCESS)
+            s.status = 0xFFFFFFFF;
+        return s;
+    };
+    constexpr ULONG kRunning = 0x0180200A;
+
+    use("[install]\nupdate = 3010\nduration_ms = 0\n");
+    EXPECT_FALSE(update(kHardwareId, inf_path().wstring()));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS_REBOOT_REQUIRED));
+    EXPECT_EQ(status_of(kSerialA).status, kRunning | DN_NEED_RESTART);
+    EXPECT_EQ(status_of(kSerialA).problem, 0u);
+    EXPECT_EQ(status_of(kSerialB).status & DN_NEED_RESTART, 0u);  // not installed on
+
+    use("[install]\nduration_ms = 0\n");
+    ASSERT_TRUE(update(kHardwareId, inf_path().wstring()));
+    ASSERT_TRUE(update(kSecondHardwareId, inf_path().wstring()));
+    EXPECT_EQ(status_of(kSerialA).status, kRunning | DN_NEED_RESTART);
+    EXPECT_EQ(status_of(kSerialB).status, kRunning);
+    EXPECT_EQ(calls("CM_Get_DevNode_Status").back(),
+              (strings{kSerialB, "0x0", "CR_SUCCESS 0x180200A problem 0"}));
+
+    // The restart: the machine as the file has it, and a plain update binds without a restart.
+    RegDeleteTreeW(HKEY_CURRENT_USER, state_key.c_str());
+    EXPECT_EQ(status_of(kSerialA).problem, static_cast<ULONG>(CM_PROB_FAILED_INSTALL));
+    ASSERT_TRUE(update(kHardwareId, inf_path().wstring()));
+    EXPECT_EQ(status_of(kSerialA).status, kRunning);
+    RegDeleteTreeW(HKEY_CURRENT_USER, state_key.c_str());
+    SetEnvironmentVariableW(L"CORVANE_SIM_STATE", nullptr);
+}
+
 // The setup log grows while the update runs, with a placeholder line that is written over later
 // and a last line whose break comes later, so that a follower has real work.
 TEST_F(InstallSide, TheSetupLogGrowsDuringTheUpdate) {

@@ -55,7 +55,8 @@ std::string inf_text(const std::string& bytes) {
 // Binds the devices: the INF's service ("usbser" when it names none) and version, a port name
 // kept across reinstalls. Under the install lock. The instance IDs bound, in the file's order.
 std::vector<std::string> bind(const std::vector<const sim::device*>& devices,
-                              const sim::inf_facts& facts, const std::string& inf_name) {
+                              const sim::inf_facts& facts, const std::string& inf_name,
+                              bool need_restart) {
     std::vector<std::string> bound;
     sim::device_states states = sim::read_device_states();
     for (const sim::device* d : devices) {
@@ -68,6 +69,9 @@ std::vector<std::string> bind(const std::vector<const sim::device*>& devices,
         if (!state.port_name)
             state.port_name = sim::next_port_name(states);
         state.inf_name = inf_name;
+        // Once a restart is due it stays due, whatever installs after it, until the restart
+        // (a new machine state).
+        state.need_restart = state.need_restart || need_restart;
         if (sim::write_device_state(d->instance, state) == ERROR_SUCCESS)
             bound.push_back(d->instance);
     }
@@ -142,7 +146,8 @@ BOOL update_driver(const std::wstring* hardware_id, const std::wstring* inf, DWO
     std::string lines = "     ndv: Searching for hardware ID(s): " + id + "\r\n";
     if (!inf_name.empty()) {
         lines += "     sto: Driver package added to the driver store as '" + inf_name + "'.\r\n";
-        bound = bind(devices, sim::read_inf_facts(inf_text(*bytes)), inf_name);
+        bound = bind(devices, sim::read_inf_facts(inf_text(*bytes)), inf_name,
+                     error == ERROR_SUCCESS_REBOOT_REQUIRED);
         for (const std::string& instance : bound)
             lines += "     ndv: Installing driver on device: " + instance + "\r\n";
     }

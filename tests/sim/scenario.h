@@ -35,6 +35,8 @@ struct device {
     uint32_t config_flags = 0;
     // Port name of the device's hardware key, once a serial driver bound it ("COM3").
     std::optional<std::string> port_name;
+    // Bound by an update that needs a restart to finish; written by the installation, not the file.
+    bool need_restart = false;
     // Names of the keys above whose reading fails.
     std::set<std::string> unreadable;
 

@@ -993,7 +993,7 @@ CONFIGRET WINAPI CM_Get_DevNode_Status(PULONG pulStatus, PULONG pulProblemNumber
             status = kWithProblem;
             problem = *d->problem;
         } else if (d == &root_device() || d->service) {
-            status = kStarted;
+            status = kStarted | (d->need_restart ? DN_NEED_RESTART : 0);
         } else {
             status = kWithProblem;
             problem = CM_PROB_FAILED_INSTALL;  // no driver was ever installed

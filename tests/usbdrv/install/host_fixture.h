@@ -82,7 +82,8 @@ std::vector<filter_case> filter_cases();
 install_outcome install_with_filter(const helper_package& package, const filter_case& filter);
 
 // An installation gave back what it held: its busy marker and its pipe are gone, and no
-// stand-in helper still runs (one that ends by itself is given two seconds).
+// helper still runs (one that ends by itself is given four seconds: the real helper's end
+// sequence after its status).
 testing::AssertionResult nothing_left();
 
 }  // namespace test
