@@ -20,7 +20,7 @@
 #include "arguments.h"
 #include "handles.h"
 #include "report.h"
-#include "system_module.h"
+#include "runtime_imports.h"
 #include "usbdrv/usbdrv.h"
 #include "utf8.h"
 
@@ -146,15 +146,11 @@ public:
         return from_wide(port);
     }
 
-    // The device node's status bits (0 when they cannot be read). CM_Get_DevNode_Status is
-    // looked up at run time in the system's own Cfgmgr32.dll, as the library looks up its
-    // configuration-manager calls, so that the program does not import it.
+    // The device node's status bits (0 when they cannot be read). CM_Get_DevNode_Status comes
+    // from the library's table of run-time imports, so that the program does not import
+    // Cfgmgr32.dll.
     uint32_t node_status() {
-        HMODULE cfgmgr = open_ ? load_system_module("Cfgmgr32.dll") : nullptr;
-        void* found = cfgmgr
-                          ? reinterpret_cast<void*>(GetProcAddress(cfgmgr, "CM_Get_DevNode_Status"))
-                          : nullptr;
-        auto get_status = reinterpret_cast<decltype(&CM_Get_DevNode_Status)>(found);
+        auto get_status = open_ ? imports.CM_Get_DevNode_Status.get("corvane-cli") : nullptr;
         ULONG status = 0;
         ULONG problem = 0;
         if (!get_status || get_status(&status, &problem, device_.DevInst, 0) != CR_SUCCESS)
@@ -314,6 +310,14 @@ int find_targets(const cli::request& req, device_list& list,
     return cli::kExitNoDevice;
 }
 
+// Whether an installation runs anywhere on the machine: the library's installation holds the
+// machine-wide marker "Global\install_driver_internal" while it runs. Only looked at, never
+// made, so that an installation starting meanwhile is not turned away.
+bool installation_running() {
+    unique_mutex marker(OpenMutexA(SYNCHRONIZE, FALSE, "Global\\install_driver_internal"));
+    return static_cast<bool>(marker);
+}
+
 // Installs on one device; prepares its package first unless the last one prepared serves.
 int install_one(const cli::request& req, const usbdrv_device_entry& listed,
                 const std::string& folder, std::string& prepared_for) {
@@ -323,6 +327,13 @@ int install_one(const cli::request& req, const usbdrv_device_entry& listed,
                       "/" + std::to_string(device.entry.interface_number) + "/" +
                       device.description;
     if (key != prepared_for) {
+        // A preparation would rewrite the package folder that a running installation may be
+        // installing from: the machine is busy.
+        if (installation_running()) {
+            write_out(instance + ": installation failed: " + usbdrv_strerror(USBDRV_ERR_BUSY) +
+                      "\n");
+            return cli::kExitBusy;
+        }
         usbdrv_prepare_options options = cdc_options();
         usbdrv_result result =
             usbdrv_prepare_driver(device.get(), folder.c_str(), kInfName, &options);
