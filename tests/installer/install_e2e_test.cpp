@@ -376,6 +376,31 @@ TEST_F(EndToEnd, PendingInstallationsStopItBeforeTheHelperStarts) {
     EXPECT_TRUE(test::nothing_left());
 }
 
+// After a failing status the helper still ends its run from the package folder; once the call
+// has returned it is gone, so preparing the same folder again and retrying work at once (what a
+// user or a factory script does after fixing the cause).
+TEST_F(EndToEnd, ARetryRightAfterAFailurePreparesAndInstallsAgain) {
+    board_machine machine("retry");
+    machine.use("[install]\nupdate = 0xE000022F\nduration_ms = 0\n");
+    ASSERT_EQ(install_serial_a().result, USBDRV_ERR_UNSIGNED);
+    EXPECT_TRUE(test::nothing_left());
+
+    serial_a device;
+    device.entry.vid = 0xC04A;
+    device.entry.pid = 0x0C0E;
+    device.entry.is_interface = 1;
+    char description[] = "Corvane Twin Serial A";
+    device.entry.description = description;
+    usbdrv_prepare_options options = {};
+    options.driver_type = USBDRV_DRIVER_CDC;
+    options.no_catalog = 1;
+    EXPECT_EQ(usbdrv_prepare_driver(&device.entry, prepared_package::get().dir().c_str(),
+                                    "Corvane.inf", &options),
+              USBDRV_OK);
+    machine.use("[install]\nduration_ms = 0\n");
+    EXPECT_EQ(install_serial_a().result, USBDRV_OK);
+}
+
 // A reboot-required installation leaves the device waiting for the restart.
 TEST_F(EndToEnd, AfterARebootRequiredInstallationTheDeviceWaitsForTheRestart) {
     board_machine machine("restart");

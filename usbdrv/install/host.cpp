@@ -63,6 +63,22 @@ void end_helper_process() {
     WaitForSingleObject(current.helper.get(), kEndedHelperWaitMs);
 }
 
+// A helper that sent a status of its own goes on with its end (the restore-point setting, a pause
+// for the last setup-log lines) for a few seconds more, running from the package folder and
+// changing a machine setting. A next installation or preparation right after a failure must not
+// meet it there, so the busy marker goes only once it has ended; one that does not end in time is
+// ended.
+constexpr DWORD kHelperEndWaitMs = 5000;
+
+void wait_for_helper_end() {
+    if (!current.helper ||
+        WaitForSingleObject(current.helper.get(), kHelperEndWaitMs) != WAIT_TIMEOUT) {
+        return;
+    }
+    usbdrv_log(USBDRV_LOG_WARNING, kCaller, "installer did not end after its status - ending it");
+    end_helper_process();
+}
+
 // Gives back everything the installation holds, the busy marker last. A read still pending is
 // over before its buffer goes: cancelled here, or, when the thread that started it was ended by
 // force (abandoned), cancelled by closing the pipe.
@@ -84,6 +100,8 @@ void give_back(bool abandoned) {
     current.pipe.reset();
     if (current.read_pending && current.read_event)
         WaitForSingleObject(current.read_event.get(), kEndedHelperWaitMs);
+    if (!abandoned)
+        wait_for_helper_end();
     current.read_pending = false;
     current.client_end.reset();
     current.read_event.reset();

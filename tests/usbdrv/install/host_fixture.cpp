@@ -107,13 +107,9 @@ testing::AssertionResult nothing_left() {
                                         nullptr, OPEN_EXISTING, 0, nullptr));
     if (pipe || GetLastError() != ERROR_FILE_NOT_FOUND)
         return testing::AssertionFailure() << "the installer pipe is still there";
-    // The real helper goes on after a failing status, which ends the host's reading at once: its
-    // 1000 ms end pause, then at most 2000 ms for its setup-log reader to stop.
-    for (int waited = 0; running_helpers() != 0; waited += 50) {
-        if (waited >= 4000)
-            return testing::AssertionFailure() << "a helper still runs";
-        Sleep(50);
-    }
+    // The host waits for a helper that goes on after its status, so none runs once it returned.
+    if (running_helpers() != 0)
+        return testing::AssertionFailure() << "a helper still runs";
     return testing::AssertionSuccess();
 }
 
