@@ -146,6 +146,16 @@ public:
         return from_wide(port);
     }
 
+    // The service the device is bound to now; empty when none or it cannot be read.
+    std::string service() {
+        wchar_t name[256] = {};
+        if (!open_ || !SetupDiGetDeviceRegistryPropertyW(set_.get(), &device_, SPDRP_SERVICE,
+                                                         nullptr, reinterpret_cast<BYTE*>(name),
+                                                         sizeof name - sizeof(wchar_t), nullptr))
+            return "";
+        return from_wide(name);
+    }
+
     // The device node's status bits (0 when they cannot be read). CM_Get_DevNode_Status comes
     // from the library's table of run-time imports, so that the program does not import
     // Cfgmgr32.dll.
@@ -358,7 +368,13 @@ int install_one(const cli::request& req, const usbdrv_device_entry& listed,
         return code;
     }
     // The device is now bound to the serial driver: its port, and whether it needs a restart.
+    // The helper also reports success when the device was gone by the time of its update and it
+    // only stored the package for the device's next plugging in: say so rather than "installed".
     system_device installed(instance);
+    if (!cli::is_serial_driver(installed.service())) {
+        write_out(instance + ": not connected - driver stored for when it is plugged in\n");
+        return cli::kExitSuccess;
+    }
     int code = cli::exit_for_installation(result, installed.node_status());
     std::string port = installed.port();
     std::string line = instance + ": installed";
