@@ -115,9 +115,8 @@ protected:
     fs::path profile() const { return root_.path() / ("profile" + std::to_string(profiles_)); }
     fs::path package() const { return profile() / "usb_driver"; }
 
-    // A profile no earlier run has prepared a package in. The helper of a failed installation
-    // goes on for its end pause, holding its program file in the package folder, so a run right
-    // after one that failed could not write that folder yet.
+    // A profile no earlier run has prepared a package in, so that what a row finds in its package
+    // folder is its own run's.
     void new_profile() {
         profiles_++;
         fs::create_directories(profile());
