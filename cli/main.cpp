@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "arguments.h"
+#include "busy_marker.h"
 #include "handles.h"
 #include "report.h"
 #include "runtime_imports.h"
@@ -320,12 +321,10 @@ int find_targets(const cli::request& req, device_list& list,
     return cli::kExitNoDevice;
 }
 
-// Whether an installation runs anywhere on the machine: the library's installation holds the
-// machine-wide marker "Global\install_driver_internal" while it runs. Only looked at, never
-// made, so that an installation starting meanwhile is not turned away.
+// Whether an installation runs anywhere on the machine: the library's installation holds its
+// busy marker while it runs.
 bool installation_running() {
-    unique_mutex marker(OpenMutexA(SYNCHRONIZE, FALSE, "Global\\install_driver_internal"));
-    return static_cast<bool>(marker);
+    return busy_marker::held("install_driver_internal");
 }
 
 // Installs on one device; prepares its package first unless the last one prepared serves.

@@ -149,12 +149,12 @@ bool read_first_of_list(HDEVINFO set, SP_DEVINFO_DATA* device, DWORD property,
                         property_buffer& buffer) {
     if (read_property(set, device, property, buffer))
         return true;
-    DWORD needed = 0;
-    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER ||
-        (SetupDiGetDeviceRegistryPropertyA(set, device, property, nullptr, nullptr, 0, &needed),
-         needed == 0)) {
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER)
         return false;
-    }
+    DWORD needed = 0;
+    SetupDiGetDeviceRegistryPropertyA(set, device, property, nullptr, nullptr, 0, &needed);
+    if (needed == 0)
+        return false;
     std::vector<char> list(needed + 2, '\0');  // two terminators even for a list without them
     if (!SetupDiGetDeviceRegistryPropertyA(set, device, property, nullptr,
                                            reinterpret_cast<BYTE*>(list.data()), needed, nullptr)) {
