@@ -324,7 +324,7 @@ int find_targets(const cli::request& req, device_list& list,
 // Whether an installation runs anywhere on the machine: the library's installation holds its
 // busy marker while it runs.
 bool installation_running() {
-    return busy_marker::held("install_driver_internal");
+    return busy_marker::held(kInstallationMarker);
 }
 
 // Installs on one device; prepares its package first unless the last one prepared serves.

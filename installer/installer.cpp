@@ -12,6 +12,7 @@
 #include <cstring>
 #include <vector>
 
+#include "busy_marker.h"
 #include "handles.h"
 #include "install_steps.h"
 #include "installer_protocol.h"
@@ -25,8 +26,9 @@ namespace {
 constexpr DWORD kReaderStartMs = 2000;
 // Lets the reader relay the last setup-log lines before the helper ends.
 constexpr DWORD kEndPauseMs = 1000;
-// How long the end waits for the reader to notice that it is to stop.
-constexpr DWORD kReaderEndMs = 2000;
+// How long the end waits for the reader to notice that it is to stop: a pass, and a write the
+// tool does not take within the request time-out.
+constexpr DWORD kReaderEndMs = 10000;
 constexpr size_t kPathBytes = 512;
 constexpr DWORD kPathChars = 512;
 
@@ -106,15 +108,9 @@ public:
             SetEvent(stop_.get());
     }
     // True when the reader has ended (or never ran) within timeout_ms: nothing writes to the
-    // pipe from it any more. A reader that still runs keeps its events and thread handle to the
-    // process's end: closing them under it could hand their values to other objects.
+    // pipe from it any more.
     bool ended(DWORD timeout_ms) {
-        if (!thread_ || WaitForSingleObject(thread_.get(), timeout_ms) == WAIT_OBJECT_0)
-            return true;
-        started_.release();
-        stop_.release();
-        thread_.release();
-        return false;
+        return !thread_ || WaitForSingleObject(thread_.get(), timeout_ms) == WAIT_OBJECT_0;
     }
 
 private:
@@ -139,19 +135,40 @@ struct identifiers {
     const char* device() const { return has_device_id ? device_id.c_str() : nullptr; }
 };
 
-identifiers request_identifiers() {
-    identifiers ids;
-    if (const char* device = req_id(MSG_GET_DEVICE_ID)) {
-        ids.device_id = device;
-        ids.has_device_id = true;
+// Asks for one identifier. An empty answer means the tool has none; no answer at all means the
+// run cannot know which device it is for: it installs nothing, and asks nothing more (a late
+// answer would be read as the next one's).
+bool ask(int id, std::string& value, bool& has_value, usbdrv_result& failure) {
+    request_outcome outcome = request_outcome::failed;
+    if (const char* answer = req_id(id, &outcome)) {
+        value = answer;
+        has_value = true;
     }
-    if (const char* hardware = req_id(MSG_GET_HARDWARE_ID)) {
-        ids.hardware_id = hardware;
-        ids.has_hardware_id = true;
+    if (outcome == request_outcome::answered)
+        return true;
+    installer_log("the tool did not answer the request for the %s - nothing is installed",
+                  identifier_name(id));
+    failure = outcome == request_outcome::timed_out ? USBDRV_ERR_TIMEOUT : USBDRV_ERR_IO;
+    return false;
+}
+
+usbdrv_result request_identifiers(identifiers& ids) {
+    usbdrv_result failure = USBDRV_OK;
+    std::string sid;
+    bool has_sid = false;
+    // The user SID is only asked and logged.
+    if (!ask(MSG_GET_DEVICE_ID, ids.device_id, ids.has_device_id, failure) ||
+        !ask(MSG_GET_HARDWARE_ID, ids.hardware_id, ids.has_hardware_id, failure) ||
+        !ask(MSG_GET_USER_SID, sid, has_sid, failure)) {
+        return failure;
     }
-    // Only asked and logged.
-    req_id(MSG_GET_USER_SID);
-    return ids;
+    return USBDRV_OK;
+}
+
+// Before each install call: a tool that stopped listening (it gave the installation up, or it
+// ended) gets nothing installed that it would not hear about. A call under way is finished.
+bool tool_listens() {
+    return installer_pipe_connected();
 }
 
 // The driver update for the hardware ID. Its result; 0 also for the errors that are no failure,
@@ -222,16 +239,22 @@ usbdrv_result copy_inf(const identifiers& ids, const char* inf_path) {
 
 // From the identifiers to the installation's result.
 usbdrv_result install(const char* inf_path, setup_log_relay& relay) {
-    identifiers ids = request_identifiers();
+    identifiers ids;
+    if (usbdrv_result unanswered = request_identifiers(ids))
+        return unanswered;
     relay.start();
     set_restore_policy(true);
     send_code(MSG_SET_TIMEOUT_INFINITE);
+    if (!tool_listens())
+        return USBDRV_ERR_TIMEOUT;
     if (ids.has_hardware_id) {
         bool installed = false;
         usbdrv_result result = update_driver(ids, inf_path, installed);
         if (installed || result != USBDRV_OK)
             return result;
     }
+    if (!tool_listens())
+        return USBDRV_ERR_TIMEOUT;
     return copy_inf(ids, inf_path);
 }
 
@@ -268,6 +291,15 @@ int main(int argc, char** argv) {
             "driver.\n");
         return USBDRV_ERR_NOT_SUPPORTED;
     }
+    // The installation's busy marker, held for the whole run: the tool may stop waiting, or end,
+    // while this run still changes the machine, and no other installation or preparation may
+    // start until it has ended. It goes with the process, however the process ends.
+    unique_mutex marker = busy_marker::hold(kInstallationMarker);
+    if (!marker) {
+        DWORD error = GetLastError();
+        installer_log("could not hold the installation's busy marker (error %lu)",
+                      static_cast<unsigned long>(error));
+    }
     setup_log_relay relay;
     usbdrv_result result = run(argc, argv, relay);
 
@@ -277,9 +309,11 @@ int main(int argc, char** argv) {
     set_restore_policy(false);
     Sleep(kEndPauseMs);
     relay.stop();
-    // The pipe goes only once the reader cannot write to it any more; a reader that does not end
-    // leaves it to the process's end.
-    if (relay.ended(kReaderEndMs))
-        installer_pipe_close();
+    // The reader uses the pipe and its events, which go with main and the static destructors.
+    // One that has not ended by now (a write the tool never takes) goes with the process, before
+    // anything it uses is released.
+    if (!relay.ended(kReaderEndMs))
+        ExitProcess(static_cast<UINT>(result));
+    installer_pipe_close();
     return result;
 }

@@ -9,6 +9,7 @@
 
 #include "handles.h"
 #include "installer_protocol.h"
+#include "overlapped_io.h"
 #include "runtime_imports.h"
 
 namespace {
@@ -84,24 +85,21 @@ bool installer_pipe_is_open() {
     return pipe.valid();
 }
 
+bool installer_pipe_connected() {
+    if (!pipe)
+        return false;
+    DWORD available = 0;
+    return PeekNamedPipe(pipe.get(), nullptr, 0, nullptr, &available, nullptr) != 0;
+}
+
 void send_message(const void* bytes, size_t length) {
     if (!pipe)
         return;
     // The handle is overlapped, and two threads write: each write has a record and an event of
-    // its own. Its outcome is not needed.
-    unique_event written(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    if (!written)
-        return;
-    OVERLAPPED write = {};
-    write.hEvent = written.get();
-    if (WriteFile(pipe.get(), bytes, static_cast<DWORD>(length), nullptr, &write) ||
-        GetLastError() != ERROR_IO_PENDING) {
-        return;
-    }
-    DWORD ignored = 0;
-    if (WaitForSingleObject(written.get(), kRequestTimeoutMs) != WAIT_OBJECT_0)
-        CancelIo(pipe.get());
-    GetOverlappedResult(pipe.get(), &write, &ignored, TRUE);
+    // its own. Its outcome is not needed; one the tool does not take in time is cancelled.
+    overlapped_io written(pipe.get());
+    if (written.write(bytes, static_cast<DWORD>(length)) == overlapped_io::state::pending)
+        written.wait(kRequestTimeoutMs);
 }
 
 void installer_log(const char* format, ...) {
@@ -136,7 +134,10 @@ void send_syslog_line(const char* line) {
     send_message(message.get(), framed);
 }
 
-const char* req_id(int id) {
+const char* req_id(int id, request_outcome* outcome) {
+    request_outcome ignored = request_outcome::failed;
+    request_outcome& how = outcome ? *outcome : ignored;
+    how = request_outcome::failed;
     const char* name = identifier_name(id);
     if (!name) {
         installer_log("req_id: unknown ID requested");
@@ -146,44 +147,40 @@ const char* req_id(int id) {
     memset(reply, 0, kReplyBufferSize);
 
     DWORD received = 0;
-    bool answered = false;
-    unique_event event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    if (!event) {
-        installer_log("failed to create overlapped");
-    } else {
-        OVERLAPPED read = {};
-        read.hEvent = event.get();
+    {
+        overlapped_io read(pipe.get());
         // Started before the request is written, so that the answer cannot be missed. At most
         // 511 bytes: the text always ends in a zero byte.
-        if (ReadFile(pipe.get(), reply, kIdentifierMax, nullptr, &read)) {
+        overlapped_io::state started =
+            read.usable() ? read.read(reply, kIdentifierMax) : overlapped_io::state::failed;
+        if (!read.usable()) {
+            installer_log("failed to create overlapped");
+        } else if (started == overlapped_io::state::complete ||
+                   (started == overlapped_io::state::failed && read.error() == ERROR_MORE_DATA)) {
             installer_log("received unexpected data");
-            memset(reply, 0, kReplyBufferSize);
-        } else if (DWORD error = GetLastError(); error != ERROR_IO_PENDING) {
-            installer_log("failure to initiate read (%d)", static_cast<int>(error));
+        } else if (started == overlapped_io::state::failed) {
+            installer_log("failure to initiate read (%d)", static_cast<int>(read.error()));
         } else {
             send_code(static_cast<uint8_t>(id));
-            DWORD waited = WaitForSingleObject(event.get(), kRequestTimeoutMs);
-            if (waited == WAIT_OBJECT_0 &&
-                GetOverlappedResult(pipe.get(), &read, &received, FALSE)) {
-                answered = true;
-            } else if (waited == WAIT_TIMEOUT) {
+            if (!read.wait(kRequestTimeoutMs)) {
                 installer_log("message request: timed out");
+                how = request_outcome::timed_out;
+            } else if (read.take() == overlapped_io::state::complete && read.bytes() > 0) {
+                how = request_outcome::answered;
+                received = read.bytes();
+            } else if (read.error() == ERROR_SUCCESS) {
+                installer_log("read error: an empty answer");
             } else {
-                installer_log("read error: %d", static_cast<int>(GetLastError()));
-            }
-            if (!answered) {
-                // The read must be over before its record and event go: an answer that comes
-                // later stays in the pipe instead of landing here.
-                DWORD ignored = 0;
-                CancelIo(pipe.get());
-                GetOverlappedResult(pipe.get(), &read, &ignored, TRUE);
-                memset(reply, 0, kReplyBufferSize);
-                received = 0;
+                installer_log("read error: %d", static_cast<int>(read.error()));
             }
         }
+    }  // an unanswered read is cancelled here: a late answer stays in the pipe
+    if (how != request_outcome::answered) {
+        memset(reply, 0, kReplyBufferSize);
+        received = 0;
     }
 
-    if (!answered || received == 0) {
+    if (received == 0) {
         installer_log("failed to read %s", name);
         return nullptr;
     }

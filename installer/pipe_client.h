@@ -21,6 +21,9 @@ usbdrv_result installer_pipe_open();
 // Closes the pipe; later messages are dropped.
 void installer_pipe_close();
 bool installer_pipe_is_open();
+// Whether the tool still listens: false once it has closed its end (it stopped waiting for this
+// installation, or it ended), and while the pipe is not open.
+bool installer_pipe_connected();
 
 // One message, in one write.
 void send_message(const void* bytes, size_t length);
@@ -33,7 +36,17 @@ void send_status(usbdrv_result status);
 // A line of the system's setup log.
 void send_syslog_line(const char* line);
 
+// How a request went: answered (with the identifier, or with none), or not answered at all.
+enum class request_outcome {
+    answered,
+    timed_out,  // no answer within the request time-out
+    failed      // the read could not start or failed, or data came that was not asked for
+};
+
 // Asks the tool for an identifier (MSG_GET_DEVICE_ID, MSG_GET_HARDWARE_ID, MSG_GET_USER_SID) and
 // returns its text, valid until the next request for the same identifier, or null when there is
-// none or the request failed (each failure is logged to the tool). Requests go one at a time.
-const char* req_id(int id);
+// none or the request failed (each failure is logged to the tool); `outcome`, when given, says
+// which. Requests go one at a time. A request that was not answered leaves its answer, should it
+// come later, unread in the pipe: a caller that asks again may get it as the next answer, so a
+// helper gives up its requests after one that went unanswered.
+const char* req_id(int id, request_outcome* outcome = nullptr);

@@ -3,10 +3,13 @@
 #include <windows.h>
 #include <gpedit.h>
 
+#include <cstdio>
 #include <memory>
+#include <optional>
 
 #include "handles.h"
 #include "pipe_client.h"
+#include "restore_record.h"
 #include "runtime_imports.h"
 
 namespace {
@@ -43,35 +46,121 @@ bool before_vista() {
     return known && version.dwPlatformId == VER_PLATFORM_WIN32_NT && version.dwMajorVersion < 6;
 }
 
-// Step 6: the value itself. Returns the failed write's or delete's code, or ERROR_SUCCESS.
-LONG change_value(HKEY settings, bool existed, bool disable) {
-    if (disable) {
-        if (existed && saved_value == kNoValue) {
-            DWORD value = 0;
-            DWORD size = sizeof value;
-            DWORD type = 0;
-            LONG read = RegQueryValueExA(settings, kValue, nullptr, &type,
-                                         reinterpret_cast<BYTE*>(&value), &size);
-            if (read == ERROR_SUCCESS && type == REG_DWORD && size == sizeof value) {
-                saved_value = value;
-            } else if (read != ERROR_FILE_NOT_FOUND) {
-                // A value of another type or size is no setting this run can put back whole.
-                installer_log(
-                    "failed to read original DisableSystemRestore value - error %x",
-                    static_cast<unsigned>(read == ERROR_SUCCESS ? ERROR_INVALID_DATA : read));
-            }
-        }
-        const DWORD one = 1;
-        LONG written = RegSetValueExA(settings, kValue, 0, REG_DWORD,
-                                      reinterpret_cast<const BYTE*>(&one), sizeof one);
-        if (written == ERROR_SUCCESS)
-            value_set_by_this_run = true;
-        return written;
+const char* setting_text(DWORD value, char (&text)[16]) {
+    if (value == kNoValue)
+        return "none";
+    snprintf(text, sizeof text, "%lu", static_cast<unsigned long>(value));
+    return text;
+}
+
+unique_hkey open_record(REGSAM access, bool create) {
+    unique_hkey key;
+    access |= KEY_WOW64_64KEY;  // one record for the machine, whichever build runs
+    if (create) {
+        RegCreateKeyExA(HKEY_LOCAL_MACHINE, kRestoreRecordKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                        access, nullptr, key.put(), nullptr);
+    } else {
+        RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRestoreRecordKey, 0, access, key.put());
     }
-    if (saved_value == kNoValue)
-        return RegDeleteValueA(settings, kValue);
-    return RegSetValueExA(settings, kValue, 0, REG_DWORD,
-                          reinterpret_cast<const BYTE*>(&saved_value), sizeof saved_value);
+    return key;
+}
+
+// The earlier value a run left recorded, or nothing. A value of another kind is no record of
+// ours and is passed over (and replaced by this run's).
+std::optional<DWORD> read_record() {
+    unique_hkey key = open_record(KEY_QUERY_VALUE, false);
+    if (!key)
+        return std::nullopt;
+    DWORD type = 0;
+    DWORD value = 0;
+    DWORD size = sizeof value;
+    if (RegQueryValueExA(key.get(), kRestoreRecordValue, nullptr, &type,
+                         reinterpret_cast<BYTE*>(&value), &size) != ERROR_SUCCESS) {
+        return std::nullopt;
+    }
+    if (type == REG_NONE && size == 0)
+        return kNoValue;
+    if (type == REG_DWORD && size == sizeof value && value != kNoValue)
+        return value;
+    return std::nullopt;
+}
+
+// Records the earlier value, on disk before it returns true.
+bool write_record(DWORD value) {
+    unique_hkey key = open_record(KEY_SET_VALUE, true);
+    if (!key)
+        return false;
+    LONG written = value == kNoValue
+                       ? RegSetValueExA(key.get(), kRestoreRecordValue, 0, REG_NONE, nullptr, 0)
+                       : RegSetValueExA(key.get(), kRestoreRecordValue, 0, REG_DWORD,
+                                        reinterpret_cast<const BYTE*>(&value), sizeof value);
+    return written == ERROR_SUCCESS && RegFlushKey(key.get()) == ERROR_SUCCESS;
+}
+
+void delete_record() {
+    if (unique_hkey key = open_record(KEY_SET_VALUE, false)) {
+        RegDeleteValueA(key.get(), kRestoreRecordValue);
+        RegFlushKey(key.get());
+    }
+}
+
+// Writes `value` back, or deletes the value when it stands for none.
+LONG put_back(HKEY settings, DWORD value) {
+    if (value == kNoValue) {
+        LONG deleted = RegDeleteValueA(settings, kValue);
+        return deleted == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : deleted;
+    }
+    return RegSetValueExA(settings, kValue, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+                          sizeof value);
+}
+
+// The value before this run: read from the settings key (which may not have existed) into
+// saved_value.
+void read_earlier_value(HKEY settings, bool existed) {
+    if (!existed || saved_value != kNoValue)
+        return;
+    DWORD value = 0;
+    DWORD size = sizeof value;
+    DWORD type = 0;
+    LONG read =
+        RegQueryValueExA(settings, kValue, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
+    if (read == ERROR_SUCCESS && type == REG_DWORD && size == sizeof value) {
+        saved_value = value;
+    } else if (read != ERROR_FILE_NOT_FOUND) {
+        // A value of another type or size is no setting this run can put back whole.
+        installer_log("failed to read original DisableSystemRestore value - error %x",
+                      static_cast<unsigned>(read == ERROR_SUCCESS ? ERROR_INVALID_DATA : read));
+    }
+}
+
+// Step 6 of the disable call. Returns the failed write's or delete's code, or ERROR_SUCCESS; a
+// setting whose earlier value cannot be recorded is left as it is (ERROR_CANTWRITE).
+LONG disable_value(HKEY settings, bool existed) {
+    char text[16];
+    if (std::optional<DWORD> left = read_record()) {
+        saved_value = *left;
+        LONG restored = put_back(settings, saved_value);
+        if (restored == ERROR_SUCCESS) {
+            installer_log(
+                "put back the system restore point creation setting (%s) that an installation "
+                "which did not end had changed",
+                setting_text(saved_value, text));
+        }
+    } else {
+        read_earlier_value(settings, existed);
+        if (!write_record(saved_value)) {
+            installer_log(
+                "could not record the system restore point creation setting - it is left as it "
+                "is");
+            return ERROR_CANTWRITE;
+        }
+    }
+    const DWORD one = 1;
+    LONG written = RegSetValueExA(settings, kValue, 0, REG_DWORD,
+                                  reinterpret_cast<const BYTE*>(&one), sizeof one);
+    if (written == ERROR_SUCCESS)
+        value_set_by_this_run = true;
+    return written;
 }
 
 }  // namespace
@@ -115,7 +204,10 @@ bool set_restore_policy(bool disable) {
         installer_log("RegCreateKeyEx failed - error %x", static_cast<unsigned>(opened));
         return false;
     }
-    LONG changed = change_value(settings.get(), disposition == REG_OPENED_EXISTING_KEY, disable);
+    LONG changed = disable ? disable_value(settings.get(), disposition == REG_OPENED_EXISTING_KEY)
+                           : put_back(settings.get(), saved_value);
+    if (changed == ERROR_CANTWRITE)
+        return false;
     if (changed != ERROR_SUCCESS) {
         installer_log("RegSetValueEx / RegDeleteValue failed - error %x",
                       static_cast<unsigned>(changed));
@@ -127,8 +219,10 @@ bool set_restore_policy(bool disable) {
                       static_cast<unsigned>(hr));
         return false;
     }
-    if (!disable)
+    if (!disable) {
         value_set_by_this_run = false;
+        delete_record();
+    }
     installer_log("successfully %s the system restore point creation setting",
                   disable ? "disabled" : "restored");
     return true;

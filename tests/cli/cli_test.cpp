@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <map>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -65,6 +66,8 @@ public:
 
     static fs::path program() { return test::path_from_environment("CORVANE_CLI"); }
     bool started() const { return child_.started(); }
+    // Ends the program from outside, as a script's time limit or the task manager does.
+    void end_from_outside() { child_.end(); }
     std::string out_so_far() const { return read_file(out_path()); }
 
     run_result finish(DWORD timeout_ms = 60000) {
@@ -531,6 +534,57 @@ TEST_F(Cli, BusyWhileAnotherInstallationIsInItsUpdate) {
         << second.err;
     EXPECT_EQ(r.exit_code, 0u) << r.out << r.err;
     EXPECT_EQ(r.out, installed_line(kSerialA, "COM3") + "\n");
+}
+
+// What a folder holds: each file below it with its size and last write time.
+std::map<std::string, std::pair<uintmax_t, fs::file_time_type>> state_of(const fs::path& folder) {
+    std::map<std::string, std::pair<uintmax_t, fs::file_time_type>> state;
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        if (entry.is_regular_file()) {
+            state[test::utf8(fs::relative(entry.path(), folder))] = {entry.file_size(),
+                                                                     entry.last_write_time()};
+        }
+    }
+    return state;
+}
+
+// Ended from outside in the middle of the driver update (a script's time limit, the task
+// manager), the program leaves its helper to finish: the helper holds the installation's busy
+// marker for its whole run, so until it has ended a second installation finds the machine busy
+// and leaves the package folder the helper installs from as it was. Then the board has its
+// driver, and the next installation works.
+TEST_F(Cli, AProgramEndedInTheUpdateLeavesTheMachineBusyUntilItsHelperHasEnded) {
+    test::simulated_machine machine(shipped("one-board.scn") + "\n[install]\nduration_ms = 6000\n");
+    own_windows();
+    cli_run first(L"install --vid C04A --pid 0C02 --mi 00", work());
+    ASSERT_TRUE(first.started());
+    ASSERT_TRUE(wait_for_update(kSerialAHardwareId));
+    const auto before = state_of(package());
+    ASSERT_FALSE(before.empty());
+    first.end_from_outside();
+
+    run_result second = run(L"install --vid C04A --pid 0C02 --mi 02");
+    EXPECT_EQ(second.exit_code, 4u) << second.out << second.err;
+    EXPECT_EQ(lines_of(second.out),
+              std::vector<std::string>{failed_line(kSerialB, USBDRV_ERR_BUSY)})
+        << second.err;
+    EXPECT_EQ(state_of(package()), before);
+
+    // The helper finishes the update on its own and ends.
+    bool ended = false;
+    for (int i = 0; i < 600 && !ended; i++) {
+        ended = !unique_mutex(OpenMutexA(SYNCHRONIZE, FALSE, "Global\\install_driver_internal"));
+        if (!ended)
+            Sleep(50);
+    }
+    ASSERT_TRUE(ended) << "the helper still holds the installation's marker";
+    EXPECT_EQ(state_of(package()), before);
+    run_result listed = run(L"list");
+    EXPECT_NE(listed.out.find("usbser"), std::string::npos) << listed.out;
+
+    machine.set(shipped("one-board.scn"));
+    run_result third = run(L"install --vid C04A --pid 0C02 --mi 02");
+    EXPECT_EQ(third.exit_code, 0u) << third.out << third.err;
 }
 
 }  // namespace

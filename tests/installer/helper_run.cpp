@@ -9,6 +9,7 @@
 
 #include "handles.h"
 #include "installer_protocol.h"
+#include "overlapped_io.h"
 #include "simulated_machine.h"
 
 namespace test {
@@ -29,20 +30,18 @@ constexpr char kInf[] =
     "ClassGuid={4D36E978-E325-11CE-BFC1-08002BE10318}\r\nProvider=%Maker%\r\n"
     "DriverVer=12/10/2026,1.0.0.0\r\n\r\n[Strings]\r\nMaker=\"Corvane\"\r\n";
 
-void write_all(HANDLE pipe, HANDLE event, const void* bytes, DWORD length) {
-    OVERLAPPED write = {};
-    write.hEvent = event;
-    DWORD done = 0;
-    if (!WriteFile(pipe, bytes, length, nullptr, &write) && GetLastError() == ERROR_IO_PENDING)
-        GetOverlappedResult(pipe, &write, &done, TRUE);
+void write_all(HANDLE pipe, const void* bytes, DWORD length) {
+    overlapped_io write(pipe);
+    if (write.write(bytes, length) == overlapped_io::state::pending)
+        write.wait(INFINITE);
 }
 
-void answer(HANDLE pipe, HANDLE event, const std::optional<std::string>& value) {
+void answer(HANDLE pipe, const std::optional<std::string>& value) {
     static const uint8_t kNone = 0;
     if (value)
-        write_all(pipe, event, value->data(), static_cast<DWORD>(value->size()));
+        write_all(pipe, value->data(), static_cast<DWORD>(value->size()));
     else
-        write_all(pipe, event, &kNone, 1);
+        write_all(pipe, &kNone, 1);
 }
 
 std::string read_console(HANDLE output) {
@@ -84,7 +83,7 @@ bool start_helper(const helper_folder& folder, const std::wstring& arguments,
     return true;
 }
 
-void record(const uint8_t* message, DWORD length, helper_run& run, HANDLE pipe, HANDLE event,
+void record(const uint8_t* message, DWORD length, helper_run& run, HANDLE pipe,
             const tool_answers& answers) {
     if (length == 0)
         return;
@@ -106,42 +105,36 @@ void record(const uint8_t* message, DWORD length, helper_run& run, HANDLE pipe, 
     run.messages.push_back(m);
     if (m.code == MSG_PRINT_MESSAGE && answers.on_log)
         answers.on_log(m.text);
-    if (m.code == MSG_GET_DEVICE_ID)
-        answer(pipe, event, answers.device_id);
-    else if (m.code == MSG_GET_HARDWARE_ID)
-        answer(pipe, event, answers.hardware_id);
-    else if (m.code == MSG_GET_USER_SID)
-        answer(pipe, event, answers.user_sid);
+    if (m.code == MSG_GET_DEVICE_ID) {
+        Sleep(answers.device_id_delay_ms);
+        answer(pipe, answers.device_id);
+    } else if (m.code == MSG_GET_HARDWARE_ID) {
+        answer(pipe, answers.hardware_id);
+    } else if (m.code == MSG_GET_USER_SID) {
+        answer(pipe, answers.user_sid);
+    }
 }
 
 // Reads messages until the helper closes its end (or ends before it connected).
 void serve(HANDLE pipe, const child_process_guard& child, helper_run& run,
            const tool_answers& answers) {
-    unique_event read_event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    unique_event write_event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     std::vector<uint8_t> buffer(kReceiveBytes);
     for (;;) {
-        OVERLAPPED read = {};
-        read.hEvent = read_event.get();
-        DWORD got = 0;
-        if (!ReadFile(pipe, buffer.data(), kReceiveBytes, nullptr, &read)) {
-            DWORD error = GetLastError();
-            if (error == ERROR_PIPE_LISTENING) {
-                if (child.wait(10))
-                    return;
-                continue;
-            }
-            if (error != ERROR_IO_PENDING)
+        overlapped_io read(pipe);
+        overlapped_io::state state = read.read(buffer.data(), kReceiveBytes);
+        if (state == overlapped_io::state::failed && read.error() == ERROR_PIPE_LISTENING) {
+            if (child.wait(10))
                 return;
-            if (WaitForSingleObject(read_event.get(), kMessageWaitMs) != WAIT_OBJECT_0) {
-                CancelIo(pipe);
-                GetOverlappedResult(pipe, &read, &got, TRUE);
-                return;
-            }
+            continue;
         }
-        if (!GetOverlappedResult(pipe, &read, &got, FALSE))
+        if (state == overlapped_io::state::pending) {
+            if (!read.wait(kMessageWaitMs))
+                return;  // the read is cancelled as it goes
+            state = read.take();
+        }
+        if (state != overlapped_io::state::complete)
             return;
-        record(buffer.data(), got, run, pipe, write_event.get(), answers);
+        record(buffer.data(), read.bytes(), run, pipe, answers);
     }
 }
 

@@ -65,6 +65,8 @@ struct tool_answers {
     std::optional<std::string> device_id = std::string(kDeviceId);
     std::optional<std::string> hardware_id = std::string(kHardwareId);
     std::optional<std::string> user_sid = std::string("S-1-5-21-1-2-3-1000");
+    // How long the tool waits before it answers the device-ID request.
+    DWORD device_id_delay_ms = 0;
     // Called for every log message as it arrives, from the reading thread.
     std::function<void(const std::string&)> on_log;
 };

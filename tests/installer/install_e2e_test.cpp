@@ -19,40 +19,19 @@
 #include <vector>
 
 #include "device_id.h"
+#include "e2e_fixture.h"
 #include "handles.h"
-#include "helper_run.h"
 #include "install_errors.h"
-#include "simulated_machine.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using strings = std::vector<std::string>;
+using namespace e2e;
 
-const char kSerialA[] = "USB\\VID_C04A&PID_0C0E&MI_00\\7&3A4B5C6&0&0000";
-// The first of its hardware IDs: the one the device list gives and the tool sends.
-const char kSerialAHardwareId[] = "USB\\VID_C04A&PID_0C0E&REV_0100&MI_00";
 // An earlier board with the same function, unplugged now.
 const char kPhantom[] =
     "[device]\ninstance = USB\\VID_C04A&PID_0C0E&MI_00\\7&1D2E3F4&0&0000\npresent = no\n"
     "hardware_id = USB\\VID_C04A&PID_0C0E&REV_0100&MI_00\n";
-const char kSettingsKey[] = "Software\\Policies\\Microsoft\\Windows\\DeviceInstall\\Settings";
-const char kRestoreValue[] = "DisableSystemRestore";
-
-std::string read_text(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-// A line the helper sent, as the host logs it.
-std::string helper_line(const std::string& text) {
-    return "[installer process] " + text;
-}
-std::string setup_log_line(const std::string& text) {
-    return "[syslog] " + text;
-}
 
 // The version of the package's INF (its DriverVer's second field), as the device list gives it.
 // The INF is UTF-16 after its byte-order mark.
@@ -72,123 +51,6 @@ uint64_t package_version(const fs::path& inf) {
         }
     }
     return 0;
-}
-
-// A CDC package for the board's first serial function, prepared once, as the install command
-// prepares it (no catalog: nothing on this path checks one).
-class prepared_package {
-public:
-    static const prepared_package& get() {
-        static std::unique_ptr<prepared_package> package(new prepared_package);
-        return *package;
-    }
-    std::string dir() const { return dir_.utf8(); }
-    fs::path inf() const { return dir_.path() / "Corvane.inf"; }
-    bool ok() const { return result_ == USBDRV_OK; }
-
-private:
-    prepared_package() {
-        usbdrv_device_entry device = {};
-        device.vid = 0xC04A;
-        device.pid = 0x0C0E;
-        device.is_interface = 1;
-        device.interface_number = 0;
-        char description[] = "Corvane Twin Serial A";
-        device.description = description;
-        usbdrv_prepare_options options = {};
-        options.driver_type = USBDRV_DRIVER_CDC;
-        options.no_catalog = 1;
-        result_ = usbdrv_prepare_driver(&device, dir_.utf8().c_str(), "Corvane.inf", &options);
-    }
-
-    test::temp_dir dir_;
-    usbdrv_result result_ = USBDRV_ERR_OTHER;
-};
-
-// The shipped two-function board with a test's sections, on a machine state of its own, with a
-// journal of what the simulation was asked.
-class board_machine {
-public:
-    explicit board_machine(const std::string& name)
-        : state_name_("e2e " + name + " " + std::to_string(GetCurrentProcessId())),
-          state_("CORVANE_SIM_STATE", state_name_),
-          journal_("CORVANE_SIM_JOURNAL", utf8(journal_path())) {
-        reset();
-    }
-    ~board_machine() { reset(); }
-
-    void use(const std::string& sections) {
-        machine_.set(read_text(test::from_utf8(test::shipped_scenario("two-cdc-board.scn"))) +
-                     "\n" + sections);
-    }
-    // The restart: the machine as its file has it.
-    void reset() { RegDeleteTreeA(HKEY_CURRENT_USER, state_key().c_str()); }
-    std::string state_key() const { return "Software\\Corvane\\Simulation\\" + state_name_; }
-    std::string settings_key() const {
-        return state_key() + "\\Group Policy\\Machine\\" + kSettingsKey;
-    }
-    fs::path journal_path() const { return journal_dir_.path() / "journal.txt"; }
-    std::vector<strings> calls(const char* function) const {
-        return test::journal_calls(journal_path(), function);
-    }
-    void forget_journal() { DeleteFileW(journal_path().c_str()); }
-
-    // The device as a fresh listing of this process shows it: its driver and version, or
-    // nullopt when it is not listed.
-    struct listed {
-        std::string driver;
-        uint64_t version = 0;
-    };
-    static std::optional<listed> list_entry(const char* instance) {
-        usbdrv_list_options options = {1, 0, 0};
-        usbdrv_device_entry* list = nullptr;
-        if (usbdrv_create_list(&list, &options) != USBDRV_OK)
-            return std::nullopt;
-        std::optional<listed> found;
-        for (usbdrv_device_entry* e = list; e; e = e->next) {
-            if (e->device_id && _stricmp(e->device_id, instance) == 0)
-                found = listed{e->driver_name ? e->driver_name : "", e->driver_version};
-        }
-        usbdrv_destroy_list(list);
-        return found;
-    }
-
-private:
-    static std::string utf8(const fs::path& path) { return test::utf8(path); }
-
-    test::temp_dir journal_dir_;
-    std::string state_name_;
-    test::scoped_environment state_;
-    test::scoped_environment journal_;
-    test::simulated_machine machine_;
-};
-
-// The board's first serial function as the installation gets it from the dialog.
-struct serial_a {
-    std::string device_id = kSerialA;
-    std::string hardware_id = kSerialAHardwareId;
-    usbdrv_device_entry entry = {};
-    serial_a() {
-        entry.device_id = &device_id[0];
-        entry.hardware_id = &hardware_id[0];
-    }
-};
-
-// Each text of `in_order` is in the log after the one before it.
-testing::AssertionResult logged_in_order(const std::string& log, const strings& in_order) {
-    size_t at = 0;
-    for (const std::string& text : in_order) {
-        size_t found = log.find(text, at);
-        if (found == std::string::npos)
-            return testing::AssertionFailure() << "'" << text << "' missing or out of order";
-        at = found + text.size();
-    }
-    return testing::AssertionSuccess();
-}
-
-test::install_outcome install_serial_a(const usbdrv_install_options* options = nullptr) {
-    serial_a device;
-    return test::install(prepared_package::get().dir().c_str(), &device.entry, options);
 }
 
 class EndToEnd : public testing::Test {
@@ -385,18 +247,7 @@ TEST_F(EndToEnd, ARetryRightAfterAFailurePreparesAndInstallsAgain) {
     ASSERT_EQ(install_serial_a().result, USBDRV_ERR_UNSIGNED);
     EXPECT_TRUE(test::nothing_left());
 
-    serial_a device;
-    device.entry.vid = 0xC04A;
-    device.entry.pid = 0x0C0E;
-    device.entry.is_interface = 1;
-    char description[] = "Corvane Twin Serial A";
-    device.entry.description = description;
-    usbdrv_prepare_options options = {};
-    options.driver_type = USBDRV_DRIVER_CDC;
-    options.no_catalog = 1;
-    EXPECT_EQ(usbdrv_prepare_driver(&device.entry, prepared_package::get().dir().c_str(),
-                                    "Corvane.inf", &options),
-              USBDRV_OK);
+    EXPECT_EQ(prepared_package::get().prepare_again(), USBDRV_OK);
     machine.use("[install]\nduration_ms = 0\n");
     EXPECT_EQ(install_serial_a().result, USBDRV_OK);
 }
@@ -421,23 +272,12 @@ TEST_F(EndToEnd, AfterARebootRequiredInstallationTheDeviceWaitsForTheRestart) {
 // prefix's registry while the helper installs and after it.
 class RestorePolicy : public EndToEnd {
 protected:
+    void TearDown() override { forget_restore_record(); }
     static std::optional<DWORD> read_setting(const board_machine& machine) {
-        DWORD value = 0;
-        DWORD size = sizeof value;
-        if (RegGetValueA(HKEY_CURRENT_USER, machine.settings_key().c_str(), kRestoreValue,
-                         RRF_RT_REG_DWORD, nullptr, &value, &size) != ERROR_SUCCESS)
-            return std::nullopt;
-        return value;
+        return machine.restore_setting();
     }
     static void preset(const board_machine& machine, DWORD value) {
-        HKEY key = nullptr;
-        ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, machine.settings_key().c_str(), 0, nullptr, 0,
-                                  KEY_SET_VALUE, nullptr, &key, nullptr),
-                  ERROR_SUCCESS);
-        unique_hkey owner(key);
-        ASSERT_EQ(RegSetValueExA(key, kRestoreValue, 0, REG_DWORD,
-                                 reinterpret_cast<const BYTE*>(&value), sizeof value),
-                  ERROR_SUCCESS);
+        machine.preset_restore_setting(value);
     }
 };
 

@@ -3,12 +3,19 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "exit_code.h"
 #include "installer_protocol.h"
 #include "log.h"
+#include "ownership.h"
 
 namespace {
 
 constexpr char kCaller[] = "install_driver_internal";
+
+struct receive_buffer {
+    unique_malloc<uint8_t> data;
+    size_t size = 0;
+};
 
 // Doubles the buffer, keeping what it holds.
 bool grow(receive_buffer& buffer, const char* how) {
@@ -26,29 +33,52 @@ bool grow(receive_buffer& buffer, const char* how) {
     return true;
 }
 
-usbdrv_result no_answer(host_read_port& port) {
-    usbdrv_log(USBDRV_LOG_ERROR, kCaller, "installer failed to respond - aborting");
-    port.end_helper();
-    return USBDRV_ERR_TIMEOUT;
+read_loop_result stopped(usbdrv_result result) {
+    return {result, false};
 }
 
-// A pipe that keeps failing: the helper can no longer be heard, so it is not left running
-// unsupervised.
-usbdrv_result give_up(host_read_port& port, int failures) {
+read_loop_result no_answer() {
+    usbdrv_log(USBDRV_LOG_ERROR, kCaller, "installer failed to respond - aborting");
+    return stopped(USBDRV_ERR_TIMEOUT);
+}
+
+read_loop_result cancelled() {
+    usbdrv_log(USBDRV_LOG_ERROR, kCaller,
+               "installation cancelled: the installer is no longer waited for and ends by itself");
+    return stopped(USBDRV_ERR_TIMEOUT);
+}
+
+// A pipe that keeps failing: the helper can no longer be heard.
+read_loop_result give_up(int failures) {
     usbdrv_log(USBDRV_LOG_ERROR, kCaller, "could not read from pipe %d times in a row - aborting",
                failures);
-    port.end_helper();
-    return USBDRV_ERR_IO;
+    return stopped(USBDRV_ERR_IO);
+}
+
+// The helper has ended. Its exit code is its result only when its status came first: a helper
+// that was ended from outside (or crashed) before it said how its work went may have any exit
+// code, 0 included, and did not install.
+read_loop_result helper_ended(host_read_port& port) {
+    const uint32_t code = port.helper_exit_code();
+    usbdrv_result result = result_of_exit_code(code);
+    if (!port.status_received()) {
+        usbdrv_log(USBDRV_LOG_ERROR, kCaller,
+                   "the installer ended with exit code %ld (0x%lX) without sending its status",
+                   static_cast<long>(static_cast<int32_t>(code)), static_cast<unsigned long>(code));
+        if (result == USBDRV_OK)
+            result = USBDRV_ERR_OTHER;
+    }
+    return stopped(result);
 }
 
 }  // namespace
 
-usbdrv_result run_read_loop(host_read_port& port, receive_buffer& buffer) {
+read_loop_result run_read_loop(host_read_port& port) {
+    receive_buffer buffer;
     buffer.data.reset(static_cast<uint8_t*>(malloc(kReceiveBufferStart)));
     if (!buffer.data) {
-        buffer.size = 0;
         usbdrv_log(USBDRV_LOG_ERROR, kCaller, "unable to alloc buffer: aborting");
-        return USBDRV_ERR_RESOURCE;
+        return stopped(USBDRV_ERR_RESOURCE);
     }
     buffer.size = kReceiveBufferStart;
 
@@ -66,23 +96,24 @@ usbdrv_result run_read_loop(host_read_port& port, receive_buffer& buffer) {
         const char* how = "sync";
         if (read.kind == pipe_read::pending) {
             pipe_wait wait = port.wait_for_read(port.message_timeout_ms());
+            if (wait.kind != pipe_wait::read_ready)
+                port.cancel_read();
             switch (wait.kind) {
                 case pipe_wait::read_ready:
                     read = port.finish_read();
                     how = "async";
                     break;
                 case pipe_wait::helper_ended:
-                    port.cancel_read();
-                    return port.helper_result();
+                    return helper_ended(port);
                 case pipe_wait::timed_out:
-                    port.cancel_read();
-                    return no_answer(port);
+                    return no_answer();
+                case pipe_wait::cancelled:
+                    return cancelled();
                 case pipe_wait::failed:
                     usbdrv_log(USBDRV_LOG_ERROR, kCaller, "could not read from pipe (wait): %s",
                                port.error_text(wait.error));
-                    port.cancel_read();
                     if (++failures >= kReadFailureLimit)
-                        return give_up(port, failures);
+                        return give_up(failures);
                     continue;
             }
         }
@@ -95,7 +126,7 @@ usbdrv_result run_read_loop(host_read_port& port, receive_buffer& buffer) {
                 offset = 0;
                 int result = port.handle_message(buffer.data.get(), length);
                 if (result != 0)
-                    return result;
+                    return {result, true};
                 continue;
             }
             case pipe_read::more_data:
@@ -104,18 +135,23 @@ usbdrv_result run_read_loop(host_read_port& port, receive_buffer& buffer) {
                 offset += read.bytes;
                 if (!grow(buffer, how)) {
                     usbdrv_log(USBDRV_LOG_ERROR, kCaller, "unable to realloc buffer: aborting");
-                    return USBDRV_ERR_RESOURCE;
+                    return stopped(USBDRV_ERR_RESOURCE);
                 }
                 continue;
-            case pipe_read::broken_pipe:
-                if (!port.helper_ended_within(port.message_timeout_ms())) {
-                    port.end_helper();
-                    return USBDRV_ERR_TIMEOUT;
-                }
-                return port.helper_result();
+            case pipe_read::broken_pipe: {
+                pipe_wait end = port.wait_for_helper(port.message_timeout_ms());
+                if (end.kind == pipe_wait::helper_ended)
+                    return helper_ended(port);
+                if (end.kind == pipe_wait::cancelled)
+                    return cancelled();
+                usbdrv_log(USBDRV_LOG_WARNING, kCaller,
+                           "the installer closed the pipe but has not ended - it is left to end "
+                           "by itself");
+                return stopped(USBDRV_ERR_TIMEOUT);
+            }
             case pipe_read::listening: {
                 if (ended_while_listening)
-                    return port.helper_result();  // it ended without ever connecting
+                    return helper_ended(port);  // it ended without ever connecting
                 uint32_t now = port.now_ms();
                 if (!listening) {
                     listening = true;
@@ -123,8 +159,11 @@ usbdrv_result run_read_loop(host_read_port& port, receive_buffer& buffer) {
                 }
                 uint32_t timeout = port.message_timeout_ms();
                 if (timeout != kNoTimeLimit && now - listening_since >= timeout)
-                    return no_answer(port);
-                ended_while_listening = port.helper_ended_within(kConnectPollMs);
+                    return no_answer();
+                pipe_wait pause = port.wait_for_helper(kConnectPollMs);
+                if (pause.kind == pipe_wait::cancelled)
+                    return cancelled();
+                ended_while_listening = pause.kind == pipe_wait::helper_ended;
                 continue;
             }
             case pipe_read::pending:  // finish_read has no pending read to report
@@ -132,7 +171,7 @@ usbdrv_result run_read_loop(host_read_port& port, receive_buffer& buffer) {
                 usbdrv_log(USBDRV_LOG_ERROR, kCaller, "could not read from pipe (%s): %s", how,
                            port.error_text(read.error));
                 if (++failures >= kReadFailureLimit)
-                    return give_up(port, failures);
+                    return give_up(failures);
                 continue;
         }
     }

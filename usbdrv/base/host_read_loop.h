@@ -1,14 +1,17 @@
 // The installation host's read loop over the installer pipe: it reads one message at a time into
 // a receive buffer that doubles for a longer message, hands each to the handler, waits for the
 // helper within the message time-out, and turns the helper's end into the installation's result.
-// The loop decides; the system calls it needs (read, wait, end the helper) come through a port,
-// so that the same loop runs on the pipe and, natively, over a scripted port in the tests.
+// The loop decides; the system calls it needs (read, wait) come through a port, so that the same
+// loop runs on the pipe and, natively, over a scripted port in the tests.
+//
+// The loop never ends the helper. When it stops listening (the handler's result, silence, a
+// pipe that keeps failing, or the caller's cancellation) the helper goes on with its own run and
+// ends by itself; what it changes on the machine is its own to put back.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-#include "ownership.h"
 #include "usbdrv/usbdrv.h"
 
 // Consecutive failed reads or waits after which the host stops listening: a pipe that keeps
@@ -32,9 +35,15 @@ struct pipe_read {
     uint32_t error = 0;
 };
 
-// How a wait for a pending read went.
+// How a wait went.
 struct pipe_wait {
-    enum kind_type { read_ready, helper_ended, timed_out, failed } kind = failed;
+    enum kind_type {
+        read_ready,    // the pending read is over (wait_for_read only)
+        helper_ended,  // the helper's process has ended
+        timed_out,
+        cancelled,  // the caller no longer waits for the installation
+        failed
+    } kind = failed;
     uint32_t error = 0;
 };
 
@@ -42,19 +51,21 @@ class host_read_port {
 public:
     // Starts a read of at most `space` bytes into `into`.
     virtual pipe_read start_read(uint8_t* into, size_t space) = 0;
-    // Waits at most timeout_ms (kNoTimeLimit: without limit) for the pending read or the
-    // helper's end, whichever comes first; a ready read wins over an ended helper.
+    // Waits at most timeout_ms (kNoTimeLimit: without limit) for the pending read, the helper's
+    // end or the caller's cancellation, whichever comes first; a ready read wins over the others.
     virtual pipe_wait wait_for_read(uint32_t timeout_ms) = 0;
     // The outcome of the read that wait_for_read found ready.
     virtual pipe_read finish_read() = 0;
     // Cancels a pending read and waits until the system no longer writes into its space.
     virtual void cancel_read() = 0;
-    // Sleeps for timeout_ms, or less when the helper ends; true when it has ended.
-    virtual bool helper_ended_within(uint32_t timeout_ms) = 0;
-    // The result of the ended helper's exit code (exit_code_to_result).
-    virtual usbdrv_result helper_result() = 0;
-    // Ends a helper that no longer answers.
-    virtual void end_helper() = 0;
+    // Waits at most timeout_ms for the helper's end or the caller's cancellation: helper_ended,
+    // timed_out or cancelled.
+    virtual pipe_wait wait_for_helper(uint32_t timeout_ms) = 0;
+    // The exit code of the ended helper.
+    virtual uint32_t helper_exit_code() = 0;
+    // Whether the helper's exit code may stand for its result: it sent its status before it
+    // ended (true for a program that has no status to send, the filter installer).
+    virtual bool status_received() = 0;
     // A millisecond clock, for how long the helper has not connected.
     virtual uint32_t now_ms() = 0;
     // The message time-out in force (the handler may change it between two reads).
@@ -68,13 +79,14 @@ protected:
     ~host_read_port() = default;
 };
 
-// The receive buffer, kept by the caller so that it can be given back even when the thread that
-// runs the loop is ended by force.
-struct receive_buffer {
-    unique_malloc<uint8_t> data;
-    size_t size = 0;
+struct read_loop_result {
+    usbdrv_result result;
+    // The handler gave the result (the helper's status, or a message it could not take): the
+    // helper is still finishing its run, and the host may wait a while for its end. False when
+    // the helper has ended, no longer answers, or the caller cancelled.
+    bool helper_finishing;
 };
 
-// Reads until the handler or the helper's end gives the result. Logged under
-// "install_driver_internal".
-usbdrv_result run_read_loop(host_read_port& port, receive_buffer& buffer);
+// Reads until the handler, the helper's end, silence or the caller's cancellation gives the
+// result. Logged under "install_driver_internal".
+read_loop_result run_read_loop(host_read_port& port);

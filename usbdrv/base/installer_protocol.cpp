@@ -162,6 +162,7 @@ int handle_installer_message(const uint8_t* message, size_t length, installer_ho
                 usbdrv_log(USBDRV_LOG_ERROR, kHandler, "set status: no data");
                 return USBDRV_ERR_NOT_FOUND;
             }
+            state.status_received = true;
             return status_of(message[1]);
         case MSG_INSTALLER_COMPLETED:
             usbdrv_log(USBDRV_LOG_DEBUG, kHandler, "installer process completed");

@@ -81,12 +81,14 @@ usbdrv_result status_of(uint8_t status_byte);
 // "device_id", "hardware_id", "user_sid" for the three requests; null for any other code.
 const char* identifier_name(int request);
 
-// The host's state that its handler reads and changes. The device entry and the filter flag are
-// set for one installation; the message time-out outlives it.
+// The host's state of one installation, which its handler reads and changes. The host carries the
+// message time-out over from one installation to the next.
 struct installer_host_state {
     const usbdrv_device_entry* device = nullptr;
     bool filter_installer = false;
     uint32_t message_timeout_ms = kDefaultMessageTimeoutMs;
+    // The helper has sent its final status (whatever its value).
+    bool status_received = false;
 };
 
 // What the handler asks of the system: writing an answer on the pipe, and the user SID of the

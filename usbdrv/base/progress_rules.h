@@ -12,7 +12,7 @@ constexpr size_t kProgressTextCount = 19;
 extern const char* const progress_texts[kProgressTextCount];
 
 constexpr uint32_t kTicksPerText = 15;
-// Counted ticks (of one second) after which the window ends the work itself.
+// Counted ticks (of one second) after which the window cancels the work.
 constexpr uint32_t kProgressTimeoutTicks = 300;
 
 // Counted ticks and the next text to show; both 0 when the window is created.
@@ -24,7 +24,7 @@ struct progress_clock {
 enum class progress_step {
     none,
     show_text,  // show progress_texts[text]
-    time_out,   // end the worker by force
+    time_out,   // cancel the work
 };
 
 struct progress_tick {
@@ -33,7 +33,7 @@ struct progress_tick {
 };
 
 // Counts one tick. Text i is due at tick 15 * (i + 1) + 1; once all are shown, a tick beyond 300
-// with the worker still running ends it. A tick that shows a text never ends the worker.
+// with the worker still running times it out. A tick that shows a text never times it out.
 progress_tick count_progress_tick(progress_clock& clock, bool worker_running);
 
 // The window's origin on the screen: centred horizontally over the owner's client area, 35

@@ -4,18 +4,20 @@
 #include <sddl.h>
 #include <shellapi.h>
 
+#include <atomic>
 #include <cstring>
-#include <optional>
 #include <utility>
 
 #include "busy_marker.h"
 #include "enumeration.h"
+#include "exit_code.h"
 #include "files.h"
 #include "handles.h"
 #include "host_read_loop.h"
 #include "install_command.h"
 #include "installer_protocol.h"
 #include "log.h"
+#include "overlapped_io.h"
 #include "owner_security.h"
 #include "process_result.h"
 #include "progress_window.h"
@@ -28,204 +30,73 @@ namespace {
 
 constexpr char kCaller[] = "install_driver_internal";
 constexpr DWORD kPipeBufferSize = 4096;
-// How long the host waits for a helper it ended to be gone, so that its end of the pipe is
-// closed before the next installation creates the pipe anew.
-constexpr DWORD kEndedHelperWaitMs = 5000;
+// After its status the helper only puts the restore-point setting back, pauses a second for the
+// last setup-log lines and ends. The host waits that long for it, so that a retry right after a
+// failure finds the machine free; a helper that takes longer is left to end by itself, and keeps
+// other installations out until it has.
+constexpr DWORD kHelperEndWaitMs = 10000;
 
-// What one installation holds. Module-wide rather than on the installing thread's stack: in
-// progress mode that thread may be ended by force, and abandon_installation then gives all of it
-// back from another thread.
+// The message time-out outlives an installation: the helper's hint of one carries over to the
+// next one of the process.
+std::atomic<uint32_t> message_timeout_ms{kDefaultMessageTimeoutMs};
+
+// One installation: what it was asked and what it holds. It lives in install_driver_internal's
+// frame and goes from step to step as an argument; what it holds is given back when it goes.
 struct installation {
-    std::optional<busy_marker> marker;
+    const install_params& params;
+    HANDLE cancel;  // set when the caller no longer waits; null: never
+    installer_host_state host;
     unique_pipe pipe;
     unique_pipe client_end;  // filter mode: the filter installer's output
-    unique_event read_event;
-    OVERLAPPED read = {};
-    bool read_pending = false;
     unique_process helper;
     unique_thread helper_thread;
-    receive_buffer buffer;
 };
 
-// Shared with process_message; the message time-out outlives the installation.
-installer_host_state host;
-installation current;
+// The handles an installation's waits watch besides their own: the helper, then the caller's
+// cancellation. `first` is the operation's own handle (the read's event), or null.
+struct wait_set {
+    HANDLE handles[3];
+    DWORD count = 0;
+    DWORD helper = WAIT_FAILED;
+    DWORD cancel = WAIT_FAILED;
 
-// Ends the helper if it still runs and waits a while for it to be gone.
-void end_helper_process() {
-    if (!current.helper || WaitForSingleObject(current.helper.get(), 0) != WAIT_TIMEOUT)
-        return;
-    if (!TerminateProcess(current.helper.get(), 1)) {
-        DWORD error = GetLastError();
-        LOG_SYSTEM_ERROR(USBDRV_LOG_WARNING, kCaller, error, "could not end the installer: %s");
-        return;
-    }
-    WaitForSingleObject(current.helper.get(), kEndedHelperWaitMs);
-}
-
-// A helper that sent a status of its own goes on with its end (the restore-point setting, a pause
-// for the last setup-log lines) for a few seconds more, running from the package folder and
-// changing a machine setting. A next installation or preparation right after a failure must not
-// meet it there, so the busy marker goes only once it has ended; one that does not end in time is
-// ended.
-constexpr DWORD kHelperEndWaitMs = 5000;
-
-void wait_for_helper_end() {
-    if (!current.helper ||
-        WaitForSingleObject(current.helper.get(), kHelperEndWaitMs) != WAIT_TIMEOUT) {
-        return;
-    }
-    usbdrv_log(USBDRV_LOG_WARNING, kCaller, "installer did not end after its status - ending it");
-    end_helper_process();
-}
-
-// Gives back everything the installation holds, the busy marker last. A read still pending is
-// over before its buffer goes: cancelled here, or, when the thread that started it was ended by
-// force (abandoned), cancelled by closing the pipe.
-void give_back(bool abandoned) {
-    if (abandoned)
-        end_helper_process();
-    host.device = nullptr;
-    host.filter_installer = false;
-    if (current.read_pending && current.pipe && !abandoned) {
-        DWORD ignored = 0;
-        CancelIo(current.pipe.get());
-        GetOverlappedResult(current.pipe.get(), &current.read, &ignored, TRUE);
-        current.read_pending = false;
-    }
-    // A helper that still holds its end (it goes on after a status of its own) must not keep the
-    // pipe's name from the next installation.
-    if (current.pipe)
-        DisconnectNamedPipe(current.pipe.get());
-    current.pipe.reset();
-    if (current.read_pending && current.read_event)
-        WaitForSingleObject(current.read_event.get(), kEndedHelperWaitMs);
-    if (!abandoned)
-        wait_for_helper_end();
-    current.read_pending = false;
-    current.client_end.reset();
-    current.read_event.reset();
-    current.read = OVERLAPPED{};
-    current.buffer.data.reset();
-    current.buffer.size = 0;
-    current.helper_thread.reset();
-    current.helper.reset();
-    current.marker.reset();
-}
-
-// The read loop's system calls on the installation's pipe, its read event and the helper.
-class pipe_port final : public host_read_port {
-public:
-    pipe_read start_read(uint8_t* into, size_t space) override {
-        current.read = OVERLAPPED{};
-        current.read.hEvent = current.read_event.get();
-        if (ReadFile(current.pipe.get(), into, static_cast<DWORD>(space), nullptr, &current.read))
-            return bytes_read(pipe_read::complete);
-        DWORD error = GetLastError();
-        if (error == ERROR_IO_PENDING) {
-            current.read_pending = true;
-            return pipe_read{pipe_read::pending, 0, error};
+    wait_set(const installation& work, HANDLE first) {
+        if (first)
+            handles[count++] = first;
+        if (work.helper) {
+            helper = WAIT_OBJECT_0 + count;
+            handles[count++] = work.helper.get();
         }
-        return outcome_of(error);
+        if (work.cancel) {
+            cancel = WAIT_OBJECT_0 + count;
+            handles[count++] = work.cancel;
+        }
     }
-
-    pipe_wait wait_for_read(uint32_t timeout_ms) override {
-        HANDLE handles[] = {current.read_event.get(), current.helper.get()};
-        DWORD count = current.helper ? 2 : 1;
-        DWORD waited = WaitForMultipleObjects(count, handles, FALSE, timeout_ms);
-        if (waited == WAIT_OBJECT_0)
-            return pipe_wait{pipe_wait::read_ready, 0};
-        if (waited == WAIT_OBJECT_0 + 1)
-            return pipe_wait{pipe_wait::helper_ended, 0};
-        if (waited == WAIT_TIMEOUT)
-            return pipe_wait{pipe_wait::timed_out, 0};
-        DWORD error = GetLastError();
-        return pipe_wait{pipe_wait::failed, error};
-    }
-
-    pipe_read finish_read() override {
-        current.read_pending = false;
-        DWORD bytes = 0;
-        if (GetOverlappedResult(current.pipe.get(), &current.read, &bytes, FALSE))
-            return pipe_read{pipe_read::complete, bytes, 0};
-        DWORD error = GetLastError();
-        if (error == ERROR_MORE_DATA)
-            return pipe_read{pipe_read::more_data, bytes, error};
-        return outcome_of(error);
-    }
-
-    void cancel_read() override {
-        if (!current.read_pending)
-            return;
-        DWORD ignored = 0;
-        CancelIo(current.pipe.get());
-        GetOverlappedResult(current.pipe.get(), &current.read, &ignored, TRUE);
-        current.read_pending = false;
-    }
-
-    bool helper_ended_within(uint32_t timeout_ms) override {
-        if (!current.helper) {
+    // WaitForMultipleObjects over the set; a wait on nothing is a pause.
+    DWORD wait(DWORD timeout_ms) const {
+        if (count == 0) {
             Sleep(timeout_ms);
-            return false;
+            return WAIT_TIMEOUT;
         }
-        return WaitForSingleObject(current.helper.get(), timeout_ms) == WAIT_OBJECT_0;
-    }
-
-    usbdrv_result helper_result() override {
-        return current.helper ? exit_code_to_result(current.helper.get()) : USBDRV_ERR_OTHER;
-    }
-
-    void end_helper() override { end_helper_process(); }
-    uint32_t now_ms() override { return GetTickCount(); }
-    uint32_t message_timeout_ms() override { return host.message_timeout_ms; }
-
-    int handle_message(const uint8_t* message, size_t length) override {
-        return process_message(message, length);
-    }
-
-    const char* error_text(uint32_t error) override { return windows_error_text(error); }
-
-private:
-    // A read that completed at once (or filled its space at once): its byte count.
-    pipe_read bytes_read(pipe_read::kind_type kind) {
-        DWORD bytes = 0;
-        GetOverlappedResult(current.pipe.get(), &current.read, &bytes, FALSE);
-        return pipe_read{kind, bytes, 0};
-    }
-
-    pipe_read outcome_of(DWORD error) {
-        switch (error) {
-            case ERROR_MORE_DATA:
-                return bytes_read(pipe_read::more_data);
-            case ERROR_BROKEN_PIPE:
-                return pipe_read{pipe_read::broken_pipe, 0, error};
-            case ERROR_PIPE_LISTENING:
-                return pipe_read{pipe_read::listening, 0, error};
-            default:
-                return pipe_read{pipe_read::failed, 0, error};
-        }
+        return WaitForMultipleObjects(count, handles, FALSE, timeout_ms);
     }
 };
 
-// The handler's system calls: answers on the pipe, the user SID of this process.
+bool cancelled(const installation& work) {
+    return work.cancel && WaitForSingleObject(work.cancel, 0) == WAIT_OBJECT_0;
+}
+
+// The handler's system calls: answers on the installation's pipe, the user SID of this process.
 class reply_port final : public installer_host_port {
 public:
+    explicit reply_port(installation& work) : work_(work) {}
+
     void write_reply(const void* bytes, size_t length) override {
-        // The pipe is overlapped: the write gets a record of its own, so that it cannot be taken
-        // for the read's. Its outcome is not needed: a helper that does not get its answer says so.
-        unique_event written(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-        if (!written)
-            return;
-        OVERLAPPED write = {};
-        write.hEvent = written.get();
-        DWORD count = 0;
-        if (WriteFile(current.pipe.get(), bytes, static_cast<DWORD>(length), nullptr, &write) ||
-            GetLastError() != ERROR_IO_PENDING) {
-            return;
-        }
-        if (WaitForSingleObject(written.get(), kRequestTimeoutMs) != WAIT_OBJECT_0)
-            CancelIo(current.pipe.get());
-        GetOverlappedResult(current.pipe.get(), &write, &count, TRUE);
+        // Its outcome is not needed: a helper that does not get its answer says so. A write the
+        // helper does not take within its own request time-out is cancelled when `written` goes.
+        overlapped_io written(work_.pipe.get());
+        if (written.write(bytes, static_cast<DWORD>(length)) == overlapped_io::state::pending)
+            written.wait(kRequestTimeoutMs);
     }
 
     bool user_sid(char* text, size_t capacity) override {
@@ -243,6 +114,102 @@ public:
         text[length] = '\0';
         return true;
     }
+
+private:
+    installation& work_;
+};
+
+// The host's handler of one message from the helper (installer_protocol.h): 0 reads on,
+// anything else ends the conversation with that result.
+int process_message(installation& work, const uint8_t* buffer, size_t length) {
+    reply_port port(work);
+    return handle_installer_message(buffer, length, work.host, port);
+}
+
+// The read loop's system calls on the installation's pipe, its read and the helper. The read is
+// this port's: it is over before the port goes.
+class pipe_port final : public host_read_port {
+public:
+    explicit pipe_port(installation& work) : work_(work), read_(work.pipe.get()) {}
+
+    pipe_read start_read(uint8_t* into, size_t space) override {
+        switch (read_.read(into, static_cast<DWORD>(space))) {
+            case overlapped_io::state::pending:
+                return pipe_read{pipe_read::pending, 0, ERROR_IO_PENDING};
+            case overlapped_io::state::complete:
+                return pipe_read{pipe_read::complete, read_.bytes(), 0};
+            case overlapped_io::state::failed:
+                break;
+        }
+        return failed_read();
+    }
+
+    pipe_wait wait_for_read(uint32_t timeout_ms) override {
+        return outcome_of(wait_set(work_, read_.event()), timeout_ms, WAIT_OBJECT_0);
+    }
+
+    pipe_read finish_read() override {
+        if (read_.take() == overlapped_io::state::complete)
+            return pipe_read{pipe_read::complete, read_.bytes(), 0};
+        return failed_read();
+    }
+
+    void cancel_read() override { read_.finish(); }
+
+    pipe_wait wait_for_helper(uint32_t timeout_ms) override {
+        return outcome_of(wait_set(work_, nullptr), timeout_ms, WAIT_FAILED);
+    }
+
+    uint32_t helper_exit_code() override {
+        DWORD code = kStillActive;
+        if (!work_.helper || !GetExitCodeProcess(work_.helper.get(), &code))
+            return static_cast<uint32_t>(USBDRV_ERR_OTHER);
+        return code;
+    }
+
+    bool status_received() override {
+        return work_.host.filter_installer || work_.host.status_received;
+    }
+
+    uint32_t now_ms() override { return GetTickCount(); }
+    uint32_t message_timeout_ms() override { return work_.host.message_timeout_ms; }
+
+    int handle_message(const uint8_t* message, size_t length) override {
+        return process_message(work_, message, length);
+    }
+
+    const char* error_text(uint32_t error) override { return windows_error_text(error); }
+
+private:
+    static pipe_wait outcome_of(const wait_set& set, uint32_t timeout_ms, DWORD read_ready) {
+        DWORD waited = set.wait(timeout_ms);
+        if (waited == read_ready)
+            return pipe_wait{pipe_wait::read_ready, 0};
+        if (waited == set.helper)
+            return pipe_wait{pipe_wait::helper_ended, 0};
+        if (waited == set.cancel)
+            return pipe_wait{pipe_wait::cancelled, 0};
+        if (waited == WAIT_TIMEOUT)
+            return pipe_wait{pipe_wait::timed_out, 0};
+        DWORD error = GetLastError();
+        return pipe_wait{pipe_wait::failed, error};
+    }
+
+    pipe_read failed_read() const {
+        switch (read_.error()) {
+            case ERROR_MORE_DATA:
+                return pipe_read{pipe_read::more_data, read_.bytes(), ERROR_MORE_DATA};
+            case ERROR_BROKEN_PIPE:
+                return pipe_read{pipe_read::broken_pipe, 0, ERROR_BROKEN_PIPE};
+            case ERROR_PIPE_LISTENING:
+                return pipe_read{pipe_read::listening, 0, ERROR_PIPE_LISTENING};
+            default:
+                return pipe_read{pipe_read::failed, 0, read_.error()};
+        }
+    }
+
+    installation& work_;
+    overlapped_io read_;
 };
 
 // The package folder: the one given, or TEMP.
@@ -305,9 +272,9 @@ bool running_on_64bit_windows() {
     return system_is_64bit(sizeof(void*) == 8, wow64);
 }
 
-usbdrv_result pipe_refused(DWORD error) {
+usbdrv_result pipe_refused(installation& work, DWORD error) {
     LOG_SYSTEM_ERROR(USBDRV_LOG_ERROR, kCaller, error, "could not create read pipe: %s");
-    current.pipe.reset();
+    work.pipe.reset();
     return USBDRV_ERR_RESOURCE;
 }
 
@@ -315,37 +282,37 @@ usbdrv_result pipe_refused(DWORD error) {
 // refused rather than served (or, worse, handed to the helper). Wine ignores
 // FILE_FLAG_FIRST_PIPE_INSTANCE and creates an instance beside the other program's, so the count
 // of instances is checked as well.
-usbdrv_result create_pipe() {
+usbdrv_result create_pipe(installation& work) {
     DWORD mode = PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT;
     if (windows_version >= 0x60)
         mode |= PIPE_REJECT_REMOTE_CLIENTS;  // unknown before Vista, where no client is remote
-    current.pipe.reset(
+    work.pipe.reset(
         CreateNamedPipeA(kInstallerPipeName,
                          PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
                          mode, 1, kPipeBufferSize, kPipeBufferSize, 0, nullptr));
-    if (!current.pipe)
-        return pipe_refused(GetLastError());
+    if (!work.pipe)
+        return pipe_refused(work, GetLastError());
     DWORD instances = 0;
-    if (!GetNamedPipeHandleStateA(current.pipe.get(), nullptr, &instances, nullptr, nullptr,
-                                  nullptr, 0)) {
-        return pipe_refused(GetLastError());
+    if (!GetNamedPipeHandleStateA(work.pipe.get(), nullptr, &instances, nullptr, nullptr, nullptr,
+                                  0)) {
+        return pipe_refused(work, GetLastError());
     }
     if (instances != 1) {
         usbdrv_log(USBDRV_LOG_ERROR, kCaller,
                    "another program serves the installer pipe too (%lu instances)", instances);
-        return pipe_refused(ERROR_ACCESS_DENIED);
+        return pipe_refused(work, ERROR_ACCESS_DENIED);
     }
     return USBDRV_OK;
 }
 
 // Filter mode: the filter installer writes its console output into the pipe through a client
 // end of the tool's own, which it inherits.
-usbdrv_result open_client_end() {
+usbdrv_result open_client_end(installation& work) {
     SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
-    current.client_end.reset(CreateFileA(kInstallerPipeName, GENERIC_WRITE, FILE_SHARE_WRITE,
-                                         &inherited, OPEN_EXISTING,
-                                         FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!current.client_end) {
+    work.client_end.reset(CreateFileA(kInstallerPipeName, GENERIC_WRITE, FILE_SHARE_WRITE,
+                                      &inherited, OPEN_EXISTING,
+                                      FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!work.client_end) {
         DWORD error = GetLastError();
         LOG_SYSTEM_ERROR(USBDRV_LOG_ERROR, kCaller, error, "could not create stdout endpoint: %s");
         return USBDRV_ERR_RESOURCE;
@@ -353,7 +320,8 @@ usbdrv_result open_client_end() {
     return USBDRV_OK;
 }
 
-usbdrv_result start_elevated(const install_command& command, const char* directory, bool filter) {
+usbdrv_result start_elevated(installation& work, const install_command& command,
+                             const char* directory) {
     SHELLEXECUTEINFOA info = {};
     info.cbSize = sizeof info;
     info.fMask = SEE_MASK_NOCLOSEPROCESS;
@@ -376,22 +344,23 @@ usbdrv_result start_elevated(const install_command& command, const char* directo
                 return USBDRV_ERR_NEEDS_ADMIN;
         }
     }
-    current.helper.reset(info.hProcess);
-    if (filter) {
+    work.helper.reset(info.hProcess);
+    if (work.host.filter_installer) {
         usbdrv_log(USBDRV_LOG_INFO, kCaller,
                    "the output of an elevated install-filter cannot be relayed");
     }
     return USBDRV_OK;
 }
 
-usbdrv_result start_direct(const install_command& command, const char* directory, bool filter) {
+usbdrv_result start_direct(installation& work, const install_command& command,
+                           const char* directory) {
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
-    if (filter) {
+    if (work.host.filter_installer) {
         startup.dwFlags = STARTF_USESTDHANDLES;
         startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-        startup.hStdOutput = current.client_end.get();
-        startup.hStdError = current.client_end.get();
+        startup.hStdOutput = work.client_end.get();
+        startup.hStdError = work.client_end.get();
     }
     PROCESS_INFORMATION started = {};
     if (!CreateProcessU(nullptr, command.command_line.c_str(), nullptr, nullptr, TRUE,
@@ -400,27 +369,62 @@ usbdrv_result start_direct(const install_command& command, const char* directory
         LOG_SYSTEM_ERROR(USBDRV_LOG_ERROR, kCaller, error, "CreateProcess failed: %s");
         return USBDRV_ERR_NEEDS_ADMIN;
     }
-    current.helper.reset(started.hProcess);
-    current.helper_thread.reset(started.hThread);
+    work.helper.reset(started.hProcess);
+    work.helper_thread.reset(started.hThread);
     return USBDRV_OK;
 }
 
 // Elevated through the shell from Vista on when this process is an administrator (the system
 // may ask the user); otherwise started directly with this process's rights.
-usbdrv_result start_program(const install_command& command, const char* directory, bool filter) {
+usbdrv_result start_program(installation& work, const install_command& command,
+                            const char* directory) {
     auto is_user_an_admin = imports.IsUserAnAdmin.get_quietly();
     if (windows_version >= 0x60 && is_user_an_admin && is_user_an_admin())
-        return start_elevated(command, directory, filter);
-    return start_direct(command, directory, filter);
+        return start_elevated(work, command, directory);
+    return start_direct(work, command, directory);
+}
+
+// After the conversation: the pipe goes first, so that a helper that goes on writes into
+// nothing instead of waiting for a reader; then, when the helper is finishing its run after its
+// status, the host waits a while for its end. The helper itself is never ended.
+void stop_serving(installation& work, bool helper_finishing) {
+    // A helper that still holds its end must not keep the pipe's name from the next
+    // installation.
+    DisconnectNamedPipe(work.pipe.get());
+    work.pipe.reset();
+    work.client_end.reset();
+    if (!helper_finishing || !work.helper)
+        return;
+    const wait_set set(work, nullptr);
+    if (set.wait(kHelperEndWaitMs) == WAIT_TIMEOUT) {
+        usbdrv_log(USBDRV_LOG_WARNING, kCaller,
+                   "the installer still runs %lu s after its status - it is left to end by "
+                   "itself",
+                   static_cast<unsigned long>(kHelperEndWaitMs / 1000));
+    }
+}
+
+// Serves the started helper until the conversation gives the result.
+usbdrv_result serve(installation& work) {
+    read_loop_result outcome;
+    {
+        pipe_port port(work);
+        outcome = run_read_loop(port);
+    }  // the port's read is over before the pipe goes
+    message_timeout_ms = work.host.message_timeout_ms;
+    stop_serving(work, outcome.helper_finishing);
+    return outcome.result;
 }
 
 // Steps after the busy marker is taken; every way out gives back what was taken.
-usbdrv_result install(const install_params& params) {
+usbdrv_result install(installation& work) {
     if (!init_dlls())
         return USBDRV_ERR_RESOURCE;
+    const install_params& params = work.params;
     const usbdrv_install_options* options = params.options;
-    host.device = params.device;
-    host.filter_installer = options && options->use_filter_installer;
+    work.host.device = params.device;
+    work.host.filter_installer = options && options->use_filter_installer;
+    work.host.message_timeout_ms = message_timeout_ms;
 
     bounded_path directory;
     if (usbdrv_result r = choose_directory(params.directory, directory))
@@ -438,8 +442,9 @@ usbdrv_result install(const install_params& params) {
     // fit its buffer makes the program's path too long, and is refused here too).
     const bool system_64bit = running_on_64bit_windows();
     install_command command;
-    if (usbdrv_result r = build_install_command(directory.c_str(), params.inf_name, *params.device,
-                                                host.filter_installer, system_64bit, command)) {
+    if (usbdrv_result r =
+            build_install_command(directory.c_str(), params.inf_name, *params.device,
+                                  work.host.filter_installer, system_64bit, command)) {
         return r;
     }
     if (GetFileAttributesU(command.program.c_str()) == INVALID_FILE_ATTRIBUTES) {
@@ -453,46 +458,38 @@ usbdrv_result install(const install_params& params) {
 
     if (windows_version == -1)
         detect_windows_version();
-    if (usbdrv_result r = create_pipe())
+    if (usbdrv_result r = create_pipe(work))
         return r;
-    current.read_event.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    if (!current.read_event)
-        return USBDRV_ERR_RESOURCE;
-    if (host.filter_installer) {
-        if (usbdrv_result r = open_client_end())
+    if (work.host.filter_installer) {
+        if (usbdrv_result r = open_client_end(work))
             return r;
     }
-    if (usbdrv_result r = start_program(command, directory.c_str(), host.filter_installer))
+    // A caller that gave up while this call waited for other installations starts nothing.
+    if (cancelled(work)) {
+        usbdrv_log(USBDRV_LOG_ERROR, kCaller,
+                   "installation cancelled before the installer started");
+        return USBDRV_ERR_TIMEOUT;
+    }
+    if (usbdrv_result r = start_program(work, command, directory.c_str()))
         return r;
-
-    pipe_port port;
-    return run_read_loop(port, current.buffer);
+    return serve(work);
 }
 
-usbdrv_result run_installation(void* argument) {
-    return install_driver_internal(static_cast<const install_params*>(argument));
+usbdrv_result run_installation(void* argument, HANDLE cancel) {
+    return install_driver_internal(static_cast<const install_params*>(argument), cancel);
 }
 
 }  // namespace
 
-int process_message(const uint8_t* buffer, size_t length) {
-    reply_port port;
-    return handle_installer_message(buffer, length, host, port);
-}
-
-usbdrv_result install_driver_internal(const install_params* params) {
-    busy_marker marker(kCaller);
+// The busy marker is the machine's: the helper holds it too, for its whole run, so that it stays
+// taken when this call has returned (or this program has died) while the helper still works.
+usbdrv_result install_driver_internal(const install_params* params, HANDLE cancel) {
+    busy_marker marker(kInstallationMarker);
     if (usbdrv_result r = marker.state())
         return r;
-    // The marker says no other installation runs: the module-wide record is this one's.
-    current.marker.emplace(std::move(marker));
-    scope_guard clean_up([] { give_back(false); });
     static const install_params kNone = {};
-    return install(params ? *params : kNone);
-}
-
-void abandon_installation(void*) {
-    give_back(true);
+    installation work{params ? *params : kNone, cancel, {}, {}, {}, {}, {}};
+    return install(work);
 }
 
 usbdrv_result usbdrv_install_driver(const usbdrv_device_entry* device, const char* path,
@@ -500,8 +497,7 @@ usbdrv_result usbdrv_install_driver(const usbdrv_device_entry* device, const cha
     install_params params = {device, path, inf_name, options};
     if (options && options->progress_owner) {
         usbdrv_log(USBDRV_LOG_DEBUG, "usbdrv_install_driver", "using progress bar mode");
-        return run_with_progress_bar(options->progress_owner, run_installation, &params,
-                                     abandon_installation);
+        return run_with_progress_bar(options->progress_owner, run_installation, &params);
     }
     usbdrv_log(USBDRV_LOG_DEBUG, "usbdrv_install_driver", "using standard mode");
     return install_driver_internal(&params);

@@ -3,8 +3,7 @@
 // turns its status or exit code into the installation's result.
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
+#include <windows.h>
 
 #include "usbdrv/usbdrv.h"
 
@@ -17,15 +16,10 @@ struct install_params {
 };
 
 // The whole installation on the calling thread. USBDRV_ERR_BUSY at once while another
-// installation runs anywhere on the machine.
-usbdrv_result install_driver_internal(const install_params* params);
-
-// Gives back what an installation holds (its busy marker, the pipe, the event, the helper, which
-// is ended) after the thread that ran install_driver_internal was ended by force, so that a later
-// installation in this process runs. `argument` is the install_params of that installation.
-void abandon_installation(void* argument);
-
-// The host's handler of one message from the helper (see installer_protocol.h): 0 reads on,
-// anything else ends the installation with that result. Answers the identifier requests on the
-// installation's pipe.
-int process_message(const uint8_t* buffer, size_t length);
+// installation runs anywhere on the machine, or a helper of an earlier one still works.
+//
+// `cancel`, when given, is an event that the caller sets when it no longer waits (the progress
+// window's time-out): the call then stops serving the helper and returns USBDRV_ERR_TIMEOUT
+// within moments. The helper is never ended: it finishes its run, puts the restore-point
+// setting back and ends by itself, and until then it keeps other installations out.
+usbdrv_result install_driver_internal(const install_params* params, HANDLE cancel = nullptr);

@@ -1,10 +1,8 @@
 #include "progress_window.h"
 
 #include <commctrl.h>
-#include <malloc.h>
 
 #include <atomic>
-#include <cstdio>
 
 #include "handles.h"
 #include "log.h"
@@ -30,66 +28,66 @@ const UINT kDoneMessage = WM_APP + 1;
 const UINT_PTR kTickTimer = 1;
 const UINT kTickMs = 1000;
 
-// How long the window waits, at the time-out, for the worker to return by itself; and how long
-// for the probe of the process's locks (an uncontended probe takes microseconds).
-const DWORD kGraceMs = 500;
-const DWORD kProbeMs = 250;
-
-// The one progress window of the process and its run. Written by the window's thread only,
-// except worker_running, which the worker clears when the work has returned.
-struct progress_dialog {
+// One progress window and its run. It lives in run_with_progress_bar's frame; the window
+// finds it through its user data, the worker through its argument. Written by the window's
+// thread only, except worker_running, which the worker clears when the work has returned.
+struct progress_run {
+    HWND window = nullptr;
     HWND owner = nullptr;
     HWND bar = nullptr;
     HWND text = nullptr;
     HINSTANCE instance = nullptr;
     progress_work work = nullptr;
     void* argument = nullptr;
-    progress_abandon abandon = nullptr;
     progress_clock clock;
-    // The thread the window started: the time-out ends exactly this one, by this handle.
+    // Set at the time-out: the work stops by itself. The window never ends its worker.
+    unique_event cancel;
+    bool cancelled = false;
     unique_thread worker;
     std::atomic<bool> worker_running{false};
     unique_font font;
-    // A probe of the process's locks that found one taken and may still wait for it.
-    unique_thread probe;
 };
 
-progress_dialog dialog;
 // One progress window per process: a second one is refused while this is set.
 std::atomic<bool> dialog_active{false};
 
-DWORD WINAPI progress_thread(void* window) {
-    usbdrv_result result = dialog.work(dialog.argument);
-    dialog.worker_running = false;
-    PostMessageW(static_cast<HWND>(window), kDoneMessage, static_cast<WPARAM>(result), 0);
+progress_run* run_of(HWND window) {
+    return reinterpret_cast<progress_run*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+}
+
+DWORD WINAPI progress_thread(void* argument) {
+    progress_run& run = *static_cast<progress_run*>(argument);
+    usbdrv_result result = run.work(run.argument, run.cancel.get());
+    run.worker_running = false;
+    PostMessageW(run.window, kDoneMessage, static_cast<WPARAM>(result), 0);
     return 0;
 }
 
 // Re-enables the owner, ends the message loop with result and destroys the window.
-void finish(HWND window, usbdrv_result result) {
-    EnableWindow(dialog.owner, TRUE);
+void finish(progress_run& run, usbdrv_result result) {
+    EnableWindow(run.owner, TRUE);
     PostQuitMessage(result);
-    DestroyWindow(window);
+    DestroyWindow(run.window);
 }
 
-void init_children(HWND window) {
+void init_children(progress_run& run) {
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&controls);
-    dialog.bar = CreateWindowExA(WS_EX_NOPARENTNOTIFY, PROGRESS_CLASSA, nullptr,
-                                 WS_CHILD | WS_VISIBLE | PBS_MARQUEE, 10, 35, 250, 12, window,
-                                 nullptr, dialog.instance, nullptr);
-    if (!dialog.bar) {
+    run.bar = CreateWindowExA(WS_EX_NOPARENTNOTIFY, PROGRESS_CLASSA, nullptr,
+                              WS_CHILD | WS_VISIBLE | PBS_MARQUEE, 10, 35, 250, 12, run.window,
+                              nullptr, run.instance, nullptr);
+    if (!run.bar) {
         DWORD error = GetLastError();
         LOG_SYSTEM_ERROR(USBDRV_LOG_ERROR, kInitChildren, error,
                          "Unable to create progress bar: %s");
     } else {
-        PostMessageW(dialog.bar, PBM_SETMARQUEE, TRUE, 0);
+        PostMessageW(run.bar, PBM_SETMARQUEE, TRUE, 0);
     }
 
-    dialog.text = CreateWindowExA(WS_EX_TRANSPARENT | WS_EX_NOPARENTNOTIFY, "Static", kTitle,
-                                  WS_CHILD | WS_VISIBLE | WS_GROUP, 12, 12, 250, 16, window,
-                                  nullptr, dialog.instance, nullptr);
-    if (!dialog.text) {
+    run.text = CreateWindowExA(WS_EX_TRANSPARENT | WS_EX_NOPARENTNOTIFY, "Static", kTitle,
+                               WS_CHILD | WS_VISIBLE | WS_GROUP, 12, 12, 250, 16, run.window,
+                               nullptr, run.instance, nullptr);
+    if (!run.text) {
         DWORD error = GetLastError();
         LOG_SYSTEM_ERROR(USBDRV_LOG_ERROR, kInitChildren, error,
                          "Unable to create progress text: %s");
@@ -100,11 +98,10 @@ void init_children(HWND window) {
     auto create_font = imports.CreateFontA.get(kInitChildren);
     imports.GetStockObject.get(kInitChildren);
     imports.SetBkMode.get(kInitChildren);
-    if (create_font && dialog.text) {
-        dialog.font.reset(create_font(-11, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, "MS Shell Dlg 2"));
-        if (dialog.font)
-            SendMessageW(dialog.text, WM_SETFONT, reinterpret_cast<WPARAM>(dialog.font.get()),
-                         TRUE);
+    if (create_font && run.text) {
+        run.font.reset(create_font(-11, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, "MS Shell Dlg 2"));
+        if (run.font)
+            SendMessageW(run.text, WM_SETFONT, reinterpret_cast<WPARAM>(run.font.get()), TRUE);
     }
 }
 
@@ -139,168 +136,83 @@ HWND find_security_window() {
     return found;
 }
 
-void start_worker(HWND window) {
-    if (dialog.worker) {
+void start_worker(progress_run& run) {
+    if (run.worker) {
         usbdrv_log(USBDRV_LOG_ERROR, kCallback,
                    "program assertion failed - another operation is in progress");
-        finish(window, USBDRV_ERR_RESOURCE);
+        finish(run, USBDRV_ERR_RESOURCE);
         return;
     }
-    dialog.worker_running = true;
-    dialog.worker.reset(CreateThread(nullptr, 0, progress_thread, window, 0, nullptr));
-    if (!dialog.worker) {
+    run.worker_running = true;
+    run.worker.reset(CreateThread(nullptr, 0, progress_thread, &run, 0, nullptr));
+    if (!run.worker) {
         DWORD error = GetLastError();
-        dialog.worker_running = false;
+        run.worker_running = false;
         LOG_SYSTEM_ERROR(USBDRV_LOG_ERROR, kCallback, error,
                          "unable to create progress_thread: %s");
-        finish(window, USBDRV_ERR_RESOURCE);
+        finish(run, USBDRV_ERR_RESOURCE);
     }
 }
 
-void show_next_text(HWND window, const char* text) {
-    if (!dialog.text)
+void show_next_text(progress_run& run, const char* text) {
+    if (!run.text)
         return;
-    SetWindowTextA(dialog.text, text);
+    SetWindowTextA(run.text, text);
     // The text has no background of its own: hiding it lets the window paint its background over
     // the old text, before the new one is drawn.
-    ShowWindow(dialog.text, SW_HIDE);
-    UpdateWindow(window);
-    ShowWindow(dialog.text, SW_SHOW);
-    UpdateWindow(dialog.text);
+    ShowWindow(run.text, SW_HIDE);
+    UpdateWindow(run.window);
+    ShowWindow(run.text, SW_SHOW);
+    UpdateWindow(run.text);
 }
 
-// Ending the worker by force.
-//
-// TerminateThread runs no clean-up in the thread: a lock it holds stays taken for ever. A worker
-// ended inside an allocation or a log line would leave a heap's or a standard stream's lock
-// taken, and the next allocation or log line of any thread of the process would hang. So:
-// - The window ends exactly the thread it started, through the handle CreateThread gave, never
-//   through an id that another thread may carry by then.
-// - It first gives the worker kGraceMs to return by itself; one that does has posted its done
-//   message, which ends the window with the work's own result.
-// - It suspends the worker and lets a probe thread take, one after the other, the locks that
-//   later calls need: the process heap's, the C runtime heap's, the standard streams' and the
-//   loader's. The probe is started before the worker is suspended and waits for a signal, since
-//   starting a thread may itself need one of these locks; nothing between the suspension and the
-//   end may allocate or log. Only when the probe gets every lock within kProbeMs is the worker,
-//   still suspended, ended. Otherwise the worker holds one: it is resumed to release it, and the
-//   window tries again at its next tick (a probe still waiting for a lock counts as a no).
-// - Once the worker is gone, the caller gives back what the work held (`abandon`).
-
-DWORD WINAPI probe_process_locks(void* go) {
-    WaitForSingleObject(static_cast<HANDLE>(go), INFINITE);
-    HANDLE heaps[] = {GetProcessHeap(), reinterpret_cast<HANDLE>(_get_heap_handle())};
-    for (HANDLE heap : heaps) {
-        if (heap && HeapLock(heap))
-            HeapUnlock(heap);
-    }
-    for (FILE* stream : {stdout, stderr}) {
-        _lock_file(stream);
-        _unlock_file(stream);
-    }
-    HMODULE module = nullptr;
-    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT, L"kernel32.dll", &module);
-    return 0;
-}
-
-// True when the worker has been ended; false when it returned by itself or is to be ended later.
-bool end_worker_by_force() {
-    HANDLE worker = dialog.worker.get();
-    if (WaitForSingleObject(worker, kGraceMs) != WAIT_TIMEOUT)
-        return false;
-    if (dialog.probe) {
-        if (WaitForSingleObject(dialog.probe.get(), 0) == WAIT_TIMEOUT)
-            return false;
-        dialog.probe.reset();
-    }
-
-    unique_event go(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    if (!go) {
-        DWORD error = GetLastError();
-        LOG_SYSTEM_ERROR(USBDRV_LOG_ERROR, kCallback, error, "CreateEvent failed: %s");
-        return false;
-    }
-    unique_thread probe(CreateThread(nullptr, 0, probe_process_locks, go.get(), 0, nullptr));
-    if (!probe) {
-        DWORD error = GetLastError();
-        LOG_SYSTEM_ERROR(USBDRV_LOG_ERROR, kCallback, error, "CreateThread failed: %s");
-        return false;
-    }
-    // Nothing from here to the resumption or the end of the worker logs or allocates.
-    DWORD error = ERROR_SUCCESS;
-    if (SuspendThread(worker) == static_cast<DWORD>(-1)) {
-        error = GetLastError();
-        SetEvent(go.get());  // the probe ends by itself
-        LOG_SYSTEM_ERROR(USBDRV_LOG_ERROR, kCallback, error, "SuspendThread failed: %s");
-        return false;
-    }
-    // The suspension is asynchronous; asking for the thread's context waits until it took hold.
-    CONTEXT context = {};
-    context.ContextFlags = CONTEXT_CONTROL;
-    const bool suspended = GetThreadContext(worker, &context);
-    if (!suspended)
-        error = GetLastError();
-    // A worker that returned meanwhile has cleared its marker and posts its done message.
-    const bool still_working = dialog.worker_running;
-    SetEvent(go.get());
-    const bool locks_free =
-        suspended && still_working && WaitForSingleObject(probe.get(), kProbeMs) == WAIT_OBJECT_0;
-    if (!locks_free) {
-        ResumeThread(worker);
-        dialog.probe = std::move(probe);
-        if (!suspended)
-            LOG_SYSTEM_ERROR(USBDRV_LOG_ERROR, kCallback, error, "GetThreadContext failed: %s");
-        return false;
-    }
-
-    usbdrv_log(USBDRV_LOG_ERROR, kCallback, "progress timeout expired - KILLING THREAD!");
-    if (!TerminateThread(worker, 0xFFFFFFFF)) {
-        error = GetLastError();
-        ResumeThread(worker);
-        LOG_SYSTEM_ERROR(USBDRV_LOG_ERROR, kCallback, error, "TerminateThread failed: %s");
-        return false;
-    }
-    // Termination is asynchronous too: what the work held is given back only once it is gone.
-    WaitForSingleObject(worker, INFINITE);
-    dialog.worker_running = false;
-    return true;
-}
-
-void count_tick(HWND window) {
+// The time-out cancels the work, once; the window then waits for the worker's done message and
+// ends with the work's own result (a time-out for a work that was cut short by the cancel). A
+// thread ended by force would keep every lock it held, its callers' as well as the process's, and
+// leave what it held for nobody to give back.
+void count_tick(progress_run& run) {
     if (find_security_window())
         return;  // the user's time to answer the prompt is not the installation's
-    const progress_tick tick = count_progress_tick(dialog.clock, dialog.worker_running);
+    const progress_tick tick = count_progress_tick(run.clock, run.worker_running);
     if (tick.step == progress_step::show_text) {
-        show_next_text(window, progress_texts[tick.text]);
-    } else if (tick.step == progress_step::time_out) {
-        if (!end_worker_by_force())
-            return;
-        if (dialog.abandon)
-            dialog.abandon(dialog.argument);
-        finish(window, USBDRV_ERR_TIMEOUT);
+        show_next_text(run, progress_texts[tick.text]);
+    } else if (tick.step == progress_step::time_out && !run.cancelled) {
+        run.cancelled = true;
+        usbdrv_log(USBDRV_LOG_ERROR, kCallback,
+                   "progress timeout expired - cancelling the installation");
+        SetEvent(run.cancel.get());
     }
 }
 
 LRESULT CALLBACK progress_callback(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    if (message == WM_NCCREATE) {
+        auto* created = reinterpret_cast<CREATESTRUCTW*>(lparam);
+        SetWindowLongPtrW(window, GWLP_USERDATA,
+                          reinterpret_cast<LONG_PTR>(created->lpCreateParams));
+    }
+    progress_run* run = run_of(window);
+    if (!run)
+        return DefWindowProcW(window, message, wparam, lparam);
     switch (message) {
         case WM_CREATE:
-            dialog.clock = {};
-            dialog.owner = GetWindow(window, GW_OWNER);
-            EnableWindow(dialog.owner, FALSE);
-            init_children(window);
+            run->window = window;
+            run->clock = {};
+            run->owner = GetWindow(window, GW_OWNER);
+            EnableWindow(run->owner, FALSE);
+            init_children(*run);
             center_progress_window(window);
             SetTimer(window, kTickTimer, kTickMs, nullptr);
             PostMessageW(window, kStartMessage, 0, 0);
             return 0;
         case kStartMessage:
-            start_worker(window);
+            start_worker(*run);
             return 0;
         case kDoneMessage:
-            finish(window, static_cast<usbdrv_result>(static_cast<int>(wparam)));
+            finish(*run, static_cast<usbdrv_result>(static_cast<int>(wparam)));
             return 0;
         case WM_TIMER:
             if (wparam == kTickTimer)
-                count_tick(window);
+                count_tick(*run);
             return 0;
         case WM_CLOSE:
             return 0;  // neither the user nor the system's close command ends an installation
@@ -359,27 +271,23 @@ usbdrv_result run_message_loop() {
     return static_cast<usbdrv_result>(static_cast<int>(message.wParam));
 }
 
-// Ends what the run left: the worker (still running only when a message of another sender ended
-// the window), a probe still waiting for a lock the worker held, the font.
-void forget_run() {
-    if (dialog.worker)
-        WaitForSingleObject(dialog.worker.get(), INFINITE);
-    if (dialog.probe)
-        WaitForSingleObject(dialog.probe.get(), kGraceMs);
-    dialog.worker.reset();
-    dialog.probe.reset();
-    dialog.font.reset();
-    dialog.worker_running = false;
-    dialog.owner = dialog.bar = dialog.text = nullptr;
-    dialog.work = nullptr;
-    dialog.argument = nullptr;
-    dialog.abandon = nullptr;
+// What the run left when a message of another sender ended its loop: the window, and a worker
+// that still runs, which is told to stop and waited for, since it uses the run.
+void end_run(progress_run& run) {
+    if (run.window && IsWindow(run.window)) {
+        EnableWindow(run.owner, TRUE);
+        DestroyWindow(run.window);
+    }
+    if (!run.worker)
+        return;
+    if (run.cancel)
+        SetEvent(run.cancel.get());
+    WaitForSingleObject(run.worker.get(), INFINITE);
 }
 
 }  // namespace
 
-usbdrv_result run_with_progress_bar(HWND owner, progress_work work, void* argument,
-                                    progress_abandon abandon) {
+usbdrv_result run_with_progress_bar(HWND owner, progress_work work, void* argument) {
     if (!owner)
         return USBDRV_ERR_INVALID_PARAM;
     if (!IsWindow(owner)) {
@@ -399,21 +307,25 @@ usbdrv_result run_with_progress_bar(HWND owner, progress_work work, void* argume
                    "could not obtain progress dialog mutex - is another dialog active?");
         return USBDRV_ERR_BUSY;
     }
-    scope_guard release_guard([] {
-        forget_run();
-        dialog_active = false;
-    });
-    dialog.instance = instance;
-    dialog.work = work;
-    dialog.argument = argument;
-    dialog.abandon = abandon;
+    scope_guard release_guard([] { dialog_active = false; });
+    progress_run run;
+    scope_guard end_of_run([&run] { end_run(run); });
+    run.instance = instance;
+    run.work = work;
+    run.argument = argument;
+    run.cancel.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!run.cancel) {
+        DWORD error = GetLastError();
+        LOG_SYSTEM_ERROR(USBDRV_LOG_ERROR, kRun, error, "could not create the cancel event: %s");
+        return USBDRV_ERR_RESOURCE;
+    }
 
     if (!register_progress_class(instance))
         return USBDRV_ERR_RESOURCE;
     HWND window = CreateWindowExW(
         WS_EX_WINDOWEDGE | WS_EX_CONTROLPARENT, kClassName, kTitleWide,
         WS_POPUP | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN | WS_CAPTION | WS_THICKFRAME, 100,
-        100, 287, 102, owner, nullptr, instance, nullptr);
+        100, 287, 102, owner, nullptr, instance, &run);
     if (!window) {
         DWORD error = GetLastError();
         LOG_SYSTEM_ERROR(USBDRV_LOG_ERROR, kRun, error, "Unable to create progress dialog: %s");

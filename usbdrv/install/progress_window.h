@@ -6,13 +6,12 @@
 
 #include "usbdrv/usbdrv.h"
 
-// The work the window runs on its worker thread.
-using progress_work = usbdrv_result (*)(void* argument);
-// Called on the window's thread after the worker was ended by force (the time-out), so that what
-// the work held (handles, markers, a child process) does not outlive it. May be null.
-using progress_abandon = void (*)(void* argument);
+// The work the window runs on its worker thread. `cancel` is a manual-reset event that the
+// window sets at its time-out; the work then returns by itself, soon.
+using progress_work = usbdrv_result (*)(void* argument, HANDLE cancel);
 
-// Runs `work(argument)` on a worker thread under a progress window owned by `owner`, and returns
-// its result once the window is gone; USBDRV_ERR_TIMEOUT after 300 counted seconds.
-usbdrv_result run_with_progress_bar(HWND owner, progress_work work, void* argument,
-                                    progress_abandon abandon);
+// Runs `work(argument, cancel)` on a worker thread under a progress window owned by `owner`, and
+// returns its result once it has returned and the window is gone. After 300 counted seconds the
+// window sets the work's cancel event (a work that honours it returns USBDRV_ERR_TIMEOUT); the
+// worker is never ended or suspended, so the window waits for it to return.
+usbdrv_result run_with_progress_bar(HWND owner, progress_work work, void* argument);

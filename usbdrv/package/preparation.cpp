@@ -400,5 +400,13 @@ usbdrv_result usbdrv_prepare_driver(const usbdrv_device_entry* device, const cha
     busy_marker busy(kCaller);
     if (usbdrv_result result = busy.state())
         return result;
+    // A running installation's helper works from a package folder, which may be this one: the
+    // package it installs is not rewritten under it.
+    if (busy_marker::held(kInstallationMarker)) {
+        usbdrv_log(USBDRV_LOG_INFO, kCaller,
+                   "an installation runs on this machine - no package is prepared until it has "
+                   "ended");
+        return USBDRV_ERR_BUSY;
+    }
     return prepare(device, path, inf_name, options);
 }

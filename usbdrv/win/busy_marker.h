@@ -7,22 +7,29 @@
 #include "handles.h"
 #include "usbdrv/usbdrv.h"
 
+// The marker of an installation. The host takes it for its call, and the installer helper holds
+// it for its whole run: while either works, no other installation or preparation starts, also
+// once the program that started the helper has returned or died.
+constexpr char kInstallationMarker[] = "install_driver_internal";
+
 class busy_marker {
 public:
     explicit busy_marker(const char* function);
     // USBDRV_OK when this call may go on; USBDRV_ERR_BUSY while another call holds the name,
     // USBDRV_ERR_RESOURCE when the marker cannot be made.
-    usbdrv_result state() const {
-        if (!mutex_)
-            return USBDRV_ERR_RESOURCE;
-        return already_running_ ? USBDRV_ERR_BUSY : USBDRV_OK;
-    }
+    usbdrv_result state() const { return state_; }
 
     // Whether a call of `function` holds its marker anywhere on the machine now. Only looks: a
     // call that starts meanwhile is not turned away.
     static bool held(const char* function);
 
+    // Holds the marker of `function` as long as the handle lives, whether or not it exists
+    // already: for a process that works on behalf of a call (the installer helper for the
+    // installation), so that the marker outlives the call while the work goes on. Empty when
+    // the marker can be neither made nor opened.
+    static unique_mutex hold(const char* function);
+
 private:
     unique_mutex mutex_;
-    bool already_running_ = false;
+    usbdrv_result state_ = USBDRV_ERR_RESOURCE;
 };

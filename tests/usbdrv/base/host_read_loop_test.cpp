@@ -23,6 +23,7 @@ struct event {
         broken_pipe,      // closed; `ends` says whether the helper ends within the time-out
         silence,          // the wait runs out
         helper_ends,      // the wait sees the helper end
+        cancel,           // the caller cancels during the wait (the next wait of any kind)
         read_fails,       // the read fails at once
         wait_fails,       // the wait for a pending read fails
         async_read_fails  // the pending read completes with an error
@@ -48,15 +49,14 @@ class scripted_pipe final : public host_read_port {
 public:
     std::deque<event> script;
     installer_host_state state;
-    usbdrv_result exit_result = USBDRV_OK;
+    uint32_t exit_code = 0;
     uint32_t clock = 0;
 
     // What the loop asked.
     std::vector<uint32_t> waits;   // the time-out of each wait for a read
-    std::vector<uint32_t> pauses;  // helper_ended_within
+    std::vector<uint32_t> pauses;  // wait_for_helper
     std::vector<bytes> handled;
     int cancels = 0;
-    int helper_ends = 0;
 
     pipe_read start_read(uint8_t* into, size_t space) override {
         if (space_seen.empty() || space_seen.back() != space)
@@ -104,6 +104,9 @@ public:
             case event::wait_fails:
                 script.pop_front();
                 return {pipe_wait::failed, 87};
+            case event::cancel:
+                script.pop_front();
+                return {pipe_wait::cancelled, 0};
             default:
                 return {pipe_wait::read_ready, 0};
         }
@@ -122,13 +125,17 @@ public:
         cancels++;
         pending_ = false;
     }
-    bool helper_ended_within(uint32_t timeout_ms) override {
+    pipe_wait wait_for_helper(uint32_t timeout_ms) override {
         pauses.push_back(timeout_ms);
+        if (!script.empty() && script.front().kind == event::cancel) {
+            script.pop_front();
+            return {pipe_wait::cancelled, 0};
+        }
         clock += timeout_ms == kNoTimeLimit ? 0 : timeout_ms;
-        return ended_;
+        return {ended_ ? pipe_wait::helper_ended : pipe_wait::timed_out, 0};
     }
-    usbdrv_result helper_result() override { return exit_result; }
-    void end_helper() override { helper_ends++; }
+    uint32_t helper_exit_code() override { return exit_code; }
+    bool status_received() override { return state.status_received || state.filter_installer; }
     uint32_t now_ms() override { return clock; }
     uint32_t message_timeout_ms() override { return state.message_timeout_ms; }
     int handle_message(const uint8_t* data, size_t length) override {
@@ -179,6 +186,7 @@ usbdrv_device_entry kDevice = {};
 
 struct loop_run {
     usbdrv_result result;
+    bool helper_finishing;
     std::string log;
 };
 
@@ -188,9 +196,10 @@ loop_run run(scripted_pipe& pipe) {
     usbdrv_set_log_threshold(USBDRV_LOG_DEBUG);
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
-    receive_buffer buffer;
     loop_run r;
-    r.result = run_read_loop(pipe, buffer);
+    read_loop_result outcome = run_read_loop(pipe);
+    r.result = outcome.result;
+    r.helper_finishing = outcome.helper_finishing;
     r.log = testing::internal::GetCapturedStdout();
     r.log += testing::internal::GetCapturedStderr();
     usbdrv_set_log_threshold(saved);
@@ -225,80 +234,157 @@ TEST(HostReadLoop, ALongSetupLogLineGrowsTheBufferByDoublingAndArrivesWhole) {
     }
 }
 
+// The loop never ends the helper; it says whether the helper is still finishing its run (after
+// the handler's result), so that the host may wait a while for its end.
 TEST(HostReadLoop, HowTheHelpersEndGivesTheResult) {
+    const uint32_t kExit99 = static_cast<uint32_t>(-99);
+    const std::string no_status = kHost + "the installer ended with exit code ";
     const struct {
         const char* name;
         std::deque<event> script;
-        usbdrv_result exit_result;
+        uint32_t exit_code;
         usbdrv_result result;
-        int helper_ends;
+        bool finishing;
         int cancels;
+        std::string logged;
     } rows[] = {
         {"status other than 0 ends at once",
          {message({MSG_SET_STATUS, 0xF3}), message(text_message(0, "never read"))},
-         USBDRV_OK,
-         USBDRV_ERR_EXISTS,
          0,
-         0},
+         USBDRV_ERR_EXISTS,
+         true,
+         0,
+         ""},
         {"status 0, then the exit code 0",
          {message({MSG_INSTALLER_COMPLETED}),
           message({MSG_SET_STATUS, 0}),
           {event::broken_pipe, {}, false, true}},
-         USBDRV_OK,
-         USBDRV_OK,
          0,
-         0},
+         USBDRV_OK,
+         false,
+         0,
+         ""},
+        {"status 0, then an exit code of 3",
+         {message({MSG_SET_STATUS, 0}), {event::broken_pipe, {}, false, true}},
+         3,
+         USBDRV_ERR_OTHER,
+         false,
+         0,
+         ""},
         {"exit 1 without a status",
          {{event::broken_pipe, {}, false, true}},
+         1,
          USBDRV_ERR_OTHER,
-         USBDRV_ERR_OTHER,
+         false,
          0,
-         0},
+         no_status + "1 (0x1) without sending its status\n"},
+        {"exit 0 without a status is no success",
+         {message(text_message(0, "working")), {event::broken_pipe, {}, false, true}},
+         0,
+         USBDRV_ERR_OTHER,
+         false,
+         0,
+         no_status + "0 (0x0) without sending its status\n"},
         {"closed its end but does not exit",
          {{event::broken_pipe, {}, false, false}},
-         USBDRV_OK,
-         USBDRV_ERR_TIMEOUT,
-         1,
-         0},
-        {"ended while a read was pending",
-         {{event::helper_ends}},
-         USBDRV_ERR_OTHER,
-         USBDRV_ERR_OTHER,
          0,
-         1},
+         USBDRV_ERR_TIMEOUT,
+         false,
+         0,
+         "usbdrv:warning [install_driver_internal] the installer closed the pipe but has not "
+         "ended - it is left to end by itself\n"},
+        {"ended from outside while a read was pending",
+         {message({MSG_SET_TIMEOUT_INFINITE}), {event::helper_ends}},
+         kExit99,
+         USBDRV_ERR_OTHER,
+         false,
+         1,
+         no_status + "-99 (0xFFFFFF9D) without sending its status\n"},
+        {"ended from outside with exit code 0 while a read was pending",
+         {{event::helper_ends}},
+         0,
+         USBDRV_ERR_OTHER,
+         false,
+         1,
+         no_status + "0 (0x0) without sending its status\n"},
         {"a protocol error ends the loop",
          {message({9}), message({MSG_SET_STATUS, 0})},
-         USBDRV_OK,
+         0,
          USBDRV_ERR_NOT_FOUND,
+         true,
          0,
-         0},
-        {"an empty message ends the loop",
-         {message({})},
-         USBDRV_OK,
-         USBDRV_ERR_INVALID_PARAM,
-         0,
-         0},
+         ""},
+        {"an empty message ends the loop", {message({})}, 0, USBDRV_ERR_INVALID_PARAM, true, 0, ""},
     };
     for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
         scripted_pipe pipe;
         pipe.script = r.script;
-        pipe.exit_result = r.exit_result;
+        pipe.exit_code = r.exit_code;
         loop_run run_ = run(pipe);
-        EXPECT_EQ(run_.result, r.result) << r.name;
-        EXPECT_EQ(pipe.helper_ends, r.helper_ends) << r.name;
-        EXPECT_EQ(pipe.cancels, r.cancels) << r.name;
+        EXPECT_EQ(run_.result, r.result);
+        EXPECT_EQ(run_.helper_finishing, r.finishing);
+        EXPECT_EQ(pipe.cancels, r.cancels);
+        if (!r.logged.empty())
+            EXPECT_TRUE(has(run_.log, r.logged)) << run_.log;
+        else
+            EXPECT_FALSE(has(run_.log, "without sending its status")) << run_.log;
     }
 }
 
-TEST(HostReadLoop, SilenceWithinTheMessageTimeOutEndsTheHelper) {
+// The filter installer has no status to send: its exit code is its result.
+TEST(HostReadLoop, TheFilterInstallersExitCodeIsItsResult) {
+    for (uint32_t code : {0u, 3u}) {
+        scripted_pipe pipe;
+        pipe.state.filter_installer = true;
+        pipe.exit_code = code;
+        pipe.script = {message(text_message('i', "nstalling")),
+                       {event::broken_pipe, {}, false, true}};
+        loop_run r = run(pipe);
+        EXPECT_EQ(r.result, code == 0 ? USBDRV_OK : USBDRV_ERR_OTHER) << code;
+        EXPECT_FALSE(has(r.log, "without sending its status")) << r.log;
+    }
+}
+
+TEST(HostReadLoop, SilenceWithinTheMessageTimeOutStopsListeningButLeavesTheHelper) {
     scripted_pipe pipe;
     pipe.script = {message(text_message(0, "working")), {event::silence}};
     loop_run r = run(pipe);
     EXPECT_EQ(r.result, USBDRV_ERR_TIMEOUT);
+    EXPECT_FALSE(r.helper_finishing) << "a helper that does not answer is not waited for";
     EXPECT_EQ(pipe.waits, (std::vector<uint32_t>{10000}));
     EXPECT_EQ(pipe.cancels, 1) << "the read is over before its buffer goes";
-    EXPECT_EQ(pipe.helper_ends, 1);
     EXPECT_TRUE(has(r.log, kHost + "installer failed to respond - aborting\n"));
+}
+
+// The caller's cancellation ends every kind of wait at once: the wait for a message (with or
+// without a time limit), for a helper that closed its end, for one that has not connected yet.
+TEST(HostReadLoop, TheCallersCancellationEndsEveryWait) {
+    const struct {
+        const char* name;
+        std::deque<event> script;
+        int cancels;
+    } rows[] = {
+        {"waiting for the next message", {message(text_message(0, "a")), {event::cancel}}, 1},
+        {"waiting without a time limit", {message({MSG_SET_TIMEOUT_INFINITE}), {event::cancel}}, 1},
+        {"waiting for the end of a helper that closed its end",
+         {{event::broken_pipe, {}, false, false}, {event::cancel}},
+         0},
+        {"waiting for the helper to connect", {{event::listening}, {event::cancel}}, 0},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        scripted_pipe pipe;
+        pipe.script = r.script;
+        loop_run run_ = run(pipe);
+        EXPECT_EQ(run_.result, USBDRV_ERR_TIMEOUT);
+        EXPECT_FALSE(run_.helper_finishing);
+        EXPECT_EQ(pipe.cancels, r.cancels) << "a pending read is over before the loop returns";
+        EXPECT_TRUE(pipe.script.empty());
+        EXPECT_TRUE(has(run_.log, kHost + "installation cancelled: the installer is no longer "
+                                          "waited for and ends by itself\n"))
+            << run_.log;
+    }
 }
 
 // The helper's hints reach the very next wait, and the value stays in the state that the host
@@ -334,12 +420,11 @@ TEST(HostReadLoop, BeforeTheHelperConnects) {
     {
         SCOPED_TRACE("ends without connecting: its exit code, after one more look");
         scripted_pipe pipe;
-        pipe.exit_result = USBDRV_ERR_OTHER;
+        pipe.exit_code = 3;
         pipe.script = {{event::listening}, {event::listening, {}, false, true}, {event::listening}};
         EXPECT_EQ(run(pipe).result, USBDRV_ERR_OTHER);
         EXPECT_EQ(pipe.pauses.size(), 2u);
         EXPECT_TRUE(pipe.script.empty());
-        EXPECT_EQ(pipe.helper_ends, 0);
     }
     {
         SCOPED_TRACE("connected, wrote and ended between two polls: its messages still count");
@@ -355,7 +440,6 @@ TEST(HostReadLoop, BeforeTheHelperConnects) {
         loop_run r = run(pipe);
         EXPECT_EQ(r.result, USBDRV_ERR_TIMEOUT);
         EXPECT_EQ(pipe.clock, 10000u);
-        EXPECT_EQ(pipe.helper_ends, 1);
         EXPECT_TRUE(has(r.log, kHost + "installer failed to respond - aborting\n"));
     }
 }
@@ -383,7 +467,7 @@ TEST(HostReadLoop, APipeThatKeepsFailingEndsTheLoop) {
         EXPECT_EQ(run_.result, USBDRV_ERR_IO);
         EXPECT_EQ(pipe.script.size(), 10u) << "ten failures in a row, then no further read";
         EXPECT_EQ(pipe.cancels, r.cancels);
-        EXPECT_EQ(pipe.helper_ends, 1);
+        EXPECT_FALSE(run_.helper_finishing);
         std::string expected;
         for (int i = 0; i < 10; i++)
             expected += kHost + r.line;
@@ -401,7 +485,6 @@ TEST(HostReadLoop, FailuresBetweenMessagesAreRetried) {
     }
     pipe.script.push_back(message({MSG_SET_STATUS, 0xF3}));
     EXPECT_EQ(run(pipe).result, USBDRV_ERR_EXISTS);
-    EXPECT_EQ(pipe.helper_ends, 0);
 }
 
 }  // namespace

@@ -18,6 +18,8 @@ const char* or_null(const std::string& text) {
     return text.empty() ? nullptr : text.c_str();
 }
 
+}  // namespace
+
 int running_helpers() {
     HANDLE taken = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     if (taken == INVALID_HANDLE_VALUE)
@@ -34,7 +36,26 @@ int running_helpers() {
     return count;
 }
 
-}  // namespace
+HWND progress_window() {
+    for (HWND window = FindWindowExW(nullptr, nullptr, L"usbdrv_progress_class", nullptr); window;
+         window = FindWindowExW(nullptr, window, L"usbdrv_progress_class", nullptr)) {
+        DWORD process = 0;
+        GetWindowThreadProcessId(window, &process);
+        if (process == GetCurrentProcessId())
+            return window;
+    }
+    return nullptr;
+}
+
+bool helpers_end_within(DWORD timeout_ms) {
+    const DWORD start = GetTickCount();
+    while (running_helpers() != 0) {
+        if (GetTickCount() - start >= timeout_ms)
+            return false;
+        Sleep(50);
+    }
+    return true;
+}
 
 test_device::test_device() = default;
 
@@ -107,7 +128,6 @@ testing::AssertionResult nothing_left() {
                                         nullptr, OPEN_EXISTING, 0, nullptr));
     if (pipe || GetLastError() != ERROR_FILE_NOT_FOUND)
         return testing::AssertionFailure() << "the installer pipe is still there";
-    // The host waits for a helper that goes on after its status, so none runs once it returned.
     if (running_helpers() != 0)
         return testing::AssertionFailure() << "a helper still runs";
     return testing::AssertionSuccess();

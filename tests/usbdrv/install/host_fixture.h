@@ -82,8 +82,15 @@ std::vector<filter_case> filter_cases();
 install_outcome install_with_filter(const helper_package& package, const filter_case& filter);
 
 // An installation gave back what it held: its busy marker and its pipe are gone, and no
-// helper still runs (one that ends by itself is given four seconds: the real helper's end
-// sequence after its status).
+// helper still runs.
 testing::AssertionResult nothing_left();
+
+// The progress window of this process, or null.
+HWND progress_window();
+
+// The number of helpers (installer_x64.exe) running now.
+int running_helpers();
+// Waits up to timeout_ms for every running helper to end by itself; true when none runs.
+bool helpers_end_within(DWORD timeout_ms);
 
 }  // namespace test

@@ -1,7 +1,7 @@
 // usbdrv_install_driver in progress mode, on the virtual display: the progress window runs the
-// installation on a worker thread. When the window's time-out ends that thread by force, what
-// the installation held (busy marker, pipe, event, the helper) is given back, so that the next
-// installation in the same process runs.
+// installation on a worker thread. The window's time-out cancels the installation: the call
+// returns by itself, having given back what it held, and the helper is left to finish and end
+// on its own.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -18,18 +18,6 @@ using test::helper_package;
 using test::install;
 using test::install_outcome;
 using test::test_device;
-
-// The progress window of this process, or null.
-HWND progress_window() {
-    for (HWND window = FindWindowExW(nullptr, nullptr, L"usbdrv_progress_class", nullptr); window;
-         window = FindWindowExW(nullptr, window, L"usbdrv_progress_class", nullptr)) {
-        DWORD process = 0;
-        GetWindowThreadProcessId(window, &process);
-        if (process == GetCurrentProcessId())
-            return window;
-    }
-    return nullptr;
-}
 
 class ProgressMode : public testing::Test {
 protected:
@@ -49,17 +37,17 @@ protected:
     usbdrv_install_options options_ = {};
 };
 
-TEST_F(ProgressMode, AnInstallationEndedByTheWindowsTimeOutLeavesNothingBehind) {
+TEST_F(ProgressMode, TheWindowsTimeOutCancelsTheInstallationAndLeavesTheHelperToItself) {
     helper_package silent;
-    // No time limit, then silence: only the window's own time-out ends this installation.
-    silent.script("connect\ncode 5\npause 600000\nexit 0\n");
+    // No time limit, then a long silence: only the window's own time-out ends this installation.
+    silent.script("connect\ncode 5\npause 8000\nlog too late\nexit 0\n");
     test_device device;
 
-    // The window counts its timer's ticks; 301 of them end the installation.
+    // The window counts its timer's ticks; 301 of them cancel the installation.
     std::atomic<bool> stop{false};
     std::thread ticks([&] {
         HWND window = nullptr;
-        while (!stop && !(window = progress_window()))
+        while (!stop && !(window = test::progress_window()))
             Sleep(20);
         Sleep(500);  // the helper is running and silent by then
         for (int tick = 0; tick < 301 && !stop && IsWindow(window); tick++)
@@ -71,8 +59,23 @@ TEST_F(ProgressMode, AnInstallationEndedByTheWindowsTimeOutLeavesNothingBehind) 
     EXPECT_EQ(ended.result, USBDRV_ERR_TIMEOUT) << ended.log;
     EXPECT_TRUE(ended.logged("usbdrv:debug [usbdrv_install_driver] using progress bar mode\n"));
     EXPECT_TRUE(ended.logged("switching timeout to infinite")) << ended.log;
+    EXPECT_TRUE(
+        ended.logged("usbdrv:error [progress_callback] progress timeout expired - "
+                     "cancelling the installation\n"))
+        << ended.log;
+    EXPECT_TRUE(
+        ended.logged("usbdrv:error [install_driver_internal] installation cancelled: the "
+                     "installer is no longer waited for and ends by itself\n"))
+        << ended.log;
+    EXPECT_FALSE(ended.logged("too late"));
     EXPECT_TRUE(IsWindowEnabled(owner_));
-    EXPECT_TRUE(test::nothing_left()) << "the abandoned installation was given back";
+    EXPECT_EQ(test::progress_window(), nullptr);
+
+    // The call returned while the helper was still silent: it was not ended, and it ends by
+    // itself.
+    EXPECT_EQ(test::running_helpers(), 1);
+    EXPECT_TRUE(test::helpers_end_within(15000));
+    EXPECT_TRUE(test::nothing_left());
 
     // The next installations in this process run, under the window and without it; the first
     // sets the message time-out back to its default for the rest of the process.
@@ -80,7 +83,7 @@ TEST_F(ProgressMode, AnInstallationEndedByTheWindowsTimeOutLeavesNothingBehind) 
     next.script("connect\ncode 6\nstatus 0\nexit 0\n");
     install_outcome with_window = install(next, device, &options_);
     EXPECT_EQ(with_window.result, USBDRV_OK) << with_window.log;
-    EXPECT_EQ(progress_window(), nullptr);
+    EXPECT_EQ(test::progress_window(), nullptr);
     install_outcome without_window = install(next, device);
     EXPECT_EQ(without_window.result, USBDRV_OK) << without_window.log;
 }

@@ -12,6 +12,7 @@
 
 #include "handles.h"
 #include "installer_protocol.h"
+#include "overlapped_io.h"
 #include "pipe_squatter.h"
 #include "test_support.h"
 
@@ -38,55 +39,47 @@ public:
     tool_end()
         : pipe_(CreateNamedPipeA(kInstallerPipeName, PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
                                  PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 4096,
-                                 4096, 0, nullptr)),
-          event_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+                                 4096, 0, nullptr)) {}
 
-    bool ready() const { return pipe_ && event_; }
+    bool ready() const { return pipe_.valid(); }
 
     // The next message, or nothing when the helper closed its end or `timeout_ms` ran out.
     std::optional<bytes> next(DWORD timeout_ms = 10000) {
         bytes message;
         for (;;) {
             unsigned char buffer[4096];
-            OVERLAPPED read = {};
-            read.hEvent = event_.get();
-            DWORD count = 0;
-            BOOL done = ReadFile(pipe_.get(), buffer, sizeof buffer, nullptr, &read);
-            DWORD error = done ? 0 : GetLastError();
-            if (error == ERROR_PIPE_LISTENING) {
+            overlapped_io read(pipe_.get());
+            overlapped_io::state state = read.read(buffer, sizeof buffer);
+            if (state == overlapped_io::state::failed && read.error() == ERROR_PIPE_LISTENING) {
                 if (timeout_ms < 10)
                     return std::nullopt;
                 Sleep(10);
                 timeout_ms -= 10;
                 continue;
             }
-            if (error == ERROR_IO_PENDING &&
-                WaitForSingleObject(event_.get(), timeout_ms) != WAIT_OBJECT_0) {
-                CancelIo(pipe_.get());
-                GetOverlappedResult(pipe_.get(), &read, &count, TRUE);
-                return std::nullopt;
+            if (state == overlapped_io::state::pending) {
+                if (!read.wait(timeout_ms))
+                    return std::nullopt;  // the read is cancelled as it goes
+                state = read.take();
             }
-            BOOL ok = GetOverlappedResult(pipe_.get(), &read, &count, FALSE);
-            error = ok ? 0 : GetLastError();
-            if (!ok && error != ERROR_MORE_DATA)
+            if (state == overlapped_io::state::failed && read.error() != ERROR_MORE_DATA)
                 return std::nullopt;
-            message.insert(message.end(), buffer, buffer + count);
-            if (ok)
+            message.insert(message.end(), buffer, buffer + read.bytes());
+            if (state == overlapped_io::state::complete)
                 return message;
         }
     }
 
     void reply(const std::string& text) {
-        OVERLAPPED write = {};
-        write.hEvent = event_.get();
-        DWORD count = 0;
-        WriteFile(pipe_.get(), text.data(), static_cast<DWORD>(text.size()), nullptr, &write);
-        GetOverlappedResult(pipe_.get(), &write, &count, TRUE);
+        overlapped_io write(pipe_.get());
+        if (write.write(text.data(), static_cast<DWORD>(text.size())) ==
+            overlapped_io::state::pending) {
+            write.wait(INFINITE);
+        }
     }
 
 private:
     unique_pipe pipe_;
-    unique_event event_;
 };
 
 // The stand-in in a folder of its own with its script; its standard error goes to a file.

@@ -111,26 +111,24 @@ private:
 };
 
 // The work the window runs: records its thread, does `hold` (takes a lock, starts a child...),
-// says it started, waits until the test releases it, does `then` and returns `result`. The test
-// (or the run's end) releases it; `finally` is set when the run object goes, for a `then` that
-// must block until the end.
+// says it started, waits until the test releases it (or, when it honours the cancel, until the
+// window cancels it), does `then` and returns `result` (USBDRV_ERR_TIMEOUT when cancelled, as an
+// installation does). The test (or the run's end) releases it.
 struct test_work {
     usbdrv_result result = USBDRV_OK;
+    bool honours_cancel = true;
+    bool logs_while_waiting = false;  // a log line, then a look at the events, over and over
     std::function<void()> hold;
     std::function<void()> then;
-    std::function<void()> give_back;  // what abandon does
     unique_event started{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
     unique_event release{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
-    unique_event finally{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
     std::atomic<int> calls{0};
     std::atomic<bool> returned{false};
+    std::atomic<bool> cancelled{false};
     std::atomic<DWORD> thread_id{0};
     unique_thread thread;  // the worker, to see how it ended
-    std::atomic<int> abandoned{0};
-    std::atomic<DWORD> abandon_thread_id{0};
-    void* abandon_argument = nullptr;
 
-    static usbdrv_result run(void* argument) {
+    static usbdrv_result run(void* argument, HANDLE cancel) {
         test_work& work = *static_cast<test_work*>(argument);
         work.calls++;
         DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(),
@@ -139,19 +137,20 @@ struct test_work {
         if (work.hold)
             work.hold();
         SetEvent(work.started.get());
-        WaitForSingleObject(work.release.get(), INFINITE);
+        HANDLE either[] = {work.release.get(), cancel};
+        DWORD count = work.honours_cancel && cancel ? 2 : 1;
+        DWORD waited = WAIT_TIMEOUT;
+        while (waited == WAIT_TIMEOUT) {
+            if (work.logs_while_waiting)
+                usbdrv_log(USBDRV_LOG_INFO, "test work", "still working");
+            waited = WaitForMultipleObjects(count, either, FALSE,
+                                            work.logs_while_waiting ? 0 : INFINITE);
+        }
+        work.cancelled = waited == WAIT_OBJECT_0 + 1;
         if (work.then)
             work.then();
         work.returned = true;
-        return work.result;
-    }
-    static void abandon(void* argument) {
-        test_work& work = *static_cast<test_work*>(argument);
-        work.abandon_argument = argument;
-        work.abandon_thread_id = GetCurrentThreadId();
-        work.abandoned++;
-        if (work.give_back)
-            work.give_back();
+        return work.cancelled ? USBDRV_ERR_TIMEOUT : work.result;
     }
     test_work() = default;
     // A work that returns result at once.
@@ -187,23 +186,20 @@ LRESULT CALLBACK watch_messages(int code, WPARAM removed, LPARAM message) {
 // One run_with_progress_bar on a thread of its own, as the dialog's command worker runs it.
 class progress_run {
 public:
-    progress_run(HWND owner, test_work& work, bool clock_runs = false,
-                 progress_abandon abandon = test_work::abandon)
-        : work_(work) {
+    progress_run(HWND owner, test_work& work, bool clock_runs = false) : work_(work) {
         clock_stopped = !clock_runs;
         real_ticks = 0;
         marquee_requests.clear();
-        thread_ = std::thread([this, owner, abandon] {
+        thread_ = std::thread([this, owner] {
             thread_id_ = GetCurrentThreadId();
             HHOOK hook = SetWindowsHookExW(WH_GETMESSAGE, watch_messages, nullptr, thread_id_);
-            result_ = run_with_progress_bar(owner, test_work::run, &work_, abandon);
+            result_ = run_with_progress_bar(owner, test_work::run, &work_);
             UnhookWindowsHookEx(hook);
             ended_ = true;
         });
     }
     ~progress_run() {
         SetEvent(work_.release.get());
-        SetEvent(work_.finally.get());
         if (pump_until([this] { return ended_.load(); }, 30000)) {
             thread_.join();
         } else {
@@ -283,9 +279,10 @@ const unique_handle kOutput([] {
     return output;
 }());
 
-// A thread ended while it held a lock of the process leaves the next user of that lock waiting
-// for ever: the test's own clean-up and log capture too. So a wait that does not end in time
-// ends the program at once, with a word on its output, and the test fails instead of stalling.
+// A lock left taken (as by a thread ended while it held it) leaves the next user of that lock
+// waiting for ever: the test's own clean-up and log capture too. So a wait that does not end in
+// time ends the program at once, with a word on its output, and the test fails instead of
+// stalling.
 void end_if_hung(bool returned, const char* what) {
     if (returned)
         return;
@@ -295,7 +292,7 @@ void end_if_hung(bool returned, const char* what) {
     TerminateProcess(GetCurrentProcess(), 3);
 }
 
-// The tick that ends the worker does more than count: a bounded wait.
+// A tick at the time-out does more than count: a bounded wait.
 void tick_once_more(HWND window) {
     DWORD_PTR answer = 0;
     end_if_hung(SendMessageTimeoutW(window, WM_TIMER, 1, 0, SMTO_NORMAL, 20000, &answer) != 0,
@@ -463,7 +460,7 @@ TEST_F(ProgressWindow, DisablesItsOwnerUntilItIsGoneAndRunsTheWorkOnceOnAnotherT
     EXPECT_FALSE(IsWindow(window));
     EXPECT_TRUE(IsWindowEnabled(owner.get()));
     EXPECT_EQ(work.calls, 1);
-    EXPECT_EQ(work.abandoned, 0);
+    EXPECT_FALSE(work.cancelled);
 }
 
 TEST_F(ProgressWindow, ReturnsTheWorksResultUnchanged) {
@@ -550,8 +547,7 @@ TEST_F(ProgressWindow, BadInputIsRefusedWithoutAWindow) {
         SCOPED_TRACE(c.name);
         test_work unused(USBDRV_OK);
         test::log_capture log;
-        EXPECT_EQ(run_with_progress_bar(c.owner, c.work, &unused, test_work::abandon),
-                  USBDRV_ERR_INVALID_PARAM);
+        EXPECT_EQ(run_with_progress_bar(c.owner, c.work, &unused), USBDRV_ERR_INVALID_PARAM);
         EXPECT_EQ(log.text().rfind(c.log, 0), 0u) << log.text();
         EXPECT_EQ(unused.calls, 0);
         EXPECT_TRUE(progress_windows().empty());
@@ -567,8 +563,7 @@ TEST_F(ProgressWindow, ASecondWindowIsRefusedWhileOneIsActive) {
 
         test_work second(USBDRV_OK);
         test::log_capture log;
-        EXPECT_EQ(run_with_progress_bar(owner.get(), test_work::run, &second, nullptr),
-                  USBDRV_ERR_BUSY);
+        EXPECT_EQ(run_with_progress_bar(owner.get(), test_work::run, &second), USBDRV_ERR_BUSY);
         EXPECT_EQ(log.text(),
                   "usbdrv:error [run_with_progress_bar] could not obtain progress dialog mutex - "
                   "is another dialog active?\n");
@@ -586,8 +581,10 @@ TEST_F(ProgressWindow, ASecondWindowIsRefusedWhileOneIsActive) {
 }
 
 // A start message from elsewhere while the worker runs ends the window, but the call returns
-// only when the worker has: nothing of the run outlives it.
+// only when the worker has: nothing of the run outlives it. The worker is told to stop (this one
+// does not listen).
 TEST_F(ProgressWindow, AStartMessageWhileTheWorkerRunsEndsTheWindowAfterTheWorker) {
+    work.honours_cancel = false;
     test::log_capture log;
     HWND window = start();
     ASSERT_NE(window, nullptr);
@@ -629,7 +626,7 @@ TEST_F(ProgressWindow, TheTextsFollowTheCountedTicks) {
     EXPECT_TRUE(IsWindow(window));
     EXPECT_FALSE(run->ended());
     EXPECT_EQ(release_work(), USBDRV_OK);
-    EXPECT_EQ(work.abandoned, 0);
+    EXPECT_FALSE(work.cancelled);
 }
 
 // The window's own timer ticks once a second and its ticks count like those sent.
@@ -691,23 +688,24 @@ TEST_F(ProgressWindow, ASecurityPromptStopsTheCountUntilItIsGone) {
     }
 }
 
-// The work holds what an installation holds: a machine-wide marker, an event, a helper process.
-// At counted tick 301 the window ends the worker and the work's abandon function gives them
-// back, so that the next run in the same process finds the marker free.
-TEST_F(ProgressWindow, TheTimeOutEndsTheWorkerAndGivesBackWhatItHeld) {
+// The work holds what an installation holds: a machine-wide marker, an event, a helper process,
+// and a lock of the process. At counted tick 301 the window cancels it; the work returns by
+// itself with its time-out and gives back what it held on its own way out. The worker is never
+// ended or suspended: it returns, and its thread ends normally.
+TEST_F(ProgressWindow, TheTimeOutCancelsTheWorkWhichReturnsByItself) {
     const wchar_t* const marker = L"Global\\corvane_progress_window_test";
     unique_mutex mutex;
     unique_event event;
     child_process_guard helper;
-    unique_process helper_seen;
+    critical_section lock;
     work.hold = [&] {
         mutex.reset(CreateMutexW(nullptr, TRUE, marker));
         event.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
         test::start_program(test::beside_me("exit_with.exe"), L"sleep 600000 0", nullptr, helper);
-        DuplicateHandle(GetCurrentProcess(), helper.process(), GetCurrentProcess(),
-                        helper_seen.put(), SYNCHRONIZE, FALSE, 0);
+        EnterCriticalSection(lock.get());
     };
-    work.give_back = [&] {
+    work.then = [&] {
+        LeaveCriticalSection(lock.get());
         mutex.reset();
         event.reset();
         helper.end();
@@ -715,16 +713,17 @@ TEST_F(ProgressWindow, TheTimeOutEndsTheWorkerAndGivesBackWhatItHeld) {
     test::log_capture log;
     HWND window = start();
     ASSERT_NE(window, nullptr);
-    ASSERT_TRUE(mutex && event && helper_seen);
+    ASSERT_TRUE(mutex && event && helper.process());
     tick(window, 300);
     EXPECT_TRUE(IsWindow(window));
     EXPECT_FALSE(IsWindowEnabled(owner.get()));
-    EXPECT_EQ(work.abandoned, 0);
+    EXPECT_FALSE(work.cancelled);
 
     // Not while a security prompt is up: that time is not counted.
     HWND prompt = make_window(L"Windows Security", WS_POPUP | WS_VISIBLE, 300, 10, 200, 80);
     tick(window, 5);
     EXPECT_TRUE(IsWindow(window));
+    EXPECT_FALSE(work.cancelled);
     DestroyWindow(prompt);
 
     tick_once_more(window);
@@ -732,21 +731,19 @@ TEST_F(ProgressWindow, TheTimeOutEndsTheWorkerAndGivesBackWhatItHeld) {
     EXPECT_FALSE(IsWindow(window));
     EXPECT_TRUE(IsWindowEnabled(owner.get()));
     EXPECT_EQ(log.text(),
-              "usbdrv:error [progress_callback] progress timeout expired - KILLING THREAD!\n");
+              "usbdrv:error [progress_callback] progress timeout expired - cancelling the "
+              "installation\n");
 
-    // The worker was ended by force, not returned; the abandon function ran once, with the
-    // work's argument, on the window's thread, and the helper is gone.
-    EXPECT_FALSE(work.returned);
-    ASSERT_EQ(WaitForSingleObject(work.thread.get(), 0), WAIT_OBJECT_0);
-    DWORD exit_code = 0;
+    // The work was told to stop and returned; its thread ended by itself.
+    EXPECT_TRUE(work.cancelled);
+    EXPECT_TRUE(work.returned);
+    ASSERT_EQ(WaitForSingleObject(work.thread.get(), 5000), WAIT_OBJECT_0);
+    DWORD exit_code = 0xFFFFFFFF;
     GetExitCodeThread(work.thread.get(), &exit_code);
-    EXPECT_EQ(exit_code, 0xFFFFFFFFu);
-    EXPECT_EQ(work.abandoned, 1);
-    EXPECT_EQ(work.abandon_argument, &work);
-    EXPECT_EQ(work.abandon_thread_id, run->thread_id());
-    EXPECT_EQ(WaitForSingleObject(helper_seen.get(), 5000), WAIT_OBJECT_0);
+    EXPECT_EQ(exit_code, 0u);
 
-    // A later run in the same process: the marker is free, allocations and log lines go on.
+    // A later run in the same process: the marker is free, the lock can be taken, allocations
+    // and log lines go on.
     test_work later;
     later.hold = [&] {
         unique_mutex again(CreateMutexW(nullptr, TRUE, marker));
@@ -757,61 +754,79 @@ TEST_F(ProgressWindow, TheTimeOutEndsTheWorkerAndGivesBackWhatItHeld) {
     progress_run next(owner.get(), later);
     EXPECT_EQ(next.result(), USBDRV_OK);
     test::log_capture after;
-    runs_on_a_fresh_thread("allocating and logging", [] {
+    runs_on_a_fresh_thread("taking the lock, allocating and logging", [&lock] {
+        critical_section_lock taken(lock);
         std::vector<char> block(1 << 20, 'x');
         usbdrv_log(USBDRV_LOG_ERROR, "test", "still logging %zu", block.size());
     });
     EXPECT_EQ(after.text(), "usbdrv:error [test] still logging 1048576\n");
 }
 
-// A worker that returns just as the time-out comes is not ended: the window gives it a moment,
-// and the work's own result comes back.
-TEST_F(ProgressWindow, AWorkerReturningAsTheTimeOutComesGivesItsOwnResult) {
+// A work that does not stop when told keeps the window, and its owner disabled, until it
+// returns: the window waits, cancels once, and ends with the work's own result.
+TEST_F(ProgressWindow, AWorkThatGoesOnAfterTheCancelKeepsTheWindowUntilItReturns) {
+    work.honours_cancel = false;
     work.result = USBDRV_ERR_EXISTS;
-    work.then = [] { Sleep(50); };
     test::log_capture log;
     HWND window = start();
     ASSERT_NE(window, nullptr);
     tick(window, 300);
-    SetEvent(work.release.get());
-    tick_once_more(window);
-    EXPECT_EQ(run->result(), USBDRV_ERR_EXISTS);
-    EXPECT_TRUE(work.returned);
-    EXPECT_EQ(work.abandoned, 0);
-    EXPECT_EQ(log.text(), "");
+    for (int i = 0; i < 3; i++)
+        tick_once_more(window);
+    pump_for(200);
+    EXPECT_TRUE(IsWindow(window));
+    EXPECT_FALSE(IsWindowEnabled(owner.get()));
+    EXPECT_FALSE(run->ended());
+    EXPECT_EQ(release_work(), USBDRV_ERR_EXISTS);
+    EXPECT_TRUE(IsWindowEnabled(owner.get()));
+    EXPECT_EQ(log.text(),
+              "usbdrv:error [progress_callback] progress timeout expired - cancelling the "
+              "installation\n")
+        << "cancelled once";
 }
 
-// A worker that holds the standard error stream's lock at tick 301 is not ended then: ended, it
-// would keep the lock for ever, and the next log line of the process would hang. It is ended at
-// the first tick after it let go.
-TEST_F(ProgressWindow, TheTimeOutWaitsUntilTheWorkerHoldsNoLockOfTheProcess) {
-    unique_event unlocked(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    work.hold = [] { _lock_file(stderr); };
-    work.then = [this, unlocked = unlocked.get()] {
-        _unlock_file(stderr);
-        SetEvent(unlocked);
-        WaitForSingleObject(work.finally.get(), INFINITE);
-    };
-    test::log_capture log;
+// A worker that returns just as the time-out comes gives its own result, whether the tick finds
+// it still running (and cancels what is over) or not.
+TEST_F(ProgressWindow, AWorkerReturningAsTheTimeOutComesGivesItsOwnResult) {
+    work.result = USBDRV_ERR_EXISTS;
+    HWND window = start();
+    ASSERT_NE(window, nullptr);
+    tick(window, 300);
+    SetEvent(work.release.get());
+    ASSERT_TRUE(pump_until([&] { return work.returned.load(); }, 5000));
+    tick(window);  // a window that is gone by now takes no tick
+    EXPECT_EQ(run->result(), USBDRV_ERR_EXISTS);
+    EXPECT_FALSE(work.cancelled);
+}
+
+// The program's log sink takes a lock for every line, as the dialog's log file does, and the
+// worker logs all the time, so it holds that lock at almost any moment. At the time-out nobody is
+// left waiting for the lock: the call returns, and a line after it is written.
+TEST_F(ProgressWindow, TheTimeOutLeavesTheLogSinksLockFree) {
+    struct locked_sink {
+        critical_section lock;
+        std::atomic<int> lines{0};
+        static void take(int, const char*, void* context) {
+            auto& sink = *static_cast<locked_sink*>(context);
+            critical_section_lock hold(sink.lock);
+            Sleep(1);  // a file write takes a moment
+            sink.lines++;
+        }
+    } sink;
+    usbdrv_set_log_sink(&locked_sink::take, &sink);
+    scope_guard no_sink([] { usbdrv_set_log_sink(nullptr, nullptr); });
+    work.logs_while_waiting = true;
     HWND window = start();
     ASSERT_NE(window, nullptr);
     tick(window, 300);
     tick_once_more(window);
-    tick_once_more(window);
-    EXPECT_TRUE(IsWindow(window));
-    EXPECT_EQ(WaitForSingleObject(work.thread.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT))
-        << "ended while it held the lock";
-
-    SetEvent(work.release.get());
-    ASSERT_EQ(WaitForSingleObject(unlocked.get(), 5000), WAIT_OBJECT_0);
-    tick_once_more(window);
     EXPECT_EQ(run->result(), USBDRV_ERR_TIMEOUT);
-    EXPECT_FALSE(work.returned);
-    EXPECT_EQ(log.text(),
-              "usbdrv:error [progress_callback] progress timeout expired - KILLING THREAD!\n");
-    test::log_capture after;
-    runs_on_a_fresh_thread("logging", [] { usbdrv_log(USBDRV_LOG_ERROR, "test", "logged"); });
-    EXPECT_EQ(after.text(), "usbdrv:error [test] logged\n");
+    EXPECT_TRUE(work.cancelled);
+    EXPECT_GT(sink.lines, 0);
+    const int before = sink.lines;
+    runs_on_a_fresh_thread("logging through the sink",
+                           [] { usbdrv_log(USBDRV_LOG_ERROR, "test", "after the time-out"); });
+    EXPECT_EQ(sink.lines, before + 1);
 }
 
 }  // namespace
