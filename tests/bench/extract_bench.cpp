@@ -1,7 +1,7 @@
 // Prints what extract_binaries costs next to a plain copy of the same 20 files (folders made with
 // CreateDirectoryW, files copied with CopyFileW from an extracted package), each into an empty
 // folder, median of many runs in one process. Asserts nothing. Runs under Wine in the test
-// prefix (see scripts/bench-extract.sh).
+// prefix (see scripts/bench.sh extract).
 #include <windows.h>
 
 #include <algorithm>

@@ -4,7 +4,7 @@
 // helper's fixed 1000 ms end pause, next to what no host can save: two bare process starts (a
 // program that exits at once, started and waited for) plus the same 1000 ms pause, in the same
 // run, median of many runs each. Asserts nothing. Runs under Wine in the test prefix, on the
-// simulated machine (see scripts/bench-install.sh).
+// simulated machine (see scripts/bench.sh install).
 #include <windows.h>
 
 #include <cstdio>

@@ -6,7 +6,7 @@
 // here ([install] duration_ms = 0). The split is taken from the times at which this program sees
 // the library's log lines; a bare process start is measured in the same run for comparison.
 // Median of several runs; asserts nothing. Runs under Wine in the test prefix (see
-// scripts/bench-install-e2e.sh).
+// scripts/bench.sh install-e2e).
 #include <windows.h>
 #include <fcntl.h>
 #include <io.h>

@@ -1,7 +1,7 @@
 // Prints what `corvane-cli list` costs with 64 simulated devices, next to a bare enumeration of
 // the same machine in the same run: a program that only lists (list_devices.exe) started the same
 // way, and the library's list call timed inside this process. Median of the runs each. Asserts
-// nothing. Runs on the simulated machine in the test prefix (see scripts/bench-list.sh).
+// nothing. Runs on the simulated machine in the test prefix (see scripts/bench.sh list).
 #include <windows.h>
 
 #include <cstdio>

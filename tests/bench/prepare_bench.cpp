@@ -3,7 +3,7 @@
 // CreateDirectoryW, files copied with CopyFileW from a prepared package), each into an empty
 // folder, median of many runs in one process: once without catalog, and once with the catalog
 // made and signed. Asserts nothing. Runs on the simulated machine in the test prefix, whose
-// catalog and signing services stand in for the ones Wine lacks (see scripts/bench-prepare.sh).
+// catalog and signing services stand in for the ones Wine lacks (see scripts/bench.sh prepare).
 #include <windows.h>
 
 #include <cstdio>

@@ -1,7 +1,7 @@
 // Prints what one refresh of the device list costs with 0, 8 and 64 simulated devices, next to a
 // bare enumeration of the same machine, and Corvane.exe's working set after 60 and 600 refreshes.
 // Asserts nothing. Runs on the simulated machine in the test prefix, on a display (see
-// scripts/bench-refresh.sh).
+// scripts/bench.sh refresh).
 #include <windows.h>
 #include <psapi.h>
 
