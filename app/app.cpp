@@ -2,9 +2,9 @@
 
 #include <commctrl.h>
 
+#include "dialog_texts.h"
 #include "log_file.h"
 #include "main_dialog.h"
-#include "ownership.h"
 
 CCorvaneApp theApp;
 
@@ -12,15 +12,6 @@ CCorvaneApp theApp;
 // support, the F1 help command, the control-container, shell and visual managers, and the
 // profile registry key (nothing reads or writes profile settings).
 CCorvaneApp::CCorvaneApp() = default;
-
-HWND AfxGetMainWnd() {
-    return theApp.m_pMainWnd ? theApp.m_pMainWnd->GetSafeHwnd() : nullptr;
-}
-
-void CCorvaneApp::Log(const std::string& text) {
-    if (m_pLog)
-        m_pLog->write("Corvane: " + text);
-}
 
 BOOL CCorvaneApp::InitInstance() {
     INITCOMMONCONTROLSEX controls;
@@ -31,20 +22,13 @@ BOOL CCorvaneApp::InitInstance() {
     // The library's lines go to the log file from the first; the dialog's commands let it say
     // more while they run.
     log_file log;
-    m_pLog = &log;
-    usbdrv_set_log_sink(&log_file::take_library_line, &log);
-    scope_guard stop_logging([this] {
-        usbdrv_set_log_sink(nullptr, nullptr);
-        m_pLog = nullptr;
-    });
-    Log("started");
+    library_lines_to library_lines(log);
+    log.write_own(kStartedLine);
 
-    CCorvaneDlg dialog;
-    m_pMainWnd = &dialog;
+    CCorvaneDlg dialog(log);
     dialog.DoModal();
     // A command's worker may still use the dialog's data; it ends before the dialog does.
     dialog.WaitForWorker();
-    m_pMainWnd = nullptr;
     return FALSE;
 }
 

@@ -1,16 +1,10 @@
-// The front end's texts are in the system code page, as the dialog's ANSI window calls give and
-// take them; the library's are UTF-8. Texts cross over only here.
+// The dialog's texts are in the system code page, as its ANSI window calls give and take them;
+// the library's are UTF-8. Texts cross over only here.
 #pragma once
 
 #include <string>
-
-#include "ownership.h"
 
 // Empty for an empty text or a text that does not convert.
 std::string code_page_to_utf8(const std::string& text);
 // Characters the code page lacks become the code page's default character.
 std::string utf8_to_code_page(const char* text);
-
-// An environment variable in UTF-8, or null when it is not set (or empty). Read wide, so that a
-// folder the code page cannot spell arrives whole.
-unique_malloc<char> environment_utf8(const wchar_t* name);

@@ -1,48 +1,6 @@
 #include "command_rules.h"
 
-#include <cstdlib>
-#include <cstring>
-
-#include "bounded_path.h"
-
-namespace {
-
-bool is_hex_digit(char c) {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
-bool is_separator(char c) {
-    return c == '\\' || c == '/';
-}
-
-}  // namespace
-
-bool is_full_path(const char* path) {
-    bool drive = ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z')) &&
-                 path[1] == ':' && is_separator(path[2]);
-    return drive || (is_separator(path[0]) && is_separator(path[1]));
-}
-
-std::string folder_below(const char* base, const char* name) {
-    std::string folder = base;
-    if (folder.empty() || !is_separator(folder.back()))
-        folder += '\\';
-    return folder + name;
-}
-
-bool IsHex4(std::string text) {
-    if (text.size() != 4)
-        return false;
-    for (char c : text) {
-        if (!is_hex_digit(c))
-            return false;
-    }
-    return true;
-}
-
-uint16_t Hex4Value(const std::string& text) {
-    return (uint16_t)strtoul(text.c_str(), nullptr, 16);
-}
+#include "identifiers.h"
 
 command_start start_command(std::atomic<bool>& busy, const std::function<void()>& read_fields,
                             const std::string& vid, const std::string& pid,
@@ -50,9 +8,9 @@ command_start start_command(std::atomic<bool>& busy, const std::function<void()>
     if (busy)
         return command_start::busy;
     read_fields();
-    if (!IsHex4(vid))
+    if (!parse_hex4(vid))
         return command_start::bad_vid;
-    if (!IsHex4(pid))
+    if (!parse_hex4(pid))
         return command_start::bad_pid;
     busy = true;
     if (start_worker())
@@ -75,22 +33,6 @@ const char* command_start_text(command_start outcome) {
             break;
     }
     return nullptr;
-}
-
-package_folder install_folder(const char* profile) {
-    package_folder folder;
-    if (!profile || !is_full_path(profile)) {
-        folder.outcome = package_folder::no_profile;
-        return folder;
-    }
-    bounded_path path;
-    path.append(folder_below(profile, "usb_driver").c_str());
-    if (path.cut()) {
-        folder.outcome = package_folder::too_long;
-        return folder;
-    }
-    folder.path = path.c_str();
-    return folder;
 }
 
 const char* package_folder_text(package_folder::outcome_kind outcome) {

@@ -2,34 +2,14 @@
 // selection, the identifiers shown for it, and the names the user gives devices. The elements of
 // m_devices keep the library's UTF-8 (a user's name too, converted when it is stored), so that an
 // installation gets them as the library reads them; the controls get the code page's text.
-#include <mbstring.h>
-
-#include <cstdio>
-#include <cstring>
-
 #include "code_page.h"
+#include "device_rules.h"
+#include "dialog_texts.h"
+#include "identifiers.h"
 #include "main_dialog.h"
 #include "resource.h"
 
 namespace {
-
-const char* const kPlaceholder = "Virtual COM Port";
-
-std::string hex4(unsigned value) {
-    char text[16];
-    snprintf(text, sizeof text, "%.4X", value);
-    return text;
-}
-
-// The communications device class, by the first compatible ID in any case.
-bool is_cdc_interface(const usbdrv_device_entry& entry) {
-    if (!entry.compatible_id || entry.is_interface != 1)
-        return false;
-    unsigned char prefix[13] = {};
-    strncpy(reinterpret_cast<char*>(prefix), entry.compatible_id, 12);
-    _mbsupr(prefix);
-    return strcmp(reinterpret_cast<char*>(prefix), "USB\\CLASS_02") == 0;
-}
 
 std::string text_or_empty(const char* text) {
     return text ? text : "";
@@ -97,15 +77,15 @@ void CCorvaneDlg::FillDeviceCombo() {
     if (m_devices.empty()) {
         ::EnableWindow(GetDlgItem(IDC_CHECK_EDIT), FALSE);
         m_cbDevices.Send(CB_RESETCONTENT);
-        m_cbDevices.Send(CB_ADDSTRING, 0, (LPARAM)kPlaceholder);
-        m_editName.SetWindowText(kPlaceholder);
-        m_btnInstall.SetWindowText("Install driver");
+        m_cbDevices.Send(CB_ADDSTRING, 0, (LPARAM)kPlaceholderName);
+        m_editName.SetWindowText(kPlaceholderName);
+        m_btnInstall.SetWindowText(kInstallCaption);
         m_cbDevices.Send(CB_SETCURSEL, 0);
-        m_nInterface = 0;
+        m_nInterface = kPlaceholderInterface;
         m_editVid.SetReadOnly(FALSE);
         m_editPid.SetReadOnly(FALSE);
-        m_strPid = hex4(DEFAULT_PID);
-        m_strVid = hex4(DEFAULT_VID);
+        m_strPid = hex4_text(kPlaceholderPid);
+        m_strVid = hex4_text(kPlaceholderVid);
         m_editVid.SetWindowText(m_strVid);
         m_editPid.SetWindowText(m_strPid);
         m_strUid.clear();
@@ -152,8 +132,8 @@ void CCorvaneDlg::ShowDeviceFields(size_t j, bool take_interface) {
     m_strDeviceId = device_id;
     if (take_interface)
         m_nInterface = e.interface_number;
-    m_strPid = hex4(e.pid);
-    m_strVid = hex4(e.vid);
+    m_strPid = hex4_text(e.pid);
+    m_strVid = hex4_text(e.vid);
     m_editVid.SetWindowText(m_strVid);
     m_editPid.SetWindowText(m_strPid);
     UpdateInstallCaption(e);
@@ -161,15 +141,15 @@ void CCorvaneDlg::ShowDeviceFields(size_t j, bool take_interface) {
 
 void CCorvaneDlg::UpdateInstallCaption(const usbdrv_device_entry& entry) {
     if (!entry.driver_name) {
-        m_btnInstall.SetWindowText("Install driver");
-    } else if (strcmp(entry.driver_name, "usbser") == 0) {
-        m_btnInstall.SetWindowText("Reinstall driver");
+        m_btnInstall.SetWindowText(kInstallCaption);
+    } else if (is_serial_driver(entry.driver_name)) {
+        m_btnInstall.SetWindowText(kReinstallCaption);
     }
     // Any other driver leaves the caption as it is.
 }
 
 void CCorvaneDlg::OnSelchangeDevice() {
-    critical_section_lock lock(m_csList);
+    list_lock lock(m_csList);
     LRESULT i = m_cbDevices.Send(CB_GETCURSEL);
     if ((size_t)i < m_devices.size())
         ShowDeviceFields((size_t)i, true);
@@ -178,12 +158,12 @@ void CCorvaneDlg::OnSelchangeDevice() {
 void CCorvaneDlg::OnTimer(UINT_PTR) {
     if (m_bBusy || !m_bAutoRefresh)
         return;
-    critical_section_lock lock(m_csList);
+    list_lock lock(m_csList);
     RefreshDeviceList();
 }
 
 void CCorvaneDlg::OnClickedEdit() {
-    critical_section_lock lock(m_csList);
+    list_lock lock(m_csList);
     UpdateData(TRUE);
     size_t i = (size_t)m_cbDevices.Send(CB_GETCURSEL);
     if (m_bEditName) {

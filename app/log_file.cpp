@@ -2,17 +2,16 @@
 
 #include <shlobj.h>
 
-#include "code_page.h"
-#include "command_rules.h"
+#include <mutex>
+
+#include "dialog_texts.h"
 #include "log_file_rules.h"
-#include "utf8.h"
+#include "log_line.h"
+#include "package_folder.h"
+
+using program_kit::unique_handle;
 
 namespace {
-
-std::wstring widen(const std::string& text) {
-    unique_malloc<wchar_t> wide(utf8_to_utf16(text.c_str()));
-    return wide ? std::wstring(wide.get()) : std::wstring();
-}
 
 // The system's local application data folder (UTF-8). SHGetFolderPathW rather than the
 // known-folder call, which Windows XP lacks.
@@ -20,14 +19,13 @@ std::string system_local_app_data() {
     wchar_t folder[MAX_PATH] = {};
     if (FAILED(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder)))
         return std::string();
-    unique_malloc<char> utf8(utf16_to_utf8(folder));
-    return utf8 ? std::string(utf8.get()) : std::string();
+    return program_kit::narrow(folder);
 }
 
-unique_file_handle open_for_append(const std::wstring& path) {
-    return unique_file_handle(CreateFileW(path.c_str(), FILE_APPEND_DATA,
-                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                          nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+unique_handle open_for_append(const std::wstring& path) {
+    return program_kit::file_handle(CreateFileW(
+        path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 bool write_all(HANDLE file, const std::string& bytes) {
@@ -39,14 +37,14 @@ bool write_all(HANDLE file, const std::string& bytes) {
 }  // namespace
 
 log_file::log_file() {
-    std::string folder = log_folder(environment_utf8(L"LOCALAPPDATA").get());
+    std::string folder = log_folder(program_kit::environment(L"LOCALAPPDATA").c_str());
     if (folder.empty())
         folder = log_folder(system_local_app_data().c_str());
     if (folder.empty())
         return;
-    folder_ = widen(folder);
-    path_ = widen(folder_below(folder.c_str(), kLogFileName));
-    old_path_ = widen(folder_below(folder.c_str(), kOldLogFileName));
+    folder_ = program_kit::widen(folder);
+    path_ = program_kit::widen(folder_below(folder.c_str(), kLogFileName));
+    old_path_ = program_kit::widen(folder_below(folder.c_str(), kOldLogFileName));
 }
 
 void log_file::write(const std::string& text) {
@@ -57,25 +55,29 @@ void log_file::write(const std::string& text) {
     std::string line = log_line(
         {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds},
         text);
-    critical_section_lock hold(lock_);
-    unique_file_handle file = open_for_line(line.size());
+    std::lock_guard<program_kit::critical_section> hold(lock_);
+    unique_handle file = open_for_line(line.size());
     if (file)
         write_all(file.get(), line);
+}
+
+void log_file::write_own(const std::string& text) {
+    write(kOwnLinePrefix + text);
 }
 
 void log_file::take_library_line(int32_t, const char* line, void* context) {
     static_cast<log_file*>(context)->write(line);
 }
 
-unique_file_handle log_file::open_for_line(uint64_t line_bytes) {
-    unique_file_handle file = open_for_append(path_);
+unique_handle log_file::open_for_line(uint64_t line_bytes) {
+    unique_handle file = open_for_append(path_);
     if (!file && GetLastError() == ERROR_PATH_NOT_FOUND) {
         SHCreateDirectoryExW(nullptr, folder_.c_str(), nullptr);
         file = open_for_append(path_);
     }
     LARGE_INTEGER size = {};
     if (!file || !GetFileSizeEx(file.get(), &size))
-        return unique_file_handle();
+        return unique_handle();
     if (log_needs_rotation((uint64_t)size.QuadPart, line_bytes)) {
         // The older file gives way. When the rename fails (another program holds the file
         // without sharing it), the line goes to the full file rather than nowhere.
@@ -85,6 +87,6 @@ unique_file_handle log_file::open_for_line(uint64_t line_bytes) {
         file = open_for_append(path_);
     }
     if (file && size.QuadPart == 0 && !write_all(file.get(), kUtf8ByteOrderMark))
-        return unique_file_handle();
+        return unique_handle();
     return file;
 }

@@ -9,7 +9,8 @@
 #include <cstdint>
 #include <string>
 
-#include "handles.h"
+#include "usbdrv/program_kit.h"
+#include "usbdrv/usbdrv.h"
 
 class log_file {
 public:
@@ -24,14 +25,27 @@ public:
     // can be read, copied or deleted while the program runs and a second Corvane can write too. A
     // line that cannot be written is dropped: the log never stops the program.
     void write(const std::string& text);
+    // One of the program's own lines, told from the library's by its prefix ("Corvane: ").
+    void write_own(const std::string& text);
     // The library's log sink, with the object as its context.
     static void take_library_line(int32_t level, const char* line, void* context);
 
 private:
-    unique_file_handle open_for_line(uint64_t line_bytes);
+    program_kit::unique_handle open_for_line(uint64_t line_bytes);
 
-    critical_section lock_;
+    program_kit::critical_section lock_;
     std::wstring folder_;
     std::wstring path_;
     std::wstring old_path_;
+};
+
+// Sends the library's lines to a log file while it lives.
+class library_lines_to {
+public:
+    explicit library_lines_to(log_file& log) {
+        usbdrv_set_log_sink(&log_file::take_library_line, &log);
+    }
+    ~library_lines_to() { usbdrv_set_log_sink(nullptr, nullptr); }
+    library_lines_to(const library_lines_to&) = delete;
+    library_lines_to& operator=(const library_lines_to&) = delete;
 };

@@ -1,12 +1,12 @@
-// The dialog's log file without system calls: where it goes, how a line is written, and when the
-// file is renamed to make room. Support asks users for this file, so it stays readable (one line
-// per entry, UTF-8) and small (at most about two files of kLogFileLimit bytes).
+// The dialog's log file without system calls: where it goes and when the file is renamed to make
+// room. Support asks users for this file, so it stays readable (one line per entry, UTF-8, in the
+// front-end core's log_line format) and small (at most about two files of kLogFileLimit bytes).
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 #include <string>
 
+extern const char* const kLogFolderName;   // "Corvane", below the local application data
 extern const char* const kLogFileName;     // "Corvane.log"
 extern const char* const kOldLogFileName;  // "Corvane.1.log", the one older file kept
 // A new file starts with it, so that an editor that would take the code page reads UTF-8.
@@ -14,21 +14,10 @@ extern const char* const kUtf8ByteOrderMark;
 
 // A file that a line would take past this size is renamed to the older file's name first.
 constexpr uint64_t kLogFileLimit = 1024 * 1024;
-// A message has no length limit of its own; more than this is cut, and the cut is said.
-constexpr size_t kLogMessageMax = 16 * 1024;
 
-// The log's folder, "Corvane" below the user's local application data folder (UTF-8); empty
-// when that is not a full path, which would put the log wherever the current directory is.
+// The log's folder, kLogFolderName below the user's local application data folder (UTF-8);
+// empty when that is not a full path, which would put the log wherever the current directory is.
 std::string log_folder(const char* local_app_data);
-
-struct log_time {
-    unsigned year, month, day, hour, minute, second, millisecond;
-};
-
-// "2026-12-10 07:41:43.123 <text>\r\n". The text stays on its line: trailing line breaks are
-// dropped and inner ones become spaces. A text longer than kLogMessageMax is cut at a character
-// boundary, followed by " [<n> more bytes]".
-std::string log_line(const log_time& time, const std::string& text);
 
 // Whether a line must go into a new file: the file holds something and would pass the limit with
 // the line. An empty file takes any line, so that a long one is written rather than lost.

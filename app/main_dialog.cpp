@@ -4,28 +4,30 @@
 
 #include <cstdio>
 
-#include "app.h"
 #include "code_page.h"
 #include "command_rules.h"
+#include "device_rules.h"
+#include "dialog_texts.h"
+#include "identifiers.h"
+#include "log_file.h"
+#include "package_folder.h"
 #include "resource.h"
-#include "utf8.h"
 
 namespace {
 
 const char* const kPersistedKey =
     "Software\\Microsoft\\Windows NT\\CurrentVersion\\AppCompatFlags\\Compatibility "
     "Assistant\\Persisted";
-const char* const kMessageTitle = "Driver Installation";
-const char* const kInfName = "Corvane.inf";
 
 // Tells the Program Compatibility Assistant that this program ran as intended, so that it does
 // not offer to rerun it with other settings. Only an existing list is written to.
 void MarkInCompatibilityAssistant() {
-    unique_hkey key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, kPersistedKey, 0, KEY_READ | KEY_WRITE, key.put()) !=
+    HKEY opened = nullptr;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kPersistedKey, 0, KEY_READ | KEY_WRITE, &opened) !=
         ERROR_SUCCESS) {
         return;
     }
+    program_kit::unique_key key(opened);
     char path[MAX_PATH] = {};
     GetModuleFileNameA(nullptr, path, MAX_PATH);
     DWORD one = 1;
@@ -34,7 +36,7 @@ void MarkInCompatibilityAssistant() {
 
 }  // namespace
 
-CCorvaneDlg::CCorvaneDlg() : CDialogEx(IDD_MAIN_DIALOG) {
+CCorvaneDlg::CCorvaneDlg(log_file& log) : CDialogEx(IDD_MAIN_DIALOG), m_log(log) {
     m_hIcon = LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_CORVANE));
     MarkInCompatibilityAssistant();
 }
@@ -66,7 +68,8 @@ BOOL CCorvaneDlg::OnInitDialog() {
 
     RefreshDeviceList();  // before any other thread exists: no lock
     SetTimer(m_hWnd, 1, 1000, nullptr);
-    m_installOptions.progress_owner = AfxGetMainWnd();
+    // The progress window and the boxes are owned by the dialog.
+    m_installOptions.progress_owner = m_hWnd;
 
     ::ShowWindow(GetDlgItem(IDC_COMBO_DEVICE), SW_SHOW);
     ::ShowWindow(GetDlgItem(IDC_EDIT_NAME), SW_HIDE);
@@ -152,7 +155,7 @@ void CCorvaneDlg::StartCommand(WorkerProc proc) {
     command_start outcome = start_command(
         m_bBusy, [this] { UpdateData(TRUE); }, m_strVid, m_strPid,
         [this, proc] {
-            critical_section_lock lock(m_csList);
+            list_lock lock(m_csList);
             return StartWorker(proc);
         });
     if (const char* text = command_start_text(outcome))
@@ -189,24 +192,22 @@ void CCorvaneDlg::LogCommand(const char* command, const std::string& folder,
         std::string(command) + " for \"" + m_deviceDescription + "\" (" + identifiers + ")";
     if (target && target->device_id)
         line += std::string(", device ") + target->device_id;
-    theApp.Log(line + ", package folder " + folder);
+    m_log.write_own(line + ", package folder " + folder);
 }
 
 void CCorvaneDlg::BuildDeviceRecord() {
     // The library reads UTF-8; the fields hold the code page's text.
     m_deviceDescription = code_page_to_utf8(m_bEditName ? m_strName : m_strCombo);
-    m_device = {};
-    m_device.vid = Hex4Value(m_strVid);
-    m_device.pid = Hex4Value(m_strPid);
-    m_device.is_interface = 1;
-    m_device.interface_number = m_nInterface;
-    m_device.description = &m_deviceDescription[0];
-    m_prepareOptions.driver_type = USBDRV_DRIVER_CDC;
+    // The command started only with both fields checked.
+    m_device = package_entry(parse_hex4(m_strVid).value_or(0), parse_hex4(m_strPid).value_or(0),
+                             m_nInterface, &m_deviceDescription[0]);
+    m_prepareOptions = package_options();
 }
 
 void CCorvaneDlg::DoInstall() {
     BuildDeviceRecord();
-    package_folder folder = install_folder(environment_utf8(L"USERPROFILE").get());
+    // No fallback: a profile that names no folder is reported, and nothing is written.
+    package_folder folder = install_folder(program_kit::environment(L"USERPROFILE").c_str());
     if (folder.outcome != package_folder::ok) {
         ShowMessage(package_folder_text(folder.outcome), MB_ICONERROR);
         return;
@@ -217,14 +218,14 @@ void CCorvaneDlg::DoInstall() {
     if (!target) {
         {
             // The next tick rebuilds the list, which still shows the device that went away.
-            critical_section_lock lock(m_csList);
+            list_lock lock(m_csList);
             m_bReloadCombo = true;
         }
         ShowMessage(kSelectionGoneText, MB_ICONERROR);
         return;
     }
     m_installTarget = *target;
-    LogCommand("Install driver", folder.path, target);
+    LogCommand(kInstallCommand, folder.path, target);
 
     usbdrv_result r =
         usbdrv_prepare_driver(&m_device, folder.path.c_str(), kInfName, &m_prepareOptions);
@@ -232,35 +233,36 @@ void CCorvaneDlg::DoInstall() {
         ShowMessage(usbdrv_strerror(r), MB_ICONERROR);
         return;
     }
-    m_installOptions.progress_owner = AfxGetMainWnd();
     r = usbdrv_install_driver(&m_installTarget, folder.path.c_str(), kInfName, &m_installOptions);
     {
         // The device's driver has changed (or may have, even when the installation failed): the
         // next tick shows it, which a refresh of the same number of devices would not.
-        critical_section_lock lock(m_csList);
+        list_lock lock(m_csList);
         m_bReloadCombo = true;
     }
     if (r != USBDRV_OK) {
         ShowMessage(usbdrv_strerror(r), MB_ICONERROR);
     } else {
-        ShowMessage("The driver was installed successfully.", MB_ICONINFORMATION);
+        ShowMessage(kInstalledText, MB_ICONINFORMATION);
     }
 }
 
 void CCorvaneDlg::DoExtract() {
     BuildDeviceRecord();
-    LogCommand("Extract driver", "usb_driver", nullptr);
-    usbdrv_result r = usbdrv_prepare_driver(&m_device, "usb_driver", kInfName, &m_prepareOptions);
+    // Below the current directory.
+    LogCommand(kExtractCommand, kPackageFolderName, nullptr);
+    usbdrv_result r =
+        usbdrv_prepare_driver(&m_device, kPackageFolderName, kInfName, &m_prepareOptions);
     if (r != USBDRV_OK) {
         ShowMessage(usbdrv_strerror(r), MB_ICONERROR);
     } else {
-        ShowMessage("The driver was extract successfully.", MB_ICONINFORMATION);
+        ShowMessage(kExtractedText, MB_ICONINFORMATION);
     }
 }
 
 void CCorvaneDlg::ShowMessage(const char* text, UINT icon) {
-    theApp.Log(std::string("box: ") + text);
-    MessageBoxA(m_installOptions.progress_owner, text, kMessageTitle, MB_OK | icon);
+    m_log.write_own(std::string(kBoxLinePrefix) + text);
+    MessageBoxA(m_installOptions.progress_owner, text, kBoxTitle, MB_OK | icon);
 }
 
 bool CCorvaneDlg::RefuseCloseWhileBusy() {
@@ -286,7 +288,7 @@ bool CCorvaneDlg::StartWorker(WorkerProc proc) {
     WaitForWorker();  // the previous worker has cleared m_bBusy and is returning
     uintptr_t thread = _beginthreadex(nullptr, 0, proc, this, 0, nullptr);
     m_hWorker.reset(reinterpret_cast<HANDLE>(thread));
-    return m_hWorker.valid();
+    return m_hWorker != nullptr;
 }
 
 void CCorvaneDlg::WaitForWorker() {

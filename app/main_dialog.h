@@ -5,22 +5,21 @@
 
 #include <atomic>
 #include <deque>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "dialog_framework.h"
-#include "handles.h"
+#include "usbdrv/program_kit.h"
 #include "usbdrv/usbdrv.h"
 
-// Shown while no device is listed: a vendor ID that the public USB ID list assigns to nobody,
-// and the product ID this tool uses for its virtual COM port.
-#define DEFAULT_VID 0xC04A
-#define DEFAULT_PID 0x0C01
+class log_file;
 
 class CCorvaneDlg : public CDialogEx {
 public:
-    CCorvaneDlg();
+    // The dialog's own lines go to `log`, which outlives it.
+    explicit CCorvaneDlg(log_file& log);
     ~CCorvaneDlg() override;
 
     // Starts a command's worker thread; false when none could be started. The dialog refuses to
@@ -72,10 +71,13 @@ protected:
     void ReleaseDeviceLists();
     bool RefuseCloseWhileBusy();
 
+    // Holds m_csList for a scope.
+    using list_lock = std::lock_guard<program_kit::critical_section>;
+
     // Members in the order the dialog's data is laid out; all start zero, empty or null unless
     // the constructor says otherwise.
     HICON m_hIcon = nullptr;
-    critical_section m_csList;
+    program_kit::critical_section m_csList;
     std::string m_strPid;
     std::string m_strVid;
     std::string m_strDeviceId;
@@ -108,12 +110,14 @@ protected:
     std::string m_deviceDescription;
     usbdrv_device_entry m_installTarget = {};
     // The running command's thread, kept so that the dialog outlives it.
-    unique_thread m_hWorker;
+    program_kit::unique_handle m_hWorker;
     // The texts of the names that elements of m_devices show instead of the library's
     // description; a deque keeps each text in place while more are added. Cleared with m_devices.
     std::deque<std::string> m_shownNames;
     // Lists the library could not release yet because another process was releasing one.
     std::vector<usbdrv_device_entry*> m_unreleasedLists;
+    // Where the commands' lines and boxes are logged.
+    log_file& m_log;
 };
 
 class CAboutDlg : public CDialogEx {

@@ -2,32 +2,12 @@
 
 #include <cstring>
 
+#include "device_rules.h"
+#include "identifiers.h"
+
 namespace cli {
 
 namespace {
-
-bool hex_digit(char c) {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
-unsigned hex_value(const std::string& text) {
-    unsigned value = 0;
-    for (char c : text)
-        value = value * 16 + static_cast<unsigned>(c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10);
-    return value;
-}
-
-// Exactly `min`..`max` hexadecimal digits, as device IDs write them (no sign, no 0x).
-bool read_hex(const std::string& text, size_t min, size_t max, unsigned& value) {
-    if (text.size() < min || text.size() > max)
-        return false;
-    for (char c : text) {
-        if (!hex_digit(c))
-            return false;
-    }
-    value = hex_value(text);
-    return true;
-}
 
 bool read_seconds(const std::string& text, unsigned& value) {
     if (text.empty() || text.size() > 6)
@@ -167,22 +147,23 @@ private:
             return;
         }
         std::string value;
-        unsigned number = 0;
         if (arg == "--vid" || arg == "--pid") {
             if (!value_for(arg, {command::install, command::extract}, value))
                 return;
-            if (!read_hex(value, 4, 4, number))
+            std::optional<uint16_t> number = parse_hex4(value);
+            if (!number)
                 return fail(arg.substr(2) + " must be 4 hex characters, not '" + value + "'");
-            (arg == "--vid" ? r.vid : r.pid) = static_cast<uint16_t>(number);
+            (arg == "--vid" ? r.vid : r.pid) = *number;
             return;
         }
         if (arg == "--mi") {
             if (!value_for(arg, {command::install, command::extract}, value))
                 return;
-            if (!read_hex(value, 1, 2, number))
+            std::optional<uint8_t> number = parse_interface_number(value);
+            if (!number)
                 return fail("--mi must be 1 or 2 hex characters, not '" + value + "'");
             r.has_interface = true;
-            r.interface_number = static_cast<uint8_t>(number);
+            r.interface_number = *number;
             return;
         }
         if (arg == "--instance") {
@@ -248,37 +229,54 @@ parse_result parse_arguments(const std::vector<std::string>& args) {
     return parser(args).run();
 }
 
+namespace {
+
+const char* const kUsageBefore =
+    "Usage:\n"
+    "  corvane-cli list [--all] [--json]\n"
+    "  corvane-cli install (--vid VVVV --pid PPPP [--mi NN] | --instance ID)\n"
+    "                      [--description TEXT] [--wait SECONDS]\n"
+    "  corvane-cli extract FOLDER [--vid VVVV --pid PPPP [--mi NN]] [--description TEXT]\n"
+    "\n"
+    "Commands:\n"
+    "  list      the connected CDC serial interfaces (--all: every USB device);\n"
+    "            --json writes them as a JSON array\n"
+    "  install   prepares the driver package and installs it on every matching device;\n"
+    "            --wait waits up to SECONDS for a matching device to be plugged in\n"
+    "  extract   writes the driver package into FOLDER (default device: ";
+
+const char* const kUsageAfter =
+    ")\n"
+    "\n"
+    "Options for every command:\n"
+    "  --quiet     only errors on standard error\n"
+    "  --verbose   the library's debug lines too\n"
+    "  --log FILE  also write the log, with time stamps, to FILE (UTF-8)\n"
+    "  --help      this text\n"
+    "\n"
+    "Exit codes: 0 success, 3010 success but a reboot is required, 1 installation\n"
+    "failed, 2 bad arguments, 3 no matching device, 4 another installation is\n"
+    "running, 5 preparation failed, 1223 cancelled by the user.\n"
+    "\n"
+    "Examples:\n"
+    "  corvane-cli list --json\n"
+    "  corvane-cli install --vid C04A --pid 0C02 --mi 00\n"
+    "  corvane-cli install --vid C04A --pid 0C02 --wait 60 --log install.log\n"
+    "  corvane-cli install --instance \"USB\\VID_C04A&PID_0C02&MI_00\\7&2F1C3A5&0&0000\"\n"
+    "  corvane-cli extract C:\\drivers\\corvane\n";
+
+// The default device of `extract`: the placeholder the dialog shows too.
+std::string default_device_text() {
+    return "VID " + hex4_text(kPlaceholderVid) + ",\n            PID " +
+           hex4_text(kPlaceholderPid) + ", interface " + std::to_string(kPlaceholderInterface) +
+           ", \"" + kPlaceholderName + "\"";
+}
+
+}  // namespace
+
 const char* usage_text() {
-    return "Usage:\n"
-           "  corvane-cli list [--all] [--json]\n"
-           "  corvane-cli install (--vid VVVV --pid PPPP [--mi NN] | --instance ID)\n"
-           "                      [--description TEXT] [--wait SECONDS]\n"
-           "  corvane-cli extract FOLDER [--vid VVVV --pid PPPP [--mi NN]] [--description TEXT]\n"
-           "\n"
-           "Commands:\n"
-           "  list      the connected CDC serial interfaces (--all: every USB device);\n"
-           "            --json writes them as a JSON array\n"
-           "  install   prepares the driver package and installs it on every matching device;\n"
-           "            --wait waits up to SECONDS for a matching device to be plugged in\n"
-           "  extract   writes the driver package into FOLDER (default device: VID C04A,\n"
-           "            PID 0C01, interface 0, \"Virtual COM Port\")\n"
-           "\n"
-           "Options for every command:\n"
-           "  --quiet     only errors on standard error\n"
-           "  --verbose   the library's debug lines too\n"
-           "  --log FILE  also write the log, with time stamps, to FILE (UTF-8)\n"
-           "  --help      this text\n"
-           "\n"
-           "Exit codes: 0 success, 3010 success but a reboot is required, 1 installation\n"
-           "failed, 2 bad arguments, 3 no matching device, 4 another installation is\n"
-           "running, 5 preparation failed, 1223 cancelled by the user.\n"
-           "\n"
-           "Examples:\n"
-           "  corvane-cli list --json\n"
-           "  corvane-cli install --vid C04A --pid 0C02 --mi 00\n"
-           "  corvane-cli install --vid C04A --pid 0C02 --wait 60 --log install.log\n"
-           "  corvane-cli install --instance \"USB\\VID_C04A&PID_0C02&MI_00\\7&2F1C3A5&0&0000\"\n"
-           "  corvane-cli extract C:\\drivers\\corvane\n";
+    static const std::string text = kUsageBefore + default_device_text() + kUsageAfter;
+    return text.c_str();
 }
 
 }  // namespace cli

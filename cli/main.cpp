@@ -1,10 +1,8 @@
 // corvane-cli: lists the connected CDC serial interfaces, installs the driver on them and writes
 // the driver package, from a command line, for factory lines and application installers. It does
-// what the dialog's commands do, through the same library, and ends with an exit code a script
-// can rely on (report.h).
+// what the dialog's commands do, through the same library and the same front-end core, and ends
+// with an exit code a script can rely on (report.h).
 #include <windows.h>
-#include <cfgmgr32.h>
-#include <setupapi.h>
 #include <shellapi.h>
 
 #include <fcntl.h>
@@ -18,19 +16,17 @@
 #include <vector>
 
 #include "arguments.h"
-#include "busy_marker.h"
-#include "handles.h"
+#include "device_rules.h"
+#include "log_line.h"
+#include "package_folder.h"
 #include "report.h"
-#include "runtime_imports.h"
+#include "usbdrv/program_kit.h"
 #include "usbdrv/usbdrv.h"
-#include "utf8.h"
+
+using program_kit::narrow;
+using program_kit::widen;
 
 namespace {
-
-const char* const kInfName = "Corvane.inf";
-const char* const kPlaceholderName = "Virtual COM Port";
-const uint16_t kPlaceholderVid = 0xC04A;
-const uint16_t kPlaceholderPid = 0x0C01;
 
 // --- output ---------------------------------------------------------------------------------
 
@@ -44,24 +40,24 @@ void write_out(const std::string& text) {
 struct log_target {
     std::mutex lock;
     int stderr_from = USBDRV_LOG_INFO;
-    unique_file file;
+    program_kit::unique_stream file;
 };
 log_target logs;
 
-cli::clock_time now() {
+log_time now() {
     SYSTEMTIME t;
     GetLocalTime(&t);
     return {t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds};
 }
 
-void log_line(int32_t level, const char* line, void*) {
+void log_to_destinations(int32_t level, const char* line, void*) {
     std::lock_guard<std::mutex> hold(logs.lock);
     if (level >= logs.stderr_from) {
         fprintf(stderr, "%s\n", line);
         fflush(stderr);
     }
     if (logs.file) {
-        std::string stamped = cli::stamped_line(now(), line);
+        std::string stamped = log_line(now(), line);
         fwrite(stamped.data(), 1, stamped.size(), logs.file.get());
         fflush(logs.file.get());  // a line is in the file even if the program is ended next
     }
@@ -70,29 +66,11 @@ void log_line(int32_t level, const char* line, void*) {
 // The program's own words: errors on standard error (and in the log file), progress on
 // standard output.
 void say_error(const std::string& message) {
-    log_line(USBDRV_LOG_ERROR, ("corvane-cli: " + message).c_str(), nullptr);
-}
-
-std::string from_wide(const wchar_t* text) {
-    unique_malloc<char> utf8(utf16_to_utf8(text));
-    return utf8 ? utf8.get() : "";
-}
-
-std::wstring to_wide(const std::string& text) {
-    unique_malloc<wchar_t> wide(utf8_to_utf16(text.c_str()));
-    return wide ? wide.get() : L"";
-}
-
-std::string environment(const wchar_t* name) {
-    wchar_t value[1024];
-    DWORD length = GetEnvironmentVariableW(name, value, ARRAYSIZE(value));
-    if (length == 0 || length >= ARRAYSIZE(value))
-        return "";
-    return from_wide(value);
+    log_to_destinations(USBDRV_LOG_ERROR, (cli::kErrorPrefix + message).c_str(), nullptr);
 }
 
 bool open_log(const std::string& path) {
-    FILE* file = _wfopen(to_wide(path).c_str(), L"ab");
+    FILE* file = _wfopen(widen(path).c_str(), L"ab");
     if (!file)
         return false;
     logs.file.reset(file);
@@ -114,66 +92,10 @@ void set_up_logging(const cli::request& req) {
             break;
     }
     usbdrv_set_log_threshold(logs.file ? USBDRV_LOG_DEBUG : logs.stderr_from);
-    usbdrv_set_log_sink(log_line, nullptr);
+    usbdrv_set_log_sink(log_to_destinations, nullptr);
 }
 
 // --- the machine ------------------------------------------------------------------------------
-
-// One present device as the system's setup services see it: what the library's list does not
-// carry.
-class system_device {
-public:
-    explicit system_device(const std::string& instance_id)
-        : set_(SetupDiCreateDeviceInfoList(nullptr, nullptr)) {
-        device_.cbSize = sizeof device_;
-        open_ = set_ && SetupDiOpenDeviceInfoW(set_.get(), to_wide(instance_id).c_str(), nullptr, 0,
-                                               &device_);
-    }
-
-    // The COM port the serial driver gave it ("PortName" of its device key); empty when none.
-    std::string port() {
-        if (!open_)
-            return "";
-        unique_hkey key(
-            SetupDiOpenDevRegKey(set_.get(), &device_, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ));
-        wchar_t port[64] = {};
-        DWORD size = sizeof port - sizeof(wchar_t);  // room for the NUL a stored text may lack
-        DWORD type = 0;
-        if (!key ||
-            RegQueryValueExW(key.get(), L"PortName", nullptr, &type, reinterpret_cast<BYTE*>(port),
-                             &size) != ERROR_SUCCESS ||
-            type != REG_SZ)
-            return "";
-        return from_wide(port);
-    }
-
-    // The service the device is bound to now; empty when none or it cannot be read.
-    std::string service() {
-        wchar_t name[256] = {};
-        if (!open_ || !SetupDiGetDeviceRegistryPropertyW(set_.get(), &device_, SPDRP_SERVICE,
-                                                         nullptr, reinterpret_cast<BYTE*>(name),
-                                                         sizeof name - sizeof(wchar_t), nullptr))
-            return "";
-        return from_wide(name);
-    }
-
-    // The device node's status bits (0 when they cannot be read). CM_Get_DevNode_Status comes
-    // from the library's table of run-time imports, so that the program does not import
-    // Cfgmgr32.dll.
-    uint32_t node_status() {
-        auto get_status = open_ ? imports.CM_Get_DevNode_Status.get("corvane-cli") : nullptr;
-        ULONG status = 0;
-        ULONG problem = 0;
-        if (!get_status || get_status(&status, &problem, device_.DevInst, 0) != CR_SUCCESS)
-            return 0;
-        return status;
-    }
-
-private:
-    unique_device_info_set set_;
-    SP_DEVINFO_DATA device_ = {};
-    bool open_ = false;
-};
 
 // The library's list of present devices, owned.
 struct device_list {
@@ -194,6 +116,14 @@ usbdrv_result list_devices(device_list& list) {
     return result == USBDRV_ERR_NO_DEVICE ? USBDRV_OK : result;
 }
 
+// What the system knows of a device now. A state read only in part keeps what could be read;
+// the library has logged the rest.
+usbdrv_device_state device_state(const std::string& instance) {
+    usbdrv_device_state state;
+    usbdrv_get_device_state(instance.c_str(), &state);
+    return state;
+}
+
 int listing_failed(usbdrv_result result) {
     say_error(std::string("cannot list the devices: ") + usbdrv_strerror(result));
     return cli::exit_for_listing(result);
@@ -208,11 +138,11 @@ int run_list(const cli::request& req) {
         return listing_failed(result);
     std::vector<cli::device_view> shown;
     for (const usbdrv_device_entry* e = list.head; e; e = e->next) {
-        if (!req.all && !cli::is_cdc_interface(*e))
+        if (!req.all && !is_cdc_interface(*e))
             continue;
         cli::device_view view = cli::view_of(*e);
-        if (cli::is_serial_driver(view.driver))
-            view.port = system_device(view.instance_id).port();
+        if (is_serial_driver(e->driver_name))
+            view.port = device_state(view.instance_id).port_name;
         shown.push_back(view);
     }
     if (req.json) {
@@ -230,26 +160,28 @@ int run_list(const cli::request& req) {
 
 // The record a package is prepared for, as the dialog builds it.
 struct package_device {
-    usbdrv_device_entry entry = {};
+    uint16_t vid = 0;
+    uint16_t pid = 0;
+    uint8_t interface_number = 0;
     std::string description;
+    usbdrv_device_entry entry = {};
 
     const usbdrv_device_entry* get() {
-        entry.description = &description[0];
+        entry = package_entry(vid, pid, interface_number, &description[0]);
         return &entry;
     }
 };
 
 package_device package_for(const cli::request& req, const usbdrv_device_entry* listed) {
     package_device d;
-    d.entry.is_interface = 1;
     if (listed) {
-        d.entry.vid = listed->vid;
-        d.entry.pid = listed->pid;
-        d.entry.interface_number = listed->interface_number;
+        d.vid = listed->vid;
+        d.pid = listed->pid;
+        d.interface_number = listed->interface_number;
     } else {
-        d.entry.vid = req.has_ids ? req.vid : kPlaceholderVid;
-        d.entry.pid = req.has_ids ? req.pid : kPlaceholderPid;
-        d.entry.interface_number = req.interface_number;
+        d.vid = req.has_ids ? req.vid : kPlaceholderVid;
+        d.pid = req.has_ids ? req.pid : kPlaceholderPid;
+        d.interface_number = req.has_interface ? req.interface_number : kPlaceholderInterface;
     }
     d.description = req.description;
     if (d.description.empty() && listed && listed->description && *listed->description)
@@ -259,32 +191,33 @@ package_device package_for(const cli::request& req, const usbdrv_device_entry* l
     return d;
 }
 
-usbdrv_prepare_options cdc_options() {
-    usbdrv_prepare_options options = {};
-    options.driver_type = USBDRV_DRIVER_CDC;
-    return options;
-}
-
 int run_extract(const cli::request& req) {
     package_device device = package_for(req, nullptr);
-    usbdrv_prepare_options options = cdc_options();
+    usbdrv_prepare_options options = package_options();
     usbdrv_result result =
         usbdrv_prepare_driver(device.get(), req.folder.c_str(), kInfName, &options);
     if (result != USBDRV_OK) {
         say_error("preparation failed: " + std::string(usbdrv_strerror(result)));
         return cli::exit_for_preparation(result);
     }
-    write_out("The driver was extracted to " + req.folder + "\n");
+    write_out(cli::extracted_line(req.folder));
     return cli::kExitSuccess;
 }
 
-// The folder the dialog installs from: "usb_driver" in the user's profile (or, without one, in
-// the temporary folder).
-std::string package_folder() {
-    std::string base = environment(L"USERPROFILE");
-    if (base.empty())
-        base = environment(L"TEMP");
-    return base.empty() ? "" : base + "\\usb_driver";
+// The folder the dialog installs from, "usb_driver" in the user's profile; without a profile,
+// in the temporary folder, since a factory line's or a service's account may have none.
+package_folder installation_folder() {
+    return install_folder(program_kit::environment(L"USERPROFILE").c_str(),
+                          program_kit::environment(L"TEMP").c_str());
+}
+
+// Why there is no package folder, as a line for standard error.
+std::string folder_error(const package_folder& folder) {
+    if (folder.outcome == package_folder::too_long) {
+        return std::string("the folder ") + (folder.from_fallback ? "TEMP" : "USERPROFILE") +
+               " names is too long for the driver package";
+    }
+    return "neither USERPROFILE nor TEMP names a folder for the driver package";
 }
 
 // The listed devices the installation targets; with --wait, waits for the first to appear.
@@ -300,7 +233,7 @@ int find_targets(const cli::request& req, device_list& list,
             return listing_failed(result);
         for (const usbdrv_device_entry* e = fresh.head; e; e = e->next) {
             // By instance ID any USB device may be named; by identifiers, what `list` shows.
-            bool candidate = !req.instance_id.empty() || cli::is_cdc_interface(*e);
+            bool candidate = !req.instance_id.empty() || is_cdc_interface(*e);
             if (candidate && cli::targets(req, cli::view_of(*e)))
                 found.push_back(e);
         }
@@ -311,20 +244,13 @@ int find_targets(const cli::request& req, device_list& list,
         if (std::chrono::steady_clock::now() >= deadline)
             break;
         if (!said_waiting) {
-            write_out("Waiting up to " + std::to_string(req.wait_seconds) +
-                      " s for a matching device...\n");
+            write_out(cli::waiting_line(req.wait_seconds));
             said_waiting = true;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(250));
     }
-    say_error("no matching device");
+    say_error(cli::kNoMatchingDevice);
     return cli::kExitNoDevice;
-}
-
-// Whether an installation runs anywhere on the machine: the library's installation holds its
-// busy marker while it runs.
-bool installation_running() {
-    return busy_marker::held(kInstallationMarker);
 }
 
 // Installs on one device; prepares its package first unless the last one prepared serves.
@@ -332,22 +258,20 @@ int install_one(const cli::request& req, const usbdrv_device_entry& listed,
                 const std::string& folder, std::string& prepared_for) {
     package_device device = package_for(req, &listed);
     std::string instance = listed.device_id ? listed.device_id : "";
-    std::string key = std::to_string(device.entry.vid) + "/" + std::to_string(device.entry.pid) +
-                      "/" + std::to_string(device.entry.interface_number) + "/" +
-                      device.description;
+    std::string key = std::to_string(device.vid) + "/" + std::to_string(device.pid) + "/" +
+                      std::to_string(device.interface_number) + "/" + device.description;
     if (key != prepared_for) {
         // A preparation would rewrite the package folder that a running installation may be
         // installing from: the machine is busy.
-        if (installation_running()) {
-            write_out(instance + ": installation failed: " + usbdrv_strerror(USBDRV_ERR_BUSY) +
-                      "\n");
+        if (usbdrv_installation_running()) {
+            write_out(cli::installation_failed_line(instance, usbdrv_strerror(USBDRV_ERR_BUSY)));
             return cli::kExitBusy;
         }
-        usbdrv_prepare_options options = cdc_options();
+        usbdrv_prepare_options options = package_options();
         usbdrv_result result =
             usbdrv_prepare_driver(device.get(), folder.c_str(), kInfName, &options);
         if (result != USBDRV_OK) {
-            write_out(instance + ": preparation failed: " + usbdrv_strerror(result) + "\n");
+            write_out(cli::preparation_failed_line(instance, usbdrv_strerror(result)));
             prepared_for.clear();
             return cli::exit_for_preparation(result);
         }
@@ -362,26 +286,21 @@ int install_one(const cli::request& req, const usbdrv_device_entry& listed,
     usbdrv_install_options options = {};
     usbdrv_result result = usbdrv_install_driver(&target, folder.c_str(), kInfName, &options);
     if (result != USBDRV_OK) {
-        int code = cli::exit_for_installation(result, 0);
-        write_out(instance + ": installation failed: " + usbdrv_strerror(result) + "\n");
+        int code = cli::exit_for_installation(result, false);
+        write_out(cli::installation_failed_line(instance, usbdrv_strerror(result)));
         return code;
     }
     // The device is now bound to the serial driver: its port, and whether it needs a restart.
     // The helper also reports success when the device was gone by the time of its update and it
     // only stored the package for the device's next plugging in: say so rather than "installed".
-    system_device installed(instance);
-    if (!cli::is_serial_driver(installed.service())) {
-        write_out(instance + ": not connected - driver stored for when it is plugged in\n");
+    // A state that could be read only in part still says what it could.
+    usbdrv_device_state installed = device_state(instance);
+    if (!is_serial_driver(installed.service)) {
+        write_out(cli::stored_line(instance));
         return cli::kExitSuccess;
     }
-    int code = cli::exit_for_installation(result, installed.node_status());
-    std::string port = installed.port();
-    std::string line = instance + ": installed";
-    if (!port.empty())
-        line += " (" + port + ")";
-    if (code == cli::kExitRebootRequired)
-        line += ", a reboot is required";
-    write_out(line + "\n");
+    int code = cli::exit_for_installation(result, installed.needs_restart != 0);
+    write_out(cli::installed_line(instance, installed.port_name, code == cli::kExitRebootRequired));
     return code;
 }
 
@@ -392,14 +311,14 @@ int run_install(const cli::request& req) {
     if (code != cli::kExitSuccess)
         return code;
 
-    std::string folder = package_folder();
-    if (folder.empty()) {
-        say_error("neither USERPROFILE nor TEMP names a folder for the driver package");
+    package_folder folder = installation_folder();
+    if (folder.outcome != package_folder::ok) {
+        say_error(folder_error(folder));
         return cli::kExitPrepareFailed;
     }
     std::string prepared_for;
     for (const usbdrv_device_entry* device : found) {
-        code = cli::worse_exit(code, install_one(req, *device, folder, prepared_for));
+        code = cli::worse_exit(code, install_one(req, *device, folder.path, prepared_for));
         if (code == cli::kExitCancelled)
             break;  // the user said no; asking again for the next board would be nagging
     }
@@ -411,9 +330,9 @@ int run_install(const cli::request& req) {
 std::vector<std::string> arguments() {
     std::vector<std::string> args;
     int count = 0;
-    unique_local<wchar_t*> argv(CommandLineToArgvW(GetCommandLineW(), &count));
+    program_kit::unique_local<wchar_t*> argv(CommandLineToArgvW(GetCommandLineW(), &count));
     for (int i = 1; argv && i < count; i++)
-        args.push_back(from_wide(argv.get()[i]));
+        args.push_back(narrow(argv.get()[i]));
     return args;
 }
 
@@ -435,8 +354,8 @@ int run(const cli::request& req) {
 
 int main() {
     SetConsoleOutputCP(CP_UTF8);
-    // Bytes as written: UTF-8 and one line feed per line, the same on a console, in a pipe and
-    // in the log file.
+    // Bytes as written: UTF-8 and one line feed per line, the same on a console and in a pipe.
+    // The log file's lines are the dialog's log's (log_line), CR LF.
     _setmode(_fileno(stdout), _O_BINARY);
     _setmode(_fileno(stderr), _O_BINARY);
     cli::parse_result parsed = cli::parse_arguments(arguments());

@@ -2,6 +2,9 @@
 
 #include <cstdio>
 
+#include "device_rules.h"
+#include "identifiers.h"
+
 namespace cli {
 
 int exit_for_listing(usbdrv_result result) {
@@ -16,10 +19,10 @@ int exit_for_preparation(usbdrv_result result) {
     return result == USBDRV_ERR_BUSY ? kExitBusy : kExitPrepareFailed;
 }
 
-int exit_for_installation(usbdrv_result result, uint32_t node_status) {
+int exit_for_installation(usbdrv_result result, bool needs_restart) {
     switch (result) {
         case USBDRV_OK:
-            return (node_status & kDevNodeNeedsRestart) ? kExitRebootRequired : kExitSuccess;
+            return needs_restart ? kExitRebootRequired : kExitSuccess;
         case USBDRV_ERR_BUSY:
             return kExitBusy;
         case USBDRV_ERR_USER_CANCEL:
@@ -60,23 +63,10 @@ std::string text_or_empty(const char* text) {
     return text ? text : "";
 }
 
-char upper(char c) {
-    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-bool same_ignoring_case(const std::string& a, const std::string& b) {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); i++) {
-        if (upper(a[i]) != upper(b[i]))
-            return false;
-    }
-    return true;
-}
-
-std::string hex(unsigned value, int digits) {
-    char text[16];
-    snprintf(text, sizeof text, "%.*X", digits, value);
+// An interface number as device IDs write it after "MI_".
+std::string interface_text(uint8_t number) {
+    char text[8];
+    snprintf(text, sizeof text, "%.2X", static_cast<unsigned>(number));
     return text;
 }
 
@@ -132,32 +122,21 @@ device_view view_of(const usbdrv_device_entry& entry) {
     return v;
 }
 
-bool is_cdc_interface(const usbdrv_device_entry& entry) {
-    static const std::string kClass = "USB\\CLASS_02";
-    if (!entry.compatible_id || entry.is_interface != 1)
-        return false;
-    std::string id = entry.compatible_id;
-    return same_ignoring_case(id.substr(0, kClass.size()), kClass);
-}
-
 bool targets(const request& req, const device_view& device) {
+    // Instance IDs are ASCII and the system compares them without regard to case.
     if (!req.instance_id.empty())
-        return same_ignoring_case(req.instance_id, device.instance_id);
+        return same_ignoring_ascii_case(req.instance_id, device.instance_id);
     if (!req.has_ids || device.vid != req.vid || device.pid != req.pid)
         return false;
     return !req.has_interface ||
            (device.is_interface && device.interface_number == req.interface_number);
 }
 
-bool is_serial_driver(const std::string& service) {
-    return same_ignoring_case(service, "usbser");
-}
-
 std::string device_line(const device_view& d) {
-    std::string line = hex(d.vid, 4) + " " + hex(d.pid, 4) + " " +
-                       (d.is_interface ? hex(d.interface_number, 2) : std::string("--")) + " " +
-                       or_dash(d.driver) + " " + or_dash(d.version) + " " + or_dash(d.port) + " " +
-                       or_dash(d.instance_id) + " " + or_dash(d.description) + "\n";
+    std::string line = hex4_text(d.vid) + " " + hex4_text(d.pid) + " " +
+                       (d.is_interface ? interface_text(d.interface_number) : std::string("--")) +
+                       " " + or_dash(d.driver) + " " + or_dash(d.version) + " " + or_dash(d.port) +
+                       " " + or_dash(d.instance_id) + " " + or_dash(d.description) + "\n";
     return line;
 }
 
@@ -232,7 +211,7 @@ std::string devices_json(const std::vector<device_view>& devices) {
     for (size_t i = 0; i < devices.size(); i++) {
         const device_view& d = devices[i];
         out += i ? ",\n  " : "\n  ";
-        out += "{\"vid\": \"" + hex(d.vid, 4) + "\", \"pid\": \"" + hex(d.pid, 4) + "\"";
+        out += "{\"vid\": \"" + hex4_text(d.vid) + "\", \"pid\": \"" + hex4_text(d.pid) + "\"";
         if (d.is_interface)
             out += ", \"interface\": " + std::to_string(d.interface_number);
         add_field(out, "instance_id", d.instance_id);
@@ -245,11 +224,34 @@ std::string devices_json(const std::vector<device_view>& devices) {
     return out + (devices.empty() ? "]\n" : "\n]\n");
 }
 
-std::string stamped_line(const clock_time& t, const std::string& line) {
-    char stamp[40];
-    snprintf(stamp, sizeof stamp, "%04d-%02d-%02d %02d:%02d:%02d.%03d ", t.year, t.month, t.day,
-             t.hour, t.minute, t.second, t.millisecond);
-    return stamp + line + "\n";
+std::string installed_line(const std::string& instance, const std::string& port,
+                           bool reboot_required) {
+    std::string line = instance + ": installed";
+    if (!port.empty())
+        line += " (" + port + ")";
+    if (reboot_required)
+        line += ", a reboot is required";
+    return line + "\n";
+}
+
+std::string stored_line(const std::string& instance) {
+    return instance + ": not connected - driver stored for when it is plugged in\n";
+}
+
+std::string installation_failed_line(const std::string& instance, const char* text) {
+    return instance + ": installation failed: " + text + "\n";
+}
+
+std::string preparation_failed_line(const std::string& instance, const char* text) {
+    return instance + ": preparation failed: " + text + "\n";
+}
+
+std::string waiting_line(unsigned seconds) {
+    return "Waiting up to " + std::to_string(seconds) + " s for a matching device...\n";
+}
+
+std::string extracted_line(const std::string& folder) {
+    return "The driver was extracted to " + folder + "\n";
 }
 
 }  // namespace cli

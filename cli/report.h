@@ -1,6 +1,7 @@
-// What the console program writes and how it ends: the device lines, the JSON array, the log
-// file's time stamps, which listed devices an installation targets, and the exit codes. No
-// Windows call, so it is built and tested natively.
+// What the console program writes and how it ends: the device lines, the JSON array, the lines
+// of an installation, which listed devices an installation targets, and the exit codes. No
+// Windows call, so it is built and tested natively. Which devices are CDC serial interfaces, the
+// serial driver and the log file's line are the front-end core's, shared with the dialog.
 #pragma once
 
 #include <cstdint>
@@ -25,14 +26,11 @@ enum exit_code : int {
     kExitRebootRequired = 3010,  // ERROR_SUCCESS_REBOOT_REQUIRED
 };
 
-// The configuration manager's DN_NEED_RESTART status bit of a device node.
-constexpr uint32_t kDevNodeNeedsRestart = 0x00000100;
-
 // A listing that failed: busy while another listing runs, otherwise failed.
 int exit_for_listing(usbdrv_result result);
 int exit_for_preparation(usbdrv_result result);
-// node_status is the device node's status after the installation (0 when it could not be read).
-int exit_for_installation(usbdrv_result result, uint32_t node_status);
+// needs_restart: the device's node waits for a restart after the installation.
+int exit_for_installation(usbdrv_result result, bool needs_restart);
 // Of two outcomes of one run, the one the run ends with: the worse.
 int worse_exit(int a, int b);
 
@@ -54,12 +52,8 @@ device_view view_of(const usbdrv_device_entry& entry);
 // for 0.
 std::string version_text(uint64_t version);
 
-// The CDC serial interfaces of composite devices, by the first compatible ID (any case).
-bool is_cdc_interface(const usbdrv_device_entry& entry);
 // Whether an installation asked for by `req` targets the device.
 bool targets(const request& req, const device_view& device);
-// The serial driver's service, whose devices have a COM port.
-bool is_serial_driver(const std::string& service);
 
 // The line `list` writes for a device: VID PID interface driver version port instance
 // description, "-" for what is missing, ending in a line feed.
@@ -72,10 +66,23 @@ std::string devices_json(const std::vector<device_view>& devices);
 // output is always valid JSON.
 std::string json_string(const std::string& text);
 
-struct clock_time {
-    int year, month, day, hour, minute, second, millisecond;
-};
-// A log line as the log file keeps it: "2026-12-10 07:30:01.123 <line>\n".
-std::string stamped_line(const clock_time& when, const std::string& line);
+// What `install` writes on standard output, a line per device, each ending in a line feed:
+// "<instance ID>: <outcome>". A script reads the COM port between the parentheses of
+// "<instance ID>: installed (COMn)", which a reboot-required installation follows with
+// ", a reboot is required".
+std::string installed_line(const std::string& instance, const std::string& port,
+                           bool reboot_required);
+// The board was gone by the time of its update: the package waits in the driver store.
+std::string stored_line(const std::string& instance);
+std::string installation_failed_line(const std::string& instance, const char* text);
+std::string preparation_failed_line(const std::string& instance, const char* text);
+// Before a --wait for a matching device.
+std::string waiting_line(unsigned seconds);
+// After `extract`.
+std::string extracted_line(const std::string& folder);
+
+// The program's errors on standard error: kErrorPrefix and the message.
+constexpr char kErrorPrefix[] = "corvane-cli: ";
+constexpr char kNoMatchingDevice[] = "no matching device";
 
 }  // namespace cli

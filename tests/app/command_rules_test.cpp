@@ -1,5 +1,6 @@
-// The commands' decisions without the dialog: the identifier check, the start of a command, the
-// install command's package folder and the device it installs.
+// The dialog commands' decisions without the dialog: the start of a command, the texts of an
+// install folder that is not there, and the device it installs. The identifier check and the
+// folder are the front-end core's (tests/front_end/).
 #include "command_rules.h"
 
 #include <gtest/gtest.h>
@@ -8,29 +9,6 @@
 #include <vector>
 
 namespace {
-
-TEST(IsHex4, TakesFourHexDigitsOnly) {
-    const struct {
-        const char* text;
-        bool accepted;
-    } rows[] = {
-        {"AB12", true},  {"ab12", true},  {"0000", true},   {"fFfF", true},  {"09aF", true},
-        {"", false},     {"123", false},  {"12345", false}, {" 123", false}, {"123 ", false},
-        {"+123", false}, {"-123", false}, {"0x12", false},  {"12G4", false}, {"12:4", false},
-        {"12@4", false}, {"12`4", false}, {"12g4", false},
-    };
-    for (const auto& r : rows) {
-        EXPECT_EQ(IsHex4(r.text), r.accepted) << '"' << r.text << '"';
-    }
-    // A NUL inside counts as a character that is no digit.
-    EXPECT_FALSE(
-        IsHex4(std::string("12\0"
-                           "4",
-                           4)));
-    EXPECT_EQ(Hex4Value("ab12"), Hex4Value("AB12"));
-    EXPECT_EQ(Hex4Value("ab12"), 0xAB12);
-    EXPECT_EQ(Hex4Value("0C01"), 0x0C01);
-}
 
 // start_command with fakes that note what they were asked.
 struct command_run {
@@ -113,37 +91,13 @@ TEST(StartCommand, ABusyDialogRefusesBeforeReadingAnything) {
     EXPECT_EQ(failing.press(), command_start::started);
 }
 
-TEST(InstallFolder, IsBelowAFullProfilePathThatFits) {
-    const std::string long_profile = "C:\\" + std::string(245, 'p');  // 248 + 11 = 259
-    const struct {
-        const char* profile;
-        package_folder::outcome_kind outcome;
-        std::string path;
-    } rows[] = {
-        {"C:\\users\\root", package_folder::ok, "C:\\users\\root\\usb_driver"},
-        {"c:/users/root/", package_folder::ok, "c:/users/root/usb_driver"},
-        {"\\\\server\\home", package_folder::ok, "\\\\server\\home\\usb_driver"},
-        {"C:\\用户\\张三", package_folder::ok, "C:\\用户\\张三\\usb_driver"},
-        {long_profile.c_str(), package_folder::ok, long_profile + "\\usb_driver"},
-        // Not set, empty, or relative: the package would land below some other folder.
-        {nullptr, package_folder::no_profile, ""},
-        {"", package_folder::no_profile, ""},
-        {"users\\root", package_folder::no_profile, ""},
-        {"C:users", package_folder::no_profile, ""},
-        {"\\users\\root", package_folder::no_profile, ""},
-    };
-    for (const auto& r : rows) {
-        SCOPED_TRACE(r.profile ? r.profile : "(not set)");
-        package_folder folder = install_folder(r.profile);
-        EXPECT_EQ(folder.outcome, r.outcome);
-        EXPECT_EQ(folder.path, r.path);
-    }
-    // One byte more and the path would be cut: it is refused whole.
-    std::string too_long = long_profile + "p";
-    EXPECT_EQ(install_folder(too_long.c_str()).outcome, package_folder::too_long);
-    EXPECT_EQ(install_folder(too_long.c_str()).path, "");
+// The install folder itself is the front-end core's (tests/front_end/package_folder_test.cpp).
+TEST(PackageFolderText, SaysWhyNothingWasWritten) {
     EXPECT_NE(package_folder_text(package_folder::too_long), nullptr);
     EXPECT_NE(package_folder_text(package_folder::no_profile), nullptr);
+    EXPECT_STRNE(package_folder_text(package_folder::too_long),
+                 package_folder_text(package_folder::no_profile));
+    EXPECT_EQ(package_folder_text(package_folder::ok), nullptr);
 }
 
 TEST(DeviceToInstall, IsTheSelectedListedDeviceOrNone) {

@@ -8,14 +8,13 @@
 #include <fstream>
 #include <iterator>
 
+#include "dialog_texts.h"
 #include "machine_crypto.h"
 #include "usbdrv/usbdrv.h"
 
 namespace gui {
 
 namespace {
-
-const wchar_t* const kBoxCaption = L"Driver Installation";
 
 // 32-bit pixels of a device context's area.
 std::vector<BYTE> pixels_of(HDC source, const RECT& area) {
@@ -177,7 +176,8 @@ void command_session::press(int id) {
 std::vector<message_box> command_session::boxes() {
     std::vector<message_box> found;
     HWND window = nullptr;
-    while ((window = FindWindowExW(nullptr, window, L"#32770", kBoxCaption))) {
+    const std::wstring caption = widen(kBoxTitle);
+    while ((window = FindWindowExW(nullptr, window, L"#32770", caption.c_str()))) {
         DWORD pid = 0;
         GetWindowThreadProcessId(window, &pid);
         if (pid != GetProcessId(program_->process()) || !IsWindowVisible(window))
@@ -241,10 +241,6 @@ std::wstring read_inf(const std::filesystem::path& file) {
     std::wstring text((bytes.size() - 2) / 2, L'\0');
     memcpy(&text[0], bytes.data() + 2, text.size() * 2);
     return text;
-}
-
-std::wstring widen(const char* text) {
-    return test::from_utf8(text).wstring();
 }
 
 std::wstring library_text(int result) {

@@ -11,7 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "device_rules.h"
 #include "gui_driver.h"
+#include "log_file_rules.h"
 #include "simulated_machine.h"
 #include "test_support.h"
 
@@ -59,14 +61,16 @@ public:
     HWND dialog() { return program_->dialog(); }
     test::simulated_machine& machine() { return machine_; }
     const std::filesystem::path& folder() const { return dir_.path(); }
-    std::filesystem::path extracted() const { return folder() / "usb_driver"; }
+    std::filesystem::path extracted() const { return folder() / kPackageFolderName; }
     std::filesystem::path profile() const { return folder() / "profile"; }
-    std::filesystem::path installed() const { return profile() / "usb_driver"; }
+    std::filesystem::path installed() const { return profile() / kPackageFolderName; }
     std::filesystem::path journal() const { return folder() / "journal.txt"; }
     std::filesystem::path local_app_data() const { return folder() / "local"; }
     // The program's log file, and the older one, in its LOCALAPPDATA.
-    std::filesystem::path log() const { return local_app_data() / "Corvane" / "Corvane.log"; }
-    std::filesystem::path old_log() const { return local_app_data() / "Corvane" / "Corvane.1.log"; }
+    std::filesystem::path log() const { return local_app_data() / kLogFolderName / kLogFileName; }
+    std::filesystem::path old_log() const {
+        return local_app_data() / kLogFolderName / kOldLogFileName;
+    }
     std::vector<std::vector<std::string>> calls(const std::string& function) const {
         return test::journal_calls(journal(), function);
     }
@@ -104,9 +108,6 @@ void expect_box(command_session& session, const message_box& box, const std::wst
 std::string read_text(const std::filesystem::path& file);
 // An INF as written: UTF-16 little-endian after its byte-order mark.
 std::wstring read_inf(const std::filesystem::path& file);
-// UTF-8 as UTF-16.
-std::wstring widen(const char* text);
-
 // The library's message for a result code, as the boxes show it.
 std::wstring library_text(int result);
 // Whether a text is the library's message for some failure.

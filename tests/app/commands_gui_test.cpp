@@ -13,6 +13,8 @@
 
 #include "command_rules.h"
 #include "command_session.h"
+#include "device_rules.h"
+#include "dialog_texts.h"
 #include "embedded_files.h"
 #include "resource.h"
 #include "usbdrv/usbdrv.h"
@@ -25,7 +27,7 @@ using namespace gui;
 using test::scenario_of;
 using test::shipped_scenario;
 
-const wchar_t* const kExtracted = L"The driver was extract successfully.";
+const std::wstring kExtracted = widen(kExtractedText);
 
 std::string one_board() {
     return read_text(test::from_utf8(shipped_scenario("one-board.scn")));
@@ -79,7 +81,7 @@ TEST(Commands, ExtractWritesThePackageOfTheSelectedDeviceIntoUsbDriver) {
             EXPECT_EQ(fs::file_size(file), row.size) << file;
         }
     }
-    std::wstring inf = read_inf(session.extracted() / "Corvane.inf");
+    std::wstring inf = read_inf(session.extracted() / kInfName);
     EXPECT_NE(inf.find(L"\"VID_C04A&PID_0C02&MI_02\""), std::wstring::npos) << test::utf8(inf);
     EXPECT_NE(inf.find(L"\"Corvane Serial B (Interface 2)\""), std::wstring::npos);
     // The simulation writes a catalog when the library asks for one, for the INF.
@@ -87,7 +89,9 @@ TEST(Commands, ExtractWritesThePackageOfTheSelectedDeviceIntoUsbDriver) {
     for (const auto& call : session.calls("CryptCATPersistStore")) {
         catalog_written |= call.size() == 3 && call[2].rfind("ok", 0) == 0;
     }
-    EXPECT_EQ(fs::exists(session.extracted() / "Corvane.cat"), catalog_written);
+    // The catalog is named after the INF.
+    EXPECT_EQ(fs::exists(session.extracted() / fs::path(kInfName).replace_extension(".cat")),
+              catalog_written);
     // Extracting installs nothing, in the profile or anywhere.
     EXPECT_FALSE(fs::exists(session.installed()));
     EXPECT_TRUE(session.calls("CMP_WaitNoPendingInstallEvents").empty());
@@ -100,9 +104,9 @@ TEST(Commands, WithNoDeviceThePackageIsForTheTypedIdentifiers) {
     type_identifiers(session, L"ab12", L"00fe");
     message_box box = session.run(IDC_BUTTON_EXTRACT);
     expect_box(session, box, kExtracted, "information");
-    std::wstring inf = read_inf(session.extracted() / "Corvane.inf");
+    std::wstring inf = read_inf(session.extracted() / kInfName);
     EXPECT_NE(inf.find(L"\"VID_AB12&PID_00FE&MI_00\""), std::wstring::npos) << test::utf8(inf);
-    EXPECT_NE(inf.find(L"\"Virtual COM Port\""), std::wstring::npos);
+    EXPECT_NE(inf.find(L"\"" + widen(kPlaceholderName) + L"\""), std::wstring::npos);
 }
 
 TEST(Commands, BadIdentifiersAreReportedAndStartNothing) {
@@ -154,7 +158,7 @@ TEST(Commands, WhileACommandRunsPressesAndClosingAreRefused) {
     message_box refused = session.wait_for_box(operating.c_str());
     take_screenshot("operating");
     expect_box(session, refused, operating, "error");
-    message_box done = session.wait_for_box(kExtracted);
+    message_box done = session.wait_for_box(kExtracted.c_str());
     ASSERT_NE(done.window, nullptr);
     ASSERT_TRUE(session.close(refused));
 
@@ -260,14 +264,14 @@ TEST(Commands, ChineseTextsArriveInThePackageAsTheyWere) {
 
     // The description from the list.
     expect_box(session, session.run(IDC_BUTTON_EXTRACT), kExtracted, "information");
-    std::wstring inf = read_inf(session.extracted() / "Corvane.inf");
+    std::wstring inf = read_inf(session.extracted() / kInfName);
     EXPECT_NE(inf.find(L"\"中文串口 (Interface 0)\""), std::wstring::npos) << test::utf8(inf);
 
     // A name typed while "Edit" is ticked.
     click(session.program().item(IDC_CHECK_EDIT));
     set_text(session.program().item(IDC_EDIT_NAME), L"调试板 串口");
     expect_box(session, session.run(IDC_BUTTON_EXTRACT), kExtracted, "information");
-    inf = read_inf(session.extracted() / "Corvane.inf");
+    inf = read_inf(session.extracted() / kInfName);
     EXPECT_NE(inf.find(L"\"调试板 串口\""), std::wstring::npos) << test::utf8(inf);
     take_screenshot("chinese-name");
 }
@@ -285,7 +289,7 @@ TEST(Commands, AProfileFolderWithAChineseNameGetsThePackage) {
     ASSERT_NE(session.dialog(), nullptr);
     message_box box = session.run(IDC_BUTTON_INSTALL);
     ASSERT_NE(box.window, nullptr);
-    EXPECT_TRUE(fs::is_regular_file(profile / "usb_driver" / "Corvane.inf"));
+    EXPECT_TRUE(fs::is_regular_file(profile / kPackageFolderName / kInfName));
     EXPECT_EQ(session.calls("CMP_WaitNoPendingInstallEvents").size(), 1u);
 }
 

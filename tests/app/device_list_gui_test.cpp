@@ -7,7 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "device_rules.h"
+#include "dialog_texts.h"
 #include "gui_driver.h"
+#include "identifiers.h"
 #include "simulated_machine.h"
 
 namespace {
@@ -16,6 +19,11 @@ using namespace gui;
 using test::scenario_of;
 using test::sim_device;
 using items = std::vector<std::wstring>;
+
+// The program's own texts: the install button's captions and, with no device, the placeholder.
+const std::wstring kInstall = widen(kInstallCaption);
+const std::wstring kReinstall = widen(kReinstallCaption);
+const std::wstring kPlaceholder = widen(kPlaceholderName);
 
 // A CDC function of a composite device: interface `mi` of board `pid`, serial `serial`.
 sim_device cdc(const char* pid, int mi, const char* name, const std::string& more = "") {
@@ -47,17 +55,17 @@ TEST(DeviceList, ListsTheCdcInterfacesOfCompositeDevices) {
     const struct {
         const char* scenario;
         items listed;
-        const wchar_t* caption;
+        const std::wstring& caption;
     } rows[] = {
         // The composite parent and the data interfaces (class 0A) are not listed.
         {"one-board.scn",
          {L"Corvane Serial A (Interface 0)", L"Corvane Serial B (Interface 2)"},
-         L"Install driver"},
+         kInstall},
         {"usbser-board.scn",
          {L"Corvane Serial A (Interface 0)", L"Corvane Serial B (Interface 2)"},
-         L"Reinstall driver"},
+         kReinstall},
         // A single-function serial device (no MI_ part) and hubs: nothing to list.
-        {"hubs.scn", {L"Virtual COM Port"}, L"Install driver"},
+        {"hubs.scn", {kPlaceholder}, kInstall},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.scenario);
@@ -129,9 +137,9 @@ TEST(DeviceList, TheSelectionFollowsTheDevice) {
 
     // Everything unplugged: the placeholder with the default identifiers.
     machine.set("");
-    ASSERT_TRUE(shows(program, {L"Virtual COM Port"}));
-    EXPECT_EQ(fields(program).vid, L"C04A");
-    EXPECT_EQ(fields(program).pid, L"0C01");
+    ASSERT_TRUE(shows(program, {kPlaceholder}));
+    EXPECT_EQ(fields(program).vid, widen(hex4_text(kPlaceholderVid).c_str()));
+    EXPECT_EQ(fields(program).pid, widen(hex4_text(kPlaceholderPid).c_str()));
     EXPECT_EQ(fields(program).uid, L"");
     EXPECT_FALSE(IsWindowEnabled(program.item(IDC_CHECK_EDIT)));
 }
@@ -193,14 +201,10 @@ TEST(DeviceList, TheInstallCaptionFollowsTheSelectedDevicesDriver) {
     ASSERT_NE(dialog, nullptr);
     const struct {
         int index;
-        const wchar_t* caption;
+        const std::wstring& caption;
     } steps[] = {
-        {0, L"Reinstall driver"},
-        {2, L"Reinstall driver"},  // another driver leaves the caption as
-                                   // it was
-        {1, L"Install driver"},
-        {2, L"Install driver"},
-        {0, L"Reinstall driver"},
+        {0, kReinstall}, {2, kReinstall},  // another driver leaves the caption as it was
+        {1, kInstall},   {2, kInstall},   {0, kReinstall},
     };
     for (const auto& step : steps) {
         select_item(dialog, step.index);

@@ -9,6 +9,10 @@
 
 namespace gui {
 
+std::wstring widen(const char* text) {
+    return test::from_utf8(text).wstring();
+}
+
 std::wstring text_of(HWND window) {
     wchar_t text[512] = {};
     SendMessageW(window, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(text));

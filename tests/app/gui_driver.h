@@ -19,6 +19,9 @@ inline const wchar_t* about_caption() {
     return rc::dialog_of(IDD_ABOUTBOX).caption;
 }
 
+// UTF-8 as UTF-16: the program's own texts, for comparing with what it shows.
+std::wstring widen(const char* text);
+
 // WM_GETTEXT: GetWindowText cannot read an edit control of another process.
 std::wstring text_of(HWND window);
 std::wstring window_class_of(HWND window);

@@ -12,6 +12,8 @@
 
 #include "command_session.h"
 #include "device_id.h"
+#include "device_rules.h"
+#include "dialog_texts.h"
 #include "install_errors.h"
 #include "log_file_rules.h"
 #include "resource.h"
@@ -23,8 +25,15 @@ namespace {
 
 using namespace gui;
 
-const wchar_t* const kInstalled = L"The driver was installed successfully.";
-const wchar_t* const kExtracted = L"The driver was extract successfully.";
+const std::wstring kInstalled = widen(kInstalledText);
+const std::wstring kExtracted = widen(kExtractedText);
+const std::wstring kInstall = widen(kInstallCaption);
+const std::wstring kReinstall = widen(kReinstallCaption);
+
+// One of the dialog's own lines in its log file.
+std::string own_line(const std::string& text) {
+    return kOwnLinePrefix + text;
+}
 // The board's second CDC function (interface 2) in two-cdc-board.scn.
 const char* const kSecondInterface = "USB\\VID_C04A&PID_0C0E&MI_02\\7&3A4B5C6&0&0002";
 const char* const kSecondHardwareId = "USB\\VID_C04A&PID_0C0E&REV_0100&MI_02";
@@ -52,7 +61,7 @@ void select_second_interface(command_session& session) {
     ASSERT_EQ(combo_items(session.program().item(IDC_COMBO_DEVICE)),
               (std::vector<std::wstring>{L"Corvane Twin Serial A (Interface 0)",
                                          L"Corvane Twin Serial B (Interface 2)"}));
-    ASSERT_EQ(text_of(session.program().item(IDC_BUTTON_INSTALL)), L"Install driver");
+    ASSERT_EQ(text_of(session.program().item(IDC_BUTTON_INSTALL)), kInstall);
     select_item(session.dialog(), 1);
 }
 
@@ -113,7 +122,7 @@ TEST(Install, TheSecondInterfaceGetsTheDriverUnderTheProgressWindow) {
     EXPECT_EQ(text_of(progress), L"Installing Driver...");
     EXPECT_FALSE(IsWindowEnabled(session.dialog()));
 
-    message_box box = session.wait_for_box(kInstalled, 120000);
+    message_box box = session.wait_for_box(kInstalled.c_str(), 120000);
     take_screenshot("install-done");
     expect_box(session, box, kInstalled, "information");
     EXPECT_EQ(progress_window(session), nullptr);
@@ -122,13 +131,13 @@ TEST(Install, TheSecondInterfaceGetsTheDriverUnderTheProgressWindow) {
     EXPECT_TRUE(eventually([&] { return IsWindowEnabled(session.dialog()) != FALSE; }));
 
     // The next refresh shows the driver on the device that stays selected.
-    EXPECT_EQ(caption_after_refresh(session), L"Reinstall driver");
+    EXPECT_EQ(caption_after_refresh(session), kReinstall);
     EXPECT_EQ(SendMessageW(session.program().item(IDC_COMBO_DEVICE), CB_GETCURSEL, 0, 0), 1);
     take_screenshot("install-reinstall");
     listed_device second = listed(kSecondInterface);
     ASSERT_TRUE(second.found);
     EXPECT_EQ(second.driver, "usbser");
-    EXPECT_EQ(second.version, package_version(session.installed() / "Corvane.inf"));
+    EXPECT_EQ(second.version, package_version(session.installed() / kInfName));
     EXPECT_NE(second.version, 0u);
     // The first function was not installed.
     EXPECT_EQ(listed("USB\\VID_C04A&PID_0C0E&MI_00\\7&3A4B5C6&0&0000").driver, "");
@@ -143,11 +152,11 @@ TEST(Install, TheSecondInterfaceGetsTheDriverUnderTheProgressWindow) {
     // The log file tells the story: the command, the host, the helper's steps as the library
     // relayed them, and the box.
     std::string log = read_text(session.log());
-    for (const char* expected :
-         {"Corvane: Install driver for \"Corvane Twin Serial B (Interface 2)\"",
-          "usbdrv:debug [usbdrv_install_driver] using progress bar mode",
-          "usbdrv:debug [installer process] Installing driver for ", kSecondHardwareId,
-          "Corvane: box: The driver was installed successfully."}) {
+    for (const std::string& expected :
+         {own_line(kInstallCommand + std::string(" for \"Corvane Twin Serial B (Interface 2)\"")),
+          std::string("usbdrv:debug [usbdrv_install_driver] using progress bar mode"),
+          std::string("usbdrv:debug [installer process] Installing driver for "),
+          std::string(kSecondHardwareId), own_line(kBoxLinePrefix + std::string(kInstalledText))}) {
         EXPECT_NE(log.find(expected), std::string::npos) << expected << " not in:\n" << log;
     }
     EXPECT_EQ(log.rfind(kUtf8ByteOrderMark, 0), 0u);
@@ -160,12 +169,12 @@ TEST(Install, EachOutcomeShowsWhatTheLibraryReports) {
     const struct {
         uint32_t update;
         const char* screenshot;
-        const wchar_t* caption;  // after the next refresh
+        const std::wstring& caption;  // after the next refresh
     } rows[] = {
         // A reboot is due, but the driver is installed: a success for the dialog.
-        {3010, "install-reboot", L"Reinstall driver"},
-        {0xE000022F, "install-unsigned", L"Install driver"},
-        {122, "install-failed", L"Install driver"},
+        {3010, "install-reboot", kReinstall},
+        {0xE000022F, "install-unsigned", kInstall},
+        {122, "install-failed", kInstall},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.update);
@@ -191,7 +200,8 @@ TEST(Install, EachOutcomeShowsWhatTheLibraryReports) {
                 << line << " not in:\n"
                 << log;
         }
-        EXPECT_NE(log.find("Corvane: box: " + test::utf8(box.text)), std::string::npos) << log;
+        EXPECT_NE(log.find(own_line(kBoxLinePrefix + test::utf8(box.text))), std::string::npos)
+            << log;
     }
 }
 
@@ -199,20 +209,23 @@ TEST(Install, EachOutcomeShowsWhatTheLibraryReports) {
 // replacing the one before, and the line starts a new file.
 TEST(LogFile, AFullFileBecomesTheOlderOne) {
     test::temp_dir local;
-    fs::create_directory(local.path() / "Corvane");
+    const fs::path folder = local.path() / kLogFolderName;
+    fs::create_directory(folder);
     const std::string full = "the full file\n" + std::string(kLogFileLimit - 20, 'f') + "\n";
-    std::ofstream(local.path() / "Corvane" / "Corvane.log", std::ios::binary) << full;
-    std::ofstream(local.path() / "Corvane" / "Corvane.1.log", std::ios::binary) << "the oldest";
+    std::ofstream(folder / kLogFileName, std::ios::binary) << full;
+    std::ofstream(folder / kOldLogFileName, std::ios::binary) << "the oldest";
 
     auto session = command_session::with_local_app_data("", local.path().wstring());
     ASSERT_NE(session->dialog(), nullptr);
     expect_box(*session, session->run(IDC_BUTTON_EXTRACT), kExtracted, "information");
 
-    EXPECT_EQ(read_text(local.path() / "Corvane" / "Corvane.1.log"), full);
-    std::string log = read_text(local.path() / "Corvane" / "Corvane.log");
+    EXPECT_EQ(read_text(folder / kOldLogFileName), full);
+    std::string log = read_text(folder / kLogFileName);
     EXPECT_EQ(log.rfind(std::string(kUtf8ByteOrderMark) + "20", 0), 0u) << log.substr(0, 80);
-    EXPECT_NE(log.find("Corvane: started\r\n"), std::string::npos) << log;
-    EXPECT_NE(log.find("Corvane: Extract driver for \"Virtual COM Port\""), std::string::npos);
+    EXPECT_NE(log.find(own_line(kStartedLine) + "\r\n"), std::string::npos) << log;
+    EXPECT_NE(
+        log.find(own_line(kExtractCommand + std::string(" for \"") + kPlaceholderName + "\"")),
+        std::string::npos);
     EXPECT_LT(log.size(), kLogFileLimit);
 }
 
@@ -224,7 +237,7 @@ TEST(LogFile, AFolderThatCannotBeWrittenDoesNotStopTheDialog) {
     auto session = command_session::with_local_app_data("", (file / "local").wstring());
     ASSERT_NE(session->dialog(), nullptr);
     expect_box(*session, session->run(IDC_BUTTON_EXTRACT), kExtracted, "information");
-    EXPECT_TRUE(fs::is_regular_file(session->extracted() / "Corvane.inf"));
+    EXPECT_TRUE(fs::is_regular_file(session->extracted() / kInfName));
     EXPECT_EQ(read_text(file), "not a folder");
     EXPECT_FALSE(fs::exists(session->log()));
 }

@@ -6,8 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include "device_rules.h"
 #include "gui_driver.h"
 #include "handles.h"
+#include "identifiers.h"
 #include "test_support.h"
 
 #include <cstdlib>
@@ -35,17 +37,22 @@ struct dialog_scale {
 // itself is compared bit for bit by the resource tests.
 const DWORD kStyleNotKept = WS_VISIBLE | WS_BORDER | WS_VSCROLL;
 
+// The placeholder the dialog shows with no device: its name and identifiers.
+const std::wstring kPlaceholder = widen(kPlaceholderName);
+const std::wstring kPlaceholderVidText = widen(hex4_text(kPlaceholderVid).c_str());
+const std::wstring kPlaceholderPidText = widen(hex4_text(kPlaceholderPid).c_str());
+
 // What the first refresh shows where the script has no text: with no device, the placeholder.
-// Null: not compared (the name box holds "Virtual COM Port" or, after the data exchange that ends
-// the initialisation, the still empty name, until the next tick).
+// Null: not compared (the name box holds the placeholder's name or, after the data exchange that
+// ends the initialisation, the still empty name, until the next tick).
 const wchar_t* first_refresh_text(int id, const wchar_t* designed) {
     switch (id) {
         case IDC_COMBO_DEVICE:
-            return L"Virtual COM Port";
+            return kPlaceholder.c_str();
         case IDC_EDIT_VID:
-            return L"C04A";
+            return kPlaceholderVidText.c_str();
         case IDC_EDIT_PID:
-            return L"0C01";
+            return kPlaceholderPidText.c_str();
         case IDC_EDIT_NAME:
             return nullptr;
         default:
@@ -143,11 +150,12 @@ TEST(MainDialog, TheTimerRefreshesTheListEverySecond) {
     for (int round = 0; round < 2; round++) {
         SendMessageW(vid, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"1234"));
         DWORD start = GetTickCount();
-        HWND rewritten = wait_for([&] { return text_of(vid) == L"C04A" ? vid : nullptr; }, 5000);
+        HWND rewritten =
+            wait_for([&] { return text_of(vid) == kPlaceholderVidText ? vid : nullptr; }, 5000);
         ASSERT_NE(rewritten, nullptr) << "the VID box was not rewritten";
         EXPECT_LT(GetTickCount() - start, 2500u);
     }
-    EXPECT_EQ(text_of(name), L"Virtual COM Port");
+    EXPECT_EQ(text_of(name), kPlaceholder);
 }
 
 TEST(MainDialog, EnterInAnEditBoxCloses) {

@@ -10,7 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "device_rules.h"
 #include "handles.h"
+#include "report.h"
 #include "simulated_machine.h"
 #include "test_support.h"
 #include "usbdrv/usbdrv.h"
@@ -116,7 +118,7 @@ protected:
 
     fs::path work() const { return root_.path() / "work"; }
     fs::path profile() const { return root_.path() / ("profile" + std::to_string(profiles_)); }
-    fs::path package() const { return profile() / "usb_driver"; }
+    fs::path package() const { return profile() / kPackageFolderName; }
 
     // A profile no earlier run has prepared a package in, so that what a row finds in its package
     // folder is its own run's.
@@ -155,6 +157,23 @@ protected:
     int profiles_ = 0;
     test::temp_dir root_;
 };
+
+// The program's own line (report.h) as lines_of gives it: without its line end.
+std::string one_line(const std::string& line) {
+    return line.substr(0, line.find_first_of("\r\n"));
+}
+
+std::string installed_line(const char* instance, const char* port, bool reboot = false) {
+    return one_line(cli::installed_line(instance, port, reboot));
+}
+
+std::string failed_line(const char* instance, usbdrv_result result) {
+    return one_line(cli::installation_failed_line(instance, usbdrv_strerror(result)));
+}
+
+std::string no_matching_device() {
+    return cli::kErrorPrefix + std::string(cli::kNoMatchingDevice) + "\n";
+}
 
 std::vector<std::string> lines_of(const std::string& text) {
     std::vector<std::string> lines = test::split(text, '\n');
@@ -210,7 +229,7 @@ TEST_F(Cli, BadArgumentsGetOneLineAndTheUsageAndChangeNothing) {
         run_result result = run(r.arguments);
         EXPECT_EQ(result.exit_code, 2u);
         EXPECT_EQ(result.out, "");
-        EXPECT_EQ(result.err, std::string("corvane-cli: ") + r.error + "\n" + usage());
+        EXPECT_EQ(result.err, cli::kErrorPrefix + std::string(r.error) + "\n" + usage());
         EXPECT_TRUE(fs::is_empty(work())) << "nothing is written, not even the log";
         EXPECT_FALSE(fs::exists(package())) << "nothing is prepared";
     }
@@ -222,7 +241,7 @@ TEST_F(Cli, ListShowsTheCdcInterfacesOneLineEach) {
     EXPECT_EQ(r.exit_code, 0u) << r.err;
     std::vector<std::string> lines = lines_of(r.out);
     ASSERT_EQ(lines.size(), 3u) << r.out;
-    EXPECT_EQ(lines[0], "VID  PID  MI DRIVER VERSION PORT INSTANCE DESCRIPTION");
+    EXPECT_EQ(lines[0], one_line(cli::device_heads()));
     EXPECT_EQ(lines[1],
               std::string("C04A 0C02 00 - - - ") + kSerialA + " Corvane Serial A (Interface 0)");
     EXPECT_EQ(lines[2],
@@ -248,8 +267,8 @@ TEST_F(Cli, ExtractWritesThePackageIntoTheFolder) {
     run_result r = run(L"extract \"drivers\\cdc pkg\" --vid ab12 --pid 0C02 --mi 2");
     EXPECT_EQ(r.exit_code, 0u) << r.err;
     fs::path folder = work() / "drivers" / "cdc pkg";
-    EXPECT_EQ(r.out, "The driver was extracted to drivers\\cdc pkg\n");
-    std::string inf = read_file(folder / "Corvane.inf");
+    EXPECT_EQ(r.out, cli::extracted_line("drivers\\cdc pkg"));
+    std::string inf = read_file(folder / kInfName);
     EXPECT_NE(inf.size(), 0u);
     // The INF is UTF-16: look for the hardware ID's letters one unit each.
     std::string id;
@@ -272,7 +291,7 @@ TEST_F(Cli, NoMatchingDevice) {
         run_result r = run(arguments);
         EXPECT_EQ(r.exit_code, 3u);
         EXPECT_EQ(r.out, "");
-        EXPECT_EQ(r.err, "corvane-cli: no matching device\n");
+        EXPECT_EQ(r.err, no_matching_device());
         EXPECT_FALSE(fs::exists(package())) << "nothing prepared";
     }
 }
@@ -282,11 +301,20 @@ TEST_F(Cli, AWaitThatRunsOutIsNoMatchingDevice) {
     run_result r = run(L"install --vid C04A --pid 0C02 --wait 1");
     EXPECT_EQ(r.exit_code, 3u);
     EXPECT_GE(r.seconds, 1.0);
-    EXPECT_EQ(r.out, "Waiting up to 1 s for a matching device...\n");
-    EXPECT_EQ(r.err, "corvane-cli: no matching device\n");
+    EXPECT_EQ(r.out, cli::waiting_line(1));
+    EXPECT_EQ(r.err, no_matching_device());
 }
 
-// The line an installation prints for a device, and what follows ": ".
+// The line an installation prints for a device.
+std::string line_for(const std::string& out, const std::string& instance) {
+    for (const std::string& line : lines_of(out)) {
+        if (line.compare(0, instance.size() + 2, instance + ": ") == 0)
+            return line;
+    }
+    return "(no line for " + instance + ")";
+}
+
+// What follows ": " on that line.
 std::string outcome_of(const std::string& out, const std::string& instance) {
     for (const std::string& line : lines_of(out)) {
         if (line.compare(0, instance.size() + 2, instance + ": ") == 0)
@@ -302,13 +330,16 @@ TEST_F(Cli, AFailedInstallationPrintsTheLibrarysText) {
     fs::path log = work() / "install.log";
     run_result r = run(L"install --vid C04A --pid 0C02 --mi 00 --log install.log");
     EXPECT_EQ(r.exit_code, 1u) << r.out << r.err;
-    EXPECT_EQ(outcome_of(r.out, kSerialA),
-              std::string("installation failed: ") + usbdrv_strerror(USBDRV_ERR_UNSIGNED));
-    EXPECT_EQ(outcome_of(r.out, kSerialB), "(no line for " + std::string(kSerialB) + ")");
-    EXPECT_TRUE(fs::exists(package() / "Corvane.inf")) << "prepared in the profile's usb_driver";
+    EXPECT_EQ(line_for(r.out, kSerialA), failed_line(kSerialA, USBDRV_ERR_UNSIGNED));
+    EXPECT_EQ(line_for(r.out, kSerialB), "(no line for " + std::string(kSerialB) + ")");
+    EXPECT_TRUE(fs::exists(package() / kInfName)) << "prepared in the profile's usb_driver";
 
-    // The log file has every level with a time stamp; standard error has info and above.
-    std::vector<std::string> logged = lines_of(read_file(log));
+    // The log file has every level with a time stamp, one CR LF line each (as the dialog's log);
+    // standard error has info and above.
+    const std::string file = read_file(log);
+    for (size_t at = file.find('\n'); at != std::string::npos; at = file.find('\n', at + 1))
+        ASSERT_TRUE(at > 0 && file[at - 1] == '\r') << "a line feed without its CR at " << at;
+    std::vector<std::string> logged = lines_of(file);
     ASSERT_FALSE(logged.empty());
     std::regex stamped(
         R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} usbdrv:(debug|info|warning|error) \[.+\] .*)");
@@ -363,10 +394,10 @@ TEST_F(Cli, APreparationThatCannotCreateItsFolderInstallsNothing) {
     run_result r = run(L"install --vid C04A --pid 0C02");
     SetEnvironmentVariableW(L"CORVANE_SIM_JOURNAL", nullptr);
     EXPECT_EQ(r.exit_code, 5u) << r.out << r.err;
-    std::string outcome = outcome_of(r.out, kSerialA);
-    const std::string failed = "preparation failed: ";
-    ASSERT_EQ(outcome.compare(0, failed.size(), failed), 0) << outcome;
-    EXPECT_TRUE(is_library_text(outcome.substr(failed.size()))) << outcome;
+    std::string line = line_for(r.out, kSerialA);
+    const std::string failed = one_line(cli::preparation_failed_line(kSerialA, ""));
+    ASSERT_EQ(line.compare(0, failed.size(), failed), 0) << line;
+    EXPECT_TRUE(is_library_text(line.substr(failed.size()))) << line;
     EXPECT_TRUE(test::journal_calls(journal, "CMP_WaitNoPendingInstallEvents").empty())
         << "the installation host never ran";
 }
@@ -375,16 +406,16 @@ TEST_F(Cli, AWaitNoticesADevicePluggedInMeanwhile) {
     test::simulated_machine machine(shipped("no-device.scn"));
     cli_run child(L"install --vid C04A --pid 0C02 --mi 02 --wait 30", work());
     ASSERT_TRUE(child.started());
-    for (int i = 0; i < 200 && child.out_so_far().find("Waiting") == std::string::npos; i++)
+    const std::string waiting = cli::waiting_line(30);
+    for (int i = 0; i < 200 && child.out_so_far().find(waiting) == std::string::npos; i++)
         Sleep(50);
-    ASSERT_NE(child.out_so_far().find("Waiting up to 30 s"), std::string::npos);
+    ASSERT_NE(child.out_so_far().find(waiting), std::string::npos);
     Sleep(300);  // a listing or two of the empty machine
     machine.set(shipped("one-board.scn"));
     run_result r = child.finish();
     EXPECT_LT(r.seconds, 25.0) << "it went on when the board appeared";
     EXPECT_EQ(r.exit_code, 0u) << r.out << r.err;
-    EXPECT_EQ(r.out, "Waiting up to 30 s for a matching device...\n" + std::string(kSerialB) +
-                         ": installed (COM3)\n");
+    EXPECT_EQ(r.out, waiting + installed_line(kSerialB, "COM3") + "\n");
 }
 
 // Two boards of the same kind, the second a copy of the first with its own serial number.
@@ -397,14 +428,6 @@ std::string two_boards() {
             copy.replace(at, from.size(), to);
     }
     return board + copy;
-}
-
-std::string installed_line(const char* instance, const char* port) {
-    return std::string(instance) + ": installed (" + port + ")";
-}
-
-std::string failed_line(const char* instance, usbdrv_result result) {
-    return std::string(instance) + ": installation failed: " + usbdrv_strerror(result);
 }
 
 // Installations on the simulated machine through the real host and installer helper: what is
@@ -434,7 +457,7 @@ TEST_F(Cli, InstallationOutcomes) {
          board + "\n[install]\nupdate = 3010\n",
          L"install --vid C04A --pid 0C02 --mi 00",
          3010,
-         {installed_line(kSerialA, "COM3") + ", a reboot is required"},
+         {installed_line(kSerialA, "COM3", true)},
          {},
          ""},
         {"two boards of one kind in one call: a line and a port each",
@@ -461,7 +484,7 @@ TEST_F(Cli, InstallationOutcomes) {
          board + "\n[install]\nupdate = 0xE000020B\n",
          L"install --vid C04A --pid 0C02 --mi 00",
          0,
-         {std::string(kSerialA) + ": not connected - driver stored for when it is plugged in"},
+         {one_line(cli::stored_line(kSerialA))},
          {},
          ""},
         {"unsigned driver",

@@ -1,4 +1,5 @@
-// The console program's portable part: its command line, exit codes, lines and JSON.
+// The console program's portable part: its command line, exit codes, lines and JSON. Which
+// devices it lists and the log file's line are the front-end core's (tests/front_end/).
 #include <gtest/gtest.h>
 
 #include <string>
@@ -130,24 +131,23 @@ TEST(ExitCodes, PerOutcome) {
     EXPECT_EQ(cli::exit_for_preparation(USBDRV_ERR_ACCESS), 5);
     EXPECT_EQ(cli::exit_for_preparation(USBDRV_ERR_IO), 5);
 
+    // Whether the node waits for a restart is the library's answer (usbdrv_get_device_state).
     const struct {
         usbdrv_result result;
-        uint32_t status;
+        bool needs_restart;
         int code;
     } rows[] = {
-        {USBDRV_OK, 0, 0},
-        {USBDRV_OK, 0x0000000A, 0},  // started, driver loaded: nothing more to do
-        {USBDRV_OK, cli::kDevNodeNeedsRestart, 3010},
-        {USBDRV_OK, cli::kDevNodeNeedsRestart | 0x0A, 3010},
-        {USBDRV_ERR_BUSY, 0, 4},
-        {USBDRV_ERR_USER_CANCEL, 0, 1223},
-        {USBDRV_ERR_NO_DEVICE, 0, 3},
-        {USBDRV_ERR_OTHER, cli::kDevNodeNeedsRestart, 1},
-        {USBDRV_ERR_UNSIGNED, 0, 1},
-        {USBDRV_ERR_NEEDS_ADMIN, 0, 1},
+        {USBDRV_OK, false, 0},
+        {USBDRV_OK, true, 3010},
+        {USBDRV_ERR_BUSY, false, 4},
+        {USBDRV_ERR_USER_CANCEL, false, 1223},
+        {USBDRV_ERR_NO_DEVICE, false, 3},
+        {USBDRV_ERR_OTHER, true, 1},
+        {USBDRV_ERR_UNSIGNED, false, 1},
+        {USBDRV_ERR_NEEDS_ADMIN, false, 1},
     };
     for (const auto& r : rows)
-        EXPECT_EQ(cli::exit_for_installation(r.result, r.status), r.code) << r.result;
+        EXPECT_EQ(cli::exit_for_installation(r.result, r.needs_restart), r.code) << r.result;
 }
 
 TEST(ExitCodes, TheWorseOutcomeWins) {
@@ -171,15 +171,6 @@ usbdrv_device_entry entry(const char* id, const char* compatible, int is_interfa
     e.device_id = const_cast<char*>(id);
     e.compatible_id = const_cast<char*>(compatible);
     return e;
-}
-
-TEST(Selection, CdcInterfaces) {
-    EXPECT_TRUE(cli::is_cdc_interface(entry("A", "USB\\Class_02&SubClass_02&Prot_01", 1, 0)));
-    EXPECT_TRUE(cli::is_cdc_interface(entry("A", "usb\\class_02", 1, 0)));
-    EXPECT_FALSE(cli::is_cdc_interface(entry("A", "USB\\Class_0A", 1, 1)));
-    EXPECT_FALSE(cli::is_cdc_interface(entry("A", "USB\\Class_02", 0, 0)));  // not an interface
-    EXPECT_FALSE(cli::is_cdc_interface(entry("A", "USB\\Class_0", 1, 0)));
-    EXPECT_FALSE(cli::is_cdc_interface(entry("A", nullptr, 1, 0)));
 }
 
 TEST(Selection, TargetsByIdentifiersOrInstance) {
@@ -209,10 +200,6 @@ TEST(Report, VersionsAndLines) {
     EXPECT_EQ(cli::version_text(0), "");
     EXPECT_EQ(cli::version_text(0x000A00004A610001ull), "10.0.19041.1");
     EXPECT_EQ(cli::version_text(0xFFFFFFFFFFFFFFFFull), "65535.65535.65535.65535");
-    EXPECT_TRUE(cli::is_serial_driver("usbser"));
-    EXPECT_TRUE(cli::is_serial_driver("USBSER"));
-    EXPECT_FALSE(cli::is_serial_driver("usbser2"));
-    EXPECT_FALSE(cli::is_serial_driver(""));
 
     cli::device_view d;
     d.vid = 0xC04A;
@@ -282,9 +269,28 @@ TEST(Report, JsonArray) {
         "]\n");
 }
 
-TEST(Report, StampedLine) {
-    EXPECT_EQ(cli::stamped_line({2026, 12, 10, 7, 5, 9, 42}, "usbdrv:info [x] y"),
-              "2026-12-10 07:05:09.042 usbdrv:info [x] y\n");
+// The lines a script reads, as the README's factory step reads them: the instance ID before
+// ": ", the COM port between the parentheses.
+TEST(Report, InstallationLines) {
+    const std::string id = "USB\\VID_C04A&PID_0C02&MI_00\\7&2F1C3A5&0&0000";
+    const struct {
+        std::string line;
+        std::string expected;
+    } rows[] = {
+        {cli::installed_line(id, "COM3", false), id + ": installed (COM3)\n"},
+        {cli::installed_line(id, "COM12", true),
+         id + ": installed (COM12), a reboot is required\n"},
+        {cli::installed_line(id, "", false), id + ": installed\n"},
+        {cli::stored_line(id), id + ": not connected - driver stored for when it is plugged in\n"},
+        {cli::installation_failed_line(id, "Access denied"),
+         id + ": installation failed: Access denied\n"},
+        {cli::preparation_failed_line(id, "Access denied"),
+         id + ": preparation failed: Access denied\n"},
+        {cli::waiting_line(120), "Waiting up to 120 s for a matching device...\n"},
+        {cli::extracted_line("C:\\drivers"), "The driver was extracted to C:\\drivers\n"},
+    };
+    for (const auto& r : rows)
+        EXPECT_EQ(r.line, r.expected);
 }
 
 }  // namespace

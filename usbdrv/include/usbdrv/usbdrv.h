@@ -97,6 +97,15 @@ typedef struct usbdrv_install_options {
     uint32_t pending_wait_ms;
 } usbdrv_install_options;
 
+/* What the system knows of one device now (usbdrv_get_device_state). Texts are UTF-8; a field
+ * that is not known is empty or 0. */
+typedef struct usbdrv_device_state {
+    int32_t present;       /* connected now: the configuration manager has its node */
+    int32_t needs_restart; /* its node waits for a restart to finish an installation */
+    char service[256];     /* the service of the driver it is bound to */
+    char port_name[64];    /* "PortName" of its device key: the COM port of a serial driver */
+} usbdrv_device_state;
+
 /* Builds the list of present USB devices into *list (null when empty). Returns USBDRV_OK, or
  * USBDRV_ERR_NO_DEVICE for an empty list, USBDRV_ERR_BUSY while another listing runs anywhere on
  * the machine (*list is then left untouched), USBDRV_ERR_RESOURCE. A null options pointer lists
@@ -124,6 +133,23 @@ usbdrv_result usbdrv_prepare_driver(const usbdrv_device_entry* device, const cha
  * meanwhile. USBDRV_ERR_BUSY while another installation runs anywhere on the machine. */
 usbdrv_result usbdrv_install_driver(const usbdrv_device_entry* device, const char* path,
                                     const char* inf_name, const usbdrv_install_options* options);
+
+/* Fills *state with what the system knows now of the device with the instance ID `instance_id`,
+ * for example after usbdrv_install_driver: the service it is bound to, its port name (a REG_SZ;
+ * a value of another type, or longer than the field holds, is logged and left out), whether its
+ * node waits for a restart, and whether it is connected (a device the system knows but that is
+ * unplugged is no failure: present is 0). The record is cleared first, and keeps what could be
+ * read when the call fails. Returns USBDRV_OK; USBDRV_ERR_INVALID_PARAM for a null record or an
+ * ID that is null, empty or longer than a device instance ID (199 characters);
+ * USBDRV_ERR_NO_DEVICE when the system knows no device of that ID; USBDRV_ERR_IO when its service
+ * or node status is there but cannot be read; USBDRV_ERR_RESOURCE when the system's services
+ * cannot be reached. */
+usbdrv_result usbdrv_get_device_state(const char* instance_id, usbdrv_device_state* state);
+
+/* Whether an installation runs anywhere on the machine now: an installation call's, or an
+ * installer helper's that still works after its caller returned or ended. Only looks: an
+ * installation that starts meanwhile is not turned away. */
+int32_t usbdrv_installation_running(void);
 
 /* The message of a result code. Unlisted codes are formatted into one shared buffer that the
  * next call with an unlisted code overwrites. */

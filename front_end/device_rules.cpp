@@ -1,0 +1,49 @@
+#include "device_rules.h"
+
+namespace {
+
+constexpr std::string_view kCdcClass = "USB\\Class_02";
+
+char ascii_upper(char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+}  // namespace
+
+usbdrv_device_entry package_entry(uint16_t vid, uint16_t pid, uint8_t interface_number,
+                                  char* description) {
+    usbdrv_device_entry entry = {};
+    entry.vid = vid;
+    entry.pid = pid;
+    entry.is_interface = 1;
+    entry.interface_number = interface_number;
+    entry.description = description;
+    return entry;
+}
+
+usbdrv_prepare_options package_options() {
+    usbdrv_prepare_options options = {};
+    options.driver_type = USBDRV_DRIVER_CDC;
+    return options;
+}
+
+bool same_ignoring_ascii_case(std::string_view a, std::string_view b) {
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); i++) {
+        if (ascii_upper(a[i]) != ascii_upper(b[i]))
+            return false;
+    }
+    return true;
+}
+
+bool is_cdc_interface(const usbdrv_device_entry& entry) {
+    if (!entry.compatible_id || entry.is_interface != 1)
+        return false;
+    std::string_view id = entry.compatible_id;
+    return same_ignoring_ascii_case(id.substr(0, kCdcClass.size()), kCdcClass);
+}
+
+bool is_serial_driver(const char* service) {
+    return service && same_ignoring_ascii_case(service, kSerialDriverService);
+}

@@ -1,0 +1,85 @@
+// Which listed devices both programs offer (CDC serial interfaces) and call installed (bound to
+// the serial driver), compared byte by byte in ASCII.
+#include "device_rules.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+usbdrv_device_entry entry(const char* compatible, int32_t is_interface) {
+    usbdrv_device_entry e = {};
+    e.vid = 0xC04A;
+    e.pid = 0x0C02;
+    e.is_interface = is_interface;
+    e.compatible_id = const_cast<char*>(compatible);
+    return e;
+}
+
+TEST(DeviceRules, ACdcInterfaceByItsFirstCompatibleIdInAnyCase) {
+    const struct {
+        const char* compatible;
+        int32_t is_interface;
+        bool cdc;
+    } rows[] = {
+        {"USB\\Class_02&SubClass_02&Prot_01", 1, true},
+        {"USB\\Class_02", 1, true},
+        {"usb\\class_02&subclass_02", 1, true},
+        {"USB\\CLASS_02", 1, true},
+        {"USB\\Class_0A", 1, false},
+        {"USB\\Class_020", 1,
+         true},  // the class is the prefix's: what follows is the rest of the ID
+        {"USB\\Class_0", 1, false},  // too short
+        {"", 1, false},
+        {nullptr, 1, false},
+        {"USB\\Class_02", 0, false},  // the device itself, not an interface of it
+        {"XUSB\\Class_02", 1, false},
+        // Bytes that differ from the prefix's by the case bit (0x20) but are no letters, and a
+        // byte above 0x7F, which a code page may take for part of a character.
+        {"USB\\Class\x7F"
+         "02",
+         1, false},                  // '_' + 0x20
+        {"USB|Class_02", 1, false},  // '\\' + 0x20
+        {"USB\\Cl\xC1ss_02", 1, false},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.compatible ? r.compatible : "(null)");
+        EXPECT_EQ(is_cdc_interface(entry(r.compatible, r.is_interface)), r.cdc);
+    }
+}
+
+TEST(DeviceRules, TheSerialDriverInAnyCase) {
+    const struct {
+        const char* service;
+        bool serial;
+    } rows[] = {
+        {"usbser", true},     {"USBSER", true}, {"UsbSer", true}, {"usbser2", false},
+        {"usbse", false},     {"", false},      {nullptr, false}, {"usbccgp", false},
+        {"usbs\xC5r", false},  // a byte above 0x7F in the place of a letter
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.service ? r.service : "(null)");
+        EXPECT_EQ(is_serial_driver(r.service), r.serial);
+    }
+}
+
+// Only the 26 ASCII letters have a case: a comparison that folds by setting bit 0x20 would take
+// '@' for '`', '[' for '{' and bytes above 0x7F for others.
+TEST(DeviceRules, OnlyAsciiLettersHaveACase) {
+    EXPECT_TRUE(same_ignoring_ascii_case("USB\\VID_C04A&PID_0C02", "usb\\vid_c04a&pid_0c02"));
+    EXPECT_TRUE(same_ignoring_ascii_case("", ""));
+    EXPECT_FALSE(same_ignoring_ascii_case("a", "ab"));
+    for (auto [a, b] : {std::pair<const char*, const char*>{"@", "`"},
+                        {"[", "{"},
+                        {"]", "}"},
+                        {"^", "~"},
+                        {"\xC1", "\xE1"},
+                        {"\\", "|"}}) {
+        EXPECT_FALSE(same_ignoring_ascii_case(a, b)) << a << " " << b;
+    }
+    EXPECT_FALSE(same_ignoring_ascii_case(std::string("a\0b", 3), std::string("a\0c", 3)));
+    EXPECT_TRUE(same_ignoring_ascii_case(std::string("a\0b", 3), std::string("A\0B", 3)));
+}
+
+}  // namespace
