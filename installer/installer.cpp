@@ -294,9 +294,9 @@ int main(int argc, char** argv) {
     // The installation's busy marker, held for the whole run: the tool may stop waiting, or end,
     // while this run still changes the machine, and no other installation or preparation may
     // start until it has ended. It goes with the process, however the process ends.
-    unique_mutex marker = busy_marker::hold(kInstallationMarker);
+    uint32_t error = ERROR_SUCCESS;
+    unique_mutex marker = busy_marker::hold(kInstallationMarker, &error);
     if (!marker) {
-        DWORD error = GetLastError();
         installer_log("could not hold the installation's busy marker (error %lu)",
                       static_cast<unsigned long>(error));
     }

@@ -354,7 +354,7 @@ usbdrv_result usbdrv_create_list(usbdrv_device_entry** list, const usbdrv_list_o
         usbdrv_log(USBDRV_LOG_ERROR, kCaller, "no list to fill");
         return USBDRV_ERR_INVALID_PARAM;
     }
-    busy_marker busy(kCaller);
+    busy_marker busy(kListingMarker);
     if (usbdrv_result r = busy.state())
         return r;
 
@@ -390,7 +390,7 @@ usbdrv_result usbdrv_create_list(usbdrv_device_entry** list, const usbdrv_list_o
 }
 
 usbdrv_result usbdrv_destroy_list(usbdrv_device_entry* list) {
-    busy_marker busy("usbdrv_destroy_list");
+    busy_marker busy(kListDestructionMarker);
     if (usbdrv_result r = busy.state())
         return r;
     release_entries(list);

@@ -397,7 +397,7 @@ usbdrv_result prepare(const usbdrv_device_entry* device, const char* path, const
 
 usbdrv_result usbdrv_prepare_driver(const usbdrv_device_entry* device, const char* path,
                                     const char* inf_name, const usbdrv_prepare_options* options) {
-    busy_marker busy(kCaller);
+    busy_marker busy(kPreparationMarker);
     if (usbdrv_result result = busy.state())
         return result;
     // A running installation's helper works from a package folder, which may be this one: the

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "busy_marker.h"
 #include "carried_files.h"
 #include "embedded_files.h"
 #include "handles.h"
@@ -702,14 +703,15 @@ TEST_F(Preparation, BusyWhileTheMarkerIsHeldAndRefusedWhenItCannotBeMade) {
     test::temp_dir dir;
     std::string folder = dir.utf8() + "\\package";
     {
-        unique_mutex marker(CreateMutexA(nullptr, TRUE, "Global\\usbdrv_prepare_driver"));
+        unique_mutex marker(CreateMutexA(nullptr, TRUE, busy_marker_name(kPreparationMarker).text));
         ASSERT_TRUE(marker);
         outcome o = prepare(&device, folder.c_str(), kInfName, &options);
         EXPECT_EQ(o.result, USBDRV_ERR_BUSY);
         EXPECT_EQ(o.log, "");
     }
     {
-        unique_event other(CreateEventA(nullptr, TRUE, FALSE, "Global\\usbdrv_prepare_driver"));
+        unique_event other(
+            CreateEventA(nullptr, TRUE, FALSE, busy_marker_name(kPreparationMarker).text));
         ASSERT_TRUE(other);
         outcome o = prepare(&device, folder.c_str(), kInfName, &options);
         EXPECT_EQ(o.result, USBDRV_ERR_RESOURCE);
@@ -738,7 +740,7 @@ TEST_F(Preparation, ASecondPreparationFromAnotherProcessIsRefused) {
     ASSERT_TRUE(test::start_program(test::beside_me("prepare_package.exe"),
                                     L"\"" + wide(theirs) + L"\"", client.get(), child));
     client.reset();  // the child holds the only write end: reading ends when it exits
-    ASSERT_TRUE(test::wait_for_mutex("Global\\usbdrv_prepare_driver", 5000))
+    ASSERT_TRUE(test::wait_for_mutex(busy_marker_name(kPreparationMarker).text, 5000))
         << "the other process never started preparing";
 
     usbdrv_device_entry device = entry(0xC04A, 0x0C02, true, 0, "Board");
