@@ -98,17 +98,28 @@ usbdrv_result choose_package_dir(const char* path, unique_malloc<char>& temp, co
     return USBDRV_OK;
 }
 
-// The kind asked for when the system supports it (its driver file's version is read anew into
-// driver_file_versions), else the first kind that it supports.
-usbdrv_result choose_kind(const usbdrv_prepare_options* options, int32_t& kind) {
+// The driver kind of the package, and the version of its carried driver file as this
+// preparation read it (all zero when none was read).
+struct kind_choice {
+    int32_t kind = USBDRV_DRIVER_WINUSB;
+    VS_FIXEDFILEINFO version = {};
+};
+
+// The kind asked for when the system supports it, with its driver file's version read anew,
+// else the first kind that it supports, whose version is not read: its INF gets today's date and
+// 0.0.0.0.
+usbdrv_result choose_kind(const usbdrv_prepare_options* options, kind_choice& choice) {
+    int32_t& kind = choice.kind;
     kind = options ? options->driver_type : USBDRV_DRIVER_WINUSB;
     if (kind < 0 || kind >= USBDRV_DRIVER_TYPE_COUNT) {
         usbdrv_log(USBDRV_LOG_ERROR, kCaller, "unknown type");
         return USBDRV_ERR_INVALID_PARAM;
     }
-    VS_FIXEDFILEINFO* version = kind < USBDRV_DRIVER_USER ? &driver_file_versions[kind] : nullptr;
-    if (usbdrv_is_driver_supported(kind, version))
+    if (kind < USBDRV_DRIVER_CDC)
+        read_version_info(kind, &choice.version);
+    if (usbdrv_is_driver_supported(kind, nullptr))
         return USBDRV_OK;
+    choice.version = {};
     // libusb0 is supported everywhere, so one is found.
     for (int32_t other = 0; other < USBDRV_DRIVER_TYPE_COUNT; other++) {
         if (usbdrv_is_driver_supported(other, nullptr)) {
@@ -178,8 +189,7 @@ bool local_date_of(uint64_t file_time, calendar_date* date) {
 
 // The driver date and version of the kind's carried driver file; the CDC kind has none, so its
 // date is today and its version 0.0.0.0.
-void set_driver_date_and_version(int32_t kind) {
-    const VS_FIXEDFILEINFO& version = driver_file_versions[kind];
+void set_driver_date_and_version(const VS_FIXEDFILEINFO& version) {
     SYSTEMTIME now;
     GetLocalTime(&now);
     char text[32];
@@ -219,7 +229,8 @@ usbdrv_result set_interface_guid(const request& r) {
 }
 
 // Every token from INF_FILENAME to KMDF_VERSION, written anew for this package.
-usbdrv_result set_package_tokens(const request& r, int32_t kind) {
+usbdrv_result set_package_tokens(const request& r, const kind_choice& choice) {
+    const int32_t kind = choice.kind;
     char text[MAX_PATH];
     set_token("INF_FILENAME", r.inf_name);
     catalog_name_of(r.inf_name, text, sizeof text);
@@ -236,7 +247,7 @@ usbdrv_result set_package_tokens(const request& r, int32_t kind) {
                      manufacturer_name_of(r.manufacturer_name(), r.device.vid));
     set_token("WDF_VERSION", "01011");
     set_token("KMDF_VERSION", "1.11");
-    set_driver_date_and_version(kind);
+    set_driver_date_and_version(choice.version);
     return USBDRV_OK;
 }
 
@@ -356,9 +367,10 @@ usbdrv_result prepare(const usbdrv_device_entry* device, const char* path, const
         return result;
     if (usbdrv_result result = check_dir(dir))
         return result;
-    int32_t kind = USBDRV_DRIVER_WINUSB;
-    if (usbdrv_result result = choose_kind(options, kind))
+    kind_choice choice;
+    if (usbdrv_result result = choose_kind(options, choice))
         return result;
+    const int32_t kind = choice.kind;
     set_libusbk_tokens(kind);
     // An empty description would leave the INF with its tokens unreplaced.
     if (!device->description || !*device->description) {
@@ -372,7 +384,7 @@ usbdrv_result prepare(const usbdrv_device_entry* device, const char* path, const
         return result;
 
     const request r{*device, inf_name, options};
-    if (usbdrv_result result = set_package_tokens(r, kind))
+    if (usbdrv_result result = set_package_tokens(r, choice))
         return result;
     if (usbdrv_result result =
             write_inf(driver_kind_files_of(kind)->inf_template, paths.inf.c_str()))
