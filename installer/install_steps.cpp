@@ -33,7 +33,7 @@ void report_missing(const runtime_import_slot& function) {
     installer_log("Unable to locate %s() in %s\n", function.name(), function.module());
 }
 
-bool init_dlls() {
+bool init_installer_dlls() {
     if (!looked_up(imports.CM_Locate_DevNodeA) || !looked_up(imports.CM_Reenumerate_DevNode) ||
         !looked_up(imports.CM_Get_DevNode_Status)) {
         return false;

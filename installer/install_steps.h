@@ -22,9 +22,9 @@ Fn* looked_up(runtime_import<Fn>& function) {
     return found;
 }
 
-// The three configuration-manager functions, in order; true when all are there. The runtime's
-// wide-argument service is looked up too, but may be missing.
-bool init_dlls();
+// The helper's own lookups: the three configuration-manager functions, in order; true when all
+// are there. The runtime's wide-argument service is looked up too, but may be missing.
+bool init_installer_dlls();
 
 // Logs the lines for a failed install call's error and returns its result (0 for the codes that
 // are no failure: reboot required, already installed, device not present).

@@ -260,7 +260,7 @@ usbdrv_result install(const char* inf_path, setup_log_relay& relay) {
 
 // Everything after the pipe is open; returns the result, which is also sent as the status.
 usbdrv_result run(int argc, char** argv, setup_log_relay& relay) {
-    if (!init_dlls()) {
+    if (!init_installer_dlls()) {
         installer_log("could not init DLLs");
         return USBDRV_ERR_RESOURCE;
     }

@@ -4,7 +4,6 @@
 #include <devpropdef.h>
 #include <setupapi.h>
 
-#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -319,21 +318,6 @@ outcome read_device(const device_in_set& d, int& unknown_counter, unique_entry& 
 }
 
 }  // namespace
-
-bool init_dlls() {
-    // Atomic like the import slots it checks: the dialog's timer and a command's worker may ask
-    // at the same time.
-    static std::atomic<bool> ready{false};
-    if (ready)
-        return true;
-    if (!imports.CM_Get_Parent.get("init_dlls") || !imports.CM_Get_Child.get("init_dlls") ||
-        !imports.CM_Get_Sibling.get("init_dlls") || !imports.CM_Get_Device_IDA.get("init_dlls") ||
-        !imports.CMP_WaitNoPendingInstallEvents.get("init_dlls")) {
-        return false;
-    }
-    ready = true;
-    return true;
-}
 
 // The release function of the public record, which the owners above call: its texts and the
 // record are the caller's heap blocks, given back by hand here once.

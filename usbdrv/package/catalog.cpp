@@ -76,12 +76,6 @@ bool put_member_attribute(HANDLE catalog, CRYPTCATMEMBER* member, const wchar_t*
                                                      reinterpret_cast<BYTE*>(value)) != nullptr;
 }
 
-// Looks the functions up in this order and stops at the first one missing, which it reports.
-template <typename... Imports>
-bool look_up(const char* caller, Imports&... functions) {
-    return (... && (functions.get(caller) != nullptr));
-}
-
 bool ResolveSearchDir(const char* path, search_root& root) {
     if (!path)
         return false;
@@ -121,8 +115,8 @@ bool CalcHash(uint8_t (&hash)[kFileHashBytes], const char* path) {
 }
 
 bool AddFileHash(HANDLE catalog, const char* name, const uint8_t (&hash)[kFileHashBytes]) {
-    if (!look_up(kAddFileHash, imports.CryptCATPutMemberInfo, imports.CryptCATPutAttrInfo,
-                 imports.CryptEncodeObject)) {
+    if (!look_up_all(kAddFileHash, imports.CryptCATPutMemberInfo, imports.CryptCATPutAttrInfo,
+                     imports.CryptEncodeObject)) {
         return false;
     }
 
@@ -292,8 +286,8 @@ file_list local_file_list(const char* const* file_names, uint32_t count) {
 
 bool CreateCat(const char* cat_path, const char* hardware_id, const char* search_dir,
                const char* const* file_names, uint32_t file_count) {
-    if (!look_up(kCreateCat, imports.CryptCATOpen, imports.CryptCATClose,
-                 imports.CryptCATPersistStore, imports.CryptCATPutCatAttrInfo)) {
+    if (!look_up_all(kCreateCat, imports.CryptCATOpen, imports.CryptCATClose,
+                     imports.CryptCATPersistStore, imports.CryptCATPutCatAttrInfo)) {
         return false;
     }
     if (!cat_path || !*cat_path || !hardware_id || !*hardware_id || !search_dir ||

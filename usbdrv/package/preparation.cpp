@@ -14,7 +14,6 @@
 #include "catalog.h"
 #include "driver_kinds.h"
 #include "driver_versions.h"
-#include "enumeration.h"
 #include "extraction.h"
 #include "files.h"
 #include "guid_text.h"

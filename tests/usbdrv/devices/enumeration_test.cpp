@@ -11,6 +11,7 @@
 #include "enumeration.h"
 #include "handles.h"
 #include "log.h"
+#include "runtime_imports.h"
 #include "simulated_machine.h"
 #include "usbdrv/usbdrv.h"
 #include "windows_version.h"
