@@ -1,7 +1,7 @@
 // What the installer helper says and reports when one of its two install calls (the driver update
 // and the INF copy) fails: the Windows error code's log lines and the result it maps to. Portable,
 // so that the table is checked natively; the helper adds the system's own text for a code the
-// table does not list (installer_error_text).
+// table does not list (install_error_text, usbdrv/win/windows_error.h).
 #pragma once
 
 #include <cstdint>
