@@ -10,12 +10,16 @@
 
 #include "handles.h"
 #include "install_errors.h"
-#include "pipe_client.h"
+#include "log.h"
+#include "runtime_imports.h"
 #include "windows_error.h"
 
 namespace {
 
-char error_text[256];
+constexpr char kInitDlls[] = "init_installer_dlls";
+constexpr char kMapError[] = "map_install_error";
+constexpr char kReenumerate[] = "reenumerate_device";
+constexpr char kFlagRemoved[] = "flag_removed_devices";
 
 // The records the configuration manager and setupapi are handed, as each build lays them out.
 #if defined(_WIN64)
@@ -29,13 +33,9 @@ constexpr DWORD kHardwareIdBytes = 256;
 
 }  // namespace
 
-void report_missing(const runtime_import_slot& function) {
-    installer_log("Unable to locate %s() in %s\n", function.name(), function.module());
-}
-
-bool init_dlls() {
-    if (!looked_up(imports.CM_Locate_DevNodeA) || !looked_up(imports.CM_Reenumerate_DevNode) ||
-        !looked_up(imports.CM_Get_DevNode_Status)) {
+bool init_installer_dlls() {
+    if (!look_up_all(kInitDlls, imports.CM_Locate_DevNodeA, imports.CM_Reenumerate_DevNode,
+                     imports.CM_Get_DevNode_Status)) {
         return false;
     }
     imports.__wgetmainargs.get_quietly();
@@ -44,27 +44,19 @@ bool init_dlls() {
 
 usbdrv_result map_install_error(uint32_t code, const char* inf_path) {
     install_error error = describe_install_error(code, inf_path);
+    const int level = error.result == USBDRV_OK ? USBDRV_LOG_INFO : USBDRV_LOG_ERROR;
     for (const std::string& line : error.lines)
-        installer_log("%s", line.c_str());
+        usbdrv_log(level, kMapError, "%s", line.c_str());
     if (error.unlisted)
-        installer_log("%s", installer_error_text(code));
+        usbdrv_log(level, kMapError, "%s", install_error_text(code));
     return error.result;
-}
-
-const char* installer_error_text(uint32_t code) {
-    if (code == 0)
-        code = GetLastError();
-    char prefix[16];
-    snprintf(prefix, sizeof prefix, "[%u] ", static_cast<unsigned>(code));
-    return format_system_error(error_text, sizeof error_text, prefix,
-                               install_error_lookup_code(code));
 }
 
 int reenumerate_device(const char* device_id) {
     const char* shown = device_id ? device_id : "<root>";
-    installer_log("re-enumerating driver node %s...", shown);
-    auto locate = looked_up(imports.CM_Locate_DevNodeA);
-    auto reenumerate = looked_up(imports.CM_Reenumerate_DevNode);
+    usbdrv_log(USBDRV_LOG_INFO, kReenumerate, "re-enumerating driver node %s...", shown);
+    auto locate = imports.CM_Locate_DevNodeA.get(kReenumerate);
+    auto reenumerate = imports.CM_Reenumerate_DevNode.get(kReenumerate);
     if (!locate || !reenumerate)
         return -1;
     // The configuration manager takes a writable text; it gets a copy.
@@ -74,16 +66,17 @@ int reenumerate_device(const char* device_id) {
     DEVINST node = 0;
     CONFIGRET located = locate(&node, device_id ? id : nullptr, CM_LOCATE_DEVNODE_NORMAL);
     if (located != CR_SUCCESS) {
-        installer_log("failed to locate device_id %s: %x\n", shown, static_cast<unsigned>(located));
+        usbdrv_log(USBDRV_LOG_ERROR, kReenumerate, "failed to locate device_id %s: %x\n", shown,
+                   static_cast<unsigned>(located));
         return -1;
     }
     CONFIGRET done = reenumerate(node, CM_REENUMERATE_RETRY_INSTALLATION);
     if (done != CR_SUCCESS) {
-        installer_log("failed to re-enumerate device node: CR code %X",
-                      static_cast<unsigned>(done));
+        usbdrv_log(USBDRV_LOG_ERROR, kReenumerate, "failed to re-enumerate device node: CR code %X",
+                   static_cast<unsigned>(done));
         return -1;
     }
-    installer_log("re-enumeration succeeded...");
+    usbdrv_log(USBDRV_LOG_INFO, kReenumerate, "re-enumeration succeeded...");
     return 0;
 }
 
@@ -119,17 +112,20 @@ void flag_removed_devices(const char* hardware_id) {
         DWORD flags = 0;
         if (!get_property(devices.get(), &device, SPDRP_CONFIGFLAGS, nullptr,
                           reinterpret_cast<BYTE*>(&flags), sizeof flags, nullptr)) {
-            installer_log("could not read SPDRP_CONFIGFLAGS for phantom device %s", wanted);
+            usbdrv_log(USBDRV_LOG_WARNING, kFlagRemoved,
+                       "could not read SPDRP_CONFIGFLAGS for phantom device %s", wanted);
             continue;
         }
         flags |= CONFIGFLAG_REINSTALL;
         if (!set_property(devices.get(), &device, SPDRP_CONFIGFLAGS,
                           reinterpret_cast<const BYTE*>(&flags), sizeof flags)) {
-            installer_log("could not write SPDRP_CONFIGFLAGS for phantom device %s", wanted);
+            usbdrv_log(USBDRV_LOG_WARNING, kFlagRemoved,
+                       "could not write SPDRP_CONFIGFLAGS for phantom device %s", wanted);
             continue;
         }
         flagged++;
     }
     if (flagged != 0)
-        installer_log("flagged %d removed devices for reinstallation", flagged);
+        usbdrv_log(USBDRV_LOG_INFO, kFlagRemoved, "flagged %d removed devices for reinstallation",
+                   flagged);
 }

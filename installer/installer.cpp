@@ -16,6 +16,7 @@
 #include "handles.h"
 #include "install_steps.h"
 #include "installer_protocol.h"
+#include "log.h"
 #include "pipe_client.h"
 #include "restore_policy.h"
 #include "setup_log_reader.h"
@@ -23,6 +24,8 @@
 
 namespace {
 
+// The label of the main flow's log lines. The tool sees the lines' messages only.
+constexpr char kCaller[] = "installer";
 constexpr DWORD kReaderStartMs = 2000;
 // Lets the reader relay the last setup-log lines before the helper ends.
 constexpr DWORD kEndPauseMs = 1000;
@@ -50,7 +53,7 @@ public:
             }
             return;
         }
-        installer_log("unable to access UTF-16 args - trying ANSI");
+        usbdrv_log(USBDRV_LOG_WARNING, kCaller, "unable to access UTF-16 args - trying ANSI");
         for (int i = 0; i < argc; i++)
             list_.push_back(argv[i] && *argv[i] ? argv[i] : nullptr);
     }
@@ -70,13 +73,14 @@ usbdrv_result inf_path_of(const char* inf_name, char (&path)[kPathBytes]) {
     unique_malloc<char> utf8(length > 0 && length < kPathChars ? utf16_to_utf8(directory)
                                                                : nullptr);
     if (!utf8 || strlen(utf8.get()) >= kPathBytes) {
-        installer_log("could not retrieve absolute path of working directory");
+        usbdrv_log(USBDRV_LOG_ERROR, kCaller,
+                   "could not retrieve absolute path of working directory");
         return USBDRV_ERR_ACCESS;
     }
     int written = snprintf(path, kPathBytes, "%s\\%s", utf8.get(), inf_name);
     if (written < 0 || static_cast<size_t>(written) >= kPathBytes) {
-        installer_log("the INF path is longer than %u bytes",
-                      static_cast<unsigned>(kPathBytes - 1));
+        usbdrv_log(USBDRV_LOG_ERROR, kCaller, "the INF path is longer than %u bytes",
+                   static_cast<unsigned>(kPathBytes - 1));
         return USBDRV_ERR_INVALID_PARAM;
     }
     return USBDRV_OK;
@@ -99,7 +103,7 @@ public:
             WaitForMultipleObjects(2, either, FALSE, kReaderStartMs);
         }
         if (!thread_ || WaitForSingleObject(started_.get(), 0) != WAIT_OBJECT_0) {
-            installer_log("Unable to create syslog reader thread");
+            usbdrv_log(USBDRV_LOG_ERROR, kCaller, "Unable to create syslog reader thread");
             stop();
         }
     }
@@ -146,8 +150,9 @@ bool ask(int id, std::string& value, bool& has_value, usbdrv_result& failure) {
     }
     if (outcome == request_outcome::answered)
         return true;
-    installer_log("the tool did not answer the request for the %s - nothing is installed",
-                  identifier_name(id));
+    usbdrv_log(USBDRV_LOG_ERROR, kCaller,
+               "the tool did not answer the request for the %s - nothing is installed",
+               identifier_name(id));
     failure = outcome == request_outcome::timed_out ? USBDRV_ERR_TIMEOUT : USBDRV_ERR_IO;
     return false;
 }
@@ -174,13 +179,14 @@ bool tool_listens() {
 // The driver update for the hardware ID. Its result; 0 also for the errors that are no failure,
 // after which `installed` stays false and the INF copy follows.
 usbdrv_result update_driver(const identifiers& ids, const char* inf_path, bool& installed) {
-    installer_log("Installing driver for %s - please wait...", ids.hardware_id.c_str());
+    usbdrv_log(USBDRV_LOG_INFO, kCaller, "Installing driver for %s - please wait...",
+               ids.hardware_id.c_str());
     DWORD error = ERROR_SUCCESS;
     BOOL updated = FALSE;
     {
         unique_malloc<wchar_t> hardware_id(utf8_to_utf16(ids.hardware_id.c_str()));
         unique_malloc<wchar_t> inf(utf8_to_utf16(inf_path));
-        auto update = looked_up(imports.UpdateDriverForPlugAndPlayDevicesW);
+        auto update = imports.UpdateDriverForPlugAndPlayDevicesW.get(kCaller);
         if (!update) {
             error = ERROR_PROC_NOT_FOUND;
         } else if (!hardware_id || !inf) {
@@ -192,7 +198,7 @@ usbdrv_result update_driver(const identifiers& ids, const char* inf_path, bool& 
     }
     send_code(MSG_SET_TIMEOUT_DEFAULT);
     if (updated) {
-        installer_log("driver update completed");
+        usbdrv_log(USBDRV_LOG_INFO, kCaller, "driver update completed");
         reenumerate_device(ids.device());
         installed = true;
         return USBDRV_OK;
@@ -202,14 +208,15 @@ usbdrv_result update_driver(const identifiers& ids, const char* inf_path, bool& 
 
 // The INF copy into the driver store, for the next time the device is plugged in.
 usbdrv_result copy_inf(const identifiers& ids, const char* inf_path) {
-    installer_log("Copying inf file (for the next time device is plugged) - please wait...");
+    usbdrv_log(USBDRV_LOG_INFO, kCaller,
+               "Copying inf file (for the next time device is plugged) - please wait...");
     send_code(MSG_SET_TIMEOUT_INFINITE);
     DWORD error = ERROR_SUCCESS;
     char destination[kPathBytes] = {};
     {
         unique_malloc<wchar_t> inf(utf8_to_utf16(inf_path));
         wchar_t stored[kPathChars] = {};
-        auto copy = looked_up(imports.SetupCopyOEMInfW);
+        auto copy = imports.SetupCopyOEMInfW.get(kCaller);
         if (!copy) {
             error = ERROR_PROC_NOT_FOUND;
         } else if (!inf) {
@@ -227,7 +234,7 @@ usbdrv_result copy_inf(const identifiers& ids, const char* inf_path) {
     }
     send_code(MSG_SET_TIMEOUT_DEFAULT);
     if (error == ERROR_SUCCESS) {
-        installer_log("copied inf to %s", destination);
+        usbdrv_log(USBDRV_LOG_INFO, kCaller, "copied inf to %s", destination);
         reenumerate_device(ids.device());
         return USBDRV_OK;
     }
@@ -260,8 +267,8 @@ usbdrv_result install(const char* inf_path, setup_log_relay& relay) {
 
 // Everything after the pipe is open; returns the result, which is also sent as the status.
 usbdrv_result run(int argc, char** argv, setup_log_relay& relay) {
-    if (!init_dlls()) {
-        installer_log("could not init DLLs");
+    if (!init_installer_dlls()) {
+        usbdrv_log(USBDRV_LOG_ERROR, kCaller, "could not init DLLs");
         return USBDRV_ERR_RESOURCE;
     }
     // The policy object is a COM object of this thread's apartment.
@@ -270,10 +277,10 @@ usbdrv_result run(int argc, char** argv, setup_log_relay& relay) {
     arguments args(argc, argv);
     if (args.count() < 2 || !args[1]) {
         printf("usage: %s <inf_name>\n", args[0] ? args[0] : "installer");
-        installer_log("missing inf_name parameter");
+        usbdrv_log(USBDRV_LOG_ERROR, kCaller, "missing inf_name parameter");
         return USBDRV_ERR_INVALID_PARAM;
     }
-    installer_log("got parameter %s", args[1]);
+    usbdrv_log(USBDRV_LOG_INFO, kCaller, "got parameter %s", args[1]);
     char inf_path[kPathBytes] = {};
     usbdrv_result found = inf_path_of(args[1], inf_path);
     if (found != USBDRV_OK)
@@ -284,6 +291,9 @@ usbdrv_result run(int argc, char** argv, setup_log_relay& relay) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Every log line of the run, the library's too, goes to the tool; nothing before the pipe is
+    // open.
+    usbdrv_set_log_sink(installer_pipe_log_sink, nullptr);
     if (installer_pipe_open() != USBDRV_OK) {
         printf("This application can not be run from the command line.\n");
         printf(
@@ -294,11 +304,12 @@ int main(int argc, char** argv) {
     // The installation's busy marker, held for the whole run: the tool may stop waiting, or end,
     // while this run still changes the machine, and no other installation or preparation may
     // start until it has ended. It goes with the process, however the process ends.
-    unique_mutex marker = busy_marker::hold(kInstallationMarker);
+    uint32_t error = ERROR_SUCCESS;
+    unique_mutex marker = busy_marker::hold(kInstallationMarker, &error);
     if (!marker) {
-        DWORD error = GetLastError();
-        installer_log("could not hold the installation's busy marker (error %lu)",
-                      static_cast<unsigned long>(error));
+        usbdrv_log(USBDRV_LOG_ERROR, kCaller,
+                   "could not hold the installation's busy marker (error %lu)",
+                   static_cast<unsigned long>(error));
     }
     setup_log_relay relay;
     usbdrv_result result = run(argc, argv, relay);

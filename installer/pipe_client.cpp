@@ -3,16 +3,18 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
 #include "handles.h"
 #include "installer_protocol.h"
+#include "log.h"
 #include "overlapped_io.h"
 #include "runtime_imports.h"
 
 namespace {
+
+constexpr char kReqId[] = "req_id";
 
 unique_file_handle pipe;
 // One answer buffer per identifier, zero-filled before each request.
@@ -102,14 +104,11 @@ void send_message(const void* bytes, size_t length) {
         written.wait(kRequestTimeoutMs);
 }
 
-void installer_log(const char* format, ...) {
+void installer_pipe_log_sink(int32_t, const char* line, void*) {
     if (!pipe)
         return;
     log_message message;
-    va_list args;
-    va_start(args, format);
-    size_t length = format_log_message(message, format, args);
-    va_end(args);
+    size_t length = frame_log_text(message, log_line_message(line));
     send_message(&message, length);
 }
 
@@ -140,7 +139,7 @@ const char* req_id(int id, request_outcome* outcome) {
     how = request_outcome::failed;
     const char* name = identifier_name(id);
     if (!name) {
-        installer_log("req_id: unknown ID requested");
+        usbdrv_log(USBDRV_LOG_ERROR, kReqId, "req_id: unknown ID requested");
         return nullptr;
     }
     char* reply = replies[id - MSG_GET_DEVICE_ID];
@@ -154,24 +153,26 @@ const char* req_id(int id, request_outcome* outcome) {
         overlapped_io::state started =
             read.usable() ? read.read(reply, kIdentifierMax) : overlapped_io::state::failed;
         if (!read.usable()) {
-            installer_log("failed to create overlapped");
+            usbdrv_log(USBDRV_LOG_ERROR, kReqId, "failed to create overlapped");
         } else if (started == overlapped_io::state::complete ||
                    (started == overlapped_io::state::failed && read.error() == ERROR_MORE_DATA)) {
-            installer_log("received unexpected data");
+            usbdrv_log(USBDRV_LOG_ERROR, kReqId, "received unexpected data");
         } else if (started == overlapped_io::state::failed) {
-            installer_log("failure to initiate read (%d)", static_cast<int>(read.error()));
+            usbdrv_log(USBDRV_LOG_ERROR, kReqId, "failure to initiate read (%d)",
+                       static_cast<int>(read.error()));
         } else {
             send_code(static_cast<uint8_t>(id));
             if (!read.wait(kRequestTimeoutMs)) {
-                installer_log("message request: timed out");
+                usbdrv_log(USBDRV_LOG_ERROR, kReqId, "message request: timed out");
                 how = request_outcome::timed_out;
             } else if (read.take() == overlapped_io::state::complete && read.bytes() > 0) {
                 how = request_outcome::answered;
                 received = read.bytes();
             } else if (read.error() == ERROR_SUCCESS) {
-                installer_log("read error: an empty answer");
+                usbdrv_log(USBDRV_LOG_ERROR, kReqId, "read error: an empty answer");
             } else {
-                installer_log("read error: %d", static_cast<int>(read.error()));
+                usbdrv_log(USBDRV_LOG_ERROR, kReqId, "read error: %d",
+                           static_cast<int>(read.error()));
             }
         }
     }  // an unanswered read is cancelled here: a late answer stays in the pipe
@@ -181,9 +182,9 @@ const char* req_id(int id, request_outcome* outcome) {
     }
 
     if (received == 0) {
-        installer_log("failed to read %s", name);
+        usbdrv_log(USBDRV_LOG_ERROR, kReqId, "failed to read %s", name);
         return nullptr;
     }
-    installer_log("got %s: '%s'", name, reply);
+    usbdrv_log(USBDRV_LOG_INFO, kReqId, "got %s: '%s'", name, reply);
     return *reply ? reply : nullptr;
 }

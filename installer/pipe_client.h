@@ -1,6 +1,8 @@
 // The installer helper's end of the installer pipe (installer_protocol.h): it opens the pipe that
 // the tool created, sends its messages, each in one write, and asks the tool for the device's
-// identifiers. Until the pipe is open, and after it is closed, nothing is sent.
+// identifiers. Until the pipe is open, and after it is closed, nothing is sent. The helper's log
+// lines, its own and those of the library code it links, travel as log messages through
+// installer_pipe_log_sink.
 //
 // The main flow and the setup-log reader write from two threads without a lock: every message is
 // one write on a message pipe, so messages never interleave. Only the main flow reads (answers).
@@ -9,7 +11,6 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "log.h"
 #include "usbdrv/usbdrv.h"
 
 // Opens the pipe as its only client, with identification rights only, and checks that it is
@@ -27,8 +28,10 @@ bool installer_pipe_connected();
 
 // One message, in one write.
 void send_message(const void* bytes, size_t length);
-// A log line for the tool: printf-style, cut at 254 bytes.
-void installer_log(const char* format, ...) USBDRV_PRINTF(1, 2);
+// The log sink of a program that talks to the tool (usbdrv_set_log_sink(installer_pipe_log_sink,
+// nullptr)): each line that passes the threshold goes to the tool as a log message of the line's
+// message alone, cut at 254 bytes. The tool logs it under labels of its own.
+void installer_pipe_log_sink(int32_t level, const char* line, void* context);
 // A message that is its code alone (the time-out hints, MSG_INSTALLER_COMPLETED).
 void send_code(uint8_t code);
 // The final status.

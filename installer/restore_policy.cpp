@@ -8,11 +8,13 @@
 #include <optional>
 
 #include "handles.h"
-#include "pipe_client.h"
+#include "log.h"
 #include "restore_record.h"
 #include "runtime_imports.h"
 
 namespace {
+
+constexpr char kCaller[] = "set_restore_policy";
 
 constexpr char kSettingsKey[] = "Software\\Policies\\Microsoft\\Windows\\DeviceInstall\\Settings";
 constexpr char kValue[] = "DisableSystemRestore";
@@ -128,8 +130,9 @@ void read_earlier_value(HKEY settings, bool existed) {
         saved_value = value;
     } else if (read != ERROR_FILE_NOT_FOUND) {
         // A value of another type or size is no setting this run can put back whole.
-        installer_log("failed to read original DisableSystemRestore value - error %x",
-                      static_cast<unsigned>(read == ERROR_SUCCESS ? ERROR_INVALID_DATA : read));
+        usbdrv_log(USBDRV_LOG_ERROR, kCaller,
+                   "failed to read original DisableSystemRestore value - error %x",
+                   static_cast<unsigned>(read == ERROR_SUCCESS ? ERROR_INVALID_DATA : read));
     }
 }
 
@@ -141,7 +144,8 @@ LONG disable_value(HKEY settings, bool existed) {
         saved_value = *left;
         LONG restored = put_back(settings, saved_value);
         if (restored == ERROR_SUCCESS) {
-            installer_log(
+            usbdrv_log(
+                USBDRV_LOG_INFO, kCaller,
                 "put back the system restore point creation setting (%s) that an installation "
                 "which did not end had changed",
                 setting_text(saved_value, text));
@@ -149,7 +153,8 @@ LONG disable_value(HKEY settings, bool existed) {
     } else {
         read_earlier_value(settings, existed);
         if (!write_record(saved_value)) {
-            installer_log(
+            usbdrv_log(
+                USBDRV_LOG_ERROR, kCaller,
                 "could not record the system restore point creation setting - it is left as it "
                 "is");
             return ERROR_CANTWRITE;
@@ -169,9 +174,9 @@ bool set_restore_policy(bool disable) {
     if (before_vista())
         return true;
     if (!disable && !value_set_by_this_run) {
-        installer_log(
-            "system restore point creation setting left alone: this run did not "
-            "change it");
+        usbdrv_log(USBDRV_LOG_INFO, kCaller,
+                   "system restore point creation setting left alone: this run did not "
+                   "change it");
         return true;
     }
     auto create = imports.CoCreateInstance.get_quietly();
@@ -180,19 +185,22 @@ bool set_restore_policy(bool disable) {
                                  kGroupPolicyObjectInterface, reinterpret_cast<void**>(&created))
                         : HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
     if (FAILED(hr) || !created) {
-        installer_log("CoCreateInstance failed; hr = %x", static_cast<unsigned>(hr));
+        usbdrv_log(USBDRV_LOG_ERROR, kCaller, "CoCreateInstance failed; hr = %x",
+                   static_cast<unsigned>(hr));
         return false;
     }
     unique_policy_object policy(created);
     hr = policy->OpenLocalMachineGPO(GPO_OPEN_LOAD_REGISTRY);
     if (FAILED(hr)) {
-        installer_log("OpenLocalMachineGPO failed - error %x", static_cast<unsigned>(hr));
+        usbdrv_log(USBDRV_LOG_ERROR, kCaller, "OpenLocalMachineGPO failed - error %x",
+                   static_cast<unsigned>(hr));
         return false;
     }
     unique_hkey machine;
     hr = policy->GetRegistryKey(GPO_SECTION_MACHINE, machine.put());
     if (FAILED(hr) || !machine) {
-        installer_log("GetRegistryKey failed - error %x", static_cast<unsigned>(hr));
+        usbdrv_log(USBDRV_LOG_ERROR, kCaller, "GetRegistryKey failed - error %x",
+                   static_cast<unsigned>(hr));
         return false;
     }
     unique_hkey settings;
@@ -201,7 +209,8 @@ bool set_restore_policy(bool disable) {
         RegCreateKeyExA(machine.get(), kSettingsKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
                         KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, settings.put(), &disposition);
     if (opened != ERROR_SUCCESS) {
-        installer_log("RegCreateKeyEx failed - error %x", static_cast<unsigned>(opened));
+        usbdrv_log(USBDRV_LOG_ERROR, kCaller, "RegCreateKeyEx failed - error %x",
+                   static_cast<unsigned>(opened));
         return false;
     }
     LONG changed = disable ? disable_value(settings.get(), disposition == REG_OPENED_EXISTING_KEY)
@@ -209,21 +218,23 @@ bool set_restore_policy(bool disable) {
     if (changed == ERROR_CANTWRITE)
         return false;
     if (changed != ERROR_SUCCESS) {
-        installer_log("RegSetValueEx / RegDeleteValue failed - error %x",
-                      static_cast<unsigned>(changed));
+        usbdrv_log(USBDRV_LOG_ERROR, kCaller, "RegSetValueEx / RegDeleteValue failed - error %x",
+                   static_cast<unsigned>(changed));
     }
     settings.reset();
     hr = policy->Save(TRUE, disable ? TRUE : FALSE, &kRegistryExtension, &kToolPolicy);
     if (changed != ERROR_SUCCESS || FAILED(hr)) {
-        installer_log("unable to apply DisableSystemRestore policy - error %x",
-                      static_cast<unsigned>(hr));
+        usbdrv_log(USBDRV_LOG_ERROR, kCaller,
+                   "unable to apply DisableSystemRestore policy - error %x",
+                   static_cast<unsigned>(hr));
         return false;
     }
     if (!disable) {
         value_set_by_this_run = false;
         delete_record();
     }
-    installer_log("successfully %s the system restore point creation setting",
-                  disable ? "disabled" : "restored");
+    usbdrv_log(USBDRV_LOG_INFO, kCaller,
+               "successfully %s the system restore point creation setting",
+               disable ? "disabled" : "restored");
     return true;
 }

@@ -161,7 +161,9 @@ public:
                                    nullptr, nullptr) == utf8_length;
     }
     void send(const uint8_t* message, size_t length) override { send_message(message, length); }
-    void log(const std::string& line) override { installer_log("%s", line.c_str()); }
+    void log(const std::string& line) override {
+        usbdrv_log(USBDRV_LOG_INFO, "setup_log_reader", "%s", line.c_str());
+    }
 };
 
 }  // namespace

@@ -1,4 +1,5 @@
-// libFuzzer target for the token engine: arbitrary templates, token values and delimiters.
+// libFuzzer target for the token engine: arbitrary templates, token values (each set or not)
+// and delimiters.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdlib>
@@ -10,13 +11,11 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzedDataProvider input(data, size);
-    token_entry table[kTokenTableSize];
-    for (int i = 0; i < kTokenTableSize; i++) {
-        table[i].name = token_table[i].name;
-        table[i].value[0] = '\0';
-        if (table[i].name) {
+    token_values values = {};
+    for (int id = 0; id < kTokenCount; id++) {
+        if (input.ConsumeBool()) {
             std::string value = input.ConsumeRandomLengthString(1100);
-            set_token_value(table, table[i].name, value.c_str());
+            set_token_value(values, id, value.c_str());
         }
     }
     std::string start = input.ConsumeRandomLengthString(4);
@@ -24,8 +23,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string source = input.ConsumeRemainingBytesAsString();
 
     char* output = reinterpret_cast<char*>(0x1);
-    int result = tokenize_text(source.data(), (int)source.size(), &output, table, start.c_str(),
-                               end.c_str());
+    int unset = -1;
+    int result = tokenize_text(source.data(), (int)source.size(), &output, &values, start.c_str(),
+                               end.c_str(), &unset);
     unique_malloc<char> owned(result >= 0 ? output : nullptr);
     bool refused = source.empty() || start.c_str()[0] == '\0' || end.c_str()[0] == '\0';
     if (refused != (result == kTokenBadArguments))
@@ -33,6 +33,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (result < 0) {
         if (result != kTokenBadArguments && output)
             abort();
+        // Only a token the template names, without value or default, stops the filling.
+        if (result == kTokenUnset &&
+            (!token_name(unset) || values.set[unset] || token_default(unset) ||
+             source.find(start.c_str() + std::string(token_name(unset)) + end.c_str()) ==
+                 std::string::npos)) {
+            abort();
+        }
         return 0;
     }
     if (output[result] != '\0')

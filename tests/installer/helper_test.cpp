@@ -13,6 +13,7 @@
 
 #include "handles.h"
 #include "helper_run.h"
+#include "install_errors.h"
 #include "installer_protocol.h"
 #include "simulated_machine.h"
 
@@ -126,15 +127,17 @@ TEST_F(Helper, WithoutAHardwareIdTheInfIsCopied) {
         const char* name;
         bool with_inf;
         usbdrv_result result;
-        std::string line;
     } rows[] = {
-        {"the INF is there: copied", true, USBDRV_OK, "copied inf to "},
-        {"no INF: the copy's error", false, USBDRV_ERR_NOT_FOUND,
-         "the system can not find the file specified ("},
+        {"the INF is there: copied", true, USBDRV_OK},
+        {"no INF: the copy's error", false, USBDRV_ERR_NOT_FOUND},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.name);
         helper_folder folder(r.with_inf);
+        // The copy's error, in the words of the helper's table.
+        const std::string missing =
+            describe_install_error(ERROR_FILE_NOT_FOUND, folder.inf_path().c_str()).lines.at(0);
+        const std::string line = r.with_inf ? "copied inf to " : missing;
         tool_answers answers;
         answers.hardware_id.reset();
         helper_run run = run_helper(folder, kInfArgument, answers);
@@ -143,8 +146,8 @@ TEST_F(Helper, WithoutAHardwareIdTheInfIsCopied) {
         expect_in_order(run, {"got hardware_id: ''",
                               "Copying inf file (for the next time device is plugged) - please "
                               "wait..."});
-        int line = run.log_index(r.line, true);
-        ASSERT_GE(line, 0) << run.dump();
+        int at = run.log_index(line, true);
+        ASSERT_GE(at, 0) << run.dump();
         EXPECT_EQ(run.log_index("Installing driver for ", true), -1) << run.dump();
         // The copy between its own time-out hints, after the ones of the installation.
         std::vector<int> codes;
@@ -155,14 +158,13 @@ TEST_F(Helper, WithoutAHardwareIdTheInfIsCopied) {
         EXPECT_EQ(codes, (std::vector<int>{5, 5, 6})) << run.dump();
         if (r.with_inf) {
             // Where the system stored it (oem<N>.inf in the test's own %WINDIR%\inf).
-            std::string stored = run.messages[line].text.substr(strlen("copied inf to "));
+            std::string stored = run.messages[at].text.substr(strlen("copied inf to "));
             EXPECT_TRUE(DeleteFileA(stored.c_str())) << stored;
             expect_in_order(run,
                             {"copied inf to " + stored,
                              "re-enumerating driver node " + std::string(test::kDeviceId) + "..."});
         } else {
-            EXPECT_EQ(run.messages[line].text,
-                      "the system can not find the file specified (" + folder.inf_path() + ")");
+            EXPECT_EQ(run.messages[at].text, missing);
         }
     }
 }
@@ -266,9 +268,8 @@ TEST_F(Helper, UnderTheHostAFailedCopyEndsWithItsStatus) {
     // The status ends the host's reading at once: the completion came before it.
     size_t completed = outcome.position("[process_message] installer process completed\n");
     size_t error = outcome.position(
-        "[installer process] the system can not find the file "
-        "specified (" +
-        folder.inf_path() + ")\n");
+        "[installer process] " +
+        describe_install_error(ERROR_FILE_NOT_FOUND, folder.inf_path().c_str()).lines.at(0) + "\n");
     EXPECT_NE(completed, std::string::npos) << outcome.log;
     EXPECT_LT(error, completed) << outcome.log;
 }

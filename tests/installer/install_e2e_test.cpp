@@ -63,8 +63,18 @@ TEST_F(EndToEnd, EachOutcomeOfTheMachineEndsAsDocumented) {
     const std::string device = kSerialA;
     const std::string copying =
         "Copying inf file (for the next time device is plugged) - please wait...";
-    const std::string not_detected =
-        "device not detected (copying driver files for next time device is plugged in)";
+    // The lines of the helper's table for a code, and a text's line, as the host logs them.
+    auto error_lines = [&](uint32_t code) {
+        strings lines;
+        for (const std::string& line : describe_install_error(code, inf.c_str()).lines)
+            lines.push_back(helper_line(line + "\n"));
+        return lines;
+    };
+    auto then = [](strings lines, const strings& more) {
+        lines.insert(lines.end(), more.begin(), more.end());
+        return lines;
+    };
+    const strings not_detected = error_lines(0xE000020B);
     const std::string installing =
         std::string("Installing driver for ") + kSerialAHardwareId + " - please wait...";
     const strings reenumerated = {helper_line("re-enumerating driver node " + device + "..."),
@@ -84,60 +94,32 @@ TEST_F(EndToEnd, EachOutcomeOfTheMachineEndsAsDocumented) {
           reenumerated[1]},
          0,
          true},
-        {"reboot required",
-         "[install]\nupdate = 3010\n",
-         USBDRV_OK,
-         {helper_line(installing),
-          helper_line("the driver was installed successfully, but a reboot is required.\n"),
-          helper_line(copying + "\n"), helper_line("copied inf to C:\\windows\\inf\\oem"),
-          reenumerated[0], reenumerated[1]},
-         1,
-         true},
-        {"already installed",
-         "[install]\nupdate = 0x240006\n",
-         USBDRV_OK,
-         {helper_line("the driver is already installed\n"), helper_line(copying + "\n"),
-          helper_line("copied inf to "), reenumerated[0]},
-         1,
-         true},
-        {"device not present",
-         "[install]\nupdate = 0xE000020B\n",
-         USBDRV_OK,
-         {helper_line(not_detected + "\n"), helper_line(copying + "\n"),
-          helper_line("copied inf to "), reenumerated[0]},
-         1,
-         false},
+        {"reboot required", "[install]\nupdate = 3010\n", USBDRV_OK,
+         then(then({helper_line(installing)}, error_lines(3010)),
+              {helper_line(copying + "\n"), helper_line("copied inf to C:\\windows\\inf\\oem"),
+               reenumerated[0], reenumerated[1]}),
+         1, true},
+        {"already installed", "[install]\nupdate = 0x240006\n", USBDRV_OK,
+         then(error_lines(0x240006),
+              {helper_line(copying + "\n"), helper_line("copied inf to "), reenumerated[0]}),
+         1, true},
+        {"device not present", "[install]\nupdate = 0xE000020B\n", USBDRV_OK,
+         then(not_detected,
+              {helper_line(copying + "\n"), helper_line("copied inf to "), reenumerated[0]}),
+         1, false},
         {"device not present, the copy says so too",
-         std::string("[install]\nupdate = 0xE000020B\ncopy = 0xE000020B\n") + kPhantom,
-         USBDRV_OK,
-         {helper_line(not_detected + "\n"), helper_line(copying + "\n"),
-          helper_line(not_detected + "\n"),
-          helper_line("flagged 1 removed devices for reinstallation\n")},
-         1,
-         false},
-        {"device not present, the copy refused",
-         "[install]\nupdate = 0xE000020B\ncopy = 5\n",
+         std::string("[install]\nupdate = 0xE000020B\ncopy = 0xE000020B\n") + kPhantom, USBDRV_OK,
+         then(then(then(not_detected, {helper_line(copying + "\n")}), not_detected),
+              {helper_line("flagged 1 removed devices for reinstallation\n")}),
+         1, false},
+        {"device not present, the copy refused", "[install]\nupdate = 0xE000020B\ncopy = 5\n",
          USBDRV_ERR_NEEDS_ADMIN,
-         {helper_line(not_detected + "\n"), helper_line(copying + "\n"),
-          helper_line("this process needs to be run with administrative privileges\n")},
-         1,
-         false},
-        {"32-bit installer",
-         "[install]\nupdate = 0xE0000235\n",
-         USBDRV_ERR_WOW64,
-         {helper_line(installing),
-          helper_line("attempted to use a 32 bit installer on a 64 bit machine\n")},
-         0,
-         false},
-        {"unsigned",
-         "[install]\nupdate = 0xE000022F\n",
-         USBDRV_ERR_UNSIGNED,
-         {helper_line("your system policy has been modified from Windows defaults, and\n"),
-          helper_line("is set to reject unsigned drivers. You must revert the driver\n"),
-          helper_line("installation policy to default if you want to install this driver.\n"),
-          helper_line("see " USBDRV_SIGNING_POLICY_LINK "\n")},
-         0,
-         false},
+         then(then(not_detected, {helper_line(copying + "\n")}), error_lines(ERROR_ACCESS_DENIED)),
+         1, false},
+        {"32-bit installer", "[install]\nupdate = 0xE0000235\n", USBDRV_ERR_WOW64,
+         then({helper_line(installing)}, error_lines(0xE0000235)), 0, false},
+        {"unsigned", "[install]\nupdate = 0xE000022F\n", USBDRV_ERR_UNSIGNED,
+         error_lines(0xE000022F), 0, false},
         {"unlisted error",
          "[install]\nupdate = 122\n",
          USBDRV_ERR_OTHER,

@@ -1,6 +1,6 @@
-// The installer helper's steps under Wine, in the test's own process: the system's text for an
-// install error, and the setup-log reader following real files in a temporary folder that WINDIR
-// names, with a recording port in place of the pipe.
+// The installer helper's steps under Wine, in the test's own process: the setup-log reader
+// following real files in a temporary folder that WINDIR names, with a recording port in place of
+// the pipe.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "handles.h"
-#include "install_steps.h"
 #include "installer_protocol.h"
 #include "setup_log_reader.h"
 #include "test_support.h"
@@ -20,31 +19,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-TEST(InstallerErrorText, TheCodeBeforeTheSystemsTextOrWhyThereIsNone) {
-    std::string known = installer_error_text(ERROR_ACCESS_DENIED);
-    EXPECT_EQ(known.rfind("[5] ", 0), 0u) << known;
-    EXPECT_GT(known.size(), 4u) << known;
-    EXPECT_EQ(known.find_first_of("\r\n"), std::string::npos) << known;
-
-    // 0 stands for the thread's last error.
-    SetLastError(ERROR_FILE_NOT_FOUND);
-    std::string last = installer_error_text(0);
-    EXPECT_EQ(last.rfind("[2] ", 0), 0u) << last;
-
-    // A setup error has no text here: the lookup's HRESULT and FormatMessage's own error.
-    std::string setup = installer_error_text(0xE0000204);
-    EXPECT_EQ(setup, "Windows error code " + std::to_string(0x800F0204u) +
-                         " (FormatMessage error code " + std::to_string(ERROR_MR_MID_NOT_FOUND) +
-                         ")")
-        << setup;
-}
-
-TEST(InstallerErrorText, AMessageWithInsertsIsNotFilledFromNowhere) {
-    // ERROR_WRONG_DISK (34) reads "... Insert %2 (Volume Serial Number: %3) into drive %1.".
-    std::string text = installer_error_text(ERROR_WRONG_DISK);
-    EXPECT_EQ(text.rfind("[34] ", 0), 0u) << text;
-}
 
 // What the reader sent and said, from its own thread.
 class recording_port final : public setup_log_reader_port {

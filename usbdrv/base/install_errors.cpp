@@ -9,14 +9,9 @@ constexpr char kUpdateServiceDisabled[] =
     "the \"Windows Update\" service is disabled. Please enable that service.";
 constexpr char kCancelled[] = "operation cancelled by the user";
 
-struct error_row {
-    uint32_t code;
-    usbdrv_result result;
-    // Up to four lines; "%s" in a line stands for the INF path.
-    const char* lines[4];
-};
+}  // namespace
 
-const error_row kRows[] = {
+const install_error_row kInstallErrorRows[] = {
     {2, USBDRV_ERR_NOT_FOUND, {"the system can not find the file specified (%s)"}},
     {5, USBDRV_ERR_NEEDS_ADMIN, {"this process needs to be run with administrative privileges"}},
     {13, USBDRV_ERR_INF_SYNTAX, {kInfSyntax}},
@@ -49,6 +44,9 @@ const error_row kRows[] = {
     {0xE000024B, USBDRV_ERR_NOT_FOUND, {"unable to locate the file hashes in cat file"}},
     {0xE0000304, USBDRV_ERR_CAT_MISSING, {"unable to locate cat file"}},
 };
+const size_t kInstallErrorRowCount = sizeof kInstallErrorRows / sizeof kInstallErrorRows[0];
+
+namespace {
 
 // The path goes in as text, never as a format: a path may hold a '%'.
 std::string with_path(const char* line, const char* inf_path) {
@@ -62,7 +60,8 @@ std::string with_path(const char* line, const char* inf_path) {
 }  // namespace
 
 install_error describe_install_error(uint32_t code, const char* inf_path) {
-    for (const error_row& row : kRows) {
+    for (size_t i = 0; i < kInstallErrorRowCount; i++) {
+        const install_error_row& row = kInstallErrorRows[i];
         if (row.code != code)
             continue;
         install_error error = {row.result, {}, false};

@@ -1,9 +1,10 @@
 // What the installer helper says and reports when one of its two install calls (the driver update
 // and the INF copy) fails: the Windows error code's log lines and the result it maps to. Portable,
 // so that the table is checked natively; the helper adds the system's own text for a code the
-// table does not list (installer_error_text).
+// table does not list (install_error_text, usbdrv/win/windows_error.h).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -14,6 +15,17 @@
 #define USBDRV_SIGNING_POLICY_LINK                                  \
     "https://learn.microsoft.com/windows-hardware/drivers/install/" \
     "kernel-mode-code-signing-policy--windows-vista-and-later-"
+
+// A code the helper has words of its own for: its result and up to four lines, "%s" in a line
+// standing for the INF path.
+struct install_error_row {
+    uint32_t code;
+    usbdrv_result result;
+    const char* lines[4];
+};
+// The table, in its order.
+extern const install_error_row kInstallErrorRows[];
+extern const size_t kInstallErrorRowCount;
 
 struct install_error {
     usbdrv_result result;

@@ -68,12 +68,13 @@ void answer_user_sid(installer_host_port& port) {
 
 }  // namespace
 
-size_t format_log_message(log_message& message, const char* format, va_list args) {
+size_t frame_log_text(log_message& message, const char* text) {
     message.code = MSG_PRINT_MESSAGE;
-    int written = vsnprintf(message.text, sizeof message.text, format, args);
-    if (written < 0)
-        message.text[0] = '\0';
-    return 1 + strlen(message.text) + 1;
+    size_t length = text ? strnlen(text, kLogTextMax) : 0;
+    if (length > 0)
+        memcpy(message.text, text, length);
+    message.text[length] = '\0';
+    return 1 + length + 1;
 }
 
 size_t frame_syslog_line(const char* line, uint8_t* out, size_t capacity) {

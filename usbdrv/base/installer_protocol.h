@@ -9,7 +9,6 @@
 // terminator) or one zero byte when there is none.
 #pragma once
 
-#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
 
@@ -66,10 +65,9 @@ constexpr size_t kIdentifierMax = kReplyBufferSize - 1;
 // The host's receive buffer at the start of an installation; it doubles for a longer message.
 constexpr size_t kReceiveBufferStart = 512;
 
-// Formats a log message into `message`, the text cut at 254 bytes. Returns the bytes to send:
-// the code, the text and its zero byte.
-size_t format_log_message(log_message& message, const char* format, va_list args)
-    USBDRV_PRINTF(2, 0);
+// A log message of `text` (null: empty), cut at 254 bytes, into `message`. Returns the bytes to
+// send: the code, the text and its zero byte.
+size_t frame_log_text(log_message& message, const char* text);
 
 // A setup-log line as a MSG_SYSLOG_MESSAGE: the code, the text and its zero byte, into `out` of
 // `capacity` bytes. Returns the bytes to send, or 0 when it does not fit.

@@ -2,7 +2,14 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <string>
+
+namespace {
+
+constexpr char kLinePrefix[] = "usbdrv:";
+
+}  // namespace
 
 int32_t usbdrv_log_threshold = USBDRV_LOG_INFO;
 
@@ -14,7 +21,7 @@ void* log_sink_context = nullptr;
 // The whole line for a sink, which takes it in one piece.
 std::string format_line(const char* prefix_name, const char* function_name, const char* format,
                         va_list args) {
-    std::string line = std::string("usbdrv:") + prefix_name + " [" + function_name + "] ";
+    std::string line = std::string(kLinePrefix) + prefix_name + " [" + function_name + "] ";
     if (!format)
         return line;
     va_list measure;
@@ -77,7 +84,7 @@ void usbdrv_log(int level, const char* function_name, const char* format, ...) {
     }
 
     // Three writes, as documented: a line can interleave with another thread's.
-    fprintf(stream, "usbdrv:%s [%s] ", name, function_name);
+    fprintf(stream, "%s%s [%s] ", kLinePrefix, name, function_name);
     if (format) {
         va_list args;
         va_start(args, format);
@@ -86,4 +93,14 @@ void usbdrv_log(int level, const char* function_name, const char* format, ...) {
     }
     fputs("\n", stream);
     fflush(stream);  // a helper process may be ended right after its last line
+}
+
+const char* log_line_message(const char* line) {
+    if (!line)
+        return "";
+    if (strncmp(line, kLinePrefix, sizeof kLinePrefix - 1) != 0)
+        return line;
+    const char* function = strstr(line, " [");
+    const char* end = function ? strstr(function + 2, "] ") : nullptr;
+    return end ? end + 2 : line;
 }

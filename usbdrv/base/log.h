@@ -17,3 +17,7 @@ extern int32_t usbdrv_log_threshold;
 // Info goes to standard output, every other level to standard error. function_name is the
 // name of the calling library function.
 void usbdrv_log(int level, const char* function_name, const char* format, ...) USBDRV_PRINTF(3, 4);
+
+// The message of a whole line as a sink receives it, "usbdrv:<level> [<function>] <message>":
+// what follows the prefix (a function name holds no "] "); the line itself when it has none.
+const char* log_line_message(const char* line);

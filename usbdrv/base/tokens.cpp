@@ -4,33 +4,50 @@
 #include <cstdlib>
 #include <cstring>
 
-token_entry token_table[kTokenTableSize] = {
-    {"INF_FILENAME", ""},
-    {"CAT_FILENAME", ""},
-    {"DEVICE_DESCRIPTION", ""},
-    {"DEVICE_HARDWARE_ID", ""},
-    {"DEVICE_INTERFACE_GUID", ""},
-    {"DEVICE_MANUFACTURER", ""},
-    {"DRIVER_DATE", ""},
-    {"DRIVER_VERSION", ""},
-    {"USE_DEVICE_INTERFACE_GUID", ""},
-    {"WDF_VERSION", ""},
-    {"KMDF_VERSION", ""},
+namespace {
+
+struct token_definition {
+    const char* name;
+    const char* default_value;  // null: none
+};
+
+// In the order of token_id.
+const token_definition kTokens[kTokenCount] = {
+    {"INF_FILENAME", nullptr},
+    {"CAT_FILENAME", nullptr},
+    {"DEVICE_DESCRIPTION", nullptr},
+    {"DEVICE_HARDWARE_ID", nullptr},
+    {"DEVICE_INTERFACE_GUID", nullptr},
+    {"DEVICE_MANUFACTURER", nullptr},
+    {"DRIVER_DATE", nullptr},
+    {"DRIVER_VERSION", nullptr},
+    {"USE_DEVICE_INTERFACE_GUID", nullptr},
+    {"WDF_VERSION", nullptr},
+    {"KMDF_VERSION", nullptr},
     {"LK_COMMA", ""},
     {"LK_DLL", ""},
     {"LK_X86_DLL", ""},
     {"LK_EQ_X86", ""},
     {"LK_EQ_X64", ""},
-    {nullptr, ""},
 };
 
-namespace {
+bool is_token(int id) {
+    return id >= 0 && id < kTokenCount;
+}
 
 // Room the output always keeps beyond what it needs, so that a template is usually filled with
 // one allocation.
 const int kSlack = 1024;
 
 }  // namespace
+
+const char* token_name(int id) {
+    return is_token(id) ? kTokens[id].name : nullptr;
+}
+
+const char* token_default(int id) {
+    return is_token(id) ? kTokens[id].default_value : nullptr;
+}
 
 // The buffer is the caller's raw block, which grows by realloc and which this function releases
 // by hand on failure, as its contract says (the caller then holds null).
@@ -61,9 +78,9 @@ bool append_output(char*& buffer, char** output, int& used, int& capacity, const
     return true;
 }
 
-int tokenize_text(const char* source, int source_length, char** output, token_entry* table,
-                  const char* start_delimiter, const char* end_delimiter) {
-    if (!source || !output || !table || !start_delimiter || !end_delimiter || source_length <= 0 ||
+int tokenize_text(const char* source, int source_length, char** output, const token_values* values,
+                  const char* start_delimiter, const char* end_delimiter, int* unset_token) {
+    if (!source || !output || !values || !start_delimiter || !end_delimiter || source_length <= 0 ||
         !*start_delimiter || !*end_delimiter) {
         return kTokenBadArguments;
     }
@@ -100,16 +117,25 @@ int tokenize_text(const char* source, int source_length, char** output, token_en
         cursor = found + start_length;
 
         bool replaced = false;
-        for (const token_entry* t = table; t->name && t->value[0]; t++) {
-            const ptrdiff_t name_length = (ptrdiff_t)strlen(t->name);
+        for (int id = 0; id < kTokenCount; id++) {
+            const char* name = kTokens[id].name;
+            const ptrdiff_t name_length = (ptrdiff_t)strlen(name);
             if (end - cursor < name_length + end_length)
                 continue;
             if (memcmp(cursor + name_length, end_delimiter, end_length) != 0)
                 continue;
-            if (memcmp(cursor, t->name, name_length) != 0)
+            if (memcmp(cursor, name, name_length) != 0)
                 continue;
-            if (!append_output(buffer, output, used, capacity, t->value,
-                               (int)strnlen(t->value, sizeof t->value))) {
+            const char* value = values->set[id] ? values->text[id] : kTokens[id].default_value;
+            if (!value) {
+                free(buffer);
+                *output = nullptr;
+                if (unset_token)
+                    *unset_token = id;
+                return kTokenUnset;
+            }
+            if (!append_output(buffer, output, used, capacity, value,
+                               (int)strnlen(value, kTokenValueBytes))) {
                 return kTokenNoMemory;
             }
             cursor += name_length + end_length;
@@ -130,23 +156,20 @@ int tokenize_text(const char* source, int source_length, char** output, token_en
     return used;
 }
 
-bool set_token_value(token_entry* table, const char* name, const char* value) {
-    if (!table || !name)
+bool set_token_value(token_values& values, int id, const char* value) {
+    if (!is_token(id))
         return false;
-    for (token_entry* t = table; t->name; t++) {
-        if (strcmp(t->name, name) != 0)
-            continue;
-        size_t length = value ? strnlen(value, sizeof t->value - 1) : 0;
-        // A longer text is cut before the character that does not fit whole, not inside it.
-        if (value && value[length] != '\0') {
-            for (int back = 0;
-                 back < 3 && length > 0 && ((unsigned char)value[length] & 0xC0) == 0x80; back++) {
-                length--;
-            }
+    char* text = values.text[id];
+    size_t length = value ? strnlen(value, kTokenValueBytes - 1) : 0;
+    // A longer text is cut before the character that does not fit whole, not inside it.
+    if (value && value[length] != '\0') {
+        for (int back = 0; back < 3 && length > 0 && ((unsigned char)value[length] & 0xC0) == 0x80;
+             back++) {
+            length--;
         }
-        memcpy(t->value, value ? value : "", length);
-        t->value[length] = '\0';
-        return true;
     }
-    return false;
+    memcpy(text, value ? value : "", length);
+    text[length] = '\0';
+    values.set[id] = true;
+    return true;
 }

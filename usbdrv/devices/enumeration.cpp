@@ -4,7 +4,6 @@
 #include <devpropdef.h>
 #include <setupapi.h>
 
-#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -320,21 +319,6 @@ outcome read_device(const device_in_set& d, int& unknown_counter, unique_entry& 
 
 }  // namespace
 
-bool init_dlls() {
-    // Atomic like the import slots it checks: the dialog's timer and a command's worker may ask
-    // at the same time.
-    static std::atomic<bool> ready{false};
-    if (ready)
-        return true;
-    if (!imports.CM_Get_Parent.get("init_dlls") || !imports.CM_Get_Child.get("init_dlls") ||
-        !imports.CM_Get_Sibling.get("init_dlls") || !imports.CM_Get_Device_IDA.get("init_dlls") ||
-        !imports.CMP_WaitNoPendingInstallEvents.get("init_dlls")) {
-        return false;
-    }
-    ready = true;
-    return true;
-}
-
 // The release function of the public record, which the owners above call: its texts and the
 // record are the caller's heap blocks, given back by hand here once.
 void free_device_entry(usbdrv_device_entry* entry) {
@@ -354,7 +338,7 @@ usbdrv_result usbdrv_create_list(usbdrv_device_entry** list, const usbdrv_list_o
         usbdrv_log(USBDRV_LOG_ERROR, kCaller, "no list to fill");
         return USBDRV_ERR_INVALID_PARAM;
     }
-    busy_marker busy(kCaller);
+    busy_marker busy(kListingMarker);
     if (usbdrv_result r = busy.state())
         return r;
 
@@ -390,7 +374,7 @@ usbdrv_result usbdrv_create_list(usbdrv_device_entry** list, const usbdrv_list_o
 }
 
 usbdrv_result usbdrv_destroy_list(usbdrv_device_entry* list) {
-    busy_marker busy("usbdrv_destroy_list");
+    busy_marker busy(kListDestructionMarker);
     if (usbdrv_result r = busy.state())
         return r;
     release_entries(list);

@@ -9,7 +9,6 @@
 #include <utility>
 
 #include "busy_marker.h"
-#include "enumeration.h"
 #include "exit_code.h"
 #include "files.h"
 #include "handles.h"

@@ -25,6 +25,7 @@ static_assert(kCatalogAttributeFlags ==
 namespace {
 
 const char* const kCreateCat = "CreateCat";
+const char* const kResolveSearchDir = "ResolveSearchDir";
 const char* const kScanDirAndHash = "ScanDirAndHash";
 const char* const kAddFileHash = "AddFileHash";
 const char* const kCalcHash = "CalcHash";
@@ -49,9 +50,9 @@ char kSha1[] = szOID_OIWSEC_sha1;
 wchar_t kObsoleteLink[] = L"<<<Obsolete>>>";
 constexpr size_t kSpcDataBytes = 64;
 
-// The absolute package directory being catalogued (UTF-8): ResolveSearchDir writes it,
-// ScanDirAndHash reads it.
-char resolved_search_dir[MAX_PATH];
+// The absolute package directory being catalogued (UTF-8), which the walk joins its relative
+// paths to.
+using search_root = char[MAX_PATH];
 
 // The local file list: lower-cased copies of the caller's names; an entry that could not be
 // copied is null and matches nothing.
@@ -75,13 +76,7 @@ bool put_member_attribute(HANDLE catalog, CRYPTCATMEMBER* member, const wchar_t*
                                                      reinterpret_cast<BYTE*>(value)) != nullptr;
 }
 
-// Looks the functions up in this order and stops at the first one missing, which it reports.
-template <typename... Imports>
-bool look_up(const char* caller, Imports&... functions) {
-    return (... && (functions.get(caller) != nullptr));
-}
-
-bool ResolveSearchDir(const char* path) {
+bool ResolveSearchDir(const char* path, search_root& root) {
     if (!path)
         return false;
     unique_malloc<char> copy(strdup(path));
@@ -95,11 +90,12 @@ bool ResolveSearchDir(const char* path) {
     wchar_t full[MAX_PATH];
     DWORD length = wide ? GetFullPathNameW(wide.get(), MAX_PATH, full, nullptr) : 0;
     unique_malloc<char> resolved(length > 0 && length < MAX_PATH ? utf16_to_utf8(full) : nullptr);
-    if (!resolved || strlen(resolved.get()) >= sizeof resolved_search_dir) {
-        fprintf(stderr, "Unable to get full path for '%s'.\n", path);
+    if (!resolved || strlen(resolved.get()) >= sizeof root) {
+        usbdrv_log(USBDRV_LOG_WARNING, kResolveSearchDir, "Unable to get full path for '%s'.",
+                   path);
         return false;
     }
-    strcpy(resolved_search_dir, resolved.get());
+    strcpy(root, resolved.get());
     return true;
 }
 
@@ -119,8 +115,8 @@ bool CalcHash(uint8_t (&hash)[kFileHashBytes], const char* path) {
 }
 
 bool AddFileHash(HANDLE catalog, const char* name, const uint8_t (&hash)[kFileHashBytes]) {
-    if (!look_up(kAddFileHash, imports.CryptCATPutMemberInfo, imports.CryptCATPutAttrInfo,
-                 imports.CryptEncodeObject)) {
+    if (!look_up_all(kAddFileHash, imports.CryptCATPutMemberInfo, imports.CryptCATPutAttrInfo,
+                     imports.CryptEncodeObject)) {
         return false;
     }
 
@@ -189,8 +185,8 @@ bool AddFileHash(HANDLE catalog, const char* name, const uint8_t (&hash)[kFileHa
 }
 
 // Hashes and adds one file of the walk when its lower-cased name is on the list.
-void add_listed_file(HANDLE catalog, const char* rel, const char* name_on_disk,
-                     const file_list& names, uint32_t count) {
+void add_listed_file(HANDLE catalog, const search_root& root, const char* rel,
+                     const char* name_on_disk, const file_list& names, uint32_t count) {
     unique_malloc<char> name(strdup(name_on_disk));
     if (!name)
         return;
@@ -201,14 +197,13 @@ void add_listed_file(HANDLE catalog, const char* rel, const char* name_on_disk,
     if (!listed)
         return;
 
-    if (!catalog_walk::file_path_fits(strlen(resolved_search_dir), strlen(rel),
-                                      strlen(name_on_disk))) {
+    if (!catalog_walk::file_path_fits(strlen(root), strlen(rel), strlen(name_on_disk))) {
         usbdrv_log(USBDRV_LOG_WARNING, kScanDirAndHash, "path overflow - '%s' ignored",
                    name_on_disk);
         return;
     }
     char path[MAX_PATH];
-    snprintf(path, sizeof path, "%s%s\\%s", resolved_search_dir, rel, name_on_disk);
+    snprintf(path, sizeof path, "%s%s\\%s", root, rel, name_on_disk);
     uint8_t hash[kFileHashBytes];
     if (CalcHash(hash, path) && AddFileHash(catalog, name.get(), hash)) {
         usbdrv_log(USBDRV_LOG_INFO, kScanDirAndHash, "added hash for '%s'", path);
@@ -221,14 +216,15 @@ void add_listed_file(HANDLE catalog, const char* rel, const char* name_on_disk,
 // Room for the longest relative directory and search pattern that the walk's bounds let through.
 constexpr size_t kWalkBuffer = 261;
 
-void ScanDirAndHash(HANDLE catalog, const char* rel, const file_list& names, uint32_t count) {
+void ScanDirAndHash(HANDLE catalog, const search_root& root, const char* rel,
+                    const file_list& names, uint32_t count) {
     const size_t rel_length = strlen(rel);
-    if (!catalog_walk::pattern_fits(strlen(resolved_search_dir), rel_length)) {
+    if (!catalog_walk::pattern_fits(strlen(root), rel_length)) {
         usbdrv_log(USBDRV_LOG_WARNING, kScanDirAndHash, "path overflow");
         return;
     }
     char pattern[kWalkBuffer];
-    snprintf(pattern, sizeof pattern, "%s\\%s\\*", resolved_search_dir, rel);
+    snprintf(pattern, sizeof pattern, "%s\\%s\\*", root, rel);
     unique_malloc<wchar_t> wide_pattern(utf8_to_utf16(pattern));
     WIN32_FIND_DATAW entry;
     HANDLE search =
@@ -242,7 +238,7 @@ void ScanDirAndHash(HANDLE catalog, const char* rel, const file_list& names, uin
         if (!name)
             continue;
         if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-            add_listed_file(catalog, rel, name.get(), names, count);
+            add_listed_file(catalog, root, rel, name.get(), names, count);
             continue;
         }
         if (strcmp(name.get(), ".") == 0 || strcmp(name.get(), "..") == 0)
@@ -254,7 +250,7 @@ void ScanDirAndHash(HANDLE catalog, const char* rel, const file_list& names, uin
         }
         char subdirectory[kWalkBuffer];
         snprintf(subdirectory, sizeof subdirectory, "%s\\%s", rel, name.get());
-        ScanDirAndHash(catalog, subdirectory, names, count);
+        ScanDirAndHash(catalog, root, subdirectory, names, count);
     } while (FindNextFileW(search, &entry));
 
     // Anything but the end of the list ends this directory's walk too: the entry would be the
@@ -290,8 +286,8 @@ file_list local_file_list(const char* const* file_names, uint32_t count) {
 
 bool CreateCat(const char* cat_path, const char* hardware_id, const char* search_dir,
                const char* const* file_names, uint32_t file_count) {
-    if (!look_up(kCreateCat, imports.CryptCATOpen, imports.CryptCATClose,
-                 imports.CryptCATPersistStore, imports.CryptCATPutCatAttrInfo)) {
+    if (!look_up_all(kCreateCat, imports.CryptCATOpen, imports.CryptCATClose,
+                     imports.CryptCATPersistStore, imports.CryptCATPutCatAttrInfo)) {
         return false;
     }
     if (!cat_path || !*cat_path || !hardware_id || !*hardware_id || !search_dir ||
@@ -343,13 +339,14 @@ bool CreateCat(const char* cat_path, const char* hardware_id, const char* search
                          "failed to set OS cat attribute: %s");
         return false;
     }
-    if (!ResolveSearchDir(search_dir))
+    search_root root;
+    if (!ResolveSearchDir(search_dir, root))
         return false;
 
     file_list names = local_file_list(file_names, file_count);
     if (!names)
         return false;
-    ScanDirAndHash(catalog.get(), "", names, file_count);
+    ScanDirAndHash(catalog.get(), root, "", names, file_count);
     names.reset();
 
     if (!imports.CryptCATPersistStore.get_quietly()(catalog.get())) {

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 #include "bounded_path.h"
 #include "driver_kinds.h"
@@ -15,8 +16,6 @@
 #include "utf8_io.h"
 #include "windows_error.h"
 #include "windows_version.h"
-
-VS_FIXEDFILEINFO driver_file_versions[USBDRV_DRIVER_USER];
 
 namespace {
 
@@ -42,6 +41,30 @@ const embedded_file* find_embedded(const char* name) {
     }
     return nullptr;
 }
+
+// The last record read of each kind 0 to 2, copied out under the lock, never handed out.
+class version_cache {
+public:
+    bool find(int32_t kind, VS_FIXEDFILEINFO& record) {
+        std::lock_guard<std::mutex> hold(lock_);
+        if (!filled_[kind])
+            return false;
+        record = records_[kind];
+        return true;
+    }
+    void keep(int32_t kind, const VS_FIXEDFILEINFO& record) {
+        std::lock_guard<std::mutex> hold(lock_);
+        records_[kind] = record;
+        filled_[kind] = true;
+    }
+
+private:
+    std::mutex lock_;
+    bool filled_[USBDRV_DRIVER_USER] = {};
+    VS_FIXEDFILEINFO records_[USBDRV_DRIVER_USER] = {};
+};
+
+version_cache cache;
 
 // version.dll's functions; the import table looks each up once per process.
 struct version_functions {
@@ -72,9 +95,7 @@ bool read_fixed_info(const version_functions& version, const char* path, VS_FIXE
     return true;
 }
 
-}  // namespace
-
-usbdrv_result get_version_info(int32_t kind, VS_FIXEDFILEINFO* record) {
+usbdrv_result check_request(int32_t kind, const VS_FIXEDFILEINFO* record) {
     if ((uint32_t)kind >= USBDRV_DRIVER_USER) {
         usbdrv_log(USBDRV_LOG_WARNING, kCaller, "unknown driver type %d", kind);
         return USBDRV_ERR_INVALID_PARAM;
@@ -83,12 +104,11 @@ usbdrv_result get_version_info(int32_t kind, VS_FIXEDFILEINFO* record) {
         usbdrv_log(USBDRV_LOG_WARNING, kCaller, "no version record given");
         return USBDRV_ERR_INVALID_PARAM;
     }
-    VS_FIXEDFILEINFO& cached = driver_file_versions[kind];
-    if (cached.dwSignature != 0) {
-        *record = cached;
-        return USBDRV_OK;
-    }
+    return USBDRV_OK;
+}
 
+// The reading itself, for a kind and record already checked.
+usbdrv_result read_carried_version(int32_t kind, VS_FIXEDFILEINFO* record) {
     version_functions version;
     if (!version.found()) {
         usbdrv_log(USBDRV_LOG_WARNING, kCaller, "unable to access version.dll");
@@ -131,7 +151,7 @@ usbdrv_result get_version_info(int32_t kind, VS_FIXEDFILEINFO* record) {
         uint64_t date = (file->timestamp + kUnixEpochInFileTimeSeconds) * 10000000ULL;
         info.dwFileDateMS = (DWORD)(date >> 32);
         info.dwFileDateLS = (DWORD)date;
-        cached = info;
+        cache.keep(kind, info);
         *record = info;
     } else {
         usbdrv_log(USBDRV_LOG_WARNING, kCaller, "unable to allocate buffer for version info");
@@ -141,13 +161,28 @@ usbdrv_result get_version_info(int32_t kind, VS_FIXEDFILEINFO* record) {
     return result;
 }
 
+}  // namespace
+
+usbdrv_result get_version_info(int32_t kind, VS_FIXEDFILEINFO* record) {
+    if (usbdrv_result refused = check_request(kind, record))
+        return refused;
+    if (cache.find(kind, *record))
+        return USBDRV_OK;
+    return read_carried_version(kind, record);
+}
+
+usbdrv_result read_version_info(int32_t kind, VS_FIXEDFILEINFO* record) {
+    if (usbdrv_result refused = check_request(kind, record))
+        return refused;
+    return read_carried_version(kind, record);
+}
+
 int32_t usbdrv_is_driver_supported(int32_t driver_type, VS_FIXEDFILEINFO* version) {
     switch (driver_type) {
         case USBDRV_DRIVER_WINUSB:
         case USBDRV_DRIVER_LIBUSB0:
         case USBDRV_DRIVER_LIBUSBK:
-            // Read anew: the caller's record may be the cache element itself. Without a record
-            // there is nothing to fill.
+            // Without a record there is nothing to fill.
             if (version) {
                 memset(version, 0, sizeof *version);
                 get_version_info(driver_type, version);

@@ -14,7 +14,6 @@
 #include "catalog.h"
 #include "driver_kinds.h"
 #include "driver_versions.h"
-#include "enumeration.h"
 #include "extraction.h"
 #include "files.h"
 #include "guid_text.h"
@@ -56,16 +55,12 @@ struct request {
     }
 };
 
-void set_token(const char* name, const char* value) {
-    set_token_value(token_table, name, value);
-}
-
 // A text the INF holds between double quotes (the caller's, or a vendor's name from the table):
 // escaped so that it stays within them.
-void set_quoted_token(const char* name, const char* value) {
-    char text[sizeof token_table[0].value];
+void set_quoted_token(token_values& tokens, int id, const char* value) {
+    char text[kTokenValueBytes];
     inf_string_text(value, text, sizeof text);
-    set_token(name, text);
+    set_token_value(tokens, id, text);
 }
 
 usbdrv_result check_inf_name(const char* inf_name) {
@@ -98,17 +93,28 @@ usbdrv_result choose_package_dir(const char* path, unique_malloc<char>& temp, co
     return USBDRV_OK;
 }
 
-// The kind asked for when the system supports it (its driver file's version is read anew into
-// driver_file_versions), else the first kind that it supports.
-usbdrv_result choose_kind(const usbdrv_prepare_options* options, int32_t& kind) {
+// The driver kind of the package, and the version of its carried driver file as this
+// preparation read it (all zero when none was read).
+struct kind_choice {
+    int32_t kind = USBDRV_DRIVER_WINUSB;
+    VS_FIXEDFILEINFO version = {};
+};
+
+// The kind asked for when the system supports it, with its driver file's version read anew,
+// else the first kind that it supports, whose version is not read: its INF gets today's date and
+// 0.0.0.0.
+usbdrv_result choose_kind(const usbdrv_prepare_options* options, kind_choice& choice) {
+    int32_t& kind = choice.kind;
     kind = options ? options->driver_type : USBDRV_DRIVER_WINUSB;
     if (kind < 0 || kind >= USBDRV_DRIVER_TYPE_COUNT) {
         usbdrv_log(USBDRV_LOG_ERROR, kCaller, "unknown type");
         return USBDRV_ERR_INVALID_PARAM;
     }
-    VS_FIXEDFILEINFO* version = kind < USBDRV_DRIVER_USER ? &driver_file_versions[kind] : nullptr;
-    if (usbdrv_is_driver_supported(kind, version))
+    if (kind < USBDRV_DRIVER_CDC)
+        read_version_info(kind, &choice.version);
+    if (usbdrv_is_driver_supported(kind, nullptr))
         return USBDRV_OK;
+    choice.version = {};
     // libusb0 is supported everywhere, so one is found.
     for (int32_t other = 0; other < USBDRV_DRIVER_TYPE_COUNT; other++) {
         if (usbdrv_is_driver_supported(other, nullptr)) {
@@ -122,19 +128,19 @@ usbdrv_result choose_kind(const usbdrv_prepare_options* options, int32_t& kind) 
     return USBDRV_ERR_NOT_SUPPORTED;
 }
 
-// The libusb0 package carries libusbK's DLLs too, where libusbK can be used. The values stay
-// for later preparations of any kind; only the libusb0 templates use them.
-void set_libusbk_tokens(int32_t kind) {
+// The libusb0 package carries libusbK's DLLs too, where libusbK can be used; otherwise the five
+// values keep their empty defaults. Only the libusb0 templates use them.
+void set_libusbk_tokens(int32_t kind, token_values& tokens) {
     if (kind != USBDRV_DRIVER_LIBUSB0 ||
         !usbdrv_is_driver_supported(USBDRV_DRIVER_LIBUSBK, nullptr))
         return;
     usbdrv_log(USBDRV_LOG_INFO, kCaller,
                "K driver available - adding the libusbK DLLs to the libusb-win32 inf");
-    set_token("LK_COMMA", ",");
-    set_token("LK_DLL", "libusbk.dll");
-    set_token("LK_X86_DLL", "libusbk_x86.dll");
-    set_token("LK_EQ_X86", "= 1,x86");
-    set_token("LK_EQ_X64", "= 1,amd64");
+    set_token_value(tokens, TOKEN_LK_COMMA, ",");
+    set_token_value(tokens, TOKEN_LK_DLL, "libusbk.dll");
+    set_token_value(tokens, TOKEN_LK_X86_DLL, "libusbk_x86.dll");
+    set_token_value(tokens, TOKEN_LK_EQ_X86, "= 1,x86");
+    set_token_value(tokens, TOKEN_LK_EQ_X64, "= 1,amd64");
 }
 
 struct package_paths {
@@ -178,30 +184,29 @@ bool local_date_of(uint64_t file_time, calendar_date* date) {
 
 // The driver date and version of the kind's carried driver file; the CDC kind has none, so its
 // date is today and its version 0.0.0.0.
-void set_driver_date_and_version(int32_t kind) {
-    const VS_FIXEDFILEINFO& version = driver_file_versions[kind];
+void set_driver_date_and_version(const VS_FIXEDFILEINFO& version, token_values& tokens) {
     SYSTEMTIME now;
     GetLocalTime(&now);
     char text[32];
     driver_date_text((uint64_t)version.dwFileDateMS << 32 | version.dwFileDateLS, local_date_of,
                      {now.wYear, now.wMonth, now.wDay}, text, sizeof text);
-    set_token("DRIVER_DATE", text);
+    set_token_value(tokens, TOKEN_DRIVER_DATE, text);
     driver_version_text(version.dwFileVersionMS, version.dwFileVersionLS, text, sizeof text);
-    set_token("DRIVER_VERSION", text);
+    set_token_value(tokens, TOKEN_DRIVER_VERSION, text);
 }
 
-usbdrv_result set_interface_guid(const request& r) {
+usbdrv_result set_interface_guid(const request& r, token_values& tokens) {
     switch (interface_guid_source_of(r.match_compatible_id(), r.interface_guid(), r.device.vid,
                                      r.device.pid)) {
         case interface_guid_source::unused:
-            set_token("DEVICE_INTERFACE_GUID", "UNUSED");
+            set_token_value(tokens, TOKEN_DEVICE_INTERFACE_GUID, "UNUSED");
             break;
         case interface_guid_source::given:
-            set_quoted_token("DEVICE_INTERFACE_GUID", r.interface_guid());
+            set_quoted_token(tokens, TOKEN_DEVICE_INTERFACE_GUID, r.interface_guid());
             break;
         case interface_guid_source::android:
             usbdrv_log(USBDRV_LOG_INFO, kCaller, "using Android Device Interface GUID");
-            set_token("DEVICE_INTERFACE_GUID", kAndroidInterfaceGuid);
+            set_token_value(tokens, TOKEN_DEVICE_INTERFACE_GUID, kAndroidInterfaceGuid);
             break;
         case interface_guid_source::generated: {
             GUID guid;
@@ -211,51 +216,46 @@ usbdrv_result set_interface_guid(const request& r) {
                                  "could not generate a device interface GUID (%s)");
                 return USBDRV_ERR_RESOURCE;
             }
-            set_token("DEVICE_INTERFACE_GUID", guid_to_string(guid));
+            set_token_value(tokens, TOKEN_DEVICE_INTERFACE_GUID, guid_to_string(guid));
             break;
         }
     }
     return USBDRV_OK;
 }
 
-// Every token from INF_FILENAME to KMDF_VERSION, written anew for this package.
-usbdrv_result set_package_tokens(const request& r, int32_t kind) {
+// Every token from INF_FILENAME to KMDF_VERSION, for this package.
+usbdrv_result set_package_tokens(const request& r, const kind_choice& choice,
+                                 token_values& tokens) {
     char text[MAX_PATH];
-    set_token("INF_FILENAME", r.inf_name);
+    set_token_value(tokens, TOKEN_INF_FILENAME, r.inf_name);
     catalog_name_of(r.inf_name, text, sizeof text);
-    set_token("CAT_FILENAME", text);
-    set_quoted_token("DEVICE_DESCRIPTION", r.device.description);
+    set_token_value(tokens, TOKEN_CAT_FILENAME, text);
+    set_quoted_token(tokens, TOKEN_DEVICE_DESCRIPTION, r.device.description);
 
-    inf_hardware_id(r, kind, text, sizeof text);
-    set_token("DEVICE_HARDWARE_ID", text);
-    set_token("USE_DEVICE_INTERFACE_GUID",
-              r.match_compatible_id() ? "NoDeviceInterfaceGUID" : "AddDeviceInterfaceGUID");
-    if (usbdrv_result result = set_interface_guid(r))
+    inf_hardware_id(r, choice.kind, text, sizeof text);
+    set_token_value(tokens, TOKEN_DEVICE_HARDWARE_ID, text);
+    set_token_value(tokens, TOKEN_USE_DEVICE_INTERFACE_GUID,
+                    r.match_compatible_id() ? "NoDeviceInterfaceGUID" : "AddDeviceInterfaceGUID");
+    if (usbdrv_result result = set_interface_guid(r, tokens))
         return result;
-    set_quoted_token("DEVICE_MANUFACTURER",
+    set_quoted_token(tokens, TOKEN_DEVICE_MANUFACTURER,
                      manufacturer_name_of(r.manufacturer_name(), r.device.vid));
-    set_token("WDF_VERSION", "01011");
-    set_token("KMDF_VERSION", "1.11");
-    set_driver_date_and_version(kind);
+    set_token_value(tokens, TOKEN_WDF_VERSION, "01011");
+    set_token_value(tokens, TOKEN_KMDF_VERSION, "1.11");
+    set_driver_date_and_version(choice.version, tokens);
     return USBDRV_OK;
 }
 
-// A template of the kind filled with the tokens; null with the failure logged.
-unique_malloc<char> fill_template(const char* name) {
-    char* filled = nullptr;
-    int result = tokenize_embedded(name, &filled);
-    unique_malloc<char> owned(filled);
-    if (result <= 0) {
-        usbdrv_log(USBDRV_LOG_ERROR, kCaller, "could not tokenize inf file (%d)", result);
-        owned.reset();
-    }
-    return owned;
+// A template of the kind filled with this package's tokens; null with the failure logged.
+unique_malloc<char> fill_template(const char* name, const token_values& tokens) {
+    return unique_malloc<char>(fill_embedded(name, tokens, kCaller));
 }
 
 // The filled INF as UTF-16 little-endian with its byte-order mark. The text is converted before
 // the file is made, so that a failure leaves no empty INF behind.
-usbdrv_result write_inf(const char* template_name, const char* inf_path) {
-    unique_malloc<char> text = fill_template(template_name);
+usbdrv_result write_inf(const char* template_name, const token_values& tokens,
+                        const char* inf_path) {
+    unique_malloc<char> text = fill_template(template_name, tokens);
     if (!text)
         return USBDRV_ERR_ACCESS;
     unique_malloc<wchar_t> wide(utf8_to_utf16(text.get()));
@@ -310,11 +310,11 @@ bool can_make_catalog() {
 
 // The catalog over the files its list names and the INF, signed unless asked not to. Neither
 // failing fails the preparation.
-usbdrv_result make_catalog(const request& r, int32_t kind, const char* dir,
-                           const char* catalog_path) {
+usbdrv_result make_catalog(const request& r, int32_t kind, const token_values& tokens,
+                           const char* dir, const char* catalog_path) {
     usbdrv_log(USBDRV_LOG_INFO, kCaller,
                "Vista or later detected - creating and self-signing a .cat file...");
-    unique_malloc<char> list_text = fill_template(driver_kind_files_of(kind)->catalog_list);
+    unique_malloc<char> list_text = fill_template(driver_kind_files_of(kind)->catalog_list, tokens);
     if (!list_text)
         return USBDRV_ERR_ACCESS;
     catalog_list list = parse_catalog_list(list_text.get(), r.inf_name);
@@ -356,11 +356,14 @@ usbdrv_result prepare(const usbdrv_device_entry* device, const char* path, const
         return result;
     if (usbdrv_result result = check_dir(dir))
         return result;
-    int32_t kind = USBDRV_DRIVER_WINUSB;
-    if (usbdrv_result result = choose_kind(options, kind))
+    kind_choice choice;
+    if (usbdrv_result result = choose_kind(options, choice))
         return result;
-    set_libusbk_tokens(kind);
-    // An empty description would leave the INF with its tokens unreplaced.
+    const int32_t kind = choice.kind;
+    // This package's token values, and no other's.
+    token_values tokens = {};
+    set_libusbk_tokens(kind, tokens);
+    // An INF names its device: an empty description is none.
     if (!device->description || !*device->description) {
         usbdrv_log(USBDRV_LOG_ERROR, kCaller, "no device ID was given for the device - aborting");
         return USBDRV_ERR_INVALID_PARAM;
@@ -372,10 +375,10 @@ usbdrv_result prepare(const usbdrv_device_entry* device, const char* path, const
         return result;
 
     const request r{*device, inf_name, options};
-    if (usbdrv_result result = set_package_tokens(r, kind))
+    if (usbdrv_result result = set_package_tokens(r, choice, tokens))
         return result;
     if (usbdrv_result result =
-            write_inf(driver_kind_files_of(kind)->inf_template, paths.inf.c_str()))
+            write_inf(driver_kind_files_of(kind)->inf_template, tokens, paths.inf.c_str()))
         return result;
     if (usbdrv_result result = remove_earlier_catalog(paths.catalog.c_str()))
         return result;
@@ -390,14 +393,14 @@ usbdrv_result prepare(const usbdrv_device_entry* device, const char* path, const
         usbdrv_log(USBDRV_LOG_INFO, kCaller, ".cat generation disabled by user");
         return USBDRV_OK;
     }
-    return make_catalog(r, kind, dir, paths.catalog.c_str());
+    return make_catalog(r, kind, tokens, dir, paths.catalog.c_str());
 }
 
 }  // namespace
 
 usbdrv_result usbdrv_prepare_driver(const usbdrv_device_entry* device, const char* path,
                                     const char* inf_name, const usbdrv_prepare_options* options) {
-    busy_marker busy(kCaller);
+    busy_marker busy(kPreparationMarker);
     if (usbdrv_result result = busy.state())
         return result;
     // A running installation's helper works from a package folder, which may be this one: the

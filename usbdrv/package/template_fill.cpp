@@ -1,11 +1,13 @@
 #include "template_fill.h"
 
+#include <cstdlib>
 #include <cstring>
 
 #include "embedded_files.h"
-#include "tokens.h"
+#include "log.h"
 
-int tokenize_embedded(const char* name, char** output) {
+int tokenize_embedded(const char* name, char** output, const token_values& values,
+                      int* unset_token) {
     if (!name)
         return kTokenNoTemplate;
     for (size_t i = 0; i < embedded_file_count; i++) {
@@ -13,7 +15,22 @@ int tokenize_embedded(const char* name, char** output) {
         if (row.subdir[0] != '\0' || strcmp(row.name, name) != 0)
             continue;
         return tokenize_text(reinterpret_cast<const char*>(row.data), (int)(uint32_t)row.size,
-                             output, token_table, "#", "#");
+                             output, &values, "#", "#", unset_token);
     }
     return kTokenNoTemplate;
+}
+
+char* fill_embedded(const char* name, const token_values& values, const char* caller) {
+    char* filled = nullptr;
+    int unset = -1;
+    int result = tokenize_embedded(name, &filled, values, &unset);
+    if (result > 0)
+        return filled;
+    free(filled);
+    if (result == kTokenUnset) {
+        usbdrv_log(USBDRV_LOG_ERROR, caller, "no value for the token %s of %s", token_name(unset),
+                   name);
+    }
+    usbdrv_log(USBDRV_LOG_ERROR, caller, "could not tokenize inf file (%d)", result);
+    return nullptr;
 }

@@ -1,22 +1,9 @@
 #include "busy_marker.h"
 
-#include <cstdio>
-
-namespace {
-
-struct marker_name {
-    char text[64];
-    explicit marker_name(const char* function) {
-        snprintf(text, sizeof text, "Global\\%s", function);
-    }
-};
-
-}  // namespace
-
 // A marker that another account made (an elevated program's, seen from one that is not) exists
 // all the same, though this process may not open it.
-busy_marker::busy_marker(const char* function) {
-    HANDLE mutex = CreateMutexA(nullptr, TRUE, marker_name(function).text);
+busy_marker::busy_marker(const char* marker) {
+    HANDLE mutex = CreateMutexA(nullptr, TRUE, busy_marker_name(marker).text);
     DWORD error = GetLastError();
     mutex_.reset(mutex);
     if (mutex_)
@@ -25,11 +12,16 @@ busy_marker::busy_marker(const char* function) {
         state_ = error == ERROR_ACCESS_DENIED ? USBDRV_ERR_BUSY : USBDRV_ERR_RESOURCE;
 }
 
-bool busy_marker::held(const char* function) {
-    unique_mutex marker(OpenMutexA(SYNCHRONIZE, FALSE, marker_name(function).text));
-    return marker || GetLastError() == ERROR_ACCESS_DENIED;
+bool busy_marker::held(const char* marker) {
+    HANDLE opened = OpenMutexA(SYNCHRONIZE, FALSE, busy_marker_name(marker).text);
+    DWORD error = opened ? ERROR_SUCCESS : GetLastError();
+    unique_mutex owned(opened);
+    return owned || error == ERROR_ACCESS_DENIED;
 }
 
-unique_mutex busy_marker::hold(const char* function) {
-    return unique_mutex(CreateMutexA(nullptr, FALSE, marker_name(function).text));
+unique_mutex busy_marker::hold(const char* marker, uint32_t* error) {
+    HANDLE mutex = CreateMutexA(nullptr, FALSE, busy_marker_name(marker).text);
+    if (!mutex && error)
+        *error = GetLastError();
+    return unique_mutex(mutex);
 }

@@ -19,8 +19,8 @@ usbdrv_result check_dir(const char* path);
 usbdrv_result check_dir(const char* path, owner_security& owner);
 
 // Creates or truncates the file path and returns a stream over it, or null (nothing is logged
-// for a failed creation: the caller reports windows_error_str(0)). mode's "r" and "w" ask for
-// read and write access; without "w" nothing is created. The stream is binary.
+// for a failed creation: the caller reads GetLastError() at once and reports it). mode's "r" and
+// "w" ask for read and write access; without "w" nothing is created. The stream is binary.
 FILE* fcreate(const char* path, const char* mode);
 
 // One stretch of a file's content.

@@ -1,5 +1,7 @@
 #include "runtime_imports.h"
 
+#include <atomic>
+
 #include "log.h"
 #include "system_module.h"
 
@@ -25,4 +27,19 @@ void* runtime_import_slot::resolve(const char* caller) {
     if (!proc)
         usbdrv_log(USBDRV_LOG_ERROR, caller, "Unable to locate %s() in %s\n", name_, module_);
     return proc;
+}
+
+bool init_dlls() {
+    // Atomic like the import slots it checks: the dialog's timer and a command's worker may ask
+    // at the same time.
+    static std::atomic<bool> ready{false};
+    if (ready)
+        return true;
+    if (!look_up_all("init_dlls", imports.CM_Get_Parent, imports.CM_Get_Child,
+                     imports.CM_Get_Sibling, imports.CM_Get_Device_IDA,
+                     imports.CMP_WaitNoPendingInstallEvents)) {
+        return false;
+    }
+    ready = true;
+    return true;
 }

@@ -1,6 +1,7 @@
-// The system functions that the library looks up by name at run time, because not every
-// Windows version has them (or to keep their DLL out of the program's import table). One typed
-// table: a signature comes from the system header through decltype, so it cannot drift.
+// The system functions that the library and the installer helper look up by name at run time,
+// because not every Windows version has them (or to keep their DLL out of the program's import
+// table). One typed table: a signature comes from the system header through decltype, so it
+// cannot drift.
 //
 // A lookup is made on first use and cached for the life of the process. A missing function
 // logs "Unable to locate <name>() in <module>" under the caller's name and is looked up again at
@@ -122,3 +123,15 @@ struct runtime_import_table {
 };
 
 extern runtime_import_table imports;
+
+// Looks the functions up in this order and stops at the first one missing, which it logs under
+// caller; true when all are there.
+template <typename... Imports>
+bool look_up_all(const char* caller, Imports&... functions) {
+    return (... && (functions.get(caller) != nullptr));
+}
+
+// Looks up the configuration-manager and setup functions that enumeration, preparation and
+// installation need; true when all five are there. Found ones stay cached; a missing one is
+// logged under "init_dlls" and looked for again at the next call.
+bool init_dlls();

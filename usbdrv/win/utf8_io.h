@@ -1,5 +1,5 @@
 // UTF-8 faces of the system's UTF-16 file, directory and process calls. Each keeps the last
-// error of the system call for the caller's windows_error_str(0). An empty text reaches the
+// error of the system call, for the caller to read at once after it. An empty text reaches the
 // system as null.
 #pragma once
 

@@ -5,18 +5,23 @@
 #include <cstdio>
 #include <cstring>
 
+#include "install_errors.h"
+
 namespace {
 char error_text[256];
-}
-
-const char* windows_error_str(uint32_t code) {
-    return windows_error_text(code == 0 ? GetLastError() : code);
 }
 
 const char* windows_error_text(uint32_t code) {
     char prefix[16];
     snprintf(prefix, sizeof prefix, "[#%08X] ", (unsigned)code);
     return format_system_error(error_text, sizeof error_text, prefix, code);
+}
+
+const char* install_error_text(uint32_t code) {
+    char prefix[16];
+    snprintf(prefix, sizeof prefix, "[%u] ", (unsigned)code);
+    return format_system_error(error_text, sizeof error_text, prefix,
+                               install_error_lookup_code(code));
 }
 
 const char* format_system_error(char* buffer, size_t size, const char* prefix,

@@ -1,4 +1,5 @@
-// A readable text for a Windows error code, and the log line of a failed system call.
+// A readable text for a Windows error code, and the log line of a failed system call. Each takes
+// the code the failing call gave, read at once after it (never "the last error" read later).
 #pragma once
 
 #include <cstddef>
@@ -6,12 +7,15 @@
 
 #include "log.h"
 
-// "[#%08X] <system message>", at most 255 characters; 0 means the thread's last error. The text
-// stays valid until the next call.
-const char* windows_error_str(uint32_t code);
-
-// The same text for exactly this code: 0 is ERROR_SUCCESS here, not the thread's last error.
+// "[#%08X] <system message>" for this code (0 is ERROR_SUCCESS), at most 255 characters. The text
+// stays valid until the next call of this function or of install_error_text.
 const char* windows_error_text(uint32_t code);
+
+// "[<code>] <system message>", the code in decimal: the text of an error of the system's device
+// installation calls, as the installer helper relays it. The message is the system's for the code
+// as an HRESULT (install_error_lookup_code), under which the setup errors (0xE...) have theirs.
+// The same buffer as windows_error_text.
+const char* install_error_text(uint32_t code);
 
 // "<prefix><system message for lookup_code>" into `buffer` of `size` bytes, without the message's
 // trailing line breaks; when the system has no text for it, "Windows error code <lookup_code>

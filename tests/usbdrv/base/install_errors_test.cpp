@@ -1,7 +1,10 @@
-// The helper's table of install-call errors: every listed code with its lines and result, the
-// unlisted ones, and how a code becomes an HRESULT for the system's message lookup.
+// The helper's table of install-call errors, read from the product's own table: every listed code
+// with its lines and result, the results the flow depends on, the unlisted codes, and how a code
+// becomes an HRESULT for the system's message lookup.
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -11,62 +14,56 @@ namespace {
 
 const char kPath[] = "C:\\Users\\me\\usb_driver\\Corvane.inf";
 
-TEST(InstallErrors, EveryListedCodeGivesItsLinesAndResult) {
-    const std::string service =
-        "the \"Windows Update\" service is disabled. Please enable that service.";
-    const std::string syntax = "the syntax of the inf is invalid";
-    const std::string cancelled = "operation cancelled by the user";
-    const struct {
-        uint32_t code;
-        usbdrv_result result;
+// A row's line with the INF path where it names one.
+std::string with_path(const char* line, const std::string& path) {
+    std::string text = line;
+    size_t at = text.find("%s");
+    if (at != std::string::npos)
+        text.replace(at, 2, path);
+    return text;
+}
+
+// The rows of the product's table, each code once.
+TEST(InstallErrors, EveryListedCodeGivesItsRowsLinesAndResult) {
+    ASSERT_GT(kInstallErrorRowCount, 0u);
+    std::set<uint32_t> codes;
+    for (size_t i = 0; i < kInstallErrorRowCount; i++) {
+        const install_error_row& row = kInstallErrorRows[i];
+        SCOPED_TRACE(testing::Message() << std::hex << "0x" << row.code);
+        EXPECT_TRUE(codes.insert(row.code).second) << "listed twice";
         std::vector<std::string> lines;
-    } rows[] = {
-        {2,
-         USBDRV_ERR_NOT_FOUND,
-         {std::string("the system can not find the file specified (") + kPath + ")"}},
-        {5,
-         USBDRV_ERR_NEEDS_ADMIN,
-         {"this process needs to be run with administrative privileges"}},
-        {13, USBDRV_ERR_INF_SYNTAX, {syntax}},
-        {87,
-         USBDRV_ERR_INVALID_PARAM,
-         {std::string("invalid path or hardware ID (") + kPath + ")"}},
-        {183, USBDRV_ERR_EXISTS, {"driver already exists"}},
-        {259, USBDRV_ERR_EXISTS, {"more recent driver was found (force option required)"}},
-        {1058, USBDRV_ERR_OTHER, {service}},
-        {3010, USBDRV_OK, {"the driver was installed successfully, but a reboot is required."}},
-        {0x240006, USBDRV_OK, {"the driver is already installed"}},
-        {0x8024002E, USBDRV_ERR_OTHER, {service}},
-        {0xE0000003, USBDRV_ERR_INF_SYNTAX, {syntax}},
-        {0xE0000100, USBDRV_ERR_INF_SYNTAX, {syntax}},
-        {0xE0000203,
-         USBDRV_ERR_NOT_SUPPORTED,
-         {"the driver is not compatible with this version of Windows"}},
-        {0xE000020B,
-         USBDRV_OK,
-         {"device not detected (copying driver files for next time device is plugged in)"}},
-        {0xE0000217, USBDRV_ERR_INF_SYNTAX, {"a section of the inf has a problem"}},
-        {0xE000022F,
-         USBDRV_ERR_UNSIGNED,
-         {"your system policy has been modified from Windows defaults, and",
-          "is set to reject unsigned drivers. You must revert the driver",
-          "installation policy to default if you want to install this driver.",
-          "see https://learn.microsoft.com/windows-hardware/drivers/install/"
-          "kernel-mode-code-signing-policy--windows-vista-and-later-"}},
-        {0xE0000235, USBDRV_ERR_WOW64, {"attempted to use a 32 bit installer on a 64 bit machine"}},
-        {0xE000023F, USBDRV_ERR_USER_CANCEL, {cancelled}},
-        {0xE0000243, USBDRV_ERR_USER_CANCEL, {cancelled}},
-        {0xE0000247, USBDRV_ERR_USER_CANCEL, {cancelled}},
-        {0xE000024B, USBDRV_ERR_NOT_FOUND, {"unable to locate the file hashes in cat file"}},
-        {0xE0000304, USBDRV_ERR_CAT_MISSING, {"unable to locate cat file"}},
-    };
-    for (const auto& r : rows) {
-        SCOPED_TRACE(testing::Message() << std::hex << "0x" << r.code);
-        install_error error = describe_install_error(r.code, kPath);
-        EXPECT_EQ(error.result, r.result);
-        EXPECT_EQ(error.lines, r.lines);
+        for (const char* line : row.lines) {
+            if (line)
+                lines.push_back(with_path(line, kPath));
+        }
+        ASSERT_FALSE(lines.empty());
+        install_error error = describe_install_error(row.code, kPath);
+        EXPECT_EQ(error.result, row.result);
+        EXPECT_EQ(error.lines, lines);
         EXPECT_FALSE(error.unlisted);
     }
+}
+
+// The results the helper's flow and the programs' exit codes depend on: the three codes that are
+// no failure (the INF copy follows), the user's cancel, the unsigned driver with the article on
+// the signing policy as its last line.
+TEST(InstallErrors, TheResultsTheFlowDependsOn) {
+    for (uint32_t code : {3010u /* ERROR_SUCCESS_REBOOT_REQUIRED */, 0x240006u,
+                          0xE000020Bu /* ERROR_NO_SUCH_DEVINST */}) {
+        EXPECT_EQ(describe_install_error(code, kPath).result, USBDRV_OK) << std::hex << code;
+    }
+    for (uint32_t code : {0xE000023Fu, 0xE0000243u, 0xE0000247u}) {
+        EXPECT_EQ(describe_install_error(code, kPath).result, USBDRV_ERR_USER_CANCEL)
+            << std::hex << code;
+    }
+    install_error unsigned_driver = describe_install_error(0xE000022F, kPath);
+    EXPECT_EQ(unsigned_driver.result, USBDRV_ERR_UNSIGNED);
+    ASSERT_FALSE(unsigned_driver.lines.empty());
+    EXPECT_EQ(unsigned_driver.lines.back(), "see " USBDRV_SIGNING_POLICY_LINK);
+    size_t ok = 0;
+    for (size_t i = 0; i < kInstallErrorRowCount; i++)
+        ok += kInstallErrorRows[i].result == USBDRV_OK;
+    EXPECT_EQ(ok, 3u) << "only those three go on";
 }
 
 TEST(InstallErrors, AnUnlistedCodeIsNamedInHexadecimalAndDecimal) {
@@ -87,12 +84,23 @@ TEST(InstallErrors, AnUnlistedCodeIsNamedInHexadecimalAndDecimal) {
     }
 }
 
+// In every row that names the INF path, a path is put in as text, never read as a format; no
+// path is an empty one.
 TEST(InstallErrors, APathIsTextNeverAFormat) {
-    install_error error = describe_install_error(2, "C:\\100%s\\%n%d.inf");
-    EXPECT_EQ(error.lines, std::vector<std::string>{
-                               "the system can not find the file specified (C:\\100%s\\%n%d.inf)"});
-    EXPECT_EQ(describe_install_error(87, nullptr).lines,
-              std::vector<std::string>{"invalid path or hardware ID ()"});
+    const std::string path = "C:\\100%s\\%n%d.inf";
+    size_t naming = 0;
+    for (size_t i = 0; i < kInstallErrorRowCount; i++) {
+        const install_error_row& row = kInstallErrorRows[i];
+        if (!row.lines[0] || !strstr(row.lines[0], "%s"))
+            continue;
+        naming++;
+        SCOPED_TRACE(row.lines[0]);
+        EXPECT_EQ(describe_install_error(row.code, path.c_str()).lines,
+                  std::vector<std::string>{with_path(row.lines[0], path)});
+        EXPECT_EQ(describe_install_error(row.code, nullptr).lines,
+                  std::vector<std::string>{with_path(row.lines[0], "")});
+    }
+    EXPECT_GT(naming, 0u);
 }
 
 TEST(InstallErrors, TheLookupCodeOfEachErrorSpace) {

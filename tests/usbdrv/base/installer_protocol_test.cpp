@@ -1,7 +1,6 @@
 // The installer pipe's framing and the host's handler, over a recording port.
 #include <gtest/gtest.h>
 
-#include <cstdarg>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -28,15 +27,6 @@ bytes with_code(uint8_t code, const std::string& payload) {
     return out;
 }
 
-size_t format(log_message& message, const char* format_text, ...) USBDRV_PRINTF(2, 3);
-size_t format(log_message& message, const char* format_text, ...) {
-    va_list args;
-    va_start(args, format_text);
-    size_t length = format_log_message(message, format_text, args);
-    va_end(args);
-    return length;
-}
-
 TEST(InstallerFraming, ALogTextOf254BytesTravelsWholeALongerOneIsCut) {
     const struct {
         size_t text_length;
@@ -47,14 +37,14 @@ TEST(InstallerFraming, ALogTextOf254BytesTravelsWholeALongerOneIsCut) {
         log_message message;
         memset(&message, 0x55, sizeof message);
         std::string text(r.text_length, 'a');
-        size_t sent = format(message, "%s", text.c_str());
+        size_t sent = frame_log_text(message, text.c_str());
         EXPECT_EQ(sent, r.sent) << r.text_length;
         EXPECT_EQ(message.code, MSG_PRINT_MESSAGE);
         EXPECT_EQ(std::string(message.text), std::string(r.kept, 'a')) << r.text_length;
         EXPECT_EQ(reinterpret_cast<const uint8_t*>(&message)[sent - 1], 0) << r.text_length;
     }
     log_message message;
-    size_t sent = format(message, "%s", "abc");
+    size_t sent = frame_log_text(message, "abc");
     EXPECT_EQ(
         bytes(reinterpret_cast<uint8_t*>(&message), reinterpret_cast<uint8_t*>(&message) + sent),
         b({0x00, 0x61, 0x62, 0x63, 0x00}));

@@ -105,4 +105,26 @@ TEST(Log, ASinkTakesWholeLinesInPlaceOfTheStreams) {
     EXPECT_EQ(err, "");
 }
 
+// What a sink that passes the message on (the installer helper's) takes from a line: everything
+// after the prefix, brackets and line ends of the message included.
+TEST(Log, TheMessageOfALineIsWhatFollowsItsPrefix) {
+    std::vector<std::string> messages;
+    auto sink = [](int32_t, const char* line, void* context) {
+        static_cast<std::vector<std::string>*>(context)->push_back(log_line_message(line));
+    };
+    usbdrv_set_log_sink(sink, &messages);
+    usbdrv_log(USBDRV_LOG_INFO, "installer", "got parameter %s", "Corvane.inf");
+    usbdrv_log(USBDRV_LOG_ERROR, "init_installer_dlls", "Unable to locate %s() in %s\n", "F", "M");
+    usbdrv_log(USBDRV_LOG_WARNING, nullptr, "[122] [a] b");
+    usbdrv_log(USBDRV_LOG_ERROR, "req_id", "%s", "");
+    usbdrv_set_log_sink(nullptr, nullptr);
+    EXPECT_EQ(messages,
+              (std::vector<std::string>{"got parameter Corvane.inf", "Unable to locate F() in M\n",
+                                        "[122] [a] b", ""}));
+    // Not a line of the log: taken whole.
+    EXPECT_STREQ(log_line_message("plain text"), "plain text");
+    EXPECT_STREQ(log_line_message("usbdrv:info no brackets"), "usbdrv:info no brackets");
+    EXPECT_STREQ(log_line_message(nullptr), "");
+}
+
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <set>
 #include <string>
 
 #include "ownership.h"
@@ -9,59 +10,51 @@
 
 namespace {
 
-// A table like the program's, every value filled ("v-<NAME>") except where a test says.
+// One filling's values, every token set ("v-<NAME>") except where a test says.
 struct filled_table {
-    token_entry entries[kTokenTableSize];
+    token_values entries = {};
     filled_table() {
-        for (int i = 0; i < kTokenTableSize; i++) {
-            entries[i].name = token_table[i].name;
-            std::string value = entries[i].name ? "v-" + std::string(entries[i].name) : "";
-            strcpy(entries[i].value, value.c_str());
-        }
-        set_token_value(entries, "INF_FILENAME", "a.inf");
+        for (int id = 0; id < kTokenCount; id++)
+            set_token_value(entries, id, ("v-" + std::string(token_name(id))).c_str());
+        set_token_value(entries, TOKEN_INF_FILENAME, "a.inf");
     }
 };
 
 struct filled {
     int result;
     std::string text;
+    int unset;
 };
 
-filled fill(const std::string& source, token_entry* table, const char* start = "#",
+filled fill(const std::string& source, const token_values& table, const char* start = "#",
             const char* end = "#") {
     char* output = nullptr;
-    int result = tokenize_text(source.data(), (int)source.size(), &output, table, start, end);
+    int unset = -1;
+    int result =
+        tokenize_text(source.data(), (int)source.size(), &output, &table, start, end, &unset);
     unique_malloc<char> owned(output);
-    filled f{result, ""};
+    filled f{result, "", unset};
     if (result >= 0) {
         f.text.assign(output, result);
         EXPECT_EQ(output[result], '\0');
+    } else {
+        EXPECT_EQ(output, nullptr);
     }
     return f;
 }
 
-TEST(TokenTable, SixteenNamesInTheirOrderAndAnEnd) {
-    const char* const names[] = {"INF_FILENAME",
-                                 "CAT_FILENAME",
-                                 "DEVICE_DESCRIPTION",
-                                 "DEVICE_HARDWARE_ID",
-                                 "DEVICE_INTERFACE_GUID",
-                                 "DEVICE_MANUFACTURER",
-                                 "DRIVER_DATE",
-                                 "DRIVER_VERSION",
-                                 "USE_DEVICE_INTERFACE_GUID",
-                                 "WDF_VERSION",
-                                 "KMDF_VERSION",
-                                 "LK_COMMA",
-                                 "LK_DLL",
-                                 "LK_X86_DLL",
-                                 "LK_EQ_X86",
-                                 "LK_EQ_X64"};
-    for (int i = 0; i < 16; i++) {
-        EXPECT_STREQ(token_table[i].name, names[i]);
-        EXPECT_STREQ(token_table[i].value, "") << "empty at start";
+TEST(TokenNames, EachTokenHasANameOfItsOwn) {
+    std::set<std::string> names;
+    for (int id = 0; id < kTokenCount; id++) {
+        ASSERT_NE(token_name(id), nullptr) << id;
+        EXPECT_TRUE(names.insert(token_name(id)).second) << token_name(id);
     }
-    EXPECT_EQ(token_table[16].name, nullptr);
+    for (int outside : {-1, (int)kTokenCount}) {
+        EXPECT_EQ(token_name(outside), nullptr);
+        EXPECT_EQ(token_default(outside), nullptr);
+        token_values values = {};
+        EXPECT_FALSE(set_token_value(values, outside, "x"));
+    }
 }
 
 TEST(TokenizeText, ReplacesKnownTokensAndLeavesTheRest) {
@@ -97,19 +90,66 @@ TEST(TokenizeText, ReplacesKnownTokensAndLeavesTheRest) {
     }
 }
 
-TEST(TokenizeText, AnEmptyValueEndsTheScan) {
-    filled_table t;
-    set_token_value(t.entries, "DEVICE_DESCRIPTION", "");
-    filled f = fill(
-        "#INF_FILENAME# #CAT_FILENAME# #DEVICE_DESCRIPTION# #DEVICE_HARDWARE_ID# "
-        "#LK_EQ_X64#",
-        t.entries);
-    EXPECT_EQ(f.text, "a.inf v-CAT_FILENAME #DEVICE_DESCRIPTION# #DEVICE_HARDWARE_ID# #LK_EQ_X64#");
+// Every token is looked for, whatever comes before it in the list: an empty value, or an unset
+// one that takes its default, replaces its token and leaves the later ones to theirs.
+TEST(TokenizeText, ATokenAfterAnEmptyOrUnsetOneIsReplaced) {
+    const std::string text =
+        "#INF_FILENAME# #CAT_FILENAME# #DEVICE_DESCRIPTION# #DEVICE_HARDWARE_ID# #LK_COMMA# "
+        "#LK_DLL# #LK_EQ_X64#";
+    filled_table empty;
+    set_token_value(empty.entries, TOKEN_DEVICE_DESCRIPTION, "");
+    EXPECT_EQ(fill(text, empty.entries).text,
+              "a.inf v-CAT_FILENAME  v-DEVICE_HARDWARE_ID v-LK_COMMA v-LK_DLL v-LK_EQ_X64");
+    filled_table unset;
+    unset.entries.set[TOKEN_LK_COMMA] = false;
+    EXPECT_EQ(fill(text, unset.entries).text,
+              "a.inf v-CAT_FILENAME v-DEVICE_DESCRIPTION v-DEVICE_HARDWARE_ID  v-LK_DLL "
+              "v-LK_EQ_X64");
+}
+
+// An unset token takes its default; one without a default stops the filling, which names it
+// and gives out nothing. One that the text does not name is no matter.
+TEST(TokenizeText, AnUnsetTokenTakesItsDefaultOrStopsTheFilling) {
+    for (int id = 0; id < kTokenCount; id++) {
+        SCOPED_TRACE(token_name(id));
+        filled_table t;
+        t.entries.set[id] = false;
+        const std::string token = "#" + std::string(token_name(id)) + "#";
+        filled f = fill("[" + token + "] #INF_FILENAME#", t.entries);
+        if (const char* fallback = token_default(id)) {
+            EXPECT_EQ(f.text, "[" + std::string(fallback) + "] a.inf");
+        } else {
+            EXPECT_EQ(f.result, kTokenUnset);
+            EXPECT_EQ(f.unset, id);
+        }
+        EXPECT_EQ(fill("[#NOT_A_TOKEN#] and no token", t.entries).text,
+                  "[#NOT_A_TOKEN#] and no token");
+    }
+    // The libusbK values are the ones with a default: empty.
+    for (int id :
+         {TOKEN_LK_COMMA, TOKEN_LK_DLL, TOKEN_LK_X86_DLL, TOKEN_LK_EQ_X86, TOKEN_LK_EQ_X64})
+        EXPECT_STREQ(token_default(id), "") << token_name(id);
+    // Nothing set: the first token without a value is the one named.
+    token_values none = {};
+    filled f = fill("#LK_DLL# #DRIVER_DATE# #INF_FILENAME#", none);
+    EXPECT_EQ(f.result, kTokenUnset);
+    EXPECT_EQ(f.unset, TOKEN_DRIVER_DATE);
+}
+
+// Each filling has only the values of its own record.
+TEST(TokenizeText, OneRecordsValuesNeverReachAnother) {
+    filled_table first;
+    token_values second = {};
+    set_token_value(second, TOKEN_DEVICE_DESCRIPTION, "second");
+    EXPECT_EQ(fill("#DEVICE_DESCRIPTION#|#LK_DLL#", first.entries).text,
+              "v-DEVICE_DESCRIPTION|v-LK_DLL");
+    EXPECT_EQ(fill("#DEVICE_DESCRIPTION#|#LK_DLL#", second).text, "second|");
+    EXPECT_EQ(fill("#INF_FILENAME#", second).result, kTokenUnset);
 }
 
 TEST(TokenizeText, ReplacedTextIsNeverScannedAgain) {
     filled_table t;
-    set_token_value(t.entries, "DEVICE_DESCRIPTION", "see #INF_FILENAME#");
+    set_token_value(t.entries, TOKEN_DEVICE_DESCRIPTION, "see #INF_FILENAME#");
     EXPECT_EQ(fill("[#DEVICE_DESCRIPTION#]", t.entries).text, "[see #INF_FILENAME#]");
 }
 
@@ -126,7 +166,7 @@ TEST(TokenizeText, OtherDelimiters) {
 TEST(TokenizeText, GrowsPastItsFirstAllocation) {
     filled_table t;
     std::string long_value(1023, 'x');
-    set_token_value(t.entries, "CAT_FILENAME", long_value.c_str());
+    set_token_value(t.entries, TOKEN_CAT_FILENAME, long_value.c_str());
     std::string source, expected;
     for (int i = 0; i < 50; i++) {
         source += "#CAT_FILENAME#|";
@@ -139,7 +179,7 @@ TEST(TokenizeText, GrowsPastItsFirstAllocation) {
 
 TEST(TokenizeText, BytesPassUnchanged) {
     filled_table t;
-    set_token_value(t.entries, "DEVICE_DESCRIPTION", "Ger\xC3\xA4t");
+    set_token_value(t.entries, TOKEN_DEVICE_DESCRIPTION, "Ger\xC3\xA4t");
     std::string bom = "\xEF\xBB\xBF";
     EXPECT_EQ(fill(bom + "; #DEVICE_DESCRIPTION#\r\n", t.entries).text, bom + "; Ger\xC3\xA4t\r\n");
     // A NUL inside a span ends its copy; the span's room stays, filled with NUL bytes.
@@ -153,15 +193,16 @@ TEST(TokenizeText, RefusesBadArguments) {
     filled_table t;
     char* output = reinterpret_cast<char*>(0x1);
     const char* text = "#INF_FILENAME#";
-    EXPECT_EQ(tokenize_text(nullptr, 5, &output, t.entries, "#", "#"), kTokenBadArguments);
-    EXPECT_EQ(tokenize_text(text, 14, nullptr, t.entries, "#", "#"), kTokenBadArguments);
+    const token_values* values = &t.entries;
+    EXPECT_EQ(tokenize_text(nullptr, 5, &output, values, "#", "#"), kTokenBadArguments);
+    EXPECT_EQ(tokenize_text(text, 14, nullptr, values, "#", "#"), kTokenBadArguments);
     EXPECT_EQ(tokenize_text(text, 14, &output, nullptr, "#", "#"), kTokenBadArguments);
-    EXPECT_EQ(tokenize_text(text, 14, &output, t.entries, nullptr, "#"), kTokenBadArguments);
-    EXPECT_EQ(tokenize_text(text, 14, &output, t.entries, "#", nullptr), kTokenBadArguments);
-    EXPECT_EQ(tokenize_text(text, 14, &output, t.entries, "", "#"), kTokenBadArguments);
-    EXPECT_EQ(tokenize_text(text, 14, &output, t.entries, "#", ""), kTokenBadArguments);
-    EXPECT_EQ(tokenize_text(text, 0, &output, t.entries, "#", "#"), kTokenBadArguments);
-    EXPECT_EQ(tokenize_text(text, -1, &output, t.entries, "#", "#"), kTokenBadArguments);
+    EXPECT_EQ(tokenize_text(text, 14, &output, values, nullptr, "#"), kTokenBadArguments);
+    EXPECT_EQ(tokenize_text(text, 14, &output, values, "#", nullptr), kTokenBadArguments);
+    EXPECT_EQ(tokenize_text(text, 14, &output, values, "", "#"), kTokenBadArguments);
+    EXPECT_EQ(tokenize_text(text, 14, &output, values, "#", ""), kTokenBadArguments);
+    EXPECT_EQ(tokenize_text(text, 0, &output, values, "#", "#"), kTokenBadArguments);
+    EXPECT_EQ(tokenize_text(text, -1, &output, values, "#", "#"), kTokenBadArguments);
     EXPECT_EQ(output, reinterpret_cast<char*>(0x1));  // untouched
 }
 
@@ -182,14 +223,15 @@ TEST(AppendOutput, GrowsByTheSpanAndRoomBeyond) {
     EXPECT_EQ(buffer, nullptr);
 }
 
-TEST(SetTokenValue, CutsAt1023AndKnowsOnlyTheTablesNames) {
-    filled_table t;
+TEST(SetTokenValue, CutsAt1023AndTakesNullAsEmpty) {
+    token_values values = {};
     std::string too_long(2000, 'y');
-    EXPECT_TRUE(set_token_value(t.entries, "DRIVER_DATE", too_long.c_str()));
-    EXPECT_EQ(strlen(t.entries[6].value), 1023u);
-    EXPECT_FALSE(set_token_value(t.entries, "NO_SUCH_TOKEN", "x"));
-    EXPECT_TRUE(set_token_value(t.entries, "DRIVER_DATE", nullptr));
-    EXPECT_STREQ(t.entries[6].value, "");
+    EXPECT_TRUE(set_token_value(values, TOKEN_DRIVER_DATE, too_long.c_str()));
+    EXPECT_TRUE(values.set[TOKEN_DRIVER_DATE]);
+    EXPECT_EQ(strlen(values.text[TOKEN_DRIVER_DATE]), 1023u);
+    EXPECT_TRUE(set_token_value(values, TOKEN_DRIVER_DATE, nullptr));
+    EXPECT_STREQ(values.text[TOKEN_DRIVER_DATE], "");
+    EXPECT_EQ(fill("[#DRIVER_DATE#]", values).text, "[]");
 }
 
 // A character of several bytes that does not fit whole is left out, not cut inside: the INF is
@@ -210,9 +252,10 @@ TEST(SetTokenValue, CutsBeforeACharacterThatDoesNotFitWhole) {
         {std::string(1100, '\x80'), 1020},  // not UTF-8: never more than three bytes go
     };
     for (const auto& r : rows) {
-        filled_table t;
-        ASSERT_TRUE(set_token_value(t.entries, "DEVICE_DESCRIPTION", r.value.c_str()));
-        EXPECT_EQ(std::string(t.entries[2].value), r.value.substr(0, r.kept)) << r.kept;
+        token_values values = {};
+        ASSERT_TRUE(set_token_value(values, TOKEN_DEVICE_DESCRIPTION, r.value.c_str()));
+        EXPECT_EQ(std::string(values.text[TOKEN_DEVICE_DESCRIPTION]), r.value.substr(0, r.kept))
+            << r.kept;
     }
 }
 

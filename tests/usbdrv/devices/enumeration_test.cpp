@@ -7,9 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "busy_marker.h"
 #include "enumeration.h"
 #include "handles.h"
 #include "log.h"
+#include "runtime_imports.h"
 #include "simulated_machine.h"
 #include "usbdrv/usbdrv.h"
 #include "windows_version.h"
@@ -373,7 +375,7 @@ TEST_F(Enumeration, BusyWhileAnotherCallHoldsItsMarker) {
     usbdrv_device_entry* list_head = nullptr;
     ASSERT_EQ(usbdrv_create_list(&list_head, &kAll), USBDRV_OK);
 
-    unique_mutex marker(CreateMutexA(nullptr, TRUE, "Global\\usbdrv_destroy_list"));
+    unique_mutex marker(CreateMutexA(nullptr, TRUE, busy_marker_name(kListDestructionMarker).text));
     ASSERT_TRUE(marker);
     EXPECT_EQ(usbdrv_destroy_list(list_head), USBDRV_ERR_BUSY);
     EXPECT_STREQ(list_head->device_id, kParent);  // nothing was released
@@ -390,7 +392,7 @@ TEST_F(Enumeration, ASecondListingFromAnotherProcessIsRefused) {
                                     scenario_of({{"USB\\VID_C04A&PID_0001&MI_00\\1", ""}}));
     child_process_guard child;
     ASSERT_TRUE(test::start_program(test::beside_me("list_devices.exe"), L"", nullptr, child));
-    ASSERT_TRUE(test::wait_for_mutex("Global\\usbdrv_create_list", 2000))
+    ASSERT_TRUE(test::wait_for_mutex(busy_marker_name(kListingMarker).text, 2000))
         << "the other process never started listing";
 
     usbdrv_device_entry* head = reinterpret_cast<usbdrv_device_entry*>(0x1234);

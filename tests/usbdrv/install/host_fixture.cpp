@@ -6,6 +6,7 @@
 
 #include <fstream>
 
+#include "busy_marker.h"
 #include "handles.h"
 #include "installer_protocol.h"
 #include "log.h"
@@ -121,7 +122,7 @@ install_outcome install_with_filter(const helper_package& package, const filter_
 }
 
 testing::AssertionResult nothing_left() {
-    unique_mutex marker(OpenMutexA(SYNCHRONIZE, FALSE, "Global\\install_driver_internal"));
+    unique_mutex marker(OpenMutexA(SYNCHRONIZE, FALSE, busy_marker_name(kInstallationMarker).text));
     if (marker)
         return testing::AssertionFailure() << "the installation's busy marker is still there";
     unique_file_handle pipe(CreateFileA(kInstallerPipeName, GENERIC_READ | GENERIC_WRITE, 0,

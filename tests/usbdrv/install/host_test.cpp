@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "busy_marker.h"
 #include "handles.h"
 #include "host_fixture.h"
 #include "installer_protocol.h"
@@ -276,7 +277,7 @@ TEST_F(Host, ASecondInstallationWhileOneRunsIsBusyInThisProcessAndInAnother) {
             test_device own;
             first = usbdrv_install_driver(own.entry(), slow.dir().c_str(), "Corvane.inf", nullptr);
         });
-        ASSERT_TRUE(test::wait_for_mutex("Global\\install_driver_internal", 5000));
+        ASSERT_TRUE(test::wait_for_mutex(busy_marker_name(kInstallationMarker).text, 5000));
         install_outcome second = install(other, device);
         running.join();
         EXPECT_EQ(second.result, USBDRV_ERR_BUSY);
@@ -288,7 +289,7 @@ TEST_F(Host, ASecondInstallationWhileOneRunsIsBusyInThisProcessAndInAnother) {
         child_process_guard child;
         ASSERT_TRUE(test::start_program(test::beside_me("install_package.exe"),
                                         L"\"" + slow.path().wstring() + L"\"", nullptr, child));
-        ASSERT_TRUE(test::wait_for_mutex("Global\\install_driver_internal", 5000));
+        ASSERT_TRUE(test::wait_for_mutex(busy_marker_name(kInstallationMarker).text, 5000));
         install_outcome second = install(other, device);
         EXPECT_EQ(second.result, USBDRV_ERR_BUSY);
         EXPECT_EQ(second.log, "usbdrv:debug [usbdrv_install_driver] using standard mode\n");

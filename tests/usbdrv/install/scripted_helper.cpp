@@ -8,7 +8,7 @@
 //
 //   connect               open the pipe (as the helper does first thing); when that fails, exit
 //                         with its result (-5: no pipe, -3: served by another program)
-//   log <text>            a log message: installer_log("%s", text)
+//   log <text>            a log message: usbdrv_log with the text, through the helper's sink
 //   syslog <text>         a setup-log line
 //   syslog-filled <n> <c> a setup-log line of n copies of the character c
 //   raw <hex bytes>       one write of exactly these bytes ("raw" alone: an empty message)
@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "installer_protocol.h"
+#include "log.h"
 #include "pipe_client.h"
 
 namespace {
@@ -72,7 +73,7 @@ int run(const std::string& line) {
         return opened == USBDRV_OK ? -1 : opened;
     }
     if (command == "log") {
-        installer_log("%s", rest.c_str());
+        usbdrv_log(USBDRV_LOG_INFO, "scripted helper", "%s", rest.c_str());
     } else if (command == "syslog") {
         send_syslog_line(rest.c_str());
     } else if (command == "syslog-filled") {
@@ -105,6 +106,7 @@ int run(const std::string& line) {
 }  // namespace
 
 int main() {
+    usbdrv_set_log_sink(installer_pipe_log_sink, nullptr);  // as the helper does
     FILE* script = fopen("helper-script.txt", "rb");
     if (!script) {
         fprintf(stderr, "scripted helper: no helper-script.txt in the working directory\n");

@@ -380,7 +380,8 @@ TEST_F(CreateCatTest, ASearchDirectoryAtTheLengthLimits) {
     } cases[] = {
         {259, true, "usbdrv:warning [ScanDirAndHash] path overflow"},
         {260, false,
-         "Unable to get full path for '" + prefix + std::string(260 - prefix.size(), 's') + "'."},
+         "usbdrv:warning [ResolveSearchDir] Unable to get full path for '" + prefix +
+             std::string(260 - prefix.size(), 's') + "'."},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.length);

@@ -1,5 +1,5 @@
-// get_version_info and usbdrv_is_driver_supported: the versions of the carried reference driver
-// files, their cache and TEMP, and which driver kinds the system supports.
+// get_version_info, read_version_info and usbdrv_is_driver_supported: the versions of the carried
+// reference driver files, their cache and TEMP, and which driver kinds the system supports.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -51,21 +51,20 @@ std::string ansi(const std::wstring& text) {
     return lossy ? std::string() : result;
 }
 
-// TEMP points at a fresh folder of its own, so that what the library leaves there shows; the
-// cache starts empty. getenv reads the C runtime's copy of the environment, which _putenv_s sets.
+// TEMP points at a fresh folder of its own, so that what the library leaves there shows. The
+// cache holds what earlier tests of the program read; read_version_info reads whatever it holds.
+// getenv reads the C runtime's copy of the environment, which _putenv_s sets.
 class DriverVersions : public testing::Test {
 protected:
     void SetUp() override {
         const char* temp = getenv("TEMP");
         saved_temp_ = temp ? temp : "";
         saved_windows_version_ = windows_version;
-        memset(driver_file_versions, 0, sizeof driver_file_versions);
         set_temp(temp_.utf8());  // plain ASCII
     }
     void TearDown() override {
         _putenv_s("TEMP", saved_temp_.c_str());
         windows_version = saved_windows_version_;
-        memset(driver_file_versions, 0, sizeof driver_file_versions);
     }
     static void set_temp(const std::string& ansi_text) { _putenv_s("TEMP", ansi_text.c_str()); }
     static void unset_temp() { _putenv_s("TEMP", ""); }
@@ -91,7 +90,7 @@ TEST_F(DriverVersions, ReadsEachKindsReferenceFileWithItsTimeAsTheDate) {
         const embedded_file& row = embedded_files[reference.row];
         VS_FIXEDFILEINFO record = filled_with(0xAB);
         test::log_capture log;
-        ASSERT_EQ(get_version_info(reference.kind, &record), USBDRV_OK);
+        ASSERT_EQ(read_version_info(reference.kind, &record), USBDRV_OK);
         EXPECT_EQ(log.text(), "");
 
         VS_FIXEDFILEINFO expected = system_version_of(reference.row);
@@ -115,8 +114,13 @@ TEST_F(DriverVersions, ReadsEachKindsReferenceFileWithItsTimeAsTheDate) {
         EXPECT_EQ(utc.wHour * 3600 + utc.wMinute * 60 + utc.wSecond,
                   calendar->tm_hour * 3600 + calendar->tm_min * 60 + calendar->tm_sec);
 
-        EXPECT_TRUE(driver_file_versions[reference.kind] == record);
         EXPECT_TRUE(fs::is_empty(temp_.path())) << "the temporary copy was left behind";
+        // Kept: served without TEMP from now on.
+        unset_temp();
+        VS_FIXEDFILEINFO served = filled_with(0);
+        EXPECT_EQ(get_version_info(reference.kind, &served), USBDRV_OK);
+        EXPECT_TRUE(served == record);
+        set_temp(temp_.utf8());
     }
 }
 
@@ -132,44 +136,50 @@ TEST_F(DriverVersions, KindsWithoutAReferenceFileAndMissingRecordsAreRefused) {
         {USBDRV_DRIVER_WINUSB, false, USBDRV_ERR_INVALID_PARAM},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE("kind " + std::to_string(c.kind));
-        VS_FIXEDFILEINFO record = filled_with(0xAB);
-        test::log_capture log;
-        EXPECT_EQ(get_version_info(c.kind, c.with_record ? &record : nullptr), c.result);
-        EXPECT_EQ(log.text().rfind("usbdrv:warning [get_version_info] ", 0), 0u) << log.text();
-        EXPECT_TRUE(record == filled_with(0xAB));
-        for (const VS_FIXEDFILEINFO& element : driver_file_versions) {
-            EXPECT_EQ(element.dwSignature, 0u);
+        for (auto* query : {&get_version_info, &read_version_info}) {
+            SCOPED_TRACE("kind " + std::to_string(c.kind) +
+                         (query == &get_version_info ? ", cached" : ", read anew"));
+            VS_FIXEDFILEINFO record = filled_with(0xAB);
+            test::log_capture log;
+            EXPECT_EQ(query(c.kind, c.with_record ? &record : nullptr), c.result);
+            EXPECT_EQ(log.text().rfind("usbdrv:warning [get_version_info] ", 0), 0u) << log.text();
+            EXPECT_TRUE(record == filled_with(0xAB));
+            EXPECT_TRUE(fs::is_empty(temp_.path()));
         }
-        EXPECT_TRUE(fs::is_empty(temp_.path()));
     }
 }
 
-TEST_F(DriverVersions, AFilledCacheElementIsServedWithoutTouchingTemp) {
+// What was read is served without touching TEMP; a read anew reads, and its failure keeps what
+// was read before.
+TEST_F(DriverVersions, AReadRecordIsServedWithoutTouchingTempAndReadAnewOnRequest) {
     VS_FIXEDFILEINFO first;
-    ASSERT_EQ(get_version_info(USBDRV_DRIVER_LIBUSB0, &first), USBDRV_OK);
+    ASSERT_EQ(read_version_info(USBDRV_DRIVER_LIBUSB0, &first), USBDRV_OK);
 
     // A TEMP that check_dir would refuse, then none at all.
     fs::path not_a_folder = temp_.path() / "file";
     std::ofstream(not_a_folder) << "x";
     set_temp(test::utf8(not_a_folder));
     VS_FIXEDFILEINFO again = filled_with(0);
-    test::log_capture log;
-    EXPECT_EQ(get_version_info(USBDRV_DRIVER_LIBUSB0, &again), USBDRV_OK);
-    EXPECT_TRUE(again == first);
-    unset_temp();
-    EXPECT_EQ(get_version_info(USBDRV_DRIVER_LIBUSB0, &again), USBDRV_OK);
-    EXPECT_TRUE(again == first);
+    {
+        test::log_capture log;
+        EXPECT_EQ(get_version_info(USBDRV_DRIVER_LIBUSB0, &again), USBDRV_OK);
+        EXPECT_TRUE(again == first);
+        unset_temp();
+        EXPECT_EQ(get_version_info(USBDRV_DRIVER_LIBUSB0, &again), USBDRV_OK);
+        EXPECT_TRUE(again == first);
+        EXPECT_EQ(log.text(), "");
+    }
 
-    // Whatever the element holds is the answer.
-    VS_FIXEDFILEINFO planted = filled_with(0x5A);
-    driver_file_versions[USBDRV_DRIVER_WINUSB] = planted;
-    EXPECT_EQ(get_version_info(USBDRV_DRIVER_WINUSB, &again), USBDRV_OK);
-    EXPECT_TRUE(again == planted);
-    EXPECT_EQ(log.text(), "");
+    VS_FIXEDFILEINFO anew = filled_with(0x5A);
+    test::log_capture log;
+    EXPECT_EQ(read_version_info(USBDRV_DRIVER_LIBUSB0, &anew), USBDRV_ERR_RESOURCE);
+    EXPECT_EQ(log.text(), "usbdrv:warning [get_version_info] unable to use TEMP to extract file\n");
+    EXPECT_TRUE(anew == filled_with(0x5A)) << "a failed read leaves the record alone";
+    EXPECT_EQ(get_version_info(USBDRV_DRIVER_LIBUSB0, &again), USBDRV_OK);
+    EXPECT_TRUE(again == first);
 }
 
-TEST_F(DriverVersions, WithoutAUsableTempNothingIsReadOrCached) {
+TEST_F(DriverVersions, WithoutAUsableTempNothingIsRead) {
     fs::path not_a_folder = temp_.path() / "file";
     std::ofstream(not_a_folder) << "x";
     const struct {
@@ -191,9 +201,9 @@ TEST_F(DriverVersions, WithoutAUsableTempNothingIsReadOrCached) {
             unset_temp();
         VS_FIXEDFILEINFO record = filled_with(0xAB);
         test::log_capture log;
-        EXPECT_EQ(get_version_info(USBDRV_DRIVER_LIBUSBK, &record), c.result);
+        EXPECT_EQ(read_version_info(USBDRV_DRIVER_LIBUSBK, &record), c.result);
         EXPECT_EQ(log.text(), c.log);
-        EXPECT_EQ(driver_file_versions[USBDRV_DRIVER_LIBUSBK].dwSignature, 0u);
+        EXPECT_TRUE(record == filled_with(0xAB));
     }
 }
 
@@ -203,7 +213,6 @@ TEST_F(DriverVersions, ATempTooLongForTheFilesNameIsRefusedAndNothingIsTouched) 
     const std::string name = "winusbcoinstaller2.dll";  // kind 0's reference file
     for (size_t length : {MAX_PATH - 2 - name.size(), MAX_PATH - 1 - name.size()}) {
         SCOPED_TRACE("TEMP of " + std::to_string(length) + " characters");
-        memset(driver_file_versions, 0, sizeof driver_file_versions);  // read, not served
         std::string base = temp_.utf8() + "\\";
         std::string temp = base + std::string(length - base.size(), 't');
         set_temp(temp);
@@ -217,7 +226,7 @@ TEST_F(DriverVersions, ATempTooLongForTheFilesNameIsRefusedAndNothingIsTouched) 
 
         VS_FIXEDFILEINFO record = filled_with(0xAB);
         test::log_capture log;
-        usbdrv_result result = get_version_info(USBDRV_DRIVER_WINUSB, &record);
+        usbdrv_result result = read_version_info(USBDRV_DRIVER_WINUSB, &record);
         if (fits) {
             EXPECT_EQ(result, USBDRV_OK);
             EXPECT_EQ(log.text(), "");
@@ -228,7 +237,6 @@ TEST_F(DriverVersions, ATempTooLongForTheFilesNameIsRefusedAndNothingIsTouched) 
         EXPECT_EQ(log.text(), "usbdrv:warning [get_version_info] qualified path is too long: '" +
                                   path.substr(0, MAX_PATH - 1) + "'\n");
         EXPECT_TRUE(record == filled_with(0xAB));
-        EXPECT_EQ(driver_file_versions[USBDRV_DRIVER_WINUSB].dwSignature, 0u);
         EXPECT_EQ(test::read_file(users_file), "the user's own file");
     }
 }
@@ -244,7 +252,7 @@ TEST_F(DriverVersions, ATempFolderWithANonAsciiNameWorks) {
 
     VS_FIXEDFILEINFO record;
     test::log_capture log;
-    EXPECT_EQ(get_version_info(USBDRV_DRIVER_WINUSB, &record), USBDRV_OK);
+    EXPECT_EQ(read_version_info(USBDRV_DRIVER_WINUSB, &record), USBDRV_OK);
     EXPECT_EQ(log.text(), "");
     VS_FIXEDFILEINFO expected = system_version_of(1);
     EXPECT_EQ(record.dwSignature, 0xFEEF04BDu);
@@ -253,7 +261,8 @@ TEST_F(DriverVersions, ATempFolderWithANonAsciiNameWorks) {
     EXPECT_TRUE(fs::is_empty(folder));
 }
 
-// For kinds 0 to 2 a given record is cleared, then filled; other kinds leave it alone.
+// For kinds 0 to 2 a given record is cleared, then filled with the kind's version, which once read
+// is served without TEMP; other kinds leave it alone.
 TEST_F(DriverVersions, IsDriverSupportedFillsTheRecordOfKindsWithADriverFile) {
     windows_version = 0x61;
     const struct {
@@ -272,8 +281,12 @@ TEST_F(DriverVersions, IsDriverSupportedFillsTheRecordOfKindsWithADriverFile) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE("kind " + std::to_string(c.kind));
+        set_temp(temp_.utf8());
+        VS_FIXEDFILEINFO expected = filled_with(0xAB);
+        if (c.fills) {
+            ASSERT_EQ(read_version_info(c.kind, &expected), USBDRV_OK);
+        }
         for (bool temp_usable : {true, false}) {
-            memset(driver_file_versions, 0, sizeof driver_file_versions);
             if (temp_usable)
                 set_temp(temp_.utf8());
             else
@@ -281,23 +294,10 @@ TEST_F(DriverVersions, IsDriverSupportedFillsTheRecordOfKindsWithADriverFile) {
             VS_FIXEDFILEINFO record = filled_with(0xAB);
             test::log_capture log;
             EXPECT_EQ(usbdrv_is_driver_supported(c.kind, &record), c.supported ? 1 : 0);
-            std::string logged = log.text();
-
-            if (!c.fills) {
-                EXPECT_TRUE(record == filled_with(0xAB));
-            } else if (temp_usable) {
-                EXPECT_TRUE(record.dwSignature == 0xFEEF04BDu &&
-                            record == driver_file_versions[c.kind])
-                    << "not the version read";
-            } else {
-                EXPECT_TRUE(record == filled_with(0)) << "a failed read leaves it cleared";
-            }
-            if (c.logs) {
-                EXPECT_EQ(logged,
-                          "usbdrv:error [usbdrv_is_driver_supported] unknown driver type\n");
-            } else if (temp_usable) {
-                EXPECT_EQ(logged, "");
-            }
+            EXPECT_TRUE(record == expected) << (c.fills ? "not the version read" : "touched");
+            EXPECT_EQ(
+                log.text(),
+                c.logs ? "usbdrv:error [usbdrv_is_driver_supported] unknown driver type\n" : "");
 
             // Without a record only the answer is given, and nothing is logged for known kinds.
             test::log_capture quiet;
@@ -309,15 +309,32 @@ TEST_F(DriverVersions, IsDriverSupportedFillsTheRecordOfKindsWithADriverFile) {
     }
 }
 
-// The preparation hands over the cache element itself, so every preparation reads anew.
-TEST_F(DriverVersions, TheCacheElementPassedInIsReadAnew) {
-    driver_file_versions[USBDRV_DRIVER_LIBUSB0] = filled_with(0x5A);
-    EXPECT_EQ(usbdrv_is_driver_supported(USBDRV_DRIVER_LIBUSB0,
-                                         &driver_file_versions[USBDRV_DRIVER_LIBUSB0]),
-              1);
-    EXPECT_EQ(driver_file_versions[USBDRV_DRIVER_LIBUSB0].dwFileVersionLS,
-              system_version_of(8).dwFileVersionLS);
-    EXPECT_EQ(driver_file_versions[USBDRV_DRIVER_LIBUSB0].dwSignature, 0xFEEF04BDu);
+// In a process that has read no version yet: CTest runs it alone, with
+// CORVANE_FRESH_VERSION_CACHE set (usbdrv_package_tests.fresh_version_cache). A read that fails
+// keeps nothing, so the next asks the file again.
+TEST_F(DriverVersions, AFailedFirstReadKeepsNothing) {
+    if (!getenv("CORVANE_FRESH_VERSION_CACHE"))
+        GTEST_SKIP()
+            << "runs in a process of its own only (usbdrv_package_tests.fresh_version_cache)";
+    windows_version = 0x61;
+    unset_temp();
+    const std::string no_temp =
+        "usbdrv:warning [get_version_info] unable to use TEMP to extract file\n";
+    VS_FIXEDFILEINFO record = filled_with(0xAB);
+    {
+        test::log_capture log;
+        EXPECT_EQ(usbdrv_is_driver_supported(USBDRV_DRIVER_WINUSB, &record), 1);
+        EXPECT_TRUE(record == filled_with(0)) << "cleared, and nothing read into it";
+        EXPECT_EQ(get_version_info(USBDRV_DRIVER_WINUSB, &record), USBDRV_ERR_RESOURCE);
+        EXPECT_EQ(log.text(), no_temp + no_temp);
+    }
+    set_temp(temp_.utf8());
+    ASSERT_EQ(get_version_info(USBDRV_DRIVER_WINUSB, &record), USBDRV_OK);
+    EXPECT_EQ(record.dwFileVersionLS, system_version_of(1).dwFileVersionLS);
+    unset_temp();
+    VS_FIXEDFILEINFO served = filled_with(0);
+    EXPECT_EQ(get_version_info(USBDRV_DRIVER_WINUSB, &served), USBDRV_OK);
+    EXPECT_TRUE(served == record);
 }
 
 TEST_F(DriverVersions, WinUsbNeedsXpOrLaterButNotServer2003) {

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "busy_marker.h"
 #include "carried_files.h"
 #include "embedded_files.h"
 #include "handles.h"
@@ -593,6 +594,52 @@ TEST_F(Preparation, AnUnsupportedKindFallsBackToTheFirstSupportedOne) {
     }
 }
 
+// Each preparation states the version it read itself: one that cannot read it (no TEMP) gives
+// today's date and 0.0.0.0 whatever an earlier one read, and a kind chosen by fallback reads
+// none.
+TEST_F(Preparation, EachPreparationStatesTheDriverVersionItReadItself) {
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    char text[32];
+    snprintf(text, sizeof text, "%02d/%02d/%04d, 0.0.0.0", now.wMonth, now.wDay, now.wYear);
+    const std::wstring none = wide(text);
+    const std::wstring winusb = expected_driver_ver(USBDRV_DRIVER_WINUSB, work_.path());
+    const std::string no_temp =
+        "usbdrv:warning [get_version_info] unable to use TEMP to extract file\n";
+    const struct {
+        const char* what;
+        int version;
+        int32_t kind;
+        bool temp;
+        std::wstring driver_ver;
+        const wchar_t* inf_class;
+    } rows[] = {
+        {"WinUSB", 0x61, USBDRV_DRIVER_WINUSB, true, winusb, L"USBDevice"},
+        {"WinUSB without TEMP", 0x61, USBDRV_DRIVER_WINUSB, false, none, L"USBDevice"},
+        {"the user kind, as WinUSB", 0x61, USBDRV_DRIVER_USER, true, none, L"USBDevice"},
+        {"WinUSB again", 0x61, USBDRV_DRIVER_WINUSB, true, winusb, L"USBDevice"},
+        {"WinUSB on Server 2003, as libusb0", 0x52, USBDRV_DRIVER_WINUSB, true, none,
+         L"libusb-win32 devices"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        windows_version = r.version;
+        _putenv_s("TEMP", r.temp ? temp_.utf8().c_str() : "");
+        test::temp_dir dir;
+        usbdrv_device_entry device = entry(0xC04A, 0x0C02, true, 0, "Board");
+        usbdrv_prepare_options options = options_for(r.kind);
+        outcome o = prepare(&device, dir.utf8().c_str(), kInfName, &options);
+        _putenv_s("TEMP", temp_.utf8().c_str());
+        ASSERT_EQ(o.result, USBDRV_OK) << o.log;
+        EXPECT_EQ(o.log.find(no_temp) != std::string::npos, !r.temp) << o.log;
+        written_inf inf(dir.path() / kInfName);
+        EXPECT_EQ(inf.field(L"Version", L"Class", 1), r.inf_class);
+        EXPECT_EQ(
+            inf.field(L"Version", L"DriverVer", 1) + L", " + inf.field(L"Version", L"DriverVer", 2),
+            r.driver_ver);
+    }
+}
+
 // A catalog needs Vista or later and administrator rights (the test prefix runs as an
 // administrator) and is not switched off; null options ask for one, as WinUSB. The catalog
 // service of this machine writes none, which does not fail the preparation. The catalog of an
@@ -702,14 +749,15 @@ TEST_F(Preparation, BusyWhileTheMarkerIsHeldAndRefusedWhenItCannotBeMade) {
     test::temp_dir dir;
     std::string folder = dir.utf8() + "\\package";
     {
-        unique_mutex marker(CreateMutexA(nullptr, TRUE, "Global\\usbdrv_prepare_driver"));
+        unique_mutex marker(CreateMutexA(nullptr, TRUE, busy_marker_name(kPreparationMarker).text));
         ASSERT_TRUE(marker);
         outcome o = prepare(&device, folder.c_str(), kInfName, &options);
         EXPECT_EQ(o.result, USBDRV_ERR_BUSY);
         EXPECT_EQ(o.log, "");
     }
     {
-        unique_event other(CreateEventA(nullptr, TRUE, FALSE, "Global\\usbdrv_prepare_driver"));
+        unique_event other(
+            CreateEventA(nullptr, TRUE, FALSE, busy_marker_name(kPreparationMarker).text));
         ASSERT_TRUE(other);
         outcome o = prepare(&device, folder.c_str(), kInfName, &options);
         EXPECT_EQ(o.result, USBDRV_ERR_RESOURCE);
@@ -738,7 +786,7 @@ TEST_F(Preparation, ASecondPreparationFromAnotherProcessIsRefused) {
     ASSERT_TRUE(test::start_program(test::beside_me("prepare_package.exe"),
                                     L"\"" + wide(theirs) + L"\"", client.get(), child));
     client.reset();  // the child holds the only write end: reading ends when it exits
-    ASSERT_TRUE(test::wait_for_mutex("Global\\usbdrv_prepare_driver", 5000))
+    ASSERT_TRUE(test::wait_for_mutex(busy_marker_name(kPreparationMarker).text, 5000))
         << "the other process never started preparing";
 
     usbdrv_device_entry device = entry(0xC04A, 0x0C02, true, 0, "Board");

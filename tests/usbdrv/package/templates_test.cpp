@@ -31,39 +31,50 @@ const embedded_file* find_template(const char* name) {
     return nullptr;
 }
 
-// Every token filled the way a preparation for a composite device's interface 2 fills it.
+// Every token filled the way a preparation of a libusb0 package for a composite device's
+// interface 2 fills it.
+token_values every_token() {
+    const struct {
+        int id;
+        const char* value;
+    } values[] = {
+        {TOKEN_INF_FILENAME, "Corvane.inf"},
+        {TOKEN_CAT_FILENAME, "Corvane.cat"},
+        {TOKEN_DEVICE_DESCRIPTION, "Serial Port"},
+        {TOKEN_DEVICE_HARDWARE_ID, "VID_1234&PID_ABCD&MI_02"},
+        {TOKEN_DEVICE_INTERFACE_GUID, "{6E0A2D34-1C8B-4F0E-9A57-3D2B1C0E4F61}"},
+        {TOKEN_DEVICE_MANUFACTURER, "(Undefined Vendor)"},
+        {TOKEN_DRIVER_DATE, "12/09/2026"},
+        {TOKEN_DRIVER_VERSION, "0.1.0.0"},
+        {TOKEN_USE_DEVICE_INTERFACE_GUID, "AddDeviceInterfaceGUID"},
+        {TOKEN_WDF_VERSION, "01011"},
+        {TOKEN_KMDF_VERSION, "1.11"},
+        {TOKEN_LK_COMMA, ","},
+        {TOKEN_LK_DLL, "libusbk.dll"},
+        {TOKEN_LK_X86_DLL, "libusbk_x86.dll"},
+        {TOKEN_LK_EQ_X86, "= 1,x86"},
+        {TOKEN_LK_EQ_X64, "= 1,amd64"},
+    };
+    token_values tokens = {};
+    for (const auto& v : values)
+        set_token_value(tokens, v.id, v.value);
+    return tokens;
+}
+
+// The same without the libusbK values, as for every other kind.
+token_values without_libusbk() {
+    token_values tokens = every_token();
+    for (int id :
+         {TOKEN_LK_COMMA, TOKEN_LK_DLL, TOKEN_LK_X86_DLL, TOKEN_LK_EQ_X86, TOKEN_LK_EQ_X64})
+        tokens.set[id] = false;
+    return tokens;
+}
+
 class Templates : public testing::Test {
 protected:
-    void SetUp() override {
-        const char* const values[][2] = {
-            {"INF_FILENAME", "Corvane.inf"},
-            {"CAT_FILENAME", "Corvane.cat"},
-            {"DEVICE_DESCRIPTION", "Serial Port"},
-            {"DEVICE_HARDWARE_ID", "VID_1234&PID_ABCD&MI_02"},
-            {"DEVICE_INTERFACE_GUID", "{6E0A2D34-1C8B-4F0E-9A57-3D2B1C0E4F61}"},
-            {"DEVICE_MANUFACTURER", "(Undefined Vendor)"},
-            {"DRIVER_DATE", "12/09/2026"},
-            {"DRIVER_VERSION", "0.1.0.0"},
-            {"USE_DEVICE_INTERFACE_GUID", "AddDeviceInterfaceGUID"},
-            {"WDF_VERSION", "01011"},
-            {"KMDF_VERSION", "1.11"},
-            {"LK_COMMA", ","},
-            {"LK_DLL", "libusbk.dll"},
-            {"LK_X86_DLL", "libusbk_x86.dll"},
-            {"LK_EQ_X86", "= 1,x86"},
-            {"LK_EQ_X64", "= 1,amd64"},
-        };
-        for (const auto& v : values)
-            ASSERT_TRUE(set_token_value(token_table, v[0], v[1]));
-    }
-    void TearDown() override {
-        for (token_entry* t = token_table; t->name; t++)
-            t->value[0] = '\0';
-    }
-
-    static std::string filled(const char* name) {
+    static std::string filled(const char* name, const token_values& tokens = every_token()) {
         char* output = nullptr;
-        int result = tokenize_embedded(name, &output);
+        int result = tokenize_embedded(name, &output, tokens);
         unique_malloc<char> owned(output);
         EXPECT_GT(result, 0) << name;
         return result > 0 ? std::string(output, result) : "";
@@ -277,11 +288,56 @@ TEST_F(Templates, CatalogListsNameThePackagesFiles) {
     };
     for (const auto& r : rows)
         EXPECT_EQ(catalog_names(filled(r.name)), r.files) << r.name;
+}
 
-    // Without the libusbK values the two lines stay unreplaced and read as comments.
-    set_token_value(token_table, "LK_COMMA", "");
-    EXPECT_EQ(catalog_names(filled("libusb0.cat.in")),
-              (v{"libusb0.sys", "libusb0.dll", "libusb0_x86.dll"}));
+// The libusbK values have empty defaults: a libusb0 package without them names no libusbK DLL,
+// and no token is left in its files. Each filling has only the values it is given, whatever an
+// earlier filling had.
+TEST_F(Templates, WithoutTheLibusbKValuesTheLibusb0PackageNamesNoLibusbKDll) {
+    EXPECT_NE(filled("libusb0.inf.in").find("libusbk"), std::string::npos);
+    std::string list = filled("libusb0.cat.in", without_libusbk());
+    EXPECT_EQ(catalog_names(list),
+              (std::vector<std::string>{"libusb0.sys", "libusb0.dll", "libusb0_x86.dll"}));
+    EXPECT_EQ(list.find("#LK"), std::string::npos);
+    std::string inf = filled("libusb0.inf.in", without_libusbk());
+    EXPECT_EQ(inf.find("libusbk"), std::string::npos);
+    EXPECT_NE(inf.find("\r\nlibusb0.dll, libusb0_x86.dll    \r\n"), std::string::npos);
+    test::temp_dir dir;
+    unique_inf parsed(
+        SetupOpenInfFileW(write_inf(dir, inf).c_str(), nullptr, INF_STYLE_WIN4, nullptr));
+    ASSERT_TRUE(parsed.valid());
+    auto files = section(parsed.get(), L"libusb_files_dll");
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(files[0].back(), L"libusb0.dll");
+}
+
+// A token without value or default fails the filling, with a line that names it, before any
+// text is given out; a token after it in the list is no matter.
+TEST_F(Templates, ATokenWithoutValueFailsTheFillingAndIsNamed) {
+    for (int missing : {TOKEN_INF_FILENAME, TOKEN_DEVICE_DESCRIPTION, TOKEN_KMDF_VERSION}) {
+        SCOPED_TRACE(token_name(missing));
+        token_values tokens = every_token();
+        tokens.set[missing] = false;
+        char* output = reinterpret_cast<char*>(0x1);
+        int unset = -1;
+        EXPECT_EQ(tokenize_embedded("winusb.inf.in", &output, tokens, &unset), kTokenUnset);
+        EXPECT_EQ(output, nullptr);
+        EXPECT_EQ(unset, missing);
+
+        test::log_capture log;
+        EXPECT_EQ(fill_embedded("winusb.inf.in", tokens, "usbdrv_prepare_driver"), nullptr);
+        EXPECT_EQ(log.text(), "usbdrv:error [usbdrv_prepare_driver] no value for the token " +
+                                  std::string(token_name(missing)) +
+                                  " of winusb.inf.in\n"
+                                  "usbdrv:error [usbdrv_prepare_driver] could not tokenize inf "
+                                  "file (-1168)\n");
+    }
+    // The CDC template names no KMDF version: it fills without one.
+    token_values tokens = every_token();
+    tokens.set[TOKEN_KMDF_VERSION] = false;
+    unique_malloc<char> cdc(fill_embedded("usbser.inf.in", tokens, "usbdrv_prepare_driver"));
+    ASSERT_NE(cdc.get(), nullptr);
+    EXPECT_EQ(std::string(cdc.get()), filled("usbser.inf.in"));
 }
 
 TEST_F(Templates, TokenizeEmbeddedFindsTemplatesOnly) {
@@ -289,15 +345,17 @@ TEST_F(Templates, TokenizeEmbeddedFindsTemplatesOnly) {
     ASSERT_NE(cdc, nullptr);
     EXPECT_EQ(cdc - embedded_files, 23);
     char* direct = nullptr;
+    const token_values tokens = every_token();
     int length = tokenize_text(reinterpret_cast<const char*>(cdc->data), (int)cdc->size, &direct,
-                               token_table, "#", "#");
+                               &tokens, "#", "#");
     unique_malloc<char> owned(direct);
     EXPECT_EQ(filled("usbser.inf.in"), std::string(direct, length));
 
     for (const char* not_a_template :
          {"x86", "libusb0.sys", "installer_x64.exe", "nothing.in", ""}) {
         char* output = reinterpret_cast<char*>(0x1);
-        EXPECT_EQ(tokenize_embedded(not_a_template, &output), kTokenNoTemplate) << not_a_template;
+        EXPECT_EQ(tokenize_embedded(not_a_template, &output, tokens), kTokenNoTemplate)
+            << not_a_template;
         EXPECT_EQ(output, reinterpret_cast<char*>(0x1));
     }
 }
