@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "usbdrv/program_kit.h"
+#include "usbdrv/kit.h"
 
 std::string code_page_to_utf8(const std::string& text) {
     int length = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
@@ -12,11 +12,11 @@ std::string code_page_to_utf8(const std::string& text) {
         return std::string();
     std::vector<wchar_t> wide(length);
     MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, wide.data(), length);
-    return program_kit::narrow(wide.data());
+    return narrow(wide.data());
 }
 
 std::string utf8_to_code_page(const char* text) {
-    std::wstring wide = program_kit::widen(text ? text : "");
+    std::wstring wide = widen(text ? text : "");
     if (wide.empty())
         return std::string();
     int length = WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);

@@ -9,8 +9,6 @@
 #include "log_line.h"
 #include "package_folder.h"
 
-using program_kit::unique_handle;
-
 namespace {
 
 // The system's local application data folder (UTF-8). SHGetFolderPathW rather than the
@@ -19,13 +17,13 @@ std::string system_local_app_data() {
     wchar_t folder[MAX_PATH] = {};
     if (FAILED(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder)))
         return std::string();
-    return program_kit::narrow(folder);
+    return narrow(folder);
 }
 
-unique_handle open_for_append(const std::wstring& path) {
-    return program_kit::file_handle(CreateFileW(
-        path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-        nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+unique_file_handle open_for_append(const std::wstring& path) {
+    return unique_file_handle(CreateFileW(path.c_str(), FILE_APPEND_DATA,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                          nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 bool write_all(HANDLE file, const std::string& bytes) {
@@ -37,14 +35,14 @@ bool write_all(HANDLE file, const std::string& bytes) {
 }  // namespace
 
 log_file::log_file() {
-    std::string folder = log_folder(program_kit::environment(L"LOCALAPPDATA").c_str());
+    std::string folder = log_folder(environment_utf8(L"LOCALAPPDATA").c_str());
     if (folder.empty())
         folder = log_folder(system_local_app_data().c_str());
     if (folder.empty())
         return;
-    folder_ = program_kit::widen(folder);
-    path_ = program_kit::widen(folder_below(folder.c_str(), kLogFileName));
-    old_path_ = program_kit::widen(folder_below(folder.c_str(), kOldLogFileName));
+    folder_ = widen(folder);
+    path_ = widen(folder_below(folder.c_str(), kLogFileName));
+    old_path_ = widen(folder_below(folder.c_str(), kOldLogFileName));
 }
 
 void log_file::write(const std::string& text) {
@@ -55,8 +53,8 @@ void log_file::write(const std::string& text) {
     std::string line = log_line(
         {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds},
         text);
-    std::lock_guard<program_kit::critical_section> hold(lock_);
-    unique_handle file = open_for_line(line.size());
+    critical_section_lock hold(lock_);
+    unique_file_handle file = open_for_line(line.size());
     if (file)
         write_all(file.get(), line);
 }
@@ -69,15 +67,15 @@ void log_file::take_library_line(int32_t, const char* line, void* context) {
     static_cast<log_file*>(context)->write(line);
 }
 
-unique_handle log_file::open_for_line(uint64_t line_bytes) {
-    unique_handle file = open_for_append(path_);
+unique_file_handle log_file::open_for_line(uint64_t line_bytes) {
+    unique_file_handle file = open_for_append(path_);
     if (!file && GetLastError() == ERROR_PATH_NOT_FOUND) {
         SHCreateDirectoryExW(nullptr, folder_.c_str(), nullptr);
         file = open_for_append(path_);
     }
     LARGE_INTEGER size = {};
     if (!file || !GetFileSizeEx(file.get(), &size))
-        return unique_handle();
+        return unique_file_handle();
     if (log_needs_rotation((uint64_t)size.QuadPart, line_bytes)) {
         // The older file gives way. When the rename fails (another program holds the file
         // without sharing it), the line goes to the full file rather than nowhere.
@@ -87,6 +85,6 @@ unique_handle log_file::open_for_line(uint64_t line_bytes) {
         file = open_for_append(path_);
     }
     if (file && size.QuadPart == 0 && !write_all(file.get(), kUtf8ByteOrderMark))
-        return unique_handle();
+        return unique_file_handle();
     return file;
 }

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string>
 
-#include "usbdrv/program_kit.h"
+#include "usbdrv/kit.h"
 #include "usbdrv/usbdrv.h"
 
 class log_file {
@@ -31,9 +31,9 @@ public:
     static void take_library_line(int32_t level, const char* line, void* context);
 
 private:
-    program_kit::unique_handle open_for_line(uint64_t line_bytes);
+    unique_file_handle open_for_line(uint64_t line_bytes);
 
-    program_kit::critical_section lock_;
+    critical_section lock_;
     std::wstring folder_;
     std::wstring path_;
     std::wstring old_path_;

@@ -27,7 +27,7 @@ void MarkInCompatibilityAssistant() {
         ERROR_SUCCESS) {
         return;
     }
-    program_kit::unique_key key(opened);
+    unique_hkey key(opened);
     char path[MAX_PATH] = {};
     GetModuleFileNameA(nullptr, path, MAX_PATH);
     DWORD one = 1;
@@ -207,7 +207,7 @@ void CCorvaneDlg::BuildDeviceRecord() {
 void CCorvaneDlg::DoInstall() {
     BuildDeviceRecord();
     // No fallback: a profile that names no folder is reported, and nothing is written.
-    package_folder folder = install_folder(program_kit::environment(L"USERPROFILE").c_str());
+    package_folder folder = install_folder(environment_utf8(L"USERPROFILE").c_str());
     if (folder.outcome != package_folder::ok) {
         ShowMessage(package_folder_text(folder.outcome), MB_ICONERROR);
         return;
@@ -288,7 +288,7 @@ bool CCorvaneDlg::StartWorker(WorkerProc proc) {
     WaitForWorker();  // the previous worker has cleared m_bBusy and is returning
     uintptr_t thread = _beginthreadex(nullptr, 0, proc, this, 0, nullptr);
     m_hWorker.reset(reinterpret_cast<HANDLE>(thread));
-    return m_hWorker != nullptr;
+    return m_hWorker.valid();
 }
 
 void CCorvaneDlg::WaitForWorker() {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "dialog_framework.h"
-#include "usbdrv/program_kit.h"
+#include "usbdrv/kit.h"
 #include "usbdrv/usbdrv.h"
 
 class log_file;
@@ -72,12 +72,12 @@ protected:
     bool RefuseCloseWhileBusy();
 
     // Holds m_csList for a scope.
-    using list_lock = std::lock_guard<program_kit::critical_section>;
+    using list_lock = critical_section_lock;
 
     // Members in the order the dialog's data is laid out; all start zero, empty or null unless
     // the constructor says otherwise.
     HICON m_hIcon = nullptr;
-    program_kit::critical_section m_csList;
+    critical_section m_csList;
     std::string m_strPid;
     std::string m_strVid;
     std::string m_strDeviceId;
@@ -110,7 +110,7 @@ protected:
     std::string m_deviceDescription;
     usbdrv_device_entry m_installTarget = {};
     // The running command's thread, kept so that the dialog outlives it.
-    program_kit::unique_handle m_hWorker;
+    unique_thread m_hWorker;
     // The texts of the names that elements of m_devices show instead of the library's
     // description; a deque keeps each text in place while more are added. Cleared with m_devices.
     std::deque<std::string> m_shownNames;

@@ -20,11 +20,8 @@
 #include "log_line.h"
 #include "package_folder.h"
 #include "report.h"
-#include "usbdrv/program_kit.h"
+#include "usbdrv/kit.h"
 #include "usbdrv/usbdrv.h"
-
-using program_kit::narrow;
-using program_kit::widen;
 
 namespace {
 
@@ -40,7 +37,7 @@ void write_out(const std::string& text) {
 struct log_target {
     std::mutex lock;
     int stderr_from = USBDRV_LOG_INFO;
-    program_kit::unique_stream file;
+    unique_file file;
 };
 log_target logs;
 
@@ -207,8 +204,8 @@ int run_extract(const cli::request& req) {
 // The folder the dialog installs from, "usb_driver" in the user's profile; without a profile,
 // in the temporary folder, since a factory line's or a service's account may have none.
 package_folder installation_folder() {
-    return install_folder(program_kit::environment(L"USERPROFILE").c_str(),
-                          program_kit::environment(L"TEMP").c_str());
+    return install_folder(environment_utf8(L"USERPROFILE").c_str(),
+                          environment_utf8(L"TEMP").c_str());
 }
 
 // Why there is no package folder, as a line for standard error.
@@ -330,7 +327,7 @@ int run_install(const cli::request& req) {
 std::vector<std::string> arguments() {
     std::vector<std::string> args;
     int count = 0;
-    program_kit::unique_local<wchar_t*> argv(CommandLineToArgvW(GetCommandLineW(), &count));
+    unique_local<wchar_t*> argv(CommandLineToArgvW(GetCommandLineW(), &count));
     for (int i = 1; argv && i < count; i++)
         args.push_back(narrow(argv.get()[i]));
     return args;

@@ -8,11 +8,11 @@
 #include <cstdio>
 #include <cstring>
 
-#include "handles.h"
-#include "install_errors.h"
-#include "log.h"
-#include "runtime_imports.h"
-#include "windows_error.h"
+#include "base/install_errors.h"
+#include "base/log.h"
+#include "win/handles.h"
+#include "win/runtime_imports.h"
+#include "win/windows_error.h"
 
 namespace {
 

@@ -12,15 +12,15 @@
 #include <cstring>
 #include <vector>
 
-#include "busy_marker.h"
-#include "handles.h"
+#include "base/installer_protocol.h"
+#include "base/log.h"
 #include "install_steps.h"
-#include "installer_protocol.h"
-#include "log.h"
 #include "pipe_client.h"
 #include "restore_policy.h"
 #include "setup_log_reader.h"
-#include "utf8.h"
+#include "win/busy_marker.h"
+#include "win/handles.h"
+#include "win/utf8.h"
 
 namespace {
 

@@ -6,11 +6,11 @@
 #include <cstdio>
 #include <cstring>
 
-#include "handles.h"
-#include "installer_protocol.h"
-#include "log.h"
-#include "overlapped_io.h"
-#include "runtime_imports.h"
+#include "base/installer_protocol.h"
+#include "base/log.h"
+#include "win/handles.h"
+#include "win/overlapped_io.h"
+#include "win/runtime_imports.h"
 
 namespace {
 

@@ -7,10 +7,10 @@
 #include <memory>
 #include <optional>
 
-#include "handles.h"
-#include "log.h"
+#include "base/log.h"
 #include "restore_record.h"
-#include "runtime_imports.h"
+#include "win/handles.h"
+#include "win/runtime_imports.h"
 
 namespace {
 

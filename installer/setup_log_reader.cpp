@@ -8,10 +8,10 @@
 #include <new>
 #include <vector>
 
-#include "handles.h"
-#include "log.h"
+#include "base/log.h"
 #include "pipe_client.h"
-#include "utf8.h"
+#include "win/handles.h"
+#include "win/utf8.h"
 
 namespace {
 

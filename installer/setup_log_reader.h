@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "setup_log_relay.h"
+#include "base/setup_log_relay.h"
 
 // What the reader needs beyond relaying: its own log lines for the tool.
 class setup_log_reader_port : public setup_log_port {

@@ -15,7 +15,7 @@
 #include "command_session.h"
 #include "device_rules.h"
 #include "dialog_texts.h"
-#include "embedded_files.h"
+#include "package/embedded_files.h"
 #include "resource.h"
 #include "usbdrv/usbdrv.h"
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "corvane_rc.h"
-#include "handles.h"
+#include "win/handles.h"
 
 namespace gui {
 

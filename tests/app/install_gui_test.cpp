@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "base/device_id.h"
+#include "base/install_errors.h"
 #include "command_session.h"
-#include "device_id.h"
 #include "device_rules.h"
 #include "dialog_texts.h"
-#include "install_errors.h"
 #include "log_file_rules.h"
 #include "resource.h"
 #include "usbdrv/usbdrv.h"

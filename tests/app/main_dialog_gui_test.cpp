@@ -8,9 +8,9 @@
 
 #include "device_rules.h"
 #include "gui_driver.h"
-#include "handles.h"
 #include "identifiers.h"
 #include "test_support.h"
+#include "win/handles.h"
 
 #include <cstdlib>
 #include <string>

@@ -8,8 +8,8 @@
 #include <gtest/gtest.h>
 
 #include "corvane_rc.h"
-#include "handles.h"
 #include "test_support.h"
+#include "win/handles.h"
 
 #include <cstdlib>
 #include <cstring>

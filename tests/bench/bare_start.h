@@ -5,8 +5,8 @@
 
 #include <filesystem>
 
-#include "handles.h"
 #include "test_support.h"
+#include "win/handles.h"
 
 // Starts `program` (exit_with.exe) with exit code 0 and waits for its end; false when it could
 // not be started or ended otherwise.

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "bench_timing.h"
-#include "embedded_files.h"
-#include "extraction.h"
+#include "package/embedded_files.h"
+#include "package/extraction.h"
 #include "usbdrv/usbdrv.h"
 
 namespace fs = std::filesystem;

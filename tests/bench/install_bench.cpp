@@ -15,9 +15,9 @@
 
 #include "bare_start.h"
 #include "bench_timing.h"
-#include "handles.h"
 #include "test_support.h"
 #include "usbdrv/usbdrv.h"
+#include "win/handles.h"
 
 namespace {
 

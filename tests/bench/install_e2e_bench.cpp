@@ -23,10 +23,10 @@
 
 #include "bare_start.h"
 #include "bench_timing.h"
-#include "handles.h"
 #include "simulated_machine.h"
 #include "test_support.h"
 #include "usbdrv/usbdrv.h"
+#include "win/handles.h"
 
 namespace {
 

@@ -11,9 +11,9 @@
 
 #include "bench_listing.h"
 #include "bench_timing.h"
-#include "handles.h"
 #include "simulated_machine.h"
 #include "usbdrv/usbdrv.h"
+#include "win/handles.h"
 
 namespace {
 

@@ -11,11 +11,12 @@
 #include <vector>
 
 #include "device_rules.h"
-#include "handles.h"
 #include "report.h"
 #include "simulated_machine.h"
 #include "test_support.h"
 #include "usbdrv/usbdrv.h"
+#include "win/busy_marker.h"
+#include "win/handles.h"
 
 namespace {
 
@@ -370,11 +371,10 @@ TEST_F(Cli, QuietAndVerbose) {
 
 TEST_F(Cli, BusyWhileAnotherInstallationOrPreparationRuns) {
     test::simulated_machine machine(shipped("one-board.scn"));
-    for (const char* marker :
-         {"Global\\install_driver_internal", "Global\\usbdrv_prepare_driver"}) {
+    for (const char* marker : {kInstallationMarker, kPreparationMarker}) {
         SCOPED_TRACE(marker);
         // Held the way a running call holds it: the mutex exists.
-        unique_mutex held(CreateMutexA(nullptr, TRUE, marker));
+        unique_mutex held(CreateMutexA(nullptr, TRUE, busy_marker_name(marker).text));
         ASSERT_TRUE(held);
         run_result r = run(L"install --vid C04A --pid 0C02 --mi 0");
         EXPECT_EQ(r.exit_code, 4u) << r.out << r.err;
@@ -596,7 +596,7 @@ TEST_F(Cli, AProgramEndedInTheUpdateLeavesTheMachineBusyUntilItsHelperHasEnded) 
     // The helper finishes the update on its own and ends.
     bool ended = false;
     for (int i = 0; i < 600 && !ended; i++) {
-        ended = !unique_mutex(OpenMutexA(SYNCHRONIZE, FALSE, "Global\\install_driver_internal"));
+        ended = !busy_marker::held(kInstallationMarker);
         if (!ended)
             Sleep(50);
     }

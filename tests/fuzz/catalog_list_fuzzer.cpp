@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "package_values.h"
+#include "base/package_values.h"
 
 namespace {
 

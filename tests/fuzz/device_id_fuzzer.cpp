@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "device_id.h"
-#include "log.h"
+#include "base/device_id.h"
+#include "base/log.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "installer_protocol.h"
-#include "log.h"
+#include "base/installer_protocol.h"
+#include "base/log.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "installer_protocol.h"
-#include "setup_log_relay.h"
+#include "base/installer_protocol.h"
+#include "base/setup_log_relay.h"
 
 namespace {
 

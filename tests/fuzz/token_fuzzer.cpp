@@ -6,8 +6,8 @@
 #include <cstring>
 #include <string>
 
-#include "ownership.h"
-#include "tokens.h"
+#include "base/tokens.h"
+#include "usbdrv/kit.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzedDataProvider input(data, size);

@@ -7,7 +7,7 @@
 #include <memory>
 #include <sstream>
 
-#include "log.h"
+#include "base/log.h"
 #include "restore_record.h"
 
 namespace e2e {

@@ -14,12 +14,12 @@
 #include <string>
 #include <vector>
 
-#include "handles.h"
 #include "helper_run.h"
 #include "host_fixture.h"
 #include "simulated_machine.h"
 #include "test_support.h"
 #include "usbdrv/usbdrv.h"
+#include "win/handles.h"
 
 namespace e2e {
 

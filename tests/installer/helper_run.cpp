@@ -7,10 +7,10 @@
 #include <fstream>
 #include <sstream>
 
-#include "handles.h"
-#include "installer_protocol.h"
-#include "overlapped_io.h"
+#include "base/installer_protocol.h"
 #include "simulated_machine.h"
+#include "win/handles.h"
+#include "win/overlapped_io.h"
 
 namespace test {
 

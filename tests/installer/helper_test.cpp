@@ -11,11 +11,11 @@
 #include <thread>
 #include <vector>
 
-#include "handles.h"
+#include "base/install_errors.h"
+#include "base/installer_protocol.h"
 #include "helper_run.h"
-#include "install_errors.h"
-#include "installer_protocol.h"
 #include "simulated_machine.h"
+#include "win/handles.h"
 
 namespace {
 

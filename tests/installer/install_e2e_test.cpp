@@ -18,10 +18,10 @@
 #include <thread>
 #include <vector>
 
-#include "device_id.h"
+#include "base/device_id.h"
+#include "base/install_errors.h"
 #include "e2e_fixture.h"
-#include "handles.h"
-#include "install_errors.h"
+#include "win/handles.h"
 
 namespace {
 

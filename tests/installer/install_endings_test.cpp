@@ -9,8 +9,8 @@
 #include <string>
 #include <thread>
 
+#include "base/installer_protocol.h"
 #include "e2e_fixture.h"
-#include "installer_protocol.h"
 
 namespace {
 

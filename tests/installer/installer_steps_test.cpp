@@ -11,10 +11,10 @@
 #include <thread>
 #include <vector>
 
-#include "handles.h"
-#include "installer_protocol.h"
+#include "base/installer_protocol.h"
 #include "setup_log_reader.h"
 #include "test_support.h"
+#include "win/handles.h"
 
 namespace {
 

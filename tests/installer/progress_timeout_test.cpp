@@ -15,8 +15,8 @@
 #include <string>
 #include <thread>
 
+#include "base/log.h"
 #include "e2e_fixture.h"
-#include "log.h"
 
 namespace {
 

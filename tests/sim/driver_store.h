@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "handles.h"
+#include "win/handles.h"
 
 namespace sim {
 

@@ -17,9 +17,9 @@
 #include <thread>
 #include <vector>
 
-#include "handles.h"
 #include "simulated_machine.h"
 #include "test_support.h"
+#include "win/handles.h"
 
 namespace {
 

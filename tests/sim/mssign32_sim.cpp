@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "handles.h"
-#include "signer_api.h"
 #include "sim_state.h"
+#include "win/handles.h"
+#include "win/signer_api.h"
 
 namespace {
 

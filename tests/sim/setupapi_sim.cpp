@@ -20,8 +20,8 @@
 #include <vector>
 
 #include "driver_store.h"
-#include "handles.h"
 #include "sim_state.h"
+#include "win/handles.h"
 
 namespace {
 

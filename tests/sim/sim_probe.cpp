@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <string>
 
-#include "handles.h"
+#include "win/handles.h"
 
 namespace {
 

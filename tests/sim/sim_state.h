@@ -12,9 +12,9 @@
 #include <string_view>
 #include <vector>
 
-#include "handles.h"
 #include "install_parts.h"
 #include "scenario.h"
+#include "win/handles.h"
 
 namespace sim {
 

@@ -24,8 +24,8 @@
 
 #include "der_writer.h"
 #include "file_hash_ranges.h"
-#include "handles.h"
 #include "sim_state.h"
+#include "win/handles.h"
 
 // The encoders crypt32 calls for the SPC types that wintrust registers with it (CryptEncodeObject
 // with SPC_PE_IMAGE_DATA_OBJID, SPC_CAB_DATA_OBJID, SPC_LINK_OBJID). No SDK header declares them.

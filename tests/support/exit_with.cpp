@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "ownership.h"
+#include "usbdrv/kit.h"
 
 int main(int argc, char** argv) {
     if (argc == 2)

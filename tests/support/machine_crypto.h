@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "handles.h"
+#include "win/handles.h"
 
 namespace test {
 

@@ -4,7 +4,7 @@
 
 #include <fstream>
 
-#include "handles.h"
+#include "win/handles.h"
 
 namespace test {
 

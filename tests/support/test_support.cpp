@@ -8,7 +8,7 @@
 #include <atomic>
 #include <system_error>
 
-#include "handles.h"
+#include "win/handles.h"
 #include "z_drive_path.h"
 
 namespace test {

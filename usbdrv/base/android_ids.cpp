@@ -1,4 +1,4 @@
-#include "android_ids.h"
+#include "base/android_ids.h"
 
 #include <cstddef>
 

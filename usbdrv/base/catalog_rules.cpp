@@ -1,4 +1,4 @@
-#include "catalog_rules.h"
+#include "base/catalog_rules.h"
 
 #include <cstring>
 #include <initializer_list>

@@ -1,4 +1,4 @@
-#include "device_id.h"
+#include "base/device_id.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -6,8 +6,8 @@
 #include <cstring>
 #include <strings.h>
 
-#include "log.h"
-#include "scan_string.h"
+#include "base/log.h"
+#include "base/scan_string.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "exit_code.h"
+#include "base/exit_code.h"
 
 usbdrv_result result_of_exit_code(uint32_t code) {
     if (code == 0)

@@ -1,12 +1,12 @@
-#include "host_read_loop.h"
+#include "base/host_read_loop.h"
 
 #include <cstdint>
 #include <cstdlib>
 
-#include "exit_code.h"
-#include "installer_protocol.h"
-#include "log.h"
-#include "ownership.h"
+#include "base/exit_code.h"
+#include "base/installer_protocol.h"
+#include "base/log.h"
+#include "usbdrv/kit.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
-#include "install_command.h"
+#include "base/install_command.h"
 
 #include <cstring>
 
-#include "log.h"
+#include "base/log.h"
 
 namespace {
 

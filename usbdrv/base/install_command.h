@@ -3,7 +3,7 @@
 // are tested natively.
 #pragma once
 
-#include "bounded_path.h"
+#include "base/bounded_path.h"
 #include "usbdrv/usbdrv.h"
 
 // The word size of the helper to start. A 64-bit tool runs on 64-bit Windows by definition; a

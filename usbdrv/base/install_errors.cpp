@@ -1,4 +1,4 @@
-#include "install_errors.h"
+#include "base/install_errors.h"
 
 #include <cstdio>
 

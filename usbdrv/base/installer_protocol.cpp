@@ -1,4 +1,4 @@
-#include "installer_protocol.h"
+#include "base/installer_protocol.h"
 
 #include <cstdio>
 #include <cstring>

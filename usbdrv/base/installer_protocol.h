@@ -12,7 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "log.h"
+#include "base/log.h"
 #include "usbdrv/usbdrv.h"
 
 enum installer_message_code : uint8_t {

@@ -1,4 +1,4 @@
-#include "log.h"
+#include "base/log.h"
 
 #include <cstdarg>
 #include <cstdio>

@@ -1,10 +1,10 @@
-#include "package_values.h"
+#include "base/package_values.h"
 
 #include <cstdio>
 #include <cstring>
 
-#include "android_ids.h"
-#include "vendor_names.h"
+#include "base/android_ids.h"
+#include "base/vendor_names.h"
 
 namespace {
 

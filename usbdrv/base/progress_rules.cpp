@@ -1,4 +1,4 @@
-#include "progress_rules.h"
+#include "base/progress_rules.h"
 
 #include <cwchar>
 

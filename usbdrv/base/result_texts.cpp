@@ -1,5 +1,5 @@
 // The message of each result code.
-#include "result_texts.h"
+#include "base/result_texts.h"
 
 #include <cstdio>
 

@@ -1,4 +1,4 @@
-#include "scan_string.h"
+#include "base/scan_string.h"
 
 #include <cstdarg>
 #include <cstdio>

@@ -1,9 +1,9 @@
-#include "setup_log_relay.h"
+#include "base/setup_log_relay.h"
 
 #include <cstring>
 #include <vector>
 
-#include "installer_protocol.h"
+#include "base/installer_protocol.h"
 
 namespace {
 

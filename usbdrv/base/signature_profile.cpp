@@ -1,4 +1,4 @@
-#include "signature_profile.h"
+#include "base/signature_profile.h"
 
 namespace {
 

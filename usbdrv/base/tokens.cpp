@@ -1,4 +1,4 @@
-#include "tokens.h"
+#include "base/tokens.h"
 
 #include <climits>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "vendor_names.h"
+#include "base/vendor_names.h"
 
 const char* usb_vendor_name_of(uint16_t vid) {
     size_t low = 0, high = usb_vendor_name_count;

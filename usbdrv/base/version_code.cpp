@@ -1,4 +1,4 @@
-#include "version_code.h"
+#include "base/version_code.h"
 
 int windows_version_code(bool is_nt, unsigned major, unsigned minor, version_verifier verify,
                          void* context) {

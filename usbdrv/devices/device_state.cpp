@@ -9,13 +9,13 @@
 #include <cstddef>
 #include <cstring>
 
-#include "busy_marker.h"
-#include "handles.h"
-#include "log.h"
-#include "runtime_imports.h"
+#include "base/log.h"
 #include "usbdrv/usbdrv.h"
-#include "utf8.h"
-#include "windows_error.h"
+#include "win/busy_marker.h"
+#include "win/handles.h"
+#include "win/runtime_imports.h"
+#include "win/utf8.h"
+#include "win/windows_error.h"
 
 // The record crosses the boundary with the same layout in both builds: no pointers in it.
 static_assert(offsetof(usbdrv_device_state, present) == 0);

@@ -1,4 +1,4 @@
-#include "enumeration.h"
+#include "devices/enumeration.h"
 
 #include <windows.h>
 #include <devpropdef.h>
@@ -8,14 +8,14 @@
 #include <cstring>
 #include <vector>
 
-#include "busy_marker.h"
-#include "device_id.h"
-#include "handles.h"
-#include "log.h"
-#include "runtime_imports.h"
-#include "utf8.h"
-#include "windows_error.h"
-#include "windows_version.h"
+#include "base/device_id.h"
+#include "base/log.h"
+#include "win/busy_marker.h"
+#include "win/handles.h"
+#include "win/runtime_imports.h"
+#include "win/utf8.h"
+#include "win/windows_error.h"
+#include "win/windows_version.h"
 
 namespace {
 

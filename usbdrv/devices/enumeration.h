@@ -2,8 +2,8 @@
 // layer's (runtime_imports.h).
 #pragma once
 
-#include "runtime_imports.h"
 #include "usbdrv/usbdrv.h"
+#include "win/runtime_imports.h"
 
 // Releases one entry and its six texts; null is ignored.
 void free_device_entry(usbdrv_device_entry* entry);

@@ -1,4 +1,4 @@
-#include "host.h"
+#include "install/host.h"
 
 #include <windows.h>
 #include <sddl.h>
@@ -8,22 +8,22 @@
 #include <cstring>
 #include <utility>
 
-#include "busy_marker.h"
-#include "exit_code.h"
-#include "files.h"
-#include "handles.h"
-#include "host_read_loop.h"
-#include "install_command.h"
-#include "installer_protocol.h"
-#include "log.h"
-#include "overlapped_io.h"
-#include "owner_security.h"
-#include "process_result.h"
-#include "progress_window.h"
-#include "runtime_imports.h"
-#include "utf8_io.h"
-#include "windows_error.h"
-#include "windows_version.h"
+#include "base/exit_code.h"
+#include "base/host_read_loop.h"
+#include "base/install_command.h"
+#include "base/installer_protocol.h"
+#include "base/log.h"
+#include "install/progress_window.h"
+#include "win/busy_marker.h"
+#include "win/files.h"
+#include "win/handles.h"
+#include "win/overlapped_io.h"
+#include "win/owner_security.h"
+#include "win/process_result.h"
+#include "win/runtime_imports.h"
+#include "win/utf8_io.h"
+#include "win/windows_error.h"
+#include "win/windows_version.h"
 
 namespace {
 

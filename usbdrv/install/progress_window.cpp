@@ -1,14 +1,14 @@
-#include "progress_window.h"
+#include "install/progress_window.h"
 
 #include <commctrl.h>
 
 #include <atomic>
 
-#include "handles.h"
-#include "log.h"
-#include "progress_rules.h"
-#include "runtime_imports.h"
-#include "windows_error.h"
+#include "base/log.h"
+#include "base/progress_rules.h"
+#include "win/handles.h"
+#include "win/runtime_imports.h"
+#include "win/windows_error.h"
 
 namespace {
 

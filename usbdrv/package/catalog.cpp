@@ -1,4 +1,4 @@
-#include "catalog.h"
+#include "package/catalog.h"
 
 #include <windows.h>
 #include <mscat.h>
@@ -11,12 +11,12 @@
 #include <memory>
 #include <new>
 
-#include "catalog_rules.h"
-#include "handles.h"
-#include "log.h"
-#include "runtime_imports.h"
-#include "utf8.h"
-#include "windows_error.h"
+#include "base/catalog_rules.h"
+#include "base/log.h"
+#include "win/handles.h"
+#include "win/runtime_imports.h"
+#include "win/utf8.h"
+#include "win/windows_error.h"
 
 static_assert(kCatalogAttributeFlags ==
                   (CRYPTCAT_ATTR_AUTHENTICATED | CRYPTCAT_ATTR_NAMEASCII | CRYPTCAT_ATTR_DATAASCII),

@@ -1,21 +1,21 @@
-#include "driver_versions.h"
+#include "package/driver_versions.h"
 
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 
-#include "bounded_path.h"
-#include "driver_kinds.h"
-#include "embedded_files.h"
-#include "files.h"
-#include "handles.h"
-#include "log.h"
-#include "owner_security.h"
-#include "runtime_imports.h"
-#include "utf8.h"
-#include "utf8_io.h"
-#include "windows_error.h"
-#include "windows_version.h"
+#include "base/bounded_path.h"
+#include "base/driver_kinds.h"
+#include "base/log.h"
+#include "package/embedded_files.h"
+#include "win/files.h"
+#include "win/handles.h"
+#include "win/owner_security.h"
+#include "win/runtime_imports.h"
+#include "win/utf8.h"
+#include "win/utf8_io.h"
+#include "win/windows_error.h"
+#include "win/windows_version.h"
 
 namespace {
 

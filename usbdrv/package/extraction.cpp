@@ -1,16 +1,16 @@
-#include "extraction.h"
+#include "package/extraction.h"
 
 #include <windows.h>
 
 #include <cstdint>
 #include <cstring>
 
-#include "bounded_path.h"
-#include "embedded_files.h"
-#include "files.h"
-#include "handles.h"
-#include "log.h"
-#include "owner_security.h"
+#include "base/bounded_path.h"
+#include "base/log.h"
+#include "package/embedded_files.h"
+#include "win/files.h"
+#include "win/handles.h"
+#include "win/owner_security.h"
 
 namespace {
 

@@ -1,15 +1,15 @@
-#include "signing.h"
+#include "package/signing.h"
 
 #include <cstdlib>
 #include <initializer_list>
 
-#include "handles.h"
-#include "log.h"
-#include "runtime_imports.h"
-#include "signature_profile.h"
-#include "utf8.h"
-#include "windows_error.h"
-#include "windows_version.h"
+#include "base/log.h"
+#include "base/signature_profile.h"
+#include "win/handles.h"
+#include "win/runtime_imports.h"
+#include "win/utf8.h"
+#include "win/windows_error.h"
+#include "win/windows_version.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
-#include "template_fill.h"
+#include "package/template_fill.h"
 
 #include <cstdlib>
 #include <cstring>
 
-#include "embedded_files.h"
-#include "log.h"
+#include "base/log.h"
+#include "package/embedded_files.h"
 
 int tokenize_embedded(const char* name, char** output, const token_values& values,
                       int* unset_token) {

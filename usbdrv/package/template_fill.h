@@ -2,7 +2,7 @@
 // values.
 #pragma once
 
-#include "tokens.h"
+#include "base/tokens.h"
 
 // Finds the template `name` (a row of the embedded files without folder) and fills it with
 // `values`, "#" opening and closing each token. Returns what tokenize_text returns (with

@@ -1,4 +1,4 @@
-#include "busy_marker.h"
+#include "win/busy_marker.h"
 
 // A marker that another account made (an elevated program's, seen from one that is not) exists
 // all the same, though this process may not open it.

@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "handles.h"
 #include "usbdrv/usbdrv.h"
+#include "win/handles.h"
 
 // The markers' names. Peer programs look for them, so they stay as they are. Each is a name of
 // its own, not the log label of the function that takes it, though the texts are the same.

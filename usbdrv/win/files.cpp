@@ -1,4 +1,4 @@
-#include "files.h"
+#include "win/files.h"
 
 #include <windows.h>
 #include <fcntl.h>
@@ -8,12 +8,12 @@
 #include <cstring>
 #include <cwctype>
 
-#include "handles.h"
-#include "log.h"
-#include "owner_security.h"
-#include "utf8.h"
-#include "utf8_io.h"
-#include "windows_error.h"
+#include "base/log.h"
+#include "win/handles.h"
+#include "win/owner_security.h"
+#include "win/utf8.h"
+#include "win/utf8_io.h"
+#include "win/windows_error.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "guid_text.h"
+#include "win/guid_text.h"
 
 #include <cstdio>
 

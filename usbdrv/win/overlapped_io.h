@@ -10,8 +10,8 @@
 
 #include <windows.h>
 
-#include "handles.h"
-#include "runtime_imports.h"
+#include "win/handles.h"
+#include "win/runtime_imports.h"
 
 class overlapped_io {
 public:

@@ -1,11 +1,11 @@
-#include "owner_security.h"
+#include "win/owner_security.h"
 
 #include <sddl.h>
 
 #include <cstdlib>
 
-#include "log.h"
-#include "windows_error.h"
+#include "base/log.h"
+#include "win/windows_error.h"
 
 namespace {
 

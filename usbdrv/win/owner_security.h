@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "handles.h"
+#include "win/handles.h"
 
 // A copy of the current user's SID for LocalFree, or null (failures are logged under "get_sid").
 // `error`, when given, receives the error of the call that failed (ERROR_SUCCESS with a SID).

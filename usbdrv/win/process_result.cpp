@@ -1,6 +1,6 @@
-#include "process_result.h"
+#include "win/process_result.h"
 
-#include "exit_code.h"
+#include "base/exit_code.h"
 
 usbdrv_result exit_code_to_result(HANDLE process) {
     DWORD code = 0;

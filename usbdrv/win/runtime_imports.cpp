@@ -1,9 +1,9 @@
-#include "runtime_imports.h"
+#include "win/runtime_imports.h"
 
 #include <atomic>
 
-#include "log.h"
-#include "system_module.h"
+#include "base/log.h"
+#include "win/system_module.h"
 
 runtime_import_table imports;
 

@@ -20,7 +20,7 @@
 #include <wincrypt.h>
 #include <winver.h>
 
-#include "signer_api.h"
+#include "win/signer_api.h"
 
 #include <atomic>
 

@@ -1,4 +1,4 @@
-#include "system_module.h"
+#include "win/system_module.h"
 
 #include <cstring>
 

@@ -1,10 +1,10 @@
-#include "utf8.h"
+#include "win/utf8.h"
 
 #include <windows.h>
 
 #include <cstdlib>
 
-#include "handles.h"
+#include "win/handles.h"
 
 char* utf16_to_utf8(const wchar_t* text) {
     if (!text)

@@ -1,11 +1,11 @@
-#include "utf8_io.h"
+#include "win/utf8_io.h"
 
 #include <shlobj.h>
 
 #include <cstring>
 
-#include "utf8.h"
-#include "handles.h"
+#include "win/handles.h"
+#include "win/utf8.h"
 
 namespace {
 

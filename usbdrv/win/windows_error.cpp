@@ -1,11 +1,11 @@
-#include "windows_error.h"
+#include "win/windows_error.h"
 
 #include <windows.h>
 
 #include <cstdio>
 #include <cstring>
 
-#include "install_errors.h"
+#include "base/install_errors.h"
 
 namespace {
 char error_text[256];

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "log.h"
+#include "base/log.h"
 
 // "[#%08X] <system message>" for this code (0 is ERROR_SUCCESS), at most 255 characters. The text
 // stays valid until the next call of this function or of install_error_text.

@@ -1,10 +1,10 @@
-#include "windows_version.h"
+#include "win/windows_version.h"
 
 #include <windows.h>
 
 #include <cstring>
 
-#include "version_code.h"
+#include "base/version_code.h"
 
 int windows_version = -1;
 

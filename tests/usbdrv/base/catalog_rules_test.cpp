@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "catalog_rules.h"
+#include "base/catalog_rules.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "host_read_loop.h"
-#include "installer_protocol.h"
-#include "log.h"
+#include "base/host_read_loop.h"
+#include "base/installer_protocol.h"
+#include "base/log.h"
 
 namespace {
 

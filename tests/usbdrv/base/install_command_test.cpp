@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "install_command.h"
-#include "log.h"
+#include "base/install_command.h"
+#include "base/log.h"
 
 namespace {
 

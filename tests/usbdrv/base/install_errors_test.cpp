@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "install_errors.h"
+#include "base/install_errors.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "log.h"
+#include "base/log.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include <utility>
 
-#include "ownership.h"
+#include "usbdrv/kit.h"
 
 namespace {
 

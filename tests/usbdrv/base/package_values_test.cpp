@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "android_ids.h"
-#include "package_values.h"
-#include "vendor_names.h"
+#include "base/android_ids.h"
+#include "base/package_values.h"
+#include "base/vendor_names.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "progress_rules.h"
+#include "base/progress_rules.h"
 
 namespace {
 

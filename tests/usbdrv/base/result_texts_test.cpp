@@ -6,8 +6,8 @@
 #include <set>
 #include <string>
 
-#include "driver_kinds.h"
-#include "result_texts.h"
+#include "base/driver_kinds.h"
+#include "base/result_texts.h"
 #include "usbdrv/usbdrv.h"
 
 namespace {

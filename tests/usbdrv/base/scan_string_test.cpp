@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "scan_string.h"
+#include "base/scan_string.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "signature_profile.h"
+#include "base/signature_profile.h"
 
 namespace {
 

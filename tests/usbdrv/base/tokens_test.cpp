@@ -5,8 +5,8 @@
 #include <set>
 #include <string>
 
-#include "ownership.h"
-#include "tokens.h"
+#include "base/tokens.h"
+#include "usbdrv/kit.h"
 
 namespace {
 

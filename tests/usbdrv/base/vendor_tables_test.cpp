@@ -3,8 +3,8 @@
 #include <set>
 #include <string>
 
-#include "android_ids.h"
-#include "vendor_names.h"
+#include "base/android_ids.h"
+#include "base/vendor_names.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "version_code.h"
+#include "base/version_code.h"
 
 namespace {
 

@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "handles.h"
 #include "simulated_machine.h"
 #include "test_support.h"
 #include "usbdrv/usbdrv.h"
+#include "win/handles.h"
 
 namespace {
 

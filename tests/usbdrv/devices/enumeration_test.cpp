@@ -7,14 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "busy_marker.h"
-#include "enumeration.h"
-#include "handles.h"
-#include "log.h"
-#include "runtime_imports.h"
+#include "base/log.h"
+#include "devices/enumeration.h"
 #include "simulated_machine.h"
 #include "usbdrv/usbdrv.h"
-#include "windows_version.h"
+#include "win/busy_marker.h"
+#include "win/handles.h"
+#include "win/runtime_imports.h"
+#include "win/windows_version.h"
 
 namespace {
 

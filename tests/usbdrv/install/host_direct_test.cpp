@@ -8,7 +8,7 @@
 
 #include "host_fixture.h"
 #include "usbdrv/usbdrv.h"
-#include "windows_version.h"
+#include "win/windows_version.h"
 
 namespace {
 

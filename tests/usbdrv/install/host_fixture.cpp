@@ -6,10 +6,10 @@
 
 #include <fstream>
 
-#include "busy_marker.h"
-#include "handles.h"
-#include "installer_protocol.h"
-#include "log.h"
+#include "base/installer_protocol.h"
+#include "base/log.h"
+#include "win/busy_marker.h"
+#include "win/handles.h"
 
 namespace test {
 

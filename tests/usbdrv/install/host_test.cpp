@@ -8,13 +8,13 @@
 #include <thread>
 #include <vector>
 
-#include "busy_marker.h"
-#include "handles.h"
+#include "base/installer_protocol.h"
 #include "host_fixture.h"
-#include "installer_protocol.h"
 #include "pipe_squatter.h"
 #include "simulated_machine.h"
 #include "usbdrv/usbdrv.h"
+#include "win/busy_marker.h"
+#include "win/handles.h"
 
 namespace {
 

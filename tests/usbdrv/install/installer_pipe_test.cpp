@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "handles.h"
-#include "installer_protocol.h"
-#include "overlapped_io.h"
+#include "base/installer_protocol.h"
 #include "pipe_squatter.h"
 #include "test_support.h"
+#include "win/handles.h"
+#include "win/overlapped_io.h"
 
 namespace {
 

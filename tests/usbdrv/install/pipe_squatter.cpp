@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "handles.h"
-#include "installer_protocol.h"
+#include "base/installer_protocol.h"
+#include "win/handles.h"
 
 int main(int argc, char** argv) {
     if (argc != 4) {

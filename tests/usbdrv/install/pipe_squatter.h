@@ -9,8 +9,8 @@
 #include <sstream>
 #include <string>
 
-#include "handles.h"
 #include "test_support.h"
+#include "win/handles.h"
 
 namespace test {
 

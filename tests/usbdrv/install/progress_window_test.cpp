@@ -18,12 +18,12 @@
 #include <thread>
 #include <vector>
 
+#include "base/log.h"
+#include "base/progress_rules.h"
 #include "gui_driver.h"
-#include "handles.h"
-#include "log.h"
-#include "progress_rules.h"
-#include "progress_window.h"
+#include "install/progress_window.h"
 #include "test_support.h"
+#include "win/handles.h"
 
 namespace {
 

@@ -29,8 +29,8 @@
 #include <string>
 #include <vector>
 
-#include "installer_protocol.h"
-#include "log.h"
+#include "base/installer_protocol.h"
+#include "base/log.h"
 #include "pipe_client.h"
 
 namespace {

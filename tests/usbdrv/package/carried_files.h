@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <string>
 
-#include "embedded_files.h"
+#include "package/embedded_files.h"
 
 namespace test {
 

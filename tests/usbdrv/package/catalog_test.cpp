@@ -13,15 +13,15 @@
 #include <string>
 #include <vector>
 
-#include "catalog.h"
-#include "embedded_files.h"
-#include "extraction.h"
-#include "handles.h"
-#include "log.h"
+#include "base/log.h"
 #include "machine_crypto.h"
+#include "package/catalog.h"
+#include "package/embedded_files.h"
+#include "package/extraction.h"
 #include "simulated_machine.h"
 #include "test_support.h"
-#include "windows_error.h"
+#include "win/handles.h"
+#include "win/windows_error.h"
 
 namespace fs = std::filesystem;
 

@@ -11,11 +11,11 @@
 #include <string>
 
 #include "carried_files.h"
-#include "driver_versions.h"
-#include "embedded_files.h"
+#include "package/driver_versions.h"
+#include "package/embedded_files.h"
 #include "test_support.h"
 #include "usbdrv/usbdrv.h"
-#include "windows_version.h"
+#include "win/windows_version.h"
 
 namespace fs = std::filesystem;
 

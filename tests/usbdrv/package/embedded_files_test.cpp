@@ -8,9 +8,9 @@
 
 #include "carried_files.h"
 #include "carried_rows.h"
-#include "embedded_files.h"
-#include "handles.h"
+#include "package/embedded_files.h"
 #include "test_support.h"
+#include "win/handles.h"
 
 namespace fs = std::filesystem;
 

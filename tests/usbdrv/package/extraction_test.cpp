@@ -12,10 +12,10 @@
 
 #include "carried_files.h"
 #include "carried_rows.h"
-#include "embedded_files.h"
-#include "extraction.h"
-#include "handles.h"
+#include "package/embedded_files.h"
+#include "package/extraction.h"
 #include "test_support.h"
+#include "win/handles.h"
 
 namespace fs = std::filesystem;
 

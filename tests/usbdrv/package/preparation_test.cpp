@@ -16,17 +16,17 @@
 #include <string>
 #include <vector>
 
-#include "busy_marker.h"
+#include "base/log.h"
+#include "base/vendor_names.h"
 #include "carried_files.h"
-#include "embedded_files.h"
-#include "handles.h"
-#include "log.h"
+#include "package/embedded_files.h"
 #include "test_support.h"
 #include "usbdrv/usbdrv.h"
-#include "utf8.h"
-#include "vendor_names.h"
-#include "windows_error.h"
-#include "windows_version.h"
+#include "win/busy_marker.h"
+#include "win/handles.h"
+#include "win/utf8.h"
+#include "win/windows_error.h"
+#include "win/windows_version.h"
 
 namespace fs = std::filesystem;
 

@@ -18,13 +18,13 @@
 #include <string>
 #include <vector>
 
-#include "handles.h"
-#include "log.h"
+#include "base/log.h"
+#include "base/signature_profile.h"
 #include "machine_crypto.h"
-#include "signature_profile.h"
-#include "signing.h"
+#include "package/signing.h"
 #include "simulated_machine.h"
 #include "test_support.h"
+#include "win/handles.h"
 
 namespace {
 

@@ -20,7 +20,7 @@
 #include "simulated_machine.h"
 #include "test_support.h"
 #include "usbdrv/usbdrv.h"
-#include "windows_version.h"
+#include "win/windows_version.h"
 
 namespace fs = std::filesystem;
 

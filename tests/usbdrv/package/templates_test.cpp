@@ -12,13 +12,13 @@
 #include <string>
 #include <vector>
 
+#include "base/tokens.h"
 #include "carried_files.h"
-#include "embedded_files.h"
-#include "handles.h"
-#include "template_fill.h"
+#include "package/embedded_files.h"
+#include "package/template_fill.h"
 #include "test_support.h"
-#include "tokens.h"
-#include "utf8.h"
+#include "win/handles.h"
+#include "win/utf8.h"
 
 namespace {
 

@@ -6,10 +6,10 @@
 #include <fstream>
 #include <string>
 
-#include "files.h"
-#include "handles.h"
-#include "owner_security.h"
 #include "test_support.h"
+#include "win/files.h"
+#include "win/handles.h"
+#include "win/owner_security.h"
 
 namespace fs = std::filesystem;
 

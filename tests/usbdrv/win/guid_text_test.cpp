@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "guid_text.h"
+#include "win/guid_text.h"
 
 namespace {
 

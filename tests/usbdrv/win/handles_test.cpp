@@ -9,8 +9,8 @@
 #include <thread>
 #include <vector>
 
-#include "handles.h"
 #include "test_support.h"
+#include "win/handles.h"
 
 namespace {
 

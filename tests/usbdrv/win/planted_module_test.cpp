@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "handles.h"
-#include "system_module.h"
+#include "win/handles.h"
+#include "win/system_module.h"
 
 namespace {
 

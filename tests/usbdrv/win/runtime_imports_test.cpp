@@ -7,8 +7,8 @@
 #include <thread>
 #include <vector>
 
-#include "runtime_imports.h"
 #include "test_support.h"
+#include "win/runtime_imports.h"
 
 namespace {
 

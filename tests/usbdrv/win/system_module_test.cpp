@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <string>
 
-#include "system_module.h"
+#include "win/system_module.h"
 
 namespace {
 

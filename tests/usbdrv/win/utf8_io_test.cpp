@@ -5,10 +5,10 @@
 #include <fstream>
 #include <string>
 
-#include "handles.h"
-#include "process_result.h"
 #include "test_support.h"
-#include "utf8_io.h"
+#include "win/handles.h"
+#include "win/process_result.h"
+#include "win/utf8_io.h"
 
 namespace fs = std::filesystem;
 

@@ -3,8 +3,8 @@
 #include <memory>
 #include <string>
 
-#include "handles.h"
-#include "utf8.h"
+#include "win/handles.h"
+#include "win/utf8.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "test_support.h"
-#include "windows_error.h"
+#include "win/windows_error.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include <cstdlib>
 
-#include "windows_version.h"
+#include "win/windows_version.h"
 
 namespace {
 
