@@ -81,6 +81,10 @@ typedef struct usbdrv_list_options {
     int32_t trim_trailing_space;
 } usbdrv_list_options;
 
+/* The longest device description a package can carry: bytes of UTF-8 as the text stands in the
+ * INF, where each double quote is doubled. A longer one is refused, never cut. */
+#define USBDRV_DESCRIPTION_MAX 1023
+
 typedef struct usbdrv_prepare_options {
     int32_t driver_type; /* a usbdrv_driver_type */
     char* manufacturer_name;
