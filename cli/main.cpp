@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdio>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -201,19 +202,36 @@ int run_extract(const cli::request& req) {
     return cli::kExitSuccess;
 }
 
+// An environment variable as the system holds it (UTF-16); nothing when it is not set.
+std::optional<std::u16string> environment_utf16(const wchar_t* name) {
+    std::vector<wchar_t> value(MAX_PATH + 1);
+    DWORD length = GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size()));
+    if (length >= value.size()) {  // too small: the size it needs, with the terminator
+        value.resize(length);
+        length = GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size()));
+    }
+    if (length == 0 || length >= value.size())
+        return std::nullopt;
+    return std::u16string(value.data(), value.data() + length);
+}
+
 // The folder the dialog installs from, "usb_driver" in the user's profile; without a profile,
 // in the temporary folder, since a factory line's or a service's account may have none.
 package_folder installation_folder() {
-    return install_folder(environment_utf8(L"USERPROFILE").c_str(),
-                          environment_utf8(L"TEMP").c_str());
+    std::optional<std::u16string> profile = environment_utf16(L"USERPROFILE");
+    std::u16string temp = environment_utf16(L"TEMP").value_or(u"");
+    return install_folder(profile ? profile->c_str() : nullptr, temp.c_str());
 }
 
 // Why there is no package folder, as a line for standard error.
 std::string folder_error(const package_folder& folder) {
-    if (folder.outcome == package_folder::too_long) {
-        return std::string("the folder ") + (folder.from_fallback ? "TEMP" : "USERPROFILE") +
-               " names is too long for the driver package";
-    }
+    const std::string variable = folder.from_fallback ? "TEMP" : "USERPROFILE";
+    if (folder.outcome == package_folder::too_long)
+        return "the folder " + variable + " names is too long for the driver package";
+    if (folder.outcome == package_folder::not_full_path)
+        return variable + " is not a full path";
+    if (folder.outcome == package_folder::not_text)
+        return variable + " is not valid UTF-16";
     return "neither USERPROFILE nor TEMP names a folder for the driver package";
 }
 
