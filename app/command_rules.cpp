@@ -1,9 +1,11 @@
 #include "command_rules.h"
 
+#include "device_rules.h"
 #include "identifiers.h"
 
 command_start start_command(std::atomic<bool>& busy, const std::function<void()>& read_fields,
                             const std::string& vid, const std::string& pid,
+                            const std::function<std::string()>& description,
                             const std::function<bool()>& start_worker) {
     if (busy)
         return command_start::busy;
@@ -12,6 +14,8 @@ command_start start_command(std::atomic<bool>& busy, const std::function<void()>
         return command_start::bad_vid;
     if (!parse_hex4(pid))
         return command_start::bad_pid;
+    if (!description_fits_inf(description()))
+        return command_start::long_name;
     busy = true;
     if (start_worker())
         return command_start::started;
@@ -27,6 +31,13 @@ const char* command_start_text(command_start outcome) {
             return "VID error, must be 4 hex characters";
         case command_start::bad_pid:
             return "PID error, must be 4 hex characters";
+        case command_start::long_name: {
+            static const std::string text =
+                "The device name is too long for the driver package: its INF holds at most " +
+                std::to_string(USBDRV_DESCRIPTION_MAX) +
+                " bytes of it in UTF-8 (a double quote counts twice). Nothing was written.";
+            return text.c_str();
+        }
         case command_start::no_thread:
             return "The command could not be started: the system refused a new thread.";
         case command_start::started:
@@ -37,9 +48,13 @@ const char* command_start_text(command_start outcome) {
 
 const char* package_folder_text(package_folder::outcome_kind outcome) {
     switch (outcome) {
-        case package_folder::no_profile:
+        case package_folder::not_set:
+        case package_folder::not_full_path:
             return "USERPROFILE does not name a folder (it is not set, or not a full path): the "
                    "driver package was not written.";
+        case package_folder::not_text:
+            return "USERPROFILE is not valid text (it holds a lone UTF-16 surrogate): the driver "
+                   "package was not written.";
         case package_folder::too_long:
             return "The folder USERPROFILE names is too long for the driver package: the driver "
                    "package was not written.";

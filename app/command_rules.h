@@ -11,20 +11,23 @@
 #include "package_folder.h"
 #include "usbdrv/usbdrv.h"
 
-enum class command_start { started, busy, bad_vid, bad_pid, no_thread };
+enum class command_start { started, busy, bad_vid, bad_pid, long_name, no_thread };
 
 // The button handlers' steps: a running command refuses at once; otherwise the fields are read
-// (read_fields), VID and then PID are checked (four hexadecimal digits, parse_hex4), `busy` is
-// set and start_worker is asked for the worker. A worker that cannot be started clears `busy`
-// again, so that the dialog is not left busy with nothing running.
+// (read_fields), VID and then PID are checked (four hexadecimal digits, parse_hex4), then the
+// description the package would carry (`description`, UTF-8: the typed name or the selected
+// device's) is checked against what the INF holds (description_fits_inf), `busy` is set and
+// start_worker is asked for the worker. A worker that cannot be started clears `busy` again, so
+// that the dialog is not left busy with nothing running.
 command_start start_command(std::atomic<bool>& busy, const std::function<void()>& read_fields,
                             const std::string& vid, const std::string& pid,
+                            const std::function<std::string()>& description,
                             const std::function<bool()>& start_worker);
 // The message box text of an outcome; null for a started command.
 const char* command_start_text(command_start outcome);
 
 // The box text of an install folder (install_folder without a fallback) that is not there; null
-// for one that is.
+// for one that is. A profile that is not set and one that is relative share their text.
 const char* package_folder_text(package_folder::outcome_kind outcome);
 
 // The device an installation targets: the record built from the fields when no device is listed,

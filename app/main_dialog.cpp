@@ -3,6 +3,9 @@
 #include <process.h>
 
 #include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "code_page.h"
 #include "command_rules.h"
@@ -32,6 +35,20 @@ void MarkInCompatibilityAssistant() {
     GetModuleFileNameA(nullptr, path, MAX_PATH);
     DWORD one = 1;
     RegSetValueExA(key.get(), path, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof one);
+}
+
+// An environment variable as the system holds it (UTF-16); nothing when it is not set. The
+// front-end core converts it, refusing what is not text.
+std::optional<std::u16string> environment_utf16(const wchar_t* name) {
+    std::vector<wchar_t> value(MAX_PATH + 1);
+    DWORD length = GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size()));
+    if (length >= value.size()) {  // too small: the size it needs, with the terminator
+        value.resize(length);
+        length = GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size()));
+    }
+    if (length == 0 || length >= value.size())
+        return std::nullopt;
+    return std::u16string(value.data(), value.data() + length);
 }
 
 }  // namespace
@@ -154,6 +171,7 @@ void CCorvaneDlg::OnClickedExtract() {
 void CCorvaneDlg::StartCommand(WorkerProc proc) {
     command_start outcome = start_command(
         m_bBusy, [this] { UpdateData(TRUE); }, m_strVid, m_strPid,
+        [this] { return CommandDescription(); },
         [this, proc] {
             list_lock lock(m_csList);
             return StartWorker(proc);
@@ -195,9 +213,13 @@ void CCorvaneDlg::LogCommand(const char* command, const std::string& folder,
     m_log.write_own(line + ", package folder " + folder);
 }
 
-void CCorvaneDlg::BuildDeviceRecord() {
+std::string CCorvaneDlg::CommandDescription() const {
     // The library reads UTF-8; the fields hold the code page's text.
-    m_deviceDescription = code_page_to_utf8(m_bEditName ? m_strName : m_strCombo);
+    return code_page_to_utf8(m_bEditName ? m_strName : m_strCombo);
+}
+
+void CCorvaneDlg::BuildDeviceRecord() {
+    m_deviceDescription = CommandDescription();
     // The command started only with both fields checked.
     m_device = package_entry(parse_hex4(m_strVid).value_or(0), parse_hex4(m_strPid).value_or(0),
                              m_nInterface, &m_deviceDescription[0]);
@@ -207,7 +229,8 @@ void CCorvaneDlg::BuildDeviceRecord() {
 void CCorvaneDlg::DoInstall() {
     BuildDeviceRecord();
     // No fallback: a profile that names no folder is reported, and nothing is written.
-    package_folder folder = install_folder(environment_utf8(L"USERPROFILE").c_str());
+    std::optional<std::u16string> profile = environment_utf16(L"USERPROFILE");
+    package_folder folder = install_folder(profile ? profile->c_str() : nullptr);
     if (folder.outcome != package_folder::ok) {
         ShowMessage(package_folder_text(folder.outcome), MB_ICONERROR);
         return;

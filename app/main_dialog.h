@@ -58,6 +58,9 @@ protected:
                     const usbdrv_device_entry* target);
     void DoInstall();
     void DoExtract();
+    // The description a command's package carries (UTF-8): the typed name while "Edit" is
+    // ticked, else the selected device's.
+    std::string CommandDescription() const;
     void BuildDeviceRecord();
     // A box titled "Driver Installation" with only OK, owned by the dialog.
     void ShowMessage(const char* text, UINT icon);

@@ -4,6 +4,7 @@
 
 #include "device_rules.h"
 #include "identifiers.h"
+#include "utf16_text.h"
 
 namespace cli {
 
@@ -179,6 +180,14 @@ private:
                 return;
             if (value.empty())
                 return fail("--description needs a text");
+            // Refused here, before anything is listed or written, rather than by the
+            // preparation after the listing and a --wait.
+            if (!description_fits_inf(value)) {
+                return fail("--description is " + std::to_string(inf_description_bytes(value)) +
+                            " bytes in the INF (UTF-8, each double quote counted twice); it holds "
+                            "at most " +
+                            std::to_string(USBDRV_DESCRIPTION_MAX));
+            }
             r.description = value;
             return;
         }
@@ -226,7 +235,25 @@ private:
 }  // namespace
 
 parse_result parse_arguments(const std::vector<std::string>& args) {
-    return parser(args).run();
+    parse_result result = parser(args).run();
+    result.args = args;
+    return result;
+}
+
+parse_result parse_utf16_arguments(const std::vector<std::u16string>& args) {
+    std::vector<std::string> utf8;
+    for (size_t i = 0; i < args.size(); i++) {
+        utf16_conversion text = utf8_from_utf16(args[i]);
+        if (!text.valid()) {
+            parse_result refused;
+            refused.error =
+                "argument " + std::to_string(i + 1) + " is not valid UTF-16: a lone surrogate " +
+                code_unit_text(text.bad_unit) + " at position " + std::to_string(text.bad_at + 1);
+            return refused;
+        }
+        utf8.push_back(std::move(text.utf8));
+    }
+    return parse_arguments(utf8);
 }
 
 namespace {
@@ -256,7 +283,8 @@ const char* const kUsageAfter =
     "\n"
     "Exit codes: 0 success, 3010 success but a reboot is required, 1 installation\n"
     "failed, 2 bad arguments, 3 no matching device, 4 another installation is\n"
-    "running, 5 preparation failed, 1223 cancelled by the user.\n"
+    "running, 5 preparation failed, 6 the log file cannot be written, 1223\n"
+    "cancelled by the user.\n"
     "\n"
     "Examples:\n"
     "  corvane-cli list --json\n"

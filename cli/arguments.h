@@ -40,10 +40,16 @@ struct request {
 struct parse_result {
     request req;
     std::string error;  // one line; empty when the arguments were understood
+    // The arguments in UTF-8 (empty when one is not valid UTF-16).
+    std::vector<std::string> args;
 };
 
 // args are the arguments after the program's name, in UTF-8.
 parse_result parse_arguments(const std::vector<std::string>& args);
+// The same from the arguments as the system hands them over (UTF-16). An argument that is not
+// valid UTF-16 (a lone surrogate) is refused with its position, never converted with U+FFFD:
+// that would name another folder, device or text than the one given.
+parse_result parse_utf16_arguments(const std::vector<std::u16string>& args);
 
 // The usage text with examples, ending in a line feed.
 const char* usage_text();

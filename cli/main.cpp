@@ -11,12 +11,14 @@
 #include <chrono>
 #include <cstdio>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "arguments.h"
 #include "device_rules.h"
+#include "log_file.h"
 #include "log_line.h"
 #include "package_folder.h"
 #include "report.h"
@@ -37,7 +39,11 @@ void write_out(const std::string& text) {
 struct log_target {
     std::mutex lock;
     int stderr_from = USBDRV_LOG_INFO;
-    unique_file file;
+    std::string path;
+    cli::log_file file;
+    // A line could not be written: the run goes on without the file and ends with
+    // kExitLogFailed unless its work failed worse.
+    bool failed = false;
 };
 log_target logs;
 
@@ -53,10 +59,17 @@ void log_to_destinations(int32_t level, const char* line, void*) {
         fprintf(stderr, "%s\n", line);
         fflush(stderr);
     }
-    if (logs.file) {
-        std::string stamped = log_line(now(), line);
-        fwrite(stamped.data(), 1, stamped.size(), logs.file.get());
-        fflush(logs.file.get());  // a line is in the file even if the program is ended next
+    if (!logs.file.is_open())
+        return;
+    // Written through to the system at once: a line is in the file even if the program is
+    // ended next, and a disk that is full is noticed at this line.
+    DWORD error = logs.file.write(log_line(now(), line));
+    if (error) {
+        logs.file.close();
+        logs.failed = true;
+        fprintf(stderr, "%s%s%s\n", cli::kErrorPrefix,
+                cli::log_failure(logs.path, false, error).c_str(), cli::kLogGoesOnWithout);
+        fflush(stderr);
     }
 }
 
@@ -66,12 +79,23 @@ void say_error(const std::string& message) {
     log_to_destinations(USBDRV_LOG_ERROR, (cli::kErrorPrefix + message).c_str(), nullptr);
 }
 
-bool open_log(const std::string& path) {
-    FILE* file = _wfopen(widen(path).c_str(), L"ab");
-    if (!file)
-        return false;
-    logs.file.reset(file);
-    return true;
+// Opens the log file and writes its first line, before anything else is done: a log that
+// cannot be kept ends the run here, with nothing listed, prepared or installed. Returns the
+// exit code to end with, or success to go on.
+int start_log(const std::string& path, const std::vector<std::string>& args) {
+    logs.path = path;
+    DWORD error = logs.file.open(path);
+    if (error) {
+        fprintf(stderr, "%s%s\n", cli::kErrorPrefix, cli::log_failure(path, true, error).c_str());
+        return cli::kExitLogFailed;
+    }
+    error = logs.file.write(log_line(now(), cli::start_line(args)));
+    if (error) {
+        logs.file.discard();
+        fprintf(stderr, "%s%s\n", cli::kErrorPrefix, cli::log_failure(path, false, error).c_str());
+        return cli::kExitLogFailed;
+    }
+    return cli::kExitSuccess;
 }
 
 // Log levels: the library drops a line below its threshold before anyone sees it, so the
@@ -88,7 +112,7 @@ void set_up_logging(const cli::request& req) {
             logs.stderr_from = USBDRV_LOG_INFO;
             break;
     }
-    usbdrv_set_log_threshold(logs.file ? USBDRV_LOG_DEBUG : logs.stderr_from);
+    usbdrv_set_log_threshold(logs.file.is_open() ? USBDRV_LOG_DEBUG : logs.stderr_from);
     usbdrv_set_log_sink(log_to_destinations, nullptr);
 }
 
@@ -201,20 +225,25 @@ int run_extract(const cli::request& req) {
     return cli::kExitSuccess;
 }
 
+// An environment variable as the system holds it (UTF-16); nothing when it is not set.
+std::optional<std::u16string> environment_utf16(const wchar_t* name) {
+    std::vector<wchar_t> value(MAX_PATH + 1);
+    DWORD length = GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size()));
+    if (length >= value.size()) {  // too small: the size it needs, with the terminator
+        value.resize(length);
+        length = GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size()));
+    }
+    if (length == 0 || length >= value.size())
+        return std::nullopt;
+    return std::u16string(value.data(), value.data() + length);
+}
+
 // The folder the dialog installs from, "usb_driver" in the user's profile; without a profile,
 // in the temporary folder, since a factory line's or a service's account may have none.
 package_folder installation_folder() {
-    return install_folder(environment_utf8(L"USERPROFILE").c_str(),
-                          environment_utf8(L"TEMP").c_str());
-}
-
-// Why there is no package folder, as a line for standard error.
-std::string folder_error(const package_folder& folder) {
-    if (folder.outcome == package_folder::too_long) {
-        return std::string("the folder ") + (folder.from_fallback ? "TEMP" : "USERPROFILE") +
-               " names is too long for the driver package";
-    }
-    return "neither USERPROFILE nor TEMP names a folder for the driver package";
+    std::optional<std::u16string> profile = environment_utf16(L"USERPROFILE");
+    std::u16string temp = environment_utf16(L"TEMP").value_or(u"");
+    return install_folder(profile ? profile->c_str() : nullptr, temp.c_str());
 }
 
 // The listed devices the installation targets; with --wait, waits for the first to appear.
@@ -302,17 +331,17 @@ int install_one(const cli::request& req, const usbdrv_device_entry& listed,
 }
 
 int run_install(const cli::request& req) {
+    // Settled before the listing and any --wait: a run that cannot prepare says so at once.
+    package_folder folder = installation_folder();
+    if (folder.outcome != package_folder::ok) {
+        say_error(cli::folder_error(folder));
+        return cli::kExitPrepareFailed;
+    }
     device_list list;
     std::vector<const usbdrv_device_entry*> found;
     int code = find_targets(req, list, found);
     if (code != cli::kExitSuccess)
         return code;
-
-    package_folder folder = installation_folder();
-    if (folder.outcome != package_folder::ok) {
-        say_error(folder_error(folder));
-        return cli::kExitPrepareFailed;
-    }
     std::string prepared_for;
     for (const usbdrv_device_entry* device : found) {
         code = cli::worse_exit(code, install_one(req, *device, folder.path, prepared_for));
@@ -324,12 +353,15 @@ int run_install(const cli::request& req) {
 
 // --- start ------------------------------------------------------------------------------------
 
-std::vector<std::string> arguments() {
-    std::vector<std::string> args;
+// The arguments after the program's name, as the system hands them over.
+std::vector<std::u16string> arguments() {
+    std::vector<std::u16string> args;
     int count = 0;
     unique_local<wchar_t*> argv(CommandLineToArgvW(GetCommandLineW(), &count));
-    for (int i = 1; argv && i < count; i++)
-        args.push_back(narrow(argv.get()[i]));
+    for (int i = 1; argv && i < count; i++) {
+        const wchar_t* arg = argv.get()[i];
+        args.emplace_back(arg, arg + wcslen(arg));
+    }
     return args;
 }
 
@@ -355,22 +387,26 @@ int main() {
     // The log file's lines are the dialog's log's (log_line), CR LF.
     _setmode(_fileno(stdout), _O_BINARY);
     _setmode(_fileno(stderr), _O_BINARY);
-    cli::parse_result parsed = cli::parse_arguments(arguments());
+    std::vector<std::u16string> args = arguments();
+    cli::parse_result parsed = cli::parse_utf16_arguments(args);
     if (parsed.req.help) {
         write_out(cli::usage_text());
         return cli::kExitSuccess;
     }
     if (!parsed.error.empty()) {
-        fprintf(stderr, "corvane-cli: %s\n%s", parsed.error.c_str(), cli::usage_text());
+        fprintf(stderr, "%s%s\n%s", cli::kErrorPrefix, parsed.error.c_str(), cli::usage_text());
         return cli::kExitBadArguments;
     }
-    if (!parsed.req.log_file.empty() && !open_log(parsed.req.log_file)) {
-        fprintf(stderr, "corvane-cli: cannot open the log file '%s'\n",
-                parsed.req.log_file.c_str());
-        return cli::kExitBadArguments;
+    if (!parsed.req.log_file.empty()) {
+        int code = start_log(parsed.req.log_file, parsed.args);
+        if (code != cli::kExitSuccess)
+            return code;
     }
     set_up_logging(parsed.req);
     int code = run(parsed.req);
     usbdrv_set_log_sink(nullptr, nullptr);
+    // The sink is gone: no line is logged any more.
+    if (logs.failed)
+        code = cli::worse_exit(code, cli::kExitLogFailed);
     return code;
 }

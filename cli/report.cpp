@@ -4,6 +4,7 @@
 
 #include "device_rules.h"
 #include "identifiers.h"
+#include "utf16_text.h"
 
 namespace cli {
 
@@ -36,9 +37,9 @@ int exit_for_installation(usbdrv_result result, bool needs_restart) {
 
 int worse_exit(int a, int b) {
     // Worst first. A failed installation outranks the rest: it is the one a line must look at.
-    static const int order[] = {kExitBadArguments,   kExitInstallFailed, kExitPrepareFailed,
-                                kExitBusy,           kExitCancelled,     kExitNoDevice,
-                                kExitRebootRequired, kExitSuccess};
+    static const int order[] = {kExitBadArguments, kExitInstallFailed,  kExitPrepareFailed,
+                                kExitBusy,         kExitCancelled,      kExitNoDevice,
+                                kExitLogFailed,    kExitRebootRequired, kExitSuccess};
     for (int code : order) {
         if (a == code || b == code)
             return code;
@@ -252,6 +253,102 @@ std::string waiting_line(unsigned seconds) {
 
 std::string extracted_line(const std::string& folder) {
     return "The driver was extracted to " + folder + "\n";
+}
+
+}  // namespace cli
+
+namespace cli {
+
+std::string folder_error(const package_folder& folder) {
+    const std::string variable = folder.from_fallback ? "TEMP" : "USERPROFILE";
+    switch (folder.outcome) {
+        case package_folder::ok:
+            break;
+        case package_folder::not_set:
+            return "neither USERPROFILE nor TEMP names a folder for the driver package";
+        case package_folder::not_full_path:
+            return variable +
+                   " is not a full path: the driver package would land below the "
+                   "current directory";
+        case package_folder::not_text:
+            return variable + " is not valid UTF-16: a lone surrogate " +
+                   code_unit_text(folder.bad_unit) + " at position " +
+                   std::to_string(folder.bad_at + 1);
+        case package_folder::too_long:
+            return "the folder " + variable + " names is too long for the driver package: with \\" +
+                   kPackageFolderName + " its path is " + std::to_string(folder.path_bytes) +
+                   " bytes of UTF-8, " + std::to_string(folder.path_bytes - (kLibraryPathMax - 1)) +
+                   " over the limit of " + std::to_string(kLibraryPathMax - 1);
+    }
+    return "";
+}
+
+namespace {
+
+bool needs_quotes(const std::string& arg) {
+    if (arg.empty())
+        return true;
+    for (char c : arg) {
+        unsigned char byte = static_cast<unsigned char>(c);
+        if (c == ' ' || c == '"' || byte < 0x20 || byte == 0x7F)
+            return true;
+    }
+    return false;
+}
+
+std::string quoted(const std::string& arg) {
+    if (!needs_quotes(arg))
+        return arg;
+    std::string out = "\"";
+    for (char c : arg) {
+        unsigned char byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            char escaped[8];
+            snprintf(escaped, sizeof escaped, "\\x%02X", static_cast<unsigned>(byte));
+            out += escaped;
+        } else {
+            if (c == '"')
+                out += '\\';
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+const char* error_words(unsigned long error) {
+    switch (error) {
+        case 2:  // ERROR_FILE_NOT_FOUND
+        case 3:  // ERROR_PATH_NOT_FOUND
+            return "its folder does not exist";
+        case 5:  // ERROR_ACCESS_DENIED
+            return "access is denied";
+        case 32:  // ERROR_SHARING_VIOLATION
+        case 33:  // ERROR_LOCK_VIOLATION
+            return "another program holds it";
+        case 39:   // ERROR_HANDLE_DISK_FULL
+        case 112:  // ERROR_DISK_FULL
+            return "the disk is full";
+        case 123:  // ERROR_INVALID_NAME
+            return "it is no valid file name";
+        case 206:  // ERROR_FILENAME_EXCED_RANGE
+            return "its path is too long";
+        default:
+            return "the system refused";
+    }
+}
+
+}  // namespace
+
+std::string start_line(const std::vector<std::string>& args) {
+    std::string line = std::string(kErrorPrefix) + "started:";
+    for (const std::string& arg : args)
+        line += " " + quoted(arg);
+    return line;
+}
+
+std::string log_failure(const std::string& path, bool opening, unsigned long error) {
+    return "the log file '" + path + "' cannot be " + (opening ? "opened" : "written") + ": " +
+           error_words(error) + " (Windows error " + std::to_string(error) + ")";
 }
 
 }  // namespace cli

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "arguments.h"
+#include "package_folder.h"
 #include "usbdrv/usbdrv.h"
 
 namespace cli {
@@ -22,6 +23,7 @@ enum exit_code : int {
     kExitNoDevice = 3,
     kExitBusy = 4,
     kExitPrepareFailed = 5,
+    kExitLogFailed = 6,          // the --log file cannot be opened or written
     kExitCancelled = 1223,       // ERROR_CANCELLED
     kExitRebootRequired = 3010,  // ERROR_SUCCESS_REBOOT_REQUIRED
 };
@@ -31,7 +33,9 @@ int exit_for_listing(usbdrv_result result);
 int exit_for_preparation(usbdrv_result result);
 // needs_restart: the device's node waits for a restart after the installation.
 int exit_for_installation(usbdrv_result result, bool needs_restart);
-// Of two outcomes of one run, the one the run ends with: the worse.
+// Of two outcomes of one run, the one the run ends with: the worse. A log that failed during
+// the run ranks below every failure of the work itself and above its successes: the work's
+// own failure is what a script must act on, and a success with an incomplete log is no success.
 int worse_exit(int a, int b);
 
 // One listed device, as the program shows it.
@@ -80,6 +84,22 @@ std::string preparation_failed_line(const std::string& instance, const char* tex
 std::string waiting_line(unsigned seconds);
 // After `extract`.
 std::string extracted_line(const std::string& folder);
+
+// Why an installation has no package folder (install_folder with TEMP as the fallback), as a
+// message for standard error; empty for a folder that is there.
+std::string folder_error(const package_folder& folder);
+
+// The first line of a --log file, written (and its failure noticed) before anything else is
+// done: the arguments, each in double quotes when it holds a blank or a quote or is empty. A
+// control character is written as \xNN, so that an argument can neither start a line of its
+// own in the log nor drive a terminal that shows it.
+std::string start_line(const std::vector<std::string>& args);
+
+// Why the --log file cannot be opened (`opening`) or written, for standard error: the system's
+// error code as words for the common causes, and its number.
+std::string log_failure(const std::string& path, bool opening, unsigned long error);
+// Beside a write that failed during the run, which goes on without its log.
+constexpr char kLogGoesOnWithout[] = "; the run goes on without the log";
 
 // The program's errors on standard error: kErrorPrefix and the message.
 constexpr char kErrorPrefix[] = "corvane-cli: ";

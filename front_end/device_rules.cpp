@@ -27,6 +27,19 @@ usbdrv_prepare_options package_options() {
     return options;
 }
 
+size_t inf_description_bytes(std::string_view utf8) {
+    size_t bytes = utf8.size();
+    for (char c : utf8) {
+        if (c == '"')
+            bytes++;
+    }
+    return bytes;
+}
+
+bool description_fits_inf(std::string_view utf8) {
+    return inf_description_bytes(utf8) <= USBDRV_DESCRIPTION_MAX;
+}
+
 bool same_ignoring_ascii_case(std::string_view a, std::string_view b) {
     if (a.size() != b.size())
         return false;

@@ -3,6 +3,7 @@
 // which are bound to the serial driver. No Windows call.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
@@ -19,6 +20,12 @@ constexpr char kPlaceholderName[] = "Virtual COM Port";
 // The INF every package gets, and the folder name a package is written into.
 constexpr char kInfName[] = "Corvane.inf";
 constexpr char kPackageFolderName[] = "usb_driver";
+
+// The bytes a description takes in the INF: its UTF-8 with each double quote doubled, as the
+// INF's strings write it. A package carries at most USBDRV_DESCRIPTION_MAX of them; the programs
+// refuse a longer one before anything is written, rather than have it cut or refused midway.
+size_t inf_description_bytes(std::string_view utf8);
+bool description_fits_inf(std::string_view utf8);
 
 // The service of the system's serial driver, which gives its devices a COM port.
 constexpr char kSerialDriverService[] = "usbser";

@@ -1,6 +1,7 @@
 #include "package_folder.h"
 
 #include "device_rules.h"
+#include "utf16_text.h"
 
 namespace {
 
@@ -13,15 +14,27 @@ bool is_drive_letter(char c) {
 }
 
 // The package folder below one base, checked.
-package_folder below(const char* base) {
+package_folder below(const char16_t* base) {
     package_folder folder;
-    if (!base || !is_full_path(base)) {
-        folder.outcome = package_folder::no_profile;
+    if (!base || !*base) {
+        folder.outcome = package_folder::not_set;
         return folder;
     }
-    std::string path = folder_below(base, kPackageFolderName);
+    utf16_conversion text = utf8_from_utf16(base);
+    if (!text.valid()) {
+        folder.outcome = package_folder::not_text;
+        folder.bad_at = text.bad_at;
+        folder.bad_unit = text.bad_unit;
+        return folder;
+    }
+    if (!is_full_path(text.utf8.c_str())) {
+        folder.outcome = package_folder::not_full_path;
+        return folder;
+    }
+    std::string path = folder_below(text.utf8.c_str(), kPackageFolderName);
     if (path.size() >= kLibraryPathMax) {
         folder.outcome = package_folder::too_long;
+        folder.path_bytes = path.size();
         return folder;
     }
     folder.path = path;
@@ -42,9 +55,9 @@ std::string folder_below(const char* base, const char* name) {
     return folder + name;
 }
 
-package_folder install_folder(const char* profile, const char* fallback) {
+package_folder install_folder(const char16_t* profile, const char16_t* fallback) {
     package_folder folder = below(profile);
-    if (folder.outcome != package_folder::no_profile || !fallback)
+    if (folder.outcome != package_folder::not_set || !fallback)
         return folder;
     folder = below(fallback);
     folder.from_fallback = true;

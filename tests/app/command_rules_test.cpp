@@ -15,6 +15,7 @@ struct command_run {
     std::atomic<bool> busy{false};
     std::string vid = "C04A", pid = "0C01";
     std::string typed_vid = "C04A", typed_pid = "0C01";
+    std::string description = "Virtual COM Port";
     bool thread_starts = true;
     std::vector<std::string> asked;
 
@@ -28,6 +29,10 @@ struct command_run {
             },
             vid, pid,
             [this] {
+                asked.push_back("description");
+                return description;
+            },
+            [this] {
                 asked.push_back(busy ? "start worker while busy" : "start worker while idle");
                 return thread_starts;
             });
@@ -35,9 +40,11 @@ struct command_run {
 };
 
 TEST(StartCommand, ChecksTheFieldsAsReadThenMarksTheDialogBusy) {
+    const std::string longest(USBDRV_DESCRIPTION_MAX, 'n');
     const struct {
         const char* typed_vid;
         const char* typed_pid;
+        std::string description;
         bool thread_starts;
         command_start outcome;
         bool busy_after;
@@ -45,32 +52,62 @@ TEST(StartCommand, ChecksTheFieldsAsReadThenMarksTheDialogBusy) {
     } rows[] = {
         {"ab12",
          "0C02",
+         "Board",
          true,
          command_start::started,
          true,
-         {"read fields", "start worker while busy"}},
-        // VID before PID; nothing starts and the dialog stays idle.
-        {"12G4", "XXXX", true, command_start::bad_vid, false, {"read fields"}},
-        {"C04A", "0x12", true, command_start::bad_pid, false, {"read fields"}},
+         {"read fields", "description", "start worker while busy"}},
+        // VID before PID before the name; nothing starts and the dialog stays idle.
+        {"12G4", "XXXX", longest + "n", true, command_start::bad_vid, false, {"read fields"}},
+        {"C04A", "0x12", longest + "n", true, command_start::bad_pid, false, {"read fields"}},
+        // A name the INF cannot hold whole (the front-end core's rule: a quote counts twice).
+        {"C04A",
+         "0C01",
+         longest + "n",
+         true,
+         command_start::long_name,
+         false,
+         {"read fields", "description"}},
+        {"C04A",
+         "0C01",
+         longest.substr(1) + "\"",
+         true,
+         command_start::long_name,
+         false,
+         {"read fields", "description"}},
+        {"C04A",
+         "0C01",
+         longest,
+         true,
+         command_start::started,
+         true,
+         {"read fields", "description", "start worker while busy"}},
         // A worker the system will not start leaves the dialog idle, ready for the next press.
         {"C04A",
          "0C01",
+         "Board",
          false,
          command_start::no_thread,
          false,
-         {"read fields", "start worker while busy"}},
+         {"read fields", "description", "start worker while busy"}},
     };
     for (const auto& r : rows) {
-        SCOPED_TRACE(std::string(r.typed_vid) + "/" + r.typed_pid);
+        SCOPED_TRACE(std::string(r.typed_vid) + "/" + r.typed_pid + " " +
+                     std::to_string(r.description.size()));
         command_run run;
         run.vid = "0000";  // what the members held before the fields were read
         run.typed_vid = r.typed_vid;
         run.typed_pid = r.typed_pid;
+        run.description = r.description;
         run.thread_starts = r.thread_starts;
         EXPECT_EQ(run.press(), r.outcome);
         EXPECT_EQ(run.busy, r.busy_after);
         EXPECT_EQ(run.asked, r.asked);
     }
+    // The box names the limit.
+    EXPECT_NE(std::string(command_start_text(command_start::long_name))
+                  .find(" " + std::to_string(USBDRV_DESCRIPTION_MAX) + " bytes"),
+              std::string::npos);
 }
 
 TEST(StartCommand, ABusyDialogRefusesBeforeReadingAnything) {
@@ -93,10 +130,14 @@ TEST(StartCommand, ABusyDialogRefusesBeforeReadingAnything) {
 
 // The install folder itself is the front-end core's (tests/front_end/package_folder_test.cpp).
 TEST(PackageFolderText, SaysWhyNothingWasWritten) {
-    EXPECT_NE(package_folder_text(package_folder::too_long), nullptr);
-    EXPECT_NE(package_folder_text(package_folder::no_profile), nullptr);
+    for (auto outcome : {package_folder::too_long, package_folder::not_set,
+                         package_folder::not_full_path, package_folder::not_text}) {
+        EXPECT_NE(package_folder_text(outcome), nullptr) << outcome;
+    }
     EXPECT_STRNE(package_folder_text(package_folder::too_long),
-                 package_folder_text(package_folder::no_profile));
+                 package_folder_text(package_folder::not_set));
+    EXPECT_STRNE(package_folder_text(package_folder::not_text),
+                 package_folder_text(package_folder::not_set));
     EXPECT_EQ(package_folder_text(package_folder::ok), nullptr);
 }
 

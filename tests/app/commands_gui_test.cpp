@@ -195,16 +195,23 @@ TEST(Commands, AFailingPreparationShowsTheLibrarysTextAndInstallsNothing) {
 
 TEST(Commands, AProfileThatNamesNoUsableFolderWritesNothing) {
     const std::wstring too_long = L"C:\\" + std::wstring(250, L'p');
+    // 1,024 characters and more are as much too long: never taken for a profile not set.
+    const std::wstring far_too_long = L"C:\\" + std::wstring(1021, L'p');
+    const std::wstring longest = L"C:\\" + std::wstring(32763, L'p');
+    const std::wstring not_text = L"C:\\users\\\xDC00";
     const struct {
         const wchar_t* profile;
         package_folder::outcome_kind outcome;
     } rows[] = {
-        {nullptr, package_folder::no_profile},
-        {L"relative\\profile", package_folder::no_profile},
+        {nullptr, package_folder::not_set},
+        {L"relative\\profile", package_folder::not_full_path},
         {too_long.c_str(), package_folder::too_long},
+        {far_too_long.c_str(), package_folder::too_long},
+        {longest.c_str(), package_folder::too_long},
+        {not_text.c_str(), package_folder::not_text},
     };
     for (const auto& r : rows) {
-        SCOPED_TRACE(r.profile ? test::utf8(r.profile) : "(not set)");
+        SCOPED_TRACE(r.profile ? std::to_string(wcslen(r.profile)) + " characters" : "(not set)");
         command_session session(one_board(), r.profile);
         ASSERT_NE(session.dialog(), nullptr);
         message_box box = session.run(IDC_BUTTON_INSTALL);
@@ -223,6 +230,70 @@ TEST(Commands, AProfileThatNamesNoUsableFolderWritesNothing) {
         EXPECT_TRUE(written.empty()) << written.front();
         EXPECT_TRUE(session.calls("CryptCATOpen").empty());
     }
+}
+
+// A name the INF cannot hold whole (the front-end core's rule) is refused when the button is
+// pressed, before anything is written; one at the limit is written whole.
+TEST(Commands, ANameTooLongForTheInfIsRefusedWithItsLimit) {
+    command_session session(one_board());
+    ASSERT_NE(session.dialog(), nullptr);
+    click(session.program().item(IDC_CHECK_EDIT));
+    const std::wstring longest(USBDRV_DESCRIPTION_MAX, L'n');
+    const std::wstring refusal = widen(command_start_text(command_start::long_name));
+    const struct {
+        std::wstring name;
+        int button;
+    } rows[] = {
+        {longest + L"n", IDC_BUTTON_EXTRACT},
+        {longest.substr(1) + L"\"", IDC_BUTTON_EXTRACT},  // a quote counts twice
+        {std::wstring(30000, L'n'), IDC_BUTTON_INSTALL},
+        // 342 Chinese characters are 684 bytes in the code page but 1,026 in UTF-8.
+        {std::wstring(342, L'串'), IDC_BUTTON_EXTRACT},
+    };
+    bool shot = false;
+    for (const auto& r : rows) {
+        SCOPED_TRACE(testing::Message() << r.name.size() << " characters");
+        set_text(session.program().item(IDC_EDIT_NAME), r.name.c_str());
+        ASSERT_EQ(SendMessageW(session.program().item(IDC_EDIT_NAME), WM_GETTEXTLENGTH, 0, 0),
+                  static_cast<LRESULT>(r.name.size()))
+            << "the edit box took the whole name";
+        session.press(r.button);
+        message_box box = session.wait_for_box(nullptr, 10000);
+        if (!shot) {
+            take_screenshot("name-too-long");
+            shot = true;
+        }
+        expect_box(session, box, refusal, "error");
+        ASSERT_TRUE(box.window && session.close(box));
+    }
+    EXPECT_FALSE(fs::exists(session.extracted()));
+    EXPECT_FALSE(fs::exists(session.installed()));
+    EXPECT_TRUE(session.calls("CryptCATOpen").empty());
+
+    set_text(session.program().item(IDC_EDIT_NAME), longest.c_str());
+    expect_box(session, session.run(IDC_BUTTON_EXTRACT), kExtracted, "information");
+    std::wstring inf = read_inf(session.extracted() / kInfName);
+    EXPECT_NE(inf.find(L"\"" + longest + L"\""), std::wstring::npos) << "the name whole";
+}
+
+// The selected device's name is read whole from the list, even when it is longer than the 255
+// bytes the framework reads from a drop-down list that reports no length.
+TEST(Commands, ALongListedNameReachesThePackageWhole) {
+    // The longest name a device reports, 126 characters of 2 bytes each in the code page: with
+    // " (Interface 0)" 266 bytes.
+    std::string chinese;
+    for (int i = 0; i < 126; i++)
+        chinese += "\xE4\xB8\xB2";  // 串
+    test::sim_device board = {"USB\\VID_C04A&PID_0C02&MI_00\\7&C&0&0000",
+                              "compatible_id = USB\\Class_02\nbus_description = " + chinese + "\n"};
+    command_session session(scenario_of({board}));
+    ASSERT_NE(session.dialog(), nullptr);
+    ASSERT_EQ(combo_items(session.program().item(IDC_COMBO_DEVICE)),
+              std::vector<std::wstring>{std::wstring(126, L'串') + L" (Interface 0)"});
+    expect_box(session, session.run(IDC_BUTTON_EXTRACT), kExtracted, "information");
+    std::wstring inf = read_inf(session.extracted() / kInfName);
+    EXPECT_NE(inf.find(L"\"" + std::wstring(126, L'串') + L" (Interface 0)\""), std::wstring::npos)
+        << test::utf8(inf);
 }
 
 TEST(Commands, ADeviceReplacedUnderTheSameCountIsNotInstalled) {

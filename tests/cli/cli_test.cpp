@@ -205,13 +205,36 @@ std::string usage() {
     return text;
 }
 
+// The refusal of a description too long for the INF, as the parser words it.
+std::string description_refused(size_t bytes) {
+    return "--description is " + std::to_string(bytes) +
+           " bytes in the INF (UTF-8, each double quote counted twice); it holds at most " +
+           std::to_string(USBDRV_DESCRIPTION_MAX);
+}
+
 TEST_F(Cli, BadArgumentsGetOneLineAndTheUsageAndChangeNothing) {
     test::simulated_machine machine(shipped("one-board.scn"));
     ASSERT_NE(usage().find("Usage:"), std::string::npos);
+    const std::wstring longest(USBDRV_DESCRIPTION_MAX, L'd');
     const struct {
-        const wchar_t* arguments;
-        const char* error;
+        std::wstring arguments;
+        std::string error;
     } rows[] = {
+        // Not valid UTF-16: refused, never used with U+FFFD in place of the lone surrogate (which
+        // would name another folder), wherever it stands and even beside --help.
+        {L"extract out\xD800 --log cli.log",
+         "argument 2 is not valid UTF-16: a lone surrogate U+D800 at position 4"},
+        {L"install --vid C04A --pid 0C02 --description \"Board \xDC00\" --log cli.log",
+         "argument 7 is not valid UTF-16: a lone surrogate U+DC00 at position 7"},
+        {L"--help extract \xDBFF\xDBFF\xDC00",
+         "argument 3 is not valid UTF-16: a lone surrogate U+DBFF at position 1"},
+        // A description the INF cannot hold whole, refused before the listing.
+        {L"install --vid C04A --pid 0C02 --log cli.log --description " + longest + L"d",
+         description_refused(USBDRV_DESCRIPTION_MAX + 1)},
+        {L"install --vid C04A --pid 0C02 --description \"" + longest.substr(1) + L"\\\"\"",
+         description_refused(USBDRV_DESCRIPTION_MAX + 1)},
+        {L"extract out --log cli.log --description " + std::wstring(30000, L'd'),
+         description_refused(30000)},
         {L"", "no command given (list, install or extract)"},
         {L"uninstall", "unknown command 'uninstall'"},
         {L"install --vid C04A --pid 0C2 --log cli.log", "pid must be 4 hex characters, not '0C2'"},
@@ -226,12 +249,128 @@ TEST_F(Cli, BadArgumentsGetOneLineAndTheUsageAndChangeNothing) {
         {L"install --vid C04A --pid 0C02 --description \"\"", "--description needs a text"},
     };
     for (const auto& r : rows) {
-        SCOPED_TRACE(testing::Message() << "arguments: " << test::utf8(r.arguments));
+        // The arguments as far as they are ASCII: some are no text the trace could convert.
+        std::string shown;
+        for (wchar_t c : r.arguments.substr(0, 80))
+            shown += c < 0x80 ? static_cast<char>(c) : '?';
+        SCOPED_TRACE("arguments: " + shown);
         run_result result = run(r.arguments);
         EXPECT_EQ(result.exit_code, 2u);
         EXPECT_EQ(result.out, "");
-        EXPECT_EQ(result.err, cli::kErrorPrefix + std::string(r.error) + "\n" + usage());
+        EXPECT_EQ(result.err, cli::kErrorPrefix + r.error + "\n" + usage());
         EXPECT_TRUE(fs::is_empty(work())) << "nothing is written, not even the log";
+        EXPECT_FALSE(fs::exists(package())) << "nothing is prepared";
+    }
+}
+
+// An environment variable for the programs started in a scope, then as it was.
+class scoped_variable {
+public:
+    scoped_variable(const wchar_t* name, const wchar_t* value) : name_(name) {
+        DWORD length = GetEnvironmentVariableW(name, nullptr, 0);
+        if (length) {
+            saved_.resize(length);
+            was_set_ = GetEnvironmentVariableW(name, &saved_[0], length) == length - 1;
+            saved_.resize(length - 1);
+        }
+        SetEnvironmentVariableW(name, value);
+    }
+    ~scoped_variable() {
+        SetEnvironmentVariableW(name_.c_str(), was_set_ ? saved_.c_str() : nullptr);
+    }
+
+private:
+    std::wstring name_;
+    std::wstring saved_;
+    bool was_set_ = false;
+};
+
+// Every file and folder below a folder, relative to it.
+std::vector<std::string> contents_of(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::recursive_directory_iterator(folder))
+        names.push_back(test::utf8(fs::relative(entry.path(), folder)));
+    return names;
+}
+
+// A profile that is set names the package's folder or the run is refused: never the fallback.
+// The refusal comes before the listing (so before a --wait: no "Waiting" line) and nothing is
+// written anywhere.
+TEST_F(Cli, AProfileThatNamesNoUsableFolderIsRefusedBeforeTheListing) {
+    test::simulated_machine machine(shipped("no-device.scn"));
+    fs::path temp = root_.path() / "temp";
+    fs::create_directories(temp);
+    scoped_variable temp_variable(L"TEMP", temp.c_str());
+    const std::wstring with_surrogate = profile().wstring() + L"\\\xD800";
+    auto too_long = [](size_t length) {
+        package_folder folder;
+        folder.outcome = package_folder::too_long;
+        folder.path_bytes = length + 1 + std::string(kPackageFolderName).size();
+        return folder;
+    };
+    package_folder relative;
+    relative.outcome = package_folder::not_full_path;
+    package_folder not_text;
+    not_text.outcome = package_folder::not_text;
+    not_text.bad_at = with_surrogate.size() - 1;
+    not_text.bad_unit = 0xD800;
+    const struct {
+        std::wstring profile;
+        package_folder refused;
+    } rows[] = {
+        {L"C:\\" + std::wstring(246, L'p'), too_long(249)},  // just too long for the folder
+        {L"C:\\" + std::wstring(1021, L'p'), too_long(1024)},
+        {L"C:\\" + std::wstring(4997, L'p'), too_long(5000)},
+        {L"profile", relative},
+        {with_surrogate, not_text},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(testing::Message() << r.profile.size() << " characters");
+        scoped_variable profile_variable(L"USERPROFILE", r.profile.c_str());
+        run_result result = run(L"install --vid C04A --pid 0C02 --wait 30");
+        EXPECT_EQ(result.exit_code, 5u);
+        EXPECT_EQ(result.out, "") << "no waiting";
+        EXPECT_EQ(result.err, cli::kErrorPrefix + cli::folder_error(r.refused) + "\n");
+        EXPECT_EQ(contents_of(temp), std::vector<std::string>{}) << "nothing in TEMP";
+        EXPECT_EQ(contents_of(root_.path() / "work"), std::vector<std::string>{});
+        EXPECT_EQ(contents_of(profile()), std::vector<std::string>{});
+    }
+}
+
+// Only a profile that is not set at all is replaced by TEMP (a service's account may have none).
+TEST_F(Cli, WithoutAProfileThePackageGoesToTemp) {
+    test::simulated_machine machine(shipped("one-board.scn"));
+    fs::path temp = root_.path() / "temp";
+    fs::create_directories(temp);
+    scoped_variable temp_variable(L"TEMP", temp.c_str());
+    scoped_variable profile_variable(L"USERPROFILE", nullptr);
+    run_result r = run(L"install --vid C04A --pid 0C02 --mi 00");
+    EXPECT_EQ(r.exit_code, 0u) << r.out << r.err;
+    EXPECT_TRUE(fs::is_regular_file(temp / kPackageFolderName / kInfName));
+}
+
+// A log that cannot be opened ends the run at once with its own exit code, before anything is
+// listed or prepared; nothing is created on the way.
+TEST_F(Cli, ALogFileThatCannotBeOpenedEndsTheRunAtOnce) {
+    test::simulated_machine machine(shipped("one-board.scn"));
+    fs::create_directories(work() / "logs");
+    const struct {
+        const wchar_t* arguments;
+        std::string path;
+        unsigned long error;
+    } rows[] = {
+        {L"install --vid C04A --pid 0C02 --mi 00 --log missing\\cli.log", "missing\\cli.log",
+         ERROR_PATH_NOT_FOUND},
+        {L"list --log missing\\cli.log", "missing\\cli.log", ERROR_PATH_NOT_FOUND},
+        {L"extract out --log logs", "logs", ERROR_ACCESS_DENIED},  // a folder, not a file
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(test::utf8(r.arguments));
+        run_result result = run(r.arguments);
+        EXPECT_EQ(result.exit_code, static_cast<DWORD>(cli::kExitLogFailed));
+        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(result.err, cli::kErrorPrefix + cli::log_failure(r.path, true, r.error) + "\n");
+        EXPECT_EQ(contents_of(work()), std::vector<std::string>{"logs"});
         EXPECT_FALSE(fs::exists(package())) << "nothing is prepared";
     }
 }
@@ -342,6 +481,12 @@ TEST_F(Cli, AFailedInstallationPrintsTheLibrarysText) {
         ASSERT_TRUE(at > 0 && file[at - 1] == '\r') << "a line feed without its CR at " << at;
     std::vector<std::string> logged = lines_of(file);
     ASSERT_FALSE(logged.empty());
+    // First the run's own line with its arguments, written before anything was done.
+    EXPECT_TRUE(
+        std::regex_match(logged[0], std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} .*)")));
+    EXPECT_EQ(logged[0].substr(24), cli::start_line({"install", "--vid", "C04A", "--pid", "0C02",
+                                                     "--mi", "00", "--log", "install.log"}));
+    logged.erase(logged.begin());
     std::regex stamped(
         R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} usbdrv:(debug|info|warning|error) \[.+\] .*)");
     bool debug = false;
@@ -608,6 +753,132 @@ TEST_F(Cli, AProgramEndedInTheUpdateLeavesTheMachineBusyUntilItsHelperHasEnded) 
     machine.set(shipped("one-board.scn"));
     run_result third = run(L"install --vid C04A --pid 0C02 --mi 02");
     EXPECT_EQ(third.exit_code, 0u) << third.out << third.err;
+}
+
+// A --log on a drive that is full (a small drive mapped as S: by tests/wine/with-small-drive.sh,
+// which sets CORVANE_SMALL_DRIVE): the run learns it at the first line it cannot write. At the
+// start that ends the run before anything is listed, prepared or installed; later the run goes
+// on, says so once, and ends with the log's exit code. The log is never left with part of a line.
+class CliSmallDrive : public Cli {
+protected:
+    void SetUp() override {
+        Cli::SetUp();
+        const char* drive = getenv("CORVANE_SMALL_DRIVE");
+        if (!drive || !*drive)
+            GTEST_SKIP() << "no small drive (tests/wine/with-small-drive.sh)";
+        // A folder of its own on the drive: the drive's root is no directory to the file
+        // system library's iterator.
+        drive_ = fs::path(std::string(drive) + "\\corvane-cli-test");
+        empty_drive();
+    }
+    void TearDown() override {
+        if (!drive_.empty())
+            fs::remove_all(drive_);
+        Cli::TearDown();
+    }
+
+    fs::path log() const { return drive_ / "cli.log"; }
+
+    void empty_drive() {
+        fs::remove_all(drive_);
+        fs::create_directory(drive_);
+    }
+
+    // Takes up every byte the drive has left, in a file of its own.
+    void fill_drive() {
+        unique_file_handle file(CreateFileW((drive_ / "filler").c_str(), GENERIC_WRITE, 0, nullptr,
+                                            CREATE_ALWAYS, 0, nullptr));
+        ASSERT_TRUE(file);
+        const std::string block(4096, 'f');
+        for (size_t size : {block.size(), size_t{1}}) {
+            DWORD written = 0;
+            while (
+                WriteFile(file.get(), block.data(), static_cast<DWORD>(size), &written, nullptr) &&
+                written == size) {
+            }
+        }
+        // The drive is full now: not a byte more goes into a new file.
+        unique_file_handle probe(CreateFileW((drive_ / "probe").c_str(), GENERIC_WRITE, 0, nullptr,
+                                             CREATE_ALWAYS, 0, nullptr));
+        DWORD written = 0;
+        ASSERT_TRUE(probe);
+        EXPECT_FALSE(WriteFile(probe.get(), "x", 1, &written, nullptr) && written == 1);
+        probe.reset();
+        DeleteFileW((drive_ / "probe").c_str());
+    }
+
+    fs::path drive_;
+};
+
+// An earlier run's log of `bytes` bytes, whole lines each ending in CR LF.
+std::string earlier_log(size_t bytes) {
+    const std::string line =
+        "2026-12-10 07:41:43.123 usbdrv:info [earlier] a line of an earlier run\r\n";
+    std::string text;
+    while (text.size() + line.size() <= bytes)
+        text += line;
+    text += std::string(bytes - text.size() - 2, '.') + "\r\n";
+    return text;
+}
+
+TEST_F(CliSmallDrive, AFullDiskEndsTheRunAtTheLogsFirstLineAndAtALaterOneOnlyTheLog) {
+    test::simulated_machine machine(shipped("one-board.scn"));
+    const std::wstring arguments =
+        L"install --vid C04A --pid 0C02 --mi 00 --log " + log().wstring();
+    const std::string disk_full =
+        cli::kErrorPrefix + cli::log_failure(test::utf8(log()), false, ERROR_DISK_FULL);
+    // A drive's space comes in blocks of 4 KiB: an earlier log leaves the rest of its last block.
+    const size_t block = 4096;
+    const struct {
+        const char* what;
+        bool earlier;  // an earlier run's log is there
+        size_t room;   // the bytes its last block has left
+        bool started;  // the run's first line fits: the run goes on
+    } rows[] = {
+        {"a new log on a full disk", false, 0, false},
+        {"an earlier log whose block is full", true, 0, false},
+        {"an earlier log with room for part of the first line", true, 40, false},
+        {"an earlier log with room for the first line and a few more", true, 600, true},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        new_profile();
+        empty_drive();
+        const std::string before = r.earlier ? earlier_log(block - r.room) : "";
+        if (r.earlier)
+            std::ofstream(log(), std::ios::binary) << before;
+        fill_drive();
+
+        run_result result = run(arguments);
+        const std::string after = read_file(log());
+        if (!r.started) {
+            EXPECT_EQ(result.exit_code, static_cast<DWORD>(cli::kExitLogFailed));
+            EXPECT_EQ(result.out, "") << "nothing listed or installed";
+            EXPECT_EQ(result.err, disk_full + "\n");
+            EXPECT_FALSE(fs::exists(package())) << "nothing prepared";
+            EXPECT_EQ(fs::exists(log()), r.earlier) << "a log this run made is not left behind";
+            EXPECT_TRUE(after == before)
+                << "the earlier log as it was: " << before.size() << " bytes before, "
+                << after.size() << " after, ending "
+                << after.substr(after.size() - std::min<size_t>(after.size(), 40));
+            continue;
+        }
+        // The installation went on to its end; the log's failure is said once and is the
+        // run's exit code.
+        EXPECT_EQ(result.exit_code, static_cast<DWORD>(cli::kExitLogFailed)) << result.err;
+        EXPECT_EQ(lines_of(result.out), std::vector<std::string>{installed_line(kSerialA, "COM3")});
+        size_t said = 0;
+        for (const std::string& line : lines_of(result.err))
+            said += line == disk_full + cli::kLogGoesOnWithout;
+        EXPECT_EQ(said, 1u) << result.err;
+        ASSERT_TRUE(after.compare(0, before.size(), before) == 0) << "the earlier lines kept";
+        std::vector<std::string> added = lines_of(after.substr(before.size()));
+        ASSERT_FALSE(added.empty());
+        EXPECT_EQ(added[0].substr(24), cli::start_line({"install", "--vid", "C04A", "--pid", "0C02",
+                                                        "--mi", "00", "--log", test::utf8(log())}));
+        EXPECT_EQ(after.substr(after.size() - 2), "\r\n") << "no part of a line at the end";
+        EXPECT_LE(after.size(), block);
+    }
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "arguments.h"
+#include "device_rules.h"
 #include "report.h"
 
 namespace {
@@ -122,6 +123,72 @@ TEST(Arguments, HelpWinsWherever) {
     EXPECT_EQ(usage.back(), '\n');
 }
 
+// The arguments as the system hands them over: converted whole, or refused with the position of
+// the first that is not valid UTF-16 (never with U+FFFD in its place).
+TEST(Arguments, OneThatIsNotValidUtf16IsRefused) {
+    const struct {
+        std::vector<std::u16string> args;
+        const char* error;
+    } rows[] = {
+        {{u"extract", u"out\xD800"},
+         "argument 2 is not valid UTF-16: a lone surrogate U+D800 at position 4"},
+        {{u"\xDC00list"}, "argument 1 is not valid UTF-16: a lone surrogate U+DC00 at position 1"},
+        {{u"install", u"--instance", u"X", u"--description", u"Board \xDBFF"},
+         "argument 5 is not valid UTF-16: a lone surrogate U+DBFF at position 7"},
+        // Even beside --help, and before a mistake the parser would name.
+        {{u"--help", u"\xDFFF"},
+         "argument 2 is not valid UTF-16: a lone surrogate U+DFFF at position 1"},
+        {{u"bogus", u"--log", u"\xD800\xD800\xDC00.log"},
+         "argument 3 is not valid UTF-16: a lone surrogate U+D800 at position 1"},
+    };
+    for (const auto& r : rows) {
+        cli::parse_result p = cli::parse_utf16_arguments(r.args);
+        EXPECT_EQ(p.error, r.error);
+        EXPECT_FALSE(p.req.help);
+        EXPECT_TRUE(p.args.empty());
+    }
+
+    // Valid text arrives as typed, characters beyond the first 65,536 included.
+    cli::parse_result p = cli::parse_utf16_arguments(
+        {u"extract", u"C:\\驱动\\\xD83D\xDD0C", u"--description", u"串口 \"A\""});
+    EXPECT_EQ(p.error, "");
+    EXPECT_EQ(p.req.folder, "C:\\驱动\\\xF0\x9F\x94\x8C");
+    EXPECT_EQ(p.req.description, "串口 \"A\"");
+    EXPECT_EQ(p.args.size(), 4u);
+}
+
+// Before anything is listed or prepared: a description the INF cannot hold whole.
+TEST(Arguments, ADescriptionTheInfCannotHoldIsRefusedWithItsLimit) {
+    const size_t max = USBDRV_DESCRIPTION_MAX;
+    const std::string limit = "; it holds at most " + std::to_string(max);
+    const struct {
+        std::string description;
+        std::string error;
+    } rows[] = {
+        {std::string(max, 'x'), ""},
+        {std::string(max - 2, 'x') + "\"", ""},
+        {std::string(max + 1, 'x'),
+         "--description is 1024 bytes in the INF (UTF-8, each double quote counted twice)" + limit},
+        {std::string(max - 1, 'x') + "\"",
+         "--description is 1024 bytes in the INF (UTF-8, each double quote counted twice)" + limit},
+        {std::string(30000, 'x'),
+         "--description is 30000 bytes in the INF (UTF-8, each double quote counted twice)" +
+             limit},
+    };
+    for (const char* command : {"install", "extract"}) {
+        for (const auto& r : rows) {
+            SCOPED_TRACE(std::string(command) + " " + std::to_string(r.description.size()));
+            std::vector<std::string> args = {command, "--vid",         "C04A",       "--pid",
+                                             "0C02",  "--description", r.description};
+            if (std::string(command) == "extract")
+                args.push_back("out");
+            cli::parse_result p = cli::parse_arguments(args);
+            EXPECT_EQ(p.error, r.error);
+            EXPECT_EQ(p.req.description, r.error.empty() ? r.description : "");
+        }
+    }
+}
+
 TEST(ExitCodes, PerOutcome) {
     EXPECT_EQ(cli::exit_for_listing(USBDRV_OK), 0);
     EXPECT_EQ(cli::exit_for_listing(USBDRV_ERR_BUSY), 4);
@@ -152,7 +219,7 @@ TEST(ExitCodes, PerOutcome) {
 
 TEST(ExitCodes, TheWorseOutcomeWins) {
     // From worst to best; each beats every later one, from either side.
-    const int order[] = {2, 1, 5, 4, 1223, 3, 3010, 0};
+    const int order[] = {2, 1, 5, 4, 1223, 3, 6, 3010, 0};
     for (size_t i = 0; i < std::size(order); i++) {
         EXPECT_EQ(cli::worse_exit(order[i], order[i]), order[i]);
         for (size_t k = i + 1; k < std::size(order); k++) {
@@ -291,6 +358,92 @@ TEST(Report, InstallationLines) {
     };
     for (const auto& r : rows)
         EXPECT_EQ(r.line, r.expected);
+}
+
+// Why an installation has no package folder, in the words of its line on standard error: the
+// variable it comes from and, for one too long, by how much.
+TEST(Report, FolderErrors) {
+    package_folder too_long;
+    too_long.outcome = package_folder::too_long;
+    too_long.path_bytes = 1035;
+    package_folder temp_too_long = too_long;
+    temp_too_long.from_fallback = true;
+    package_folder not_text;
+    not_text.outcome = package_folder::not_text;
+    not_text.bad_at = 4;
+    not_text.bad_unit = 0xD800;
+    package_folder relative;
+    relative.outcome = package_folder::not_full_path;
+    package_folder none;
+    none.outcome = package_folder::not_set;
+    none.from_fallback = true;
+    const struct {
+        package_folder folder;
+        std::string error;
+    } rows[] = {
+        {too_long,
+         "the folder USERPROFILE names is too long for the driver package: with \\usb_driver its "
+         "path is 1035 bytes of UTF-8, 776 over the limit of 259"},
+        {temp_too_long,
+         "the folder TEMP names is too long for the driver package: with \\usb_driver its path "
+         "is 1035 bytes of UTF-8, 776 over the limit of 259"},
+        {not_text, "USERPROFILE is not valid UTF-16: a lone surrogate U+D800 at position 5"},
+        {relative,
+         "USERPROFILE is not a full path: the driver package would land below the current "
+         "directory"},
+        {none, "neither USERPROFILE nor TEMP names a folder for the driver package"},
+        {package_folder{}, ""},
+    };
+    for (const auto& r : rows)
+        EXPECT_EQ(cli::folder_error(r.folder), r.error);
+}
+
+// The log file's first line: the run's arguments on one line, each readable as given.
+TEST(Report, StartLine) {
+    const struct {
+        std::vector<std::string> args;
+        std::string line;
+    } rows[] = {
+        {{"install", "--vid", "C04A", "--pid", "0C02", "--log", "C:\\f\\c.log"},
+         "corvane-cli: started: install --vid C04A --pid 0C02 --log C:\\f\\c.log"},
+        {{"extract", "C:\\with space", "--description", ""},
+         "corvane-cli: started: extract \"C:\\with space\" --description \"\""},
+        {{"extract", "out", "--description", "say \"hi\""},
+         "corvane-cli: started: extract out --description \"say \\\"hi\\\"\""},
+        // A line break or an escape sequence would forge a line or drive a terminal.
+        {{"extract", "out", "--description",
+          "x\r\n2026-12-10 07:41:43.123 usbdrv:info [x] installed OK\x1B[2J"},
+         "corvane-cli: started: extract out --description \"x\\x0D\\x0A2026-12-10 07:41:43.123 "
+         "usbdrv:info [x] installed OK\\x1B[2J\""},
+        {{"list", "串口"}, "corvane-cli: started: list 串口"},
+        {{}, "corvane-cli: started:"},
+    };
+    for (const auto& r : rows) {
+        std::string line = cli::start_line(r.args);
+        EXPECT_EQ(line, r.line);
+        for (char c : line)
+            EXPECT_FALSE(static_cast<unsigned char>(c) < 0x20) << "a control character in " << line;
+    }
+}
+
+TEST(Report, LogFailures) {
+    const struct {
+        bool opening;
+        unsigned long error;
+        const char* line;
+    } rows[] = {
+        {false, 112,
+         "the log file 'S:\\c.log' cannot be written: the disk is full (Windows error 112)"},
+        {false, 39,
+         "the log file 'S:\\c.log' cannot be written: the disk is full (Windows error 39)"},
+        {true, 3,
+         "the log file 'S:\\c.log' cannot be opened: its folder does not exist (Windows error 3)"},
+        {true, 5, "the log file 'S:\\c.log' cannot be opened: access is denied (Windows error 5)"},
+        {true, 1234,
+         "the log file 'S:\\c.log' cannot be opened: the system refused (Windows error 1234)"},
+    };
+    for (const auto& r : rows)
+        EXPECT_EQ(cli::log_failure("S:\\c.log", r.opening, r.error), r.line);
 }
 
 }  // namespace

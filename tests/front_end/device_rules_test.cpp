@@ -82,4 +82,34 @@ TEST(DeviceRules, OnlyAsciiLettersHaveACase) {
     EXPECT_TRUE(same_ignoring_ascii_case(std::string("a\0b", 3), std::string("A\0B", 3)));
 }
 
+// What the INF holds of a description: its UTF-8 bytes, each double quote twice, up to the
+// library's USBDRV_DESCRIPTION_MAX.
+TEST(DeviceRules, ADescriptionFitsTheInfByItsBytesThere) {
+    const size_t max = USBDRV_DESCRIPTION_MAX;
+    const std::string chinese = "\xE4\xB8\xAD";  // 中, three bytes
+    std::string thirds;
+    for (size_t i = 0; i < max / 3; i++)
+        thirds += chinese;
+    const struct {
+        const char* what;
+        std::string text;
+        size_t bytes;
+    } rows[] = {
+        {"a short name", "Virtual COM Port", 16},
+        {"quotes count twice", "say \"hi\"", 10},
+        {"as long as it may be", std::string(max, 'x'), max},
+        {"a byte too long", std::string(max + 1, 'x'), max + 1},
+        {"a quote makes it too long", std::string(max - 1, 'x') + "\"", max + 1},
+        {"a quote that still fits", std::string(max - 2, 'x') + "\"", max},
+        {"characters of three bytes, to the limit", thirds, max},
+        {"one character more", thirds + chinese, max + 3},
+        {"30,000 characters", std::string(30000, 'y'), 30000},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        EXPECT_EQ(inf_description_bytes(r.text), r.bytes);
+        EXPECT_EQ(description_fits_inf(r.text), r.bytes <= max);
+    }
+}
+
 }  // namespace
