@@ -95,6 +95,11 @@ function(corvane_finish_testing)
   get_property(programs GLOBAL PROPERTY CORVANE_SIM_PROGRAMS)
   list(JOIN programs " " CORVANE_SIM_PROGRAMS)
   set(CORVANE_SIM_DLL_DIR ${PROJECT_BINARY_DIR}/sim)
+  # What scripts/run.sh and scripts/cli.sh run: the two programs (which carry both helpers) and
+  # the simulated machine, without the tests and benchmarks.
+  get_property(sim_dlls GLOBAL PROPERTY CORVANE_SIM_DLLS)
+  add_custom_target(corvane_run)
+  add_dependencies(corvane_run Corvane corvane-cli ${sim_dlls})
   configure_file(${PROJECT_SOURCE_DIR}/tests/wine/wine-prefix.in ${CMAKE_BINARY_DIR}/wine-prefix
                  @ONLY
                  FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE

@@ -1,7 +1,8 @@
 #!/bin/bash
 # Builds the Windows programs for x86_64 (build/x64) and i686 (build/x86), and the code without
 # Windows calls natively with AddressSanitizer and UndefinedBehaviorSanitizer (build/native).
-# Arguments name the trees to build (x64, x86, native); none builds all three.
+# Arguments name the trees to build (x64, x86, native); none builds all three. "--target NAME"
+# builds only that target of each tree (scripts/run.sh builds corvane_run).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -22,7 +23,15 @@ configure() {  # folder, then cmake arguments
     printf '%s' "$args" >"$noted"
 }
 
-trees=("$@")
+trees=()
+targets=()
+while [ $# -gt 0 ]; do
+    case "$1" in
+    --target) [ $# -ge 2 ] || { echo "--target needs a name" >&2; exit 2; }
+        targets+=(--target "$2"); shift 2 ;;
+    *) trees+=("$1"); shift ;;
+    esac
+done
 [ ${#trees[@]} -gt 0 ] || trees=(x64 x86 native)
 
 for tree in "${trees[@]}"; do
@@ -37,5 +46,5 @@ for tree in "${trees[@]}"; do
     *) echo "unknown tree: $tree (x64, x86, native)" >&2; exit 2 ;;
     esac
     echo "== building build/$tree"
-    cmake --build "build/$tree"
+    cmake --build "build/$tree" "${targets[@]}"
 done

@@ -9,22 +9,14 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/deps.sh
-scripts/build.sh x64 >/dev/null
+. scripts/simulated-machine.sh
+machine_build
 
-# The test run's prefix and display scripts, pointed at a prefix and a display of this run's own.
-build=build/x64
-run=$(realpath -m build/run)
-mkdir -p "$run"
-export CORVANE_WINEPREFIX="$run/wineprefix"
-export CORVANE_XVFB_STATE="$run/xvfb"
 # Wine's own messages and anything Corvane prints; Corvane's log is its file in the prefix.
-output="$run/wine-output.log"
-corvane_log="$CORVANE_WINEPREFIX/drive_c/users/$(id -un)/AppData/Local/Corvane/Corvane.log"
-
+output=$run/wine-output.log
 virtual_display=""
 cleanup() {
-    "$build/wine-prefix" stop >/dev/null
+    machine_stop
     [ -z "$virtual_display" ] || "$build/xvfb" stop >/dev/null
 }
 trap cleanup EXIT
@@ -36,16 +28,12 @@ if [ -z "${DISPLAY:-}" ]; then
     echo "no DISPLAY: using a virtual display ($DISPLAY)"
 fi
 
-"$build/wine-prefix" start
-
-machine="$run/machine.scn"
-[ -f "$machine" ] || cp tests/sim/scenarios/one-board.scn "$machine"
-export CORVANE_SCENARIO="$machine"
+machine_start
 echo "simulated machine: $machine"
 
 # The dialog's texts are written for the Chinese code page (936). It runs in the run's folder,
 # where "Extract driver" writes its package (usb_driver), not in the source tree.
-build_dir=$(realpath $build)
+echo "starting Corvane"
 (cd "$run" && exec env LC_ALL=zh_CN.UTF-8 "$build_dir/wine-run" "$build_dir/app/Corvane.exe") \
     </dev/null >"$output" 2>&1 &
 corvane=$!

@@ -7,8 +7,9 @@
 
 #include "base/log.h"
 
-// "[#%08X] <system message>" for this code (0 is ERROR_SUCCESS), at most 255 characters. The text
-// stays valid until the next call of this function or of install_error_text.
+// "[#%08X] <system message>" for this code (0 is ERROR_SUCCESS): the system's text in UTF-8
+// whatever the code page, at most 255 bytes, cut at a character's boundary. The text stays valid
+// until the next call of this function or of install_error_text.
 const char* windows_error_text(uint32_t code);
 
 // "[<code>] <system message>", the code in decimal: the text of an error of the system's device

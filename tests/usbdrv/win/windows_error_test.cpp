@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <regex>
 #include <string>
 
@@ -10,14 +11,22 @@
 
 namespace {
 
-std::string system_text(DWORD code) {
-    char text[256] = {};
-    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
-                   MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), text, sizeof text, nullptr);
-    std::string s = text;
-    while (!s.empty() && (s.back() == '\n' || s.back() == '\r'))
+std::wstring wide_system_text(DWORD code) {
+    wchar_t text[512] = {};
+    FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
+                   MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), text, 512, nullptr);
+    std::wstring s = text;
+    while (!s.empty() && (s.back() == L'\n' || s.back() == L'\r'))
         s.pop_back();
     return s;
+}
+
+// The system's text for the code, in UTF-8.
+std::string system_text(DWORD code) {
+    std::wstring wide = wide_system_text(code);
+    char text[1536] = {};
+    WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, text, sizeof text, nullptr, nullptr);
+    return text;
 }
 
 TEST(WindowsErrorText, PrefixThenSystemTextWithoutLineEnd) {
@@ -29,6 +38,52 @@ TEST(WindowsErrorText, PrefixThenSystemTextWithoutLineEnd) {
         EXPECT_EQ(text, prefix + system_text(code));
         EXPECT_NE(text.back(), '\n');
         EXPECT_NE(text.back(), '\r');
+    }
+}
+
+// The system's texts are in the user's language, and reach the log, the console and the dialog's
+// log file in UTF-8 whatever the code page: under 936 (run so by the test
+// usbdrv_win_tests.code_page_936) the ANSI text would be GBK bytes.
+TEST(WindowsErrorText, SystemTextInUtf8UnderAnyCodePage) {
+    std::wstring wide = wide_system_text(ERROR_ACCESS_DENIED);
+    std::string text = windows_error_text(ERROR_ACCESS_DENIED);
+    EXPECT_EQ(text, "[#00000005] " + system_text(ERROR_ACCESS_DENIED));
+    wchar_t back[512] = {};
+    ASSERT_GT(MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.c_str(), -1, back, 512), 0)
+        << "not UTF-8: " << text;
+    EXPECT_EQ(std::wstring(back), L"[#00000005] " + wide);
+    if (GetACP() != 936)
+        GTEST_SKIP() << "code page " << GetACP() << ": the Chinese case runs under 936";
+    bool chinese = false;
+    for (wchar_t c : wide)
+        chinese = chinese || (c >= 0x4E00 && c <= 0x9FFF);
+    ASSERT_TRUE(chinese) << "no Chinese system text under code page 936";
+    EXPECT_NE(
+        text, "[#00000005] " + [] {
+            char ansi[512] = {};
+            FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                           ERROR_ACCESS_DENIED, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), ansi,
+                           sizeof ansi, nullptr);
+            std::string s = ansi;
+            while (!s.empty() && (s.back() == '\n' || s.back() == '\r'))
+                s.pop_back();
+            return s;
+        }());
+}
+
+// A text cut to the buffer ends at a character's boundary: the setup-log line that carries it
+// stays UTF-8.
+TEST(WindowsErrorText, CutAtACharacterBoundary) {
+    for (size_t size = 1; size < 40; size++) {
+        char buffer[64];
+        memset(buffer, 'x', sizeof buffer);
+        format_system_error(buffer, size, "[#00000005] ", ERROR_ACCESS_DENIED);
+        size_t length = strlen(buffer);
+        ASSERT_LT(length, size);
+        wchar_t back[64];
+        EXPECT_TRUE(length == 0 || MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, buffer,
+                                                       (int)length, back, 64) > 0)
+            << size << ": " << buffer;
     }
 }
 
