@@ -34,6 +34,7 @@ using bytes = std::vector<uint8_t>;
 struct event {
     enum kind_type { message, listening, silence, read_fails, wait_fails, helper_ends } kind;
     bytes data;
+    size_t read = 0;  // of data, handed out so far
     bool async = false;
     uint32_t from = kHelper;
 };
@@ -133,12 +134,12 @@ public:
 private:
     pipe_read deliver(uint8_t* into, size_t space) {
         event& next = script.front();
-        const size_t n = next.data.size() < space ? next.data.size() : space;
+        const size_t left = next.data.size() - next.read;
+        const size_t n = left < space ? left : space;
         if (n > 0)
-            memcpy(into, next.data.data(), n);
-        const bool rest = next.data.size() > space;
-        next.data.erase(next.data.begin(), next.data.begin() + static_cast<ptrdiff_t>(n));
-        if (!rest) {
+            memcpy(into, next.data.data() + next.read, n);
+        next.read += n;
+        if (left <= space) {
             script.pop_front();
             return {pipe_read::complete, n, 0};
         }
