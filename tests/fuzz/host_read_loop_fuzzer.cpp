@@ -104,6 +104,7 @@ public:
         clock += timeout_ms == kNoTimeLimit ? 0 : timeout_ms;
         return {script.empty() ? pipe_wait::helper_ended : pipe_wait::timed_out, 0};
     }
+    bool cancel_requested() override { return false; }
     uint32_t helper_exit_code() override { return 0; }
     bool status_received() override { return true; }
     uint32_t now_ms() override { return clock; }

@@ -137,6 +137,8 @@ read_loop_result run_read_loop(host_read_port& port) {
     bool dropping = false;
 
     for (;;) {
+        if (port.cancel_requested())
+            return cancelled();
         // The last byte stays free, as the filter installer's text once needed its terminator.
         pipe_read read = port.start_read(buffer.data.get() + offset, buffer.size - offset - 1);
         if (!client_served && found_client(read)) {

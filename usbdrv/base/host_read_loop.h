@@ -85,6 +85,9 @@ public:
     // Waits at most timeout_ms for the helper's end or the caller's cancellation: helper_ended,
     // timed_out or cancelled.
     virtual pipe_wait wait_for_helper(uint32_t timeout_ms) = 0;
+    // Whether the caller has cancelled, asked without waiting: a client whose messages never
+    // leave the pipe empty gives no read a wait in which the cancellation would show.
+    virtual bool cancel_requested() = 0;
     // The exit code of the ended helper.
     virtual uint32_t helper_exit_code() = 0;
     // Whether the helper's exit code may stand for its result: it sent its status before it

@@ -161,6 +161,8 @@ public:
         return outcome_of(wait_set(work_, nullptr), timeout_ms, WAIT_FAILED);
     }
 
+    bool cancel_requested() override { return cancelled(work_); }
+
     uint32_t helper_exit_code() override {
         DWORD code = kStillActive;
         if (!work_.helper || !GetExitCodeProcess(work_.helper.get(), &code))

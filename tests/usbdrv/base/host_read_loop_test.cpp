@@ -4,6 +4,7 @@
 // host's own.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <deque>
 #include <string>
 #include <vector>
@@ -159,6 +160,9 @@ public:
         clock += timeout_ms == kNoTimeLimit ? 0 : timeout_ms;
         return {ended_ ? pipe_wait::helper_ended : pipe_wait::timed_out, 0};
     }
+    // The caller cancels once this many messages were handled.
+    size_t cancel_after = SIZE_MAX;
+    bool cancel_requested() override { return handled.size() >= cancel_after; }
     uint32_t helper_exit_code() override { return exit_code; }
     bool status_received() override { return state.status_received || state.filter_installer; }
     uint32_t now_ms() override { return clock; }
@@ -435,6 +439,23 @@ TEST(HostReadLoop, TheCallersCancellationEndsEveryWait) {
                                           "waited for and ends by itself\n"))
             << run_.log;
     }
+}
+
+// Messages that are there at every read give the loop no wait in which to see the caller's
+// cancellation: it is asked before each read.
+TEST(HostReadLoop, TheCallersCancellationEndsAFloodThatNeverWaits) {
+    scripted_pipe pipe;
+    for (int i = 0; i < 50; i++)
+        pipe.script.push_back(message(text_message(1, "flood")));
+    pipe.script.push_back(message({MSG_SET_STATUS, 0}));
+    pipe.cancel_after = 3;
+    loop_run run_ = run(pipe);
+    EXPECT_EQ(run_.result, USBDRV_ERR_TIMEOUT);
+    EXPECT_FALSE(run_.helper_finishing);
+    EXPECT_EQ(pipe.handled.size(), 3u);
+    EXPECT_TRUE(has(run_.log, kHost + "installation cancelled: the installer is no longer "
+                                      "waited for and ends by itself\n"))
+        << run_.log;
 }
 
 // The helper's hints reach the very next wait, and the value stays in the state that the host
