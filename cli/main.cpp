@@ -151,6 +151,7 @@ struct device_list {
 usbdrv_result list_devices(device_list& list) {
     usbdrv_list_options options = {1, 1, 1};
     usbdrv_result result = USBDRV_ERR_BUSY;
+    failure.reset();
     for (int attempt = 0; attempt < 40 && result == USBDRV_ERR_BUSY; attempt++) {
         if (attempt)
             Sleep(50);
@@ -210,7 +211,7 @@ std::string failure_of(failure_step step, usbdrv_result result, const std::strin
 }
 
 int listing_failed(usbdrv_result result) {
-    say_error(std::string("cannot list the devices: ") + usbdrv_strerror(result));
+    say_error("cannot list the devices: " + failure_of(failure_step::installation, result, ""));
     return cli::exit_for_listing(result);
 }
 
