@@ -22,10 +22,11 @@ BOOL CCorvaneApp::InitInstance() {
     // The library's lines go to the log file from the first; the dialog's commands let it say
     // more while they run.
     log_file log;
-    library_lines_to library_lines(log);
+    failure_watch failures;
+    library_lines_to library_lines(log, failures);
     log.write_own(kStartedLine);
 
-    CCorvaneDlg dialog(log);
+    CCorvaneDlg dialog(log, failures);
     dialog.DoModal();
     // A command's worker may still use the dialog's data; it ends before the dialog does.
     dialog.WaitForWorker();

@@ -1,6 +1,7 @@
 #include "command_rules.h"
 
 #include "device_rules.h"
+#include "dialog_texts.h"
 #include "identifiers.h"
 
 command_start start_command(std::atomic<bool>& busy, const std::function<void()>& read_fields,
@@ -79,3 +80,17 @@ const usbdrv_device_entry* device_to_install(const std::vector<usbdrv_device_ent
 const char* const kSelectionGoneText =
     "The selected device is no longer connected: nothing was installed. Select a device in the "
     "list and press the button again.";
+
+std::string installation_box_text(const installation_outcome& outcome) {
+    if (outcome.kind == installation_outcome::stored)
+        return kStoredText;
+    std::string text =
+        outcome.port.empty() ? kInstalledText : kInstalledOnPortText + outcome.port + ".";
+    if (outcome.needs_restart)
+        text += std::string(" ") + kRestartText;
+    return text;
+}
+
+std::string extracted_box_text(const std::string& folder) {
+    return kExtractedToText + folder + ".";
+}

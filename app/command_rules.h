@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "installation_outcome.h"
 #include "package_folder.h"
 #include "usbdrv/usbdrv.h"
 
@@ -37,3 +38,9 @@ const usbdrv_device_entry* device_to_install(const std::vector<usbdrv_device_ent
                                              const std::string& selected_id,
                                              const usbdrv_device_entry& built);
 extern const char* const kSelectionGoneText;
+
+// The box after an installation the library reported as a success: "installed" with the port and
+// the restart when the device has them, or "stored" when nothing was bound.
+std::string installation_box_text(const installation_outcome& outcome);
+// The box after "Extract driver": the package's full folder.
+std::string extracted_box_text(const std::string& folder);

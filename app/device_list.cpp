@@ -6,6 +6,7 @@
 #include "device_rules.h"
 #include "dialog_texts.h"
 #include "identifiers.h"
+#include "installation_outcome.h"
 #include "main_dialog.h"
 #include "resource.h"
 
@@ -75,6 +76,13 @@ void CCorvaneDlg::RefreshDeviceList() {
 
 void CCorvaneDlg::FillDeviceCombo() {
     if (m_devices.empty()) {
+        // The placeholder is written once, when the list becomes empty or starts so: a user
+        // types the identifiers of a board that is not connected into its boxes, and the next
+        // refresh must not take them back. Nothing else changes while the list stays empty.
+        m_bReloadCombo = false;
+        if (m_bPlaceholderShown)
+            return;
+        m_bPlaceholderShown = true;
         ::EnableWindow(GetDlgItem(IDC_CHECK_EDIT), FALSE);
         m_cbDevices.Send(CB_RESETCONTENT);
         m_cbDevices.Send(CB_ADDSTRING, 0, (LPARAM)kPlaceholderName);
@@ -95,19 +103,20 @@ void CCorvaneDlg::FillDeviceCombo() {
         return;
     }
 
+    int count = (int)m_devices.size();
+    // Same count and no rebuild asked for: leave an open drop-down and the selection alone.
+    if (count == m_nShownCount && !m_bReloadCombo && !m_bPlaceholderShown)
+        return;
+
+    m_bPlaceholderShown = false;
     ::EnableWindow(GetDlgItem(IDC_CHECK_EDIT), TRUE);
     m_editVid.SetReadOnly(TRUE);
     m_editPid.SetReadOnly(TRUE);
-    int count = (int)m_devices.size();
-    // Same count and no rebuild asked for: leave an open drop-down and the selection alone.
-    if (count == m_nShownCount && !m_bReloadCombo)
-        return;
-
     m_bReloadCombo = false;
     m_nShownCount = count;
     m_cbDevices.Send(CB_RESETCONTENT);
     for (const usbdrv_device_entry& d : m_devices) {
-        std::string shown = utf8_to_code_page(d.description);
+        std::string shown = ListedText(d);
         m_cbDevices.Send(CB_ADDSTRING, 0, (LPARAM)shown.c_str());
     }
     m_cbDevices.Send(CB_SETCURSEL, (WPARAM)-1);
@@ -122,6 +131,20 @@ void CCorvaneDlg::FillDeviceCombo() {
         m_cbDevices.Send(CB_SETCURSEL, 0);
         ShowDeviceFields(0, true);
     }
+}
+
+std::string CCorvaneDlg::ListedText(const usbdrv_device_entry& entry) {
+    std::string shown = utf8_to_code_page(entry.description);
+    // Asked only when the list is rebuilt (a device came or went, or a command ended), not at
+    // every refresh: the port is the device's until its driver changes.
+    if (!entry.device_id || !is_serial_driver(entry.driver_name))
+        return shown;
+    usbdrv_device_state state = {};
+    usbdrv_get_device_state(entry.device_id, &state);
+    installation_outcome bound = outcome_of_installation(entry.device_id, state);
+    if (bound.kind == installation_outcome::installed && !bound.port.empty())
+        shown += kPortBefore + bound.port + kPortAfter;
+    return shown;
 }
 
 void CCorvaneDlg::ShowDeviceFields(size_t j, bool take_interface) {

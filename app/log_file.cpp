@@ -63,8 +63,8 @@ void log_file::write_own(const std::string& text) {
     write(kOwnLinePrefix + text);
 }
 
-void log_file::take_library_line(int32_t, const char* line, void* context) {
-    static_cast<log_file*>(context)->write(line);
+std::string log_file::path() const {
+    return path_.empty() ? std::string() : narrow(path_.c_str());
 }
 
 unique_file_handle log_file::open_for_line(uint64_t line_bytes) {

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string>
 
+#include "failure_text.h"
 #include "usbdrv/kit.h"
 #include "usbdrv/usbdrv.h"
 
@@ -27,8 +28,8 @@ public:
     void write(const std::string& text);
     // One of the program's own lines, told from the library's by its prefix ("Corvane: ").
     void write_own(const std::string& text);
-    // The library's log sink, with the object as its context.
-    static void take_library_line(int32_t level, const char* line, void* context);
+    // The file's path (UTF-8); empty when the program runs without a log.
+    std::string path() const;
 
 private:
     unique_file_handle open_for_line(uint64_t line_bytes);
@@ -39,13 +40,24 @@ private:
     std::wstring old_path_;
 };
 
-// Sends the library's lines to a log file while it lives.
+// Sends the library's lines to a log file, and to the watch that finds the Windows error behind
+// a command's failure, while it lives.
 class library_lines_to {
 public:
-    explicit library_lines_to(log_file& log) {
-        usbdrv_set_log_sink(&log_file::take_library_line, &log);
+    library_lines_to(log_file& log, failure_watch& failures) : log_(log), failures_(failures) {
+        usbdrv_set_log_sink(&library_lines_to::take, this);
     }
     ~library_lines_to() { usbdrv_set_log_sink(nullptr, nullptr); }
     library_lines_to(const library_lines_to&) = delete;
     library_lines_to& operator=(const library_lines_to&) = delete;
+
+private:
+    static void take(int32_t level, const char* line, void* context) {
+        auto* self = static_cast<library_lines_to*>(context);
+        self->failures_.take(level, line);
+        self->log_.write(line);
+    }
+
+    log_file& log_;
+    failure_watch& failures_;
 };

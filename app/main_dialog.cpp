@@ -11,7 +11,9 @@
 #include "command_rules.h"
 #include "device_rules.h"
 #include "dialog_texts.h"
+#include "failure_text.h"
 #include "identifiers.h"
+#include "installation_outcome.h"
 #include "log_file.h"
 #include "package_folder.h"
 #include "resource.h"
@@ -51,9 +53,24 @@ std::optional<std::u16string> environment_utf16(const wchar_t* name) {
     return std::u16string(value.data(), value.data() + length);
 }
 
+// The full path of a folder below the current directory (UTF-8); the name itself when the system
+// cannot make one.
+std::string full_folder(const char* name) {
+    std::wstring wide = widen(name);
+    DWORD size = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+    if (size == 0)
+        return name;
+    std::vector<wchar_t> full(size);
+    DWORD length = GetFullPathNameW(wide.c_str(), size, full.data(), nullptr);
+    if (length == 0 || length >= size)
+        return name;
+    return narrow(full.data());
+}
+
 }  // namespace
 
-CCorvaneDlg::CCorvaneDlg(log_file& log) : CDialogEx(IDD_MAIN_DIALOG), m_log(log) {
+CCorvaneDlg::CCorvaneDlg(log_file& log, failure_watch& failures)
+    : CDialogEx(IDD_MAIN_DIALOG), m_log(log), m_failures(failures) {
     m_hIcon = LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_CORVANE));
     MarkInCompatibilityAssistant();
 }
@@ -196,6 +213,7 @@ void CCorvaneDlg::RunCommand(void (CCorvaneDlg::*body)()) {
     // those as debug lines); between commands only the refreshes run, whose per-device debug
     // lines every second would push a command's lines out of the file within minutes.
     usbdrv_set_log_threshold(USBDRV_LOG_DEBUG);
+    m_failures.reset();
     (this->*body)();
     usbdrv_set_log_threshold(USBDRV_LOG_INFO);
     m_bBusy = false;
@@ -215,7 +233,15 @@ void CCorvaneDlg::LogCommand(const char* command, const std::string& folder,
 
 std::string CCorvaneDlg::CommandDescription() const {
     // The library reads UTF-8; the fields hold the code page's text.
-    return code_page_to_utf8(m_bEditName ? m_strName : m_strCombo);
+    if (m_bEditName)
+        return code_page_to_utf8(m_strName);
+    // The selected device's name as the list holds it (the user's, if given), not the combo
+    // box's text, which shows its port beside it.
+    for (const usbdrv_device_entry& d : m_devices) {
+        if (d.device_id && m_strDeviceId == d.device_id && d.description)
+            return d.description;
+    }
+    return code_page_to_utf8(m_strCombo);
 }
 
 void CCorvaneDlg::BuildDeviceRecord() {
@@ -253,9 +279,10 @@ void CCorvaneDlg::DoInstall() {
     usbdrv_result r =
         usbdrv_prepare_driver(&m_device, folder.path.c_str(), kInfName, &m_prepareOptions);
     if (r != USBDRV_OK) {
-        ShowMessage(usbdrv_strerror(r), MB_ICONERROR);
+        ShowFailure(true, r, folder.path);
         return;
     }
+    m_failures.reset();  // what the installation logs, not the preparation
     r = usbdrv_install_driver(&m_installTarget, folder.path.c_str(), kInfName, &m_installOptions);
     {
         // The device's driver has changed (or may have, even when the installation failed): the
@@ -264,10 +291,22 @@ void CCorvaneDlg::DoInstall() {
         m_bReloadCombo = true;
     }
     if (r != USBDRV_OK) {
-        ShowMessage(usbdrv_strerror(r), MB_ICONERROR);
+        ShowFailure(false, r, folder.path);
     } else {
-        ShowMessage(kInstalledText, MB_ICONINFORMATION);
+        ShowInstalled();
     }
+}
+
+void CCorvaneDlg::ShowInstalled() {
+    // The helper reports success also when it bound nothing (the board was unplugged before its
+    // update, or there was no board): the device's state afterwards says which it was.
+    usbdrv_device_state state = {};
+    if (m_installTarget.device_id)
+        usbdrv_get_device_state(m_installTarget.device_id, &state);
+    installation_outcome outcome = outcome_of_installation(m_installTarget.device_id, state);
+    ShowMessage(installation_box_text(outcome), outcome.kind == installation_outcome::installed
+                                                    ? MB_ICONINFORMATION
+                                                    : MB_ICONWARNING);
 }
 
 void CCorvaneDlg::DoExtract() {
@@ -276,16 +315,36 @@ void CCorvaneDlg::DoExtract() {
     LogCommand(kExtractCommand, kPackageFolderName, nullptr);
     usbdrv_result r =
         usbdrv_prepare_driver(&m_device, kPackageFolderName, kInfName, &m_prepareOptions);
+    std::string folder = full_folder(kPackageFolderName);
     if (r != USBDRV_OK) {
-        ShowMessage(usbdrv_strerror(r), MB_ICONERROR);
+        ShowFailure(true, r, folder);
     } else {
-        ShowMessage(kExtractedText, MB_ICONINFORMATION);
+        ShowMessage(extracted_box_text(folder), MB_ICONINFORMATION);
     }
 }
 
-void CCorvaneDlg::ShowMessage(const char* text, UINT icon) {
-    m_log.write_own(std::string(kBoxLinePrefix) + text);
-    MessageBoxA(m_installOptions.progress_owner, text, kBoxTitle, MB_OK | icon);
+void CCorvaneDlg::ShowFailure(bool preparation, usbdrv_result r, const std::string& folder) {
+    failure_facts facts;
+    facts.step = preparation ? failure_step::preparation : failure_step::installation;
+    facts.result = r;
+    facts.library_text = usbdrv_strerror(r);
+    facts.windows_error = m_failures.windows_error();
+    facts.installation_running = r == USBDRV_ERR_BUSY && usbdrv_installation_running();
+    facts.folder = folder;
+    std::optional<std::u16string> windows = environment_utf16(L"WINDIR");
+    facts.setup_log =
+        setup_log_in(windows ? narrow(reinterpret_cast<const wchar_t*>(windows->c_str())) : "");
+    std::string log = m_log.path();
+    if (!log.empty())
+        facts.detail = "The log file " + log + " has the detail.";
+    ShowMessage(failure_text(facts), MB_ICONERROR);
+}
+
+void CCorvaneDlg::ShowMessage(const std::string& text, UINT icon) {
+    m_log.write_own(kBoxLinePrefix + text);
+    // Wide: the text may name a folder the code page has no characters for.
+    MessageBoxW(m_installOptions.progress_owner, widen(text).c_str(), widen(kBoxTitle).c_str(),
+                MB_OK | icon);
 }
 
 bool CCorvaneDlg::RefuseCloseWhileBusy() {

@@ -15,11 +15,13 @@
 #include "usbdrv/usbdrv.h"
 
 class log_file;
+class failure_watch;
 
 class CCorvaneDlg : public CDialogEx {
 public:
-    // The dialog's own lines go to `log`, which outlives it.
-    explicit CCorvaneDlg(log_file& log);
+    // The dialog's own lines go to `log`; `failures` watches the library's lines for the Windows
+    // error behind a command's failure. Both outlive the dialog.
+    CCorvaneDlg(log_file& log, failure_watch& failures);
     ~CCorvaneDlg() override;
 
     // Starts a command's worker thread; false when none could be started. The dialog refuses to
@@ -62,8 +64,13 @@ protected:
     // ticked, else the selected device's.
     std::string CommandDescription() const;
     void BuildDeviceRecord();
-    // A box titled "Driver Installation" with only OK, owned by the dialog.
-    void ShowMessage(const char* text, UINT icon);
+    // A box titled "Driver Installation" with only OK, owned by the dialog; the text is UTF-8.
+    void ShowMessage(const std::string& text, UINT icon);
+    // The box of a library call that failed with `r` (the library's text, its codes and what to
+    // do next), for the package folder `folder`.
+    void ShowFailure(bool preparation, usbdrv_result r, const std::string& folder);
+    // The box of an installation the library reported as a success: what it did to the device.
+    void ShowInstalled();
 
     void RefreshDeviceList();
     void FillDeviceCombo();
@@ -71,6 +78,9 @@ protected:
     // take_interface, its interface number becomes m_nInterface too.
     void ShowDeviceFields(size_t j, bool take_interface);
     void UpdateInstallCaption(const usbdrv_device_entry& entry);
+    // What the combo box shows for a listed device: its name, and its port when it is bound to
+    // the serial driver (code page).
+    std::string ListedText(const usbdrv_device_entry& entry);
     void ReleaseDeviceLists();
     bool RefuseCloseWhileBusy();
 
@@ -119,8 +129,12 @@ protected:
     std::deque<std::string> m_shownNames;
     // Lists the library could not release yet because another process was releasing one.
     std::vector<usbdrv_device_entry*> m_unreleasedLists;
+    // The placeholder is in the controls: it is written when the list becomes empty (or starts
+    // so) and left alone at the refreshes after, so that identifiers typed meanwhile stay.
+    bool m_bPlaceholderShown = false;
     // Where the commands' lines and boxes are logged.
     log_file& m_log;
+    failure_watch& m_failures;
 };
 
 class CAboutDlg : public CDialogEx {

@@ -141,6 +141,11 @@ private:
 
     void take_command_option(const std::string& arg) {
         request& r = result_.req;
+        if (arg == "--any-device") {
+            if (allowed_for(arg, {command::install}) && first_time(arg))
+                r.any_device = true;
+            return;
+        }
         if (arg == "--all" || arg == "--json") {
             if (!allowed_for(arg, {command::list}) || !first_time(arg))
                 return;
@@ -221,6 +226,10 @@ private:
         if (r.what == command::install) {
             if (r.has_ids == !r.instance_id.empty())
                 return fail("install needs either --vid and --pid or --instance");
+            // By identifiers only CDC serial interfaces are chosen from: there is nothing to
+            // widen.
+            if (r.any_device && r.instance_id.empty())
+                return fail("--any-device goes with --instance");
         }
         if (r.what == command::extract && r.folder.empty())
             return fail("extract needs a folder");
@@ -261,7 +270,7 @@ namespace {
 const char* const kUsageBefore =
     "Usage:\n"
     "  corvane-cli list [--all] [--json]\n"
-    "  corvane-cli install (--vid VVVV --pid PPPP [--mi NN] | --instance ID)\n"
+    "  corvane-cli install (--vid VVVV --pid PPPP [--mi NN] | --instance ID [--any-device])\n"
     "                      [--description TEXT] [--wait SECONDS]\n"
     "  corvane-cli extract FOLDER [--vid VVVV --pid PPPP [--mi NN]] [--description TEXT]\n"
     "\n"
@@ -269,7 +278,9 @@ const char* const kUsageBefore =
     "  list      the connected CDC serial interfaces (--all: every USB device);\n"
     "            --json writes them as a JSON array\n"
     "  install   prepares the driver package and installs it on every matching device;\n"
-    "            --wait waits up to SECONDS for a matching device to be plugged in\n"
+    "            --wait waits up to SECONDS for a matching device to be plugged in;\n"
+    "            --instance names a CDC serial interface, or with --any-device any USB\n"
+    "            device\n"
     "  extract   writes the driver package into FOLDER (default device: ";
 
 const char* const kUsageAfter =
@@ -278,11 +289,13 @@ const char* const kUsageAfter =
     "Options for every command:\n"
     "  --quiet     only errors on standard error\n"
     "  --verbose   the library's debug lines too\n"
-    "  --log FILE  also write the log, with time stamps, to FILE (UTF-8)\n"
+    "  --log FILE  also write the log, with time stamps, to FILE (UTF-8), creating\n"
+    "              its folders\n"
     "  --help      this text\n"
     "\n"
     "Exit codes: 0 success, 3010 success but a reboot is required, 1 installation\n"
-    "failed, 2 bad arguments, 3 no matching device, 4 another installation is\n"
+    "failed, 2 bad arguments, 3 no matching device (also: the device was not\n"
+    "connected, the driver was only stored for it), 4 another installation is\n"
     "running, 5 preparation failed, 6 the log file cannot be written, 1223\n"
     "cancelled by the user.\n"
     "\n"

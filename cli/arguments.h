@@ -30,6 +30,9 @@ struct request {
     bool has_interface = false;
     uint8_t interface_number = 0;
     std::string instance_id;
+    // --instance may name a device that is not a CDC serial interface (a composite device's
+    // parent, a data interface, another class): install on it all the same.
+    bool any_device = false;
     std::string description;  // empty: the device's own, or the placeholder
     unsigned wait_seconds = 0;
 

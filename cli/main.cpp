@@ -18,6 +18,9 @@
 
 #include "arguments.h"
 #include "device_rules.h"
+#include "failure_text.h"
+#include "full_path.h"
+#include "installation_outcome.h"
 #include "log_file.h"
 #include "log_line.h"
 #include "package_folder.h"
@@ -46,6 +49,8 @@ struct log_target {
     bool failed = false;
 };
 log_target logs;
+// The Windows error behind a failure, from the library's lines of the command.
+failure_watch failure;
 
 log_time now() {
     SYSTEMTIME t;
@@ -53,12 +58,8 @@ log_time now() {
     return {t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds};
 }
 
-void log_to_destinations(int32_t level, const char* line, void*) {
-    std::lock_guard<std::mutex> hold(logs.lock);
-    if (level >= logs.stderr_from) {
-        fprintf(stderr, "%s\n", line);
-        fflush(stderr);
-    }
+// Appends a line to the log file, if there is one; the caller holds logs.lock.
+void write_to_file(const char* line) {
     if (!logs.file.is_open())
         return;
     // Written through to the system at once: a line is in the file even if the program is
@@ -71,6 +72,24 @@ void log_to_destinations(int32_t level, const char* line, void*) {
                 cli::log_failure(logs.path, false, error).c_str(), cli::kLogGoesOnWithout);
         fflush(stderr);
     }
+}
+
+void log_to_destinations(int32_t level, const char* line, void*) {
+    failure.take(level, line);
+    std::lock_guard<std::mutex> hold(logs.lock);
+    if (level >= logs.stderr_from) {
+        fprintf(stderr, "%s\n", line);
+        fflush(stderr);
+    }
+    write_to_file(line);
+}
+
+// A line of the run's outcome: on standard output, and in the log file, which is the record of
+// a board.
+void report(const std::string& line) {
+    write_out(line);
+    std::lock_guard<std::mutex> hold(logs.lock);
+    write_to_file(cli::result_log_line(line).c_str());
 }
 
 // The program's own words: errors on standard error (and in the log file), progress on
@@ -99,7 +118,9 @@ int start_log(const std::string& path, const std::vector<std::string>& args) {
 }
 
 // Log levels: the library drops a line below its threshold before anyone sees it, so the
-// threshold is the lowest level a destination wants.
+// threshold is the lowest level a destination wants. The commands that prepare and install take
+// every line, so that a failure's Windows error can be found in the installer helper's relayed
+// (debug) lines.
 void set_up_logging(const cli::request& req) {
     switch (req.level) {
         case cli::verbosity::quiet:
@@ -112,7 +133,8 @@ void set_up_logging(const cli::request& req) {
             logs.stderr_from = USBDRV_LOG_INFO;
             break;
     }
-    usbdrv_set_log_threshold(logs.file.is_open() ? USBDRV_LOG_DEBUG : logs.stderr_from);
+    bool every_line = logs.file.is_open() || req.what != cli::command::list;
+    usbdrv_set_log_threshold(every_line ? USBDRV_LOG_DEBUG : logs.stderr_from);
     usbdrv_set_log_sink(log_to_destinations, nullptr);
 }
 
@@ -129,6 +151,7 @@ struct device_list {
 usbdrv_result list_devices(device_list& list) {
     usbdrv_list_options options = {1, 1, 1};
     usbdrv_result result = USBDRV_ERR_BUSY;
+    failure.reset();
     for (int attempt = 0; attempt < 40 && result == USBDRV_ERR_BUSY; attempt++) {
         if (attempt)
             Sleep(50);
@@ -145,8 +168,50 @@ usbdrv_device_state device_state(const std::string& instance) {
     return state;
 }
 
+// An environment variable as the system holds it (UTF-16); nothing when it is not set.
+std::optional<std::u16string> environment_utf16(const wchar_t* name) {
+    std::vector<wchar_t> value(MAX_PATH + 1);
+    DWORD length = GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size()));
+    if (length >= value.size()) {  // too small: the size it needs, with the terminator
+        value.resize(length);
+        length = GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size()));
+    }
+    if (length == 0 || length >= value.size())
+        return std::nullopt;
+    return std::u16string(value.data(), value.data() + length);
+}
+
+// Where a user finds the whole story of a failure.
+std::string detail_hint() {
+    // The same words at every log level: the outcome lines do not depend on it.
+    if (logs.file.is_open())
+        return "The log file " + logs.file.path() + " has the detail.";
+    return "Run it with --log FILE to keep the detail.";
+}
+
+// The system's setup log, where Windows says why it refused a driver.
+std::string setup_log() {
+    std::optional<std::u16string> windows = environment_utf16(L"WINDIR");
+    return setup_log_in(windows ? narrow(reinterpret_cast<const wchar_t*>(windows->c_str())) : "");
+}
+
+// What a user reads of a failed preparation or installation: the library's text with its codes
+// and what to do next.
+std::string failure_of(failure_step step, usbdrv_result result, const std::string& folder) {
+    failure_facts facts;
+    facts.step = step;
+    facts.result = result;
+    facts.library_text = usbdrv_strerror(result);
+    facts.windows_error = failure.windows_error();
+    facts.installation_running = result == USBDRV_ERR_BUSY && usbdrv_installation_running();
+    facts.folder = folder;
+    facts.setup_log = setup_log();
+    facts.detail = detail_hint();
+    return failure_text(facts);
+}
+
 int listing_failed(usbdrv_result result) {
-    say_error(std::string("cannot list the devices: ") + usbdrv_strerror(result));
+    say_error("cannot list the devices: " + failure_of(failure_step::installation, result, ""));
     return cli::exit_for_listing(result);
 }
 
@@ -213,29 +278,31 @@ package_device package_for(const cli::request& req, const usbdrv_device_entry* l
 }
 
 int run_extract(const cli::request& req) {
+    // The library gets the system's form of the folder: "sub/dir" and "..\\x" are the user's.
+    std::wstring full;
+    if (DWORD error = cli::full_path(widen(req.folder), full)) {
+        say_error("preparation failed: the folder " + req.folder +
+                  " names no path (Windows error " + std::to_string(error) + ")");
+        return cli::kExitPrepareFailed;
+    }
+    // "a/c/" is the folder "a\\c", whose name the lines give without the separator.
+    while (full.size() > 3 && full.back() == L'\\')
+        full.pop_back();
+    std::string folder = narrow(full.c_str());
+    if (folder.size() >= kLibraryPathMax) {
+        say_error(cli::extract_folder_too_long(req.folder, folder.size()));
+        return cli::kExitPrepareFailed;
+    }
     package_device device = package_for(req, nullptr);
     usbdrv_prepare_options options = package_options();
-    usbdrv_result result =
-        usbdrv_prepare_driver(device.get(), req.folder.c_str(), kInfName, &options);
+    failure.reset();
+    usbdrv_result result = usbdrv_prepare_driver(device.get(), folder.c_str(), kInfName, &options);
     if (result != USBDRV_OK) {
-        say_error("preparation failed: " + std::string(usbdrv_strerror(result)));
+        say_error("preparation failed: " + failure_of(failure_step::preparation, result, folder));
         return cli::exit_for_preparation(result);
     }
-    write_out(cli::extracted_line(req.folder));
+    report(cli::extracted_line(folder));
     return cli::kExitSuccess;
-}
-
-// An environment variable as the system holds it (UTF-16); nothing when it is not set.
-std::optional<std::u16string> environment_utf16(const wchar_t* name) {
-    std::vector<wchar_t> value(MAX_PATH + 1);
-    DWORD length = GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size()));
-    if (length >= value.size()) {  // too small: the size it needs, with the terminator
-        value.resize(length);
-        length = GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size()));
-    }
-    if (length == 0 || length >= value.size())
-        return std::nullopt;
-    return std::u16string(value.data(), value.data() + length);
 }
 
 // The folder the dialog installs from, "usb_driver" in the user's profile; without a profile,
@@ -258,10 +325,17 @@ int find_targets(const cli::request& req, device_list& list,
         if (result != USBDRV_OK)
             return listing_failed(result);
         for (const usbdrv_device_entry* e = fresh.head; e; e = e->next) {
-            // By instance ID any USB device may be named; by identifiers, what `list` shows.
-            bool candidate = !req.instance_id.empty() || is_cdc_interface(*e);
-            if (candidate && cli::targets(req, cli::view_of(*e)))
-                found.push_back(e);
+            // By identifiers, what `list` shows; by instance ID, the device named, which must be
+            // one of those too unless --any-device widens it to any USB device.
+            bool by_instance = !req.instance_id.empty();
+            if (!(by_instance || is_cdc_interface(*e)) || !cli::targets(req, cli::view_of(*e)))
+                continue;
+            cdc_check check = check_cdc_interface(*e);
+            if (by_instance && !req.any_device && check != cdc_check::cdc) {
+                say_error(cli::not_cdc_refusal(req.instance_id, check, e->compatible_id));
+                return cli::kExitNoDevice;
+            }
+            found.push_back(e);
         }
         if (!found.empty()) {
             std::swap(list.head, fresh.head);
@@ -270,7 +344,7 @@ int find_targets(const cli::request& req, device_list& list,
         if (std::chrono::steady_clock::now() >= deadline)
             break;
         if (!said_waiting) {
-            write_out(cli::waiting_line(req.wait_seconds));
+            report(cli::waiting_line(req.wait_seconds));
             said_waiting = true;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(250));
@@ -289,15 +363,18 @@ int install_one(const cli::request& req, const usbdrv_device_entry& listed,
     if (key != prepared_for) {
         // A preparation would rewrite the package folder that a running installation may be
         // installing from: the machine is busy.
+        failure.reset();
         if (usbdrv_installation_running()) {
-            write_out(cli::installation_failed_line(instance, usbdrv_strerror(USBDRV_ERR_BUSY)));
+            report(cli::installation_failed_line(
+                instance, failure_of(failure_step::installation, USBDRV_ERR_BUSY, folder).c_str()));
             return cli::kExitBusy;
         }
         usbdrv_prepare_options options = package_options();
         usbdrv_result result =
             usbdrv_prepare_driver(device.get(), folder.c_str(), kInfName, &options);
         if (result != USBDRV_OK) {
-            write_out(cli::preparation_failed_line(instance, usbdrv_strerror(result)));
+            report(cli::preparation_failed_line(
+                instance, failure_of(failure_step::preparation, result, folder).c_str()));
             prepared_for.clear();
             return cli::exit_for_preparation(result);
         }
@@ -310,23 +387,24 @@ int install_one(const cli::request& req, const usbdrv_device_entry& listed,
     target.next = nullptr;
     target.description = &device.description[0];
     usbdrv_install_options options = {};
+    failure.reset();
     usbdrv_result result = usbdrv_install_driver(&target, folder.c_str(), kInfName, &options);
     if (result != USBDRV_OK) {
         int code = cli::exit_for_installation(result, false);
-        write_out(cli::installation_failed_line(instance, usbdrv_strerror(result)));
+        report(cli::installation_failed_line(
+            instance, failure_of(failure_step::installation, result, folder).c_str()));
         return code;
     }
-    // The device is now bound to the serial driver: its port, and whether it needs a restart.
     // The helper also reports success when the device was gone by the time of its update and it
-    // only stored the package for the device's next plugging in: say so rather than "installed".
-    // A state that could be read only in part still says what it could.
-    usbdrv_device_state installed = device_state(instance);
-    if (!is_serial_driver(installed.service)) {
-        write_out(cli::stored_line(instance));
-        return cli::kExitSuccess;
+    // only stored the package for the device's next plugging in: that is no installed board.
+    installation_outcome outcome =
+        outcome_of_installation(instance.c_str(), device_state(instance));
+    if (outcome.kind == installation_outcome::stored) {
+        report(cli::stored_line(instance));
+        return cli::kExitNoDevice;
     }
-    int code = cli::exit_for_installation(result, installed.needs_restart != 0);
-    write_out(cli::installed_line(instance, installed.port_name, code == cli::kExitRebootRequired));
+    int code = cli::exit_for_installation(result, outcome.needs_restart);
+    report(cli::installed_line(instance, outcome.port, code == cli::kExitRebootRequired));
     return code;
 }
 
@@ -405,7 +483,13 @@ int main() {
     set_up_logging(parsed.req);
     int code = run(parsed.req);
     usbdrv_set_log_sink(nullptr, nullptr);
-    // The sink is gone: no line is logged any more.
+    // The sink is gone: no library line is logged any more. The log's last line is the run's
+    // exit code; a log that failed before has no such line, and the run ends with its code.
+    {
+        std::lock_guard<std::mutex> hold(logs.lock);
+        if (!logs.failed)
+            write_to_file(cli::exit_log_line(code).c_str());
+    }
     if (logs.failed)
         code = cli::worse_exit(code, cli::kExitLogFailed);
     return code;

@@ -255,6 +255,50 @@ std::string extracted_line(const std::string& folder) {
     return "The driver was extracted to " + folder + "\n";
 }
 
+std::string extract_folder_too_long(const std::string& folder, size_t bytes) {
+    return "the folder " + folder + " is too long for the driver package: its full path is " +
+           std::to_string(bytes) + " bytes of UTF-8, " +
+           std::to_string(bytes - (kLibraryPathMax - 1)) + " over the limit of " +
+           std::to_string(kLibraryPathMax - 1);
+}
+
+std::string not_cdc_refusal(const std::string& instance, cdc_check why, const char* compatible_id) {
+    std::string reason;
+    switch (why) {
+        case cdc_check::cdc:
+            return "";
+        case cdc_check::not_an_interface:
+            reason =
+                "it is a whole USB device (a composite device's parent, or a device of one "
+                "function), not one of its interfaces";
+            break;
+        case cdc_check::data_interface:
+            reason =
+                "it is a CDC data interface (class 0A); the serial driver goes on the CDC "
+                "serial interface (class 02) beside it";
+            break;
+        case cdc_check::other_class:
+            reason = compatible_id && *compatible_id
+                         ? "its first compatible ID is " + std::string(compatible_id) +
+                               ", not of the CDC class (USB\\Class_02)"
+                         : std::string("it reports no compatible ID, so its class is not known");
+            break;
+    }
+    return instance + " is not a CDC serial interface: " + reason +
+           "; give --any-device to install the serial driver on it all the same";
+}
+
+std::string result_log_line(const std::string& line) {
+    std::string text = line;
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+        text.pop_back();
+    return kErrorPrefix + text;
+}
+
+std::string exit_log_line(int code) {
+    return std::string(kErrorPrefix) + "exit code " + std::to_string(code);
+}
+
 }  // namespace cli
 
 namespace cli {
@@ -318,8 +362,10 @@ std::string quoted(const std::string& arg) {
 const char* error_words(unsigned long error) {
     switch (error) {
         case 2:  // ERROR_FILE_NOT_FOUND
-        case 3:  // ERROR_PATH_NOT_FOUND
-            return "its folder does not exist";
+        case 3:  // ERROR_PATH_NOT_FOUND: its folders are made, so the drive or share is missing
+            return "its drive or share does not exist";
+        case 267:  // ERROR_DIRECTORY
+            return "a part of its path is a file, not a folder";
         case 5:  // ERROR_ACCESS_DENIED
             return "access is denied";
         case 32:  // ERROR_SHARING_VIOLATION

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "arguments.h"
+#include "device_rules.h"
 #include "package_folder.h"
 #include "usbdrv/usbdrv.h"
 
@@ -76,14 +77,29 @@ std::string json_string(const std::string& text);
 // ", a reboot is required".
 std::string installed_line(const std::string& instance, const std::string& port,
                            bool reboot_required);
-// The board was gone by the time of its update: the package waits in the driver store.
+// Nothing was bound: the board was gone by the time of its update, and the package waits in the
+// driver store. The run ends with kExitNoDevice then: a board without a driver is no success.
 std::string stored_line(const std::string& instance);
 std::string installation_failed_line(const std::string& instance, const char* text);
 std::string preparation_failed_line(const std::string& instance, const char* text);
 // Before a --wait for a matching device.
 std::string waiting_line(unsigned seconds);
-// After `extract`.
+// After `extract`, with the folder's full path.
 std::string extracted_line(const std::string& folder);
+// An `extract` folder whose full path does not fit the library's paths (`bytes` of UTF-8).
+std::string extract_folder_too_long(const std::string& folder, size_t bytes);
+
+// Why `install --instance` refuses the device it names: it is not a CDC serial interface (`why`,
+// from the front-end core's rule; `compatible_id` its first compatible ID, if any), and
+// --any-device was not given. The run ends with kExitNoDevice: the device is there, but it is not
+// one `install` installs on, so no device matches. What decides is the machine's device, not the
+// form of the arguments (kExitBadArguments, with the usage).
+std::string not_cdc_refusal(const std::string& instance, cdc_check why, const char* compatible_id);
+
+// The lines a --log file records of the run besides the library's: each device's line (as on
+// standard output, without its line end) and, last, the exit code.
+std::string result_log_line(const std::string& line);
+std::string exit_log_line(int code);
 
 // Why an installation has no package folder (install_folder with TEMP as the fallback), as a
 // message for standard error; empty for a folder that is there.

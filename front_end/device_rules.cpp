@@ -3,6 +3,7 @@
 namespace {
 
 constexpr std::string_view kCdcClass = "USB\\Class_02";
+constexpr std::string_view kCdcDataClass = "USB\\Class_0A";
 
 char ascii_upper(char c) {
     return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
@@ -50,11 +51,21 @@ bool same_ignoring_ascii_case(std::string_view a, std::string_view b) {
     return true;
 }
 
-bool is_cdc_interface(const usbdrv_device_entry& entry) {
-    if (!entry.compatible_id || entry.is_interface != 1)
-        return false;
+cdc_check check_cdc_interface(const usbdrv_device_entry& entry) {
+    if (entry.is_interface != 1)
+        return cdc_check::not_an_interface;
+    if (!entry.compatible_id)
+        return cdc_check::other_class;
     std::string_view id = entry.compatible_id;
-    return same_ignoring_ascii_case(id.substr(0, kCdcClass.size()), kCdcClass);
+    if (same_ignoring_ascii_case(id.substr(0, kCdcClass.size()), kCdcClass))
+        return cdc_check::cdc;
+    if (same_ignoring_ascii_case(id.substr(0, kCdcDataClass.size()), kCdcDataClass))
+        return cdc_check::data_interface;
+    return cdc_check::other_class;
+}
+
+bool is_cdc_interface(const usbdrv_device_entry& entry) {
+    return check_cdc_interface(entry) == cdc_check::cdc;
 }
 
 bool is_serial_driver(const char* service) {

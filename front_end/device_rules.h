@@ -41,6 +41,14 @@ usbdrv_prepare_options package_options();
 // with "USB\Class_02". IDs are ASCII, so the case is compared byte by byte, never by the code
 // page: a code page's upper-casing can take an ID's bytes for part of a character.
 bool is_cdc_interface(const usbdrv_device_entry& entry);
+// Why a device is or is not one: the same rule, with the reason a program gives for refusing it.
+enum class cdc_check {
+    cdc,               // a CDC serial (communication) interface
+    not_an_interface,  // a whole device: a composite device's parent, or a device of one function
+    data_interface,    // the CDC data interface (class 0A) that goes with a serial interface
+    other_class,       // an interface of another class, or one without a compatible ID
+};
+cdc_check check_cdc_interface(const usbdrv_device_entry& entry);
 // Bound to the system's serial driver; service names are compared without regard to case, as
 // the system does. Null is no service.
 bool is_serial_driver(const char* service);

@@ -159,4 +159,41 @@ TEST(DeviceToInstall, IsTheSelectedListedDeviceOrNone) {
     EXPECT_EQ(device_to_install(listed, "", built), nullptr);
 }
 
+// The box after an installation names what happened to the device: the specified success text
+// with the port added, the restart when one is due, and never "installed" when nothing was bound.
+TEST(InstallationBoxText, SaysWhatTheInstallationDid) {
+    auto outcome = [](installation_outcome::kind_type kind, const char* port, bool restart) {
+        installation_outcome o;
+        o.kind = kind;
+        o.port = port;
+        o.needs_restart = restart;
+        return o;
+    };
+    const auto installed = installation_outcome::installed;
+    const auto stored = installation_outcome::stored;
+    const struct {
+        installation_outcome outcome;
+        std::string text;
+    } rows[] = {
+        {outcome(installed, "COM3", false), "The driver was installed successfully on COM3."},
+        {outcome(installed, "COM12", true),
+         "The driver was installed successfully on COM12. Windows must be restarted to finish "
+         "the installation."},
+        {outcome(installed, "", false), "The driver was installed successfully."},
+        {outcome(installed, "", true),
+         "The driver was installed successfully. Windows must be restarted to finish the "
+         "installation."},
+        {outcome(stored, "", false),
+         "The driver was stored and will be used when the device is plugged in."},
+        {outcome(stored, "COM3", true),
+         "The driver was stored and will be used when the device is plugged in."},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.text);
+        EXPECT_EQ(installation_box_text(r.outcome), r.text);
+    }
+    EXPECT_EQ(extracted_box_text("C:\\work\\usb_driver"),
+              "The driver was extracted successfully to C:\\work\\usb_driver.");
+}
+
 }  // namespace

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "command_rules.h"
 #include "dialog_texts.h"
 #include "machine_crypto.h"
 #include "usbdrv/usbdrv.h"
@@ -73,7 +74,8 @@ uint64_t distance(const std::vector<BYTE>& a, const std::vector<BYTE>& b) {
     return sum;
 }
 
-// The icon a box shows: IDI_ERROR or IDI_INFORMATION when the screen shows its picture exactly. The
+// The icon a box shows: IDI_ERROR, IDI_WARNING or IDI_INFORMATION when the screen shows its
+// picture exactly. The
 // icon itself cannot be read from here: Wine keeps an icon's pictures in the process that loaded
 // it.
 std::string icon_of(HWND box) {
@@ -92,10 +94,14 @@ std::string icon_of(HWND box) {
         COLORREF background = GetPixel(screen, area.left, area.top);
         std::vector<BYTE> shown = pixels_of(screen, area);
         uint64_t to_error = distance(shown, drawn_icon(MAKEINTRESOURCEW(32513), background, size));
+        uint64_t to_warning =
+            distance(shown, drawn_icon(MAKEINTRESOURCEW(32515), background, size));
         uint64_t to_information =
             distance(shown, drawn_icon(MAKEINTRESOURCEW(32516), background, size));
         if (to_error == 0)
             return "error";
+        if (to_warning == 0)
+            return "warning";
         return to_information == 0 ? "information" : "other";
     }
     return "none";
@@ -166,6 +172,10 @@ command_session::~command_session() {
             test::remove_certificates(subject->second.c_str());
     }
     test::delete_machine_container(L"usbdrv key container");
+}
+
+std::wstring command_session::extracted_text() const {
+    return widen(extracted_box_text(test::utf8(extracted())).c_str());
 }
 
 void command_session::press(int id) {

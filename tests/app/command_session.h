@@ -24,8 +24,8 @@ struct message_box {
     HWND window = nullptr;
     std::wstring text;
     HWND owner = nullptr;
-    // "error", "information" or "other": which system icon the screen shows in it, as read by
-    // wait_for_box (empty from boxes()).
+    // "error", "warning", "information" or "other": which system icon the screen shows in it, as
+    // read by wait_for_box (empty from boxes()).
     std::string icon;
 };
 
@@ -62,6 +62,8 @@ public:
     test::simulated_machine& machine() { return machine_; }
     const std::filesystem::path& folder() const { return dir_.path(); }
     std::filesystem::path extracted() const { return folder() / kPackageFolderName; }
+    // The box of an "Extract driver" that wrote its package there.
+    std::wstring extracted_text() const;
     std::filesystem::path profile() const { return folder() / "profile"; }
     std::filesystem::path installed() const { return profile() / kPackageFolderName; }
     std::filesystem::path journal() const { return folder() / "journal.txt"; }

@@ -27,8 +27,6 @@ using namespace gui;
 using test::scenario_of;
 using test::shipped_scenario;
 
-const std::wstring kExtracted = widen(kExtractedText);
-
 std::string one_board() {
     return read_text(test::from_utf8(shipped_scenario("one-board.scn")));
 }
@@ -37,14 +35,18 @@ void set_text(HWND control, const wchar_t* text) {
     SendMessageW(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
 }
 
-// Types VID and PID into the placeholder's boxes right after a refresh has rewritten them, so
-// that most of a second passes before the next one would: time for a press to read them.
+// Types VID and PID into the placeholder's boxes, which the refreshes leave alone while no device
+// is listed.
 void type_identifiers(command_session& session, const wchar_t* vid, const wchar_t* pid) {
-    HWND vid_box = session.program().item(IDC_EDIT_VID);
-    set_text(vid_box, L"tick");
-    ASSERT_TRUE(eventually([&] { return text_of(vid_box) != L"tick"; })) << "no refresh";
-    set_text(vid_box, vid);
+    set_text(session.program().item(IDC_EDIT_VID), vid);
     set_text(session.program().item(IDC_EDIT_PID), pid);
+}
+
+// Waits until the program has listed the machine `ticks` more times.
+bool wait_for_refreshes(command_session& session, size_t ticks) {
+    size_t listings = session.calls("SetupDiGetClassDevsA").size();
+    return eventually(
+        [&] { return session.calls("SetupDiGetClassDevsA").size() >= listings + ticks; }, 10000);
 }
 
 // Presses a button and checks that the box ending the command is an error box of the dialog; a
@@ -68,7 +70,7 @@ TEST(Commands, ExtractWritesThePackageOfTheSelectedDeviceIntoUsbDriver) {
     session.press(IDC_BUTTON_EXTRACT);
     message_box box = session.wait_for_box();
     take_screenshot("extract-done");
-    expect_box(session, box, kExtracted, "information");
+    expect_box(session, box, session.extracted_text(), "information");
     ASSERT_TRUE(session.close(box));
 
     for (size_t i = 0; i < embedded_file_count; i++) {
@@ -97,13 +99,19 @@ TEST(Commands, ExtractWritesThePackageOfTheSelectedDeviceIntoUsbDriver) {
     EXPECT_TRUE(session.calls("CMP_WaitNoPendingInstallEvents").empty());
 }
 
+// With no device connected the user types the identifiers of the board a package is for; the
+// refreshes that follow leave them as typed (the placeholder is written only when the list
+// becomes empty), so the package is for them however long the user takes.
 TEST(Commands, WithNoDeviceThePackageIsForTheTypedIdentifiers) {
     command_session session;
     ASSERT_NE(session.dialog(), nullptr);
-    // Typed and pressed before the next tick rewrites the defaults.
     type_identifiers(session, L"ab12", L"00fe");
+    ASSERT_TRUE(wait_for_refreshes(session, 3)) << "no refreshes";
+    EXPECT_EQ(text_of(session.program().item(IDC_EDIT_VID)), L"ab12");
+    EXPECT_EQ(text_of(session.program().item(IDC_EDIT_PID)), L"00fe");
+    take_screenshot("typed-identifiers");
     message_box box = session.run(IDC_BUTTON_EXTRACT);
-    expect_box(session, box, kExtracted, "information");
+    expect_box(session, box, session.extracted_text(), "information");
     std::wstring inf = read_inf(session.extracted() / kInfName);
     EXPECT_NE(inf.find(L"\"VID_AB12&PID_00FE&MI_00\""), std::wstring::npos) << test::utf8(inf);
     EXPECT_NE(inf.find(L"\"" + widen(kPlaceholderName) + L"\""), std::wstring::npos);
@@ -144,7 +152,7 @@ TEST(Commands, BadIdentifiersAreReportedAndStartNothing) {
     EXPECT_TRUE(session.calls("CryptCATOpen").empty());
     // Not left busy: a command with good identifiers starts.
     type_identifiers(session, L"C04A", L"0C01");
-    expect_box(session, session.run(IDC_BUTTON_EXTRACT), kExtracted, "information");
+    expect_box(session, session.run(IDC_BUTTON_EXTRACT), session.extracted_text(), "information");
 }
 
 TEST(Commands, WhileACommandRunsPressesAndClosingAreRefused) {
@@ -158,7 +166,8 @@ TEST(Commands, WhileACommandRunsPressesAndClosingAreRefused) {
     message_box refused = session.wait_for_box(operating.c_str());
     take_screenshot("operating");
     expect_box(session, refused, operating, "error");
-    message_box done = session.wait_for_box(kExtracted.c_str());
+    const std::wstring extracted = session.extracted_text();
+    message_box done = session.wait_for_box(extracted.c_str());
     ASSERT_NE(done.window, nullptr);
     ASSERT_TRUE(session.close(refused));
 
@@ -186,8 +195,16 @@ TEST(Commands, AFailingPreparationShowsTheLibrarysTextAndInstallsNothing) {
     command_session session(one_board(), below_a_file.c_str());
     ASSERT_NE(session.dialog(), nullptr);
     message_box box = failed_command(session, IDC_BUTTON_INSTALL, "preparation-failed");
-    // The package folder cannot be made below a file.
-    EXPECT_EQ(box.text, library_text(USBDRV_ERR_ACCESS));
+    // The package folder cannot be made below a file: the library's text with its code, the
+    // Windows error behind it, the folder, and where the log is.
+    const std::wstring start = library_text(USBDRV_ERR_ACCESS) + L" (library error " +
+                               std::to_wstring(USBDRV_ERR_ACCESS) + L", Windows error ";
+    EXPECT_EQ(box.text.compare(0, start.size(), start), 0) << test::utf8(box.text);
+    for (const std::wstring& part :
+         {(file / "profile" / kPackageFolderName).wstring(),
+          L"The log file " + session.log().wstring() + L" has the detail."}) {
+        EXPECT_NE(box.text.find(part), std::wstring::npos) << test::utf8(part);
+    }
     // No installation began: the host never waited for other installations.
     EXPECT_TRUE(session.calls("CMP_WaitNoPendingInstallEvents").empty());
     EXPECT_TRUE(fs::is_regular_file(file));
@@ -271,7 +288,7 @@ TEST(Commands, ANameTooLongForTheInfIsRefusedWithItsLimit) {
     EXPECT_TRUE(session.calls("CryptCATOpen").empty());
 
     set_text(session.program().item(IDC_EDIT_NAME), longest.c_str());
-    expect_box(session, session.run(IDC_BUTTON_EXTRACT), kExtracted, "information");
+    expect_box(session, session.run(IDC_BUTTON_EXTRACT), session.extracted_text(), "information");
     std::wstring inf = read_inf(session.extracted() / kInfName);
     EXPECT_NE(inf.find(L"\"" + longest + L"\""), std::wstring::npos) << "the name whole";
 }
@@ -290,7 +307,7 @@ TEST(Commands, ALongListedNameReachesThePackageWhole) {
     ASSERT_NE(session.dialog(), nullptr);
     ASSERT_EQ(combo_items(session.program().item(IDC_COMBO_DEVICE)),
               std::vector<std::wstring>{std::wstring(126, L'串') + L" (Interface 0)"});
-    expect_box(session, session.run(IDC_BUTTON_EXTRACT), kExtracted, "information");
+    expect_box(session, session.run(IDC_BUTTON_EXTRACT), session.extracted_text(), "information");
     std::wstring inf = read_inf(session.extracted() / kInfName);
     EXPECT_NE(inf.find(L"\"" + std::wstring(126, L'串') + L" (Interface 0)\""), std::wstring::npos)
         << test::utf8(inf);
@@ -334,14 +351,14 @@ TEST(Commands, ChineseTextsArriveInThePackageAsTheyWere) {
               std::vector<std::wstring>{L"中文串口 (Interface 0)"});
 
     // The description from the list.
-    expect_box(session, session.run(IDC_BUTTON_EXTRACT), kExtracted, "information");
+    expect_box(session, session.run(IDC_BUTTON_EXTRACT), session.extracted_text(), "information");
     std::wstring inf = read_inf(session.extracted() / kInfName);
     EXPECT_NE(inf.find(L"\"中文串口 (Interface 0)\""), std::wstring::npos) << test::utf8(inf);
 
     // A name typed while "Edit" is ticked.
     click(session.program().item(IDC_CHECK_EDIT));
     set_text(session.program().item(IDC_EDIT_NAME), L"调试板 串口");
-    expect_box(session, session.run(IDC_BUTTON_EXTRACT), kExtracted, "information");
+    expect_box(session, session.run(IDC_BUTTON_EXTRACT), session.extracted_text(), "information");
     inf = read_inf(session.extracted() / kInfName);
     EXPECT_NE(inf.find(L"\"调试板 串口\""), std::wstring::npos) << test::utf8(inf);
     take_screenshot("chinese-name");

@@ -12,6 +12,7 @@
 
 #include "base/device_id.h"
 #include "base/install_errors.h"
+#include "command_rules.h"
 #include "command_session.h"
 #include "device_rules.h"
 #include "dialog_texts.h"
@@ -25,8 +26,16 @@ namespace {
 
 using namespace gui;
 
-const std::wstring kInstalled = widen(kInstalledText);
-const std::wstring kExtracted = widen(kExtractedText);
+// The box of an installation that bound the device, with its port and whether Windows must be
+// restarted.
+std::wstring installed_box(const char* port, bool restart = false) {
+    installation_outcome outcome;
+    outcome.kind = installation_outcome::installed;
+    outcome.port = port;
+    outcome.needs_restart = restart;
+    return widen(installation_box_text(outcome).c_str());
+}
+const std::wstring kStored = widen(kStoredText);
 const std::wstring kInstall = widen(kInstallCaption);
 const std::wstring kReinstall = widen(kReinstallCaption);
 
@@ -122,17 +131,24 @@ TEST(Install, TheSecondInterfaceGetsTheDriverUnderTheProgressWindow) {
     EXPECT_EQ(text_of(progress), L"Installing Driver...");
     EXPECT_FALSE(IsWindowEnabled(session.dialog()));
 
-    message_box box = session.wait_for_box(kInstalled.c_str(), 120000);
+    // The second function is the machine's first with a port: COM3.
+    const std::wstring installed = installed_box("COM3");
+    EXPECT_EQ(installed, L"The driver was installed successfully on COM3.");
+    message_box box = session.wait_for_box(installed.c_str(), 120000);
     take_screenshot("install-done");
-    expect_box(session, box, kInstalled, "information");
+    expect_box(session, box, installed, "information");
     EXPECT_EQ(progress_window(session), nullptr);
     ASSERT_TRUE(session.close(box));
     // The progress window gave the dialog back, and the box let it go.
     EXPECT_TRUE(eventually([&] { return IsWindowEnabled(session.dialog()) != FALSE; }));
 
-    // The next refresh shows the driver on the device that stays selected.
+    // The next refresh shows the driver on the device that stays selected, and its port in the
+    // list.
     EXPECT_EQ(caption_after_refresh(session), kReinstall);
     EXPECT_EQ(SendMessageW(session.program().item(IDC_COMBO_DEVICE), CB_GETCURSEL, 0, 0), 1);
+    EXPECT_EQ(combo_items(session.program().item(IDC_COMBO_DEVICE)),
+              (std::vector<std::wstring>{L"Corvane Twin Serial A (Interface 0)",
+                                         L"Corvane Twin Serial B (Interface 2) (COM3)"}));
     take_screenshot("install-reinstall");
     listed_device second = listed(kSecondInterface);
     ASSERT_TRUE(second.found);
@@ -156,25 +172,37 @@ TEST(Install, TheSecondInterfaceGetsTheDriverUnderTheProgressWindow) {
          {own_line(kInstallCommand + std::string(" for \"Corvane Twin Serial B (Interface 2)\"")),
           std::string("usbdrv:debug [usbdrv_install_driver] using progress bar mode"),
           std::string("usbdrv:debug [installer process] Installing driver for "),
-          std::string(kSecondHardwareId), own_line(kBoxLinePrefix + std::string(kInstalledText))}) {
+          std::string(kSecondHardwareId), own_line(kBoxLinePrefix + test::utf8(installed))}) {
         EXPECT_NE(log.find(expected), std::string::npos) << expected << " not in:\n" << log;
     }
     EXPECT_EQ(log.rfind(kUtf8ByteOrderMark, 0), 0u);
+
+    // The package of the selected device carries its name, not the list's port beside it.
+    expect_box(session, session.run(IDC_BUTTON_EXTRACT), session.extracted_text(), "information");
+    EXPECT_NE(
+        read_inf(session.extracted() / kInfName).find(L"\"Corvane Twin Serial B (Interface 2)\""),
+        std::wstring::npos);
 }
 
 // What the library reports for an installation that needs a reboot and for failing ones: the box
 // the dialog gives each result, and the helper's lines for the code in the log file. The results
-// and the lines are the helper's own table's.
+// and the lines are the helper's own table's. A failure's box carries the library's text and its
+// code, the Windows error where the helper's lines name it, the next step where there is one,
+// and where the log is.
 TEST(Install, EachOutcomeShowsWhatTheLibraryReports) {
     const struct {
         uint32_t update;
         const char* screenshot;
-        const std::wstring& caption;  // after the next refresh
+        const std::wstring& caption;      // after the next refresh
+        std::vector<std::string> saying;  // in a failure's box
     } rows[] = {
-        // A reboot is due, but the driver is installed: a success for the dialog.
-        {3010, "install-reboot", kReinstall},
-        {0xE000022F, "install-unsigned", kInstall},
-        {122, "install-failed", kInstall},
+        // A reboot is due, but the driver is installed: the success, and the restart.
+        {3010, "install-reboot", kReinstall, {}},
+        {0xE000022F,
+         "install-unsigned",
+         kInstall,
+         {"driver installation policy", "\\INF\\setupapi.dev.log says what refused it"}},
+        {122, "install-failed", kInstall, {"Windows error 122)"}},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.update);
@@ -186,9 +214,18 @@ TEST(Install, EachOutcomeShowsWhatTheLibraryReports) {
         message_box box = session.wait_for_box(nullptr, 120000);
         take_screenshot(r.screenshot);
         if (expected.result == USBDRV_OK) {
-            expect_box(session, box, kInstalled, "information");
+            expect_box(session, box, installed_box("COM3", true), "information");
         } else {
-            expect_box(session, box, library_text(expected.result), "error");
+            EXPECT_EQ(box.icon, "error");
+            const std::wstring start = library_text(expected.result) + L" (library error " +
+                                       std::to_wstring(expected.result);
+            EXPECT_EQ(box.text.compare(0, start.size(), start), 0) << test::utf8(box.text);
+            std::vector<std::string> saying = r.saying;
+            saying.push_back("The log file " + test::utf8(session.log()) + " has the detail.");
+            for (const std::string& part : saying) {
+                EXPECT_NE(test::utf8(box.text).find(part), std::string::npos)
+                    << part << " not in " << test::utf8(box.text);
+            }
         }
         ASSERT_TRUE(session.close(box));
         EXPECT_EQ(caption_after_refresh(session), r.caption);
@@ -205,6 +242,46 @@ TEST(Install, EachOutcomeShowsWhatTheLibraryReports) {
     }
 }
 
+// An installation that bound nothing is never reported as installed: the board was unplugged
+// before its update (the update answers "no such device"), or there was no board at all (the
+// package is for the typed identifiers). The helper stores the driver for the next plugging in,
+// and the box says so.
+TEST(Install, AnInstallationThatBoundNothingSaysTheDriverWasStored) {
+    const struct {
+        const char* what;
+        std::string scenario;
+        bool listed;  // a board was listed and selected
+        const char* screenshot;
+    } rows[] = {
+        {"the board unplugged before its update", twin_board("update = 0xE000020B\n"), true,
+         "install-stored-unplugged"},
+        {"no board", "", false, "install-stored-no-board"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        command_session session(r.scenario);
+        ASSERT_NE(session.dialog(), nullptr);
+        if (r.listed)
+            select_second_interface(session);
+        session.press(IDC_BUTTON_INSTALL);
+        message_box box = session.wait_for_box(nullptr, 120000);
+        take_screenshot(r.screenshot);
+        expect_box(session, box, kStored, "warning");
+        ASSERT_TRUE(session.close(box));
+        // The INF went to the driver store, and nothing was bound.
+        std::vector<std::vector<std::string>> copies = session.calls("SetupCopyOEMInfW");
+        ASSERT_FALSE(copies.empty());
+        EXPECT_EQ(copies.back().back().rfind("ok", 0), 0u) << copies.back().back();
+        if (r.listed) {
+            EXPECT_EQ(caption_after_refresh(session), kInstall);
+            EXPECT_EQ(listed(kSecondInterface).driver, "");
+        }
+        EXPECT_NE(
+            read_text(session.log()).find(own_line(kBoxLinePrefix + std::string(kStoredText))),
+            std::string::npos);
+    }
+}
+
 // A file that has reached the limit makes room for the next line: it becomes the older file,
 // replacing the one before, and the line starts a new file.
 TEST(LogFile, AFullFileBecomesTheOlderOne) {
@@ -217,7 +294,8 @@ TEST(LogFile, AFullFileBecomesTheOlderOne) {
 
     auto session = command_session::with_local_app_data("", local.path().wstring());
     ASSERT_NE(session->dialog(), nullptr);
-    expect_box(*session, session->run(IDC_BUTTON_EXTRACT), kExtracted, "information");
+    expect_box(*session, session->run(IDC_BUTTON_EXTRACT), session->extracted_text(),
+               "information");
 
     EXPECT_EQ(read_text(folder / kOldLogFileName), full);
     std::string log = read_text(folder / kLogFileName);
@@ -236,7 +314,8 @@ TEST(LogFile, AFolderThatCannotBeWrittenDoesNotStopTheDialog) {
     std::ofstream(file) << "not a folder";
     auto session = command_session::with_local_app_data("", (file / "local").wstring());
     ASSERT_NE(session->dialog(), nullptr);
-    expect_box(*session, session->run(IDC_BUTTON_EXTRACT), kExtracted, "information");
+    expect_box(*session, session->run(IDC_BUTTON_EXTRACT), session->extracted_text(),
+               "information");
     EXPECT_TRUE(fs::is_regular_file(session->extracted() / kInfName));
     EXPECT_EQ(read_text(file), "not a folder");
     EXPECT_FALSE(fs::exists(session->log()));

@@ -9,6 +9,7 @@
 #include "device_rules.h"
 #include "gui_driver.h"
 #include "identifiers.h"
+#include "simulated_machine.h"
 #include "test_support.h"
 #include "win/handles.h"
 
@@ -141,21 +142,34 @@ TEST(MainDialog, ShowsItsControlsAsDesignedAndClosesWithEsc) {
     EXPECT_EQ(program.exit_code(), 0u);
 }
 
+// Each tick lists the machine again: a board plugged in shows within about a second, and so does
+// the placeholder, with its identifiers, when it is unplugged again.
 TEST(MainDialog, TheTimerRefreshesTheListEverySecond) {
+    test::simulated_machine machine("");
     corvane program;
     HWND dialog = program.dialog();
     ASSERT_NE(dialog, nullptr);
-    // With no device listed, each tick writes the placeholder's identifiers and name again.
-    HWND vid = GetDlgItem(dialog, IDC_EDIT_VID), name = GetDlgItem(dialog, IDC_EDIT_NAME);
+    HWND combo = GetDlgItem(dialog, IDC_COMBO_DEVICE), vid = GetDlgItem(dialog, IDC_EDIT_VID);
+    const std::vector<std::wstring> board = {L"Ticking Port (Interface 0)"};
     for (int round = 0; round < 2; round++) {
+        SCOPED_TRACE(round);
         SendMessageW(vid, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"1234"));
+        machine.set(test::scenario_of(
+            {{"USB\\VID_C04A&PID_0A00&MI_00\\7&A&0&0000",
+              "hardware_id = USB\\VID_C04A&PID_0A00&MI_00\ncompatible_id = USB\\Class_02\n"
+              "bus_description = Ticking Port\n"}}));
         DWORD start = GetTickCount();
-        HWND rewritten =
-            wait_for([&] { return text_of(vid) == kPlaceholderVidText ? vid : nullptr; }, 5000);
-        ASSERT_NE(rewritten, nullptr) << "the VID box was not rewritten";
+        ASSERT_TRUE(eventually([&] { return combo_items(combo) == board; }, 5000));
         EXPECT_LT(GetTickCount() - start, 2500u);
+        EXPECT_EQ(text_of(vid), L"C04A");
+
+        machine.set("");
+        start = GetTickCount();
+        ASSERT_TRUE(eventually(
+            [&] { return combo_items(combo) == std::vector<std::wstring>{kPlaceholder}; }, 5000));
+        EXPECT_LT(GetTickCount() - start, 2500u);
+        EXPECT_EQ(text_of(vid), kPlaceholderVidText);
     }
-    EXPECT_EQ(text_of(name), kPlaceholder);
 }
 
 TEST(MainDialog, EnterInAnEditBoxCloses) {

@@ -436,14 +436,44 @@ TEST(Report, LogFailures) {
          "the log file 'S:\\c.log' cannot be written: the disk is full (Windows error 112)"},
         {false, 39,
          "the log file 'S:\\c.log' cannot be written: the disk is full (Windows error 39)"},
+        // Its folders are made: what is missing then is the drive or the share.
         {true, 3,
-         "the log file 'S:\\c.log' cannot be opened: its folder does not exist (Windows error 3)"},
+         "the log file 'S:\\c.log' cannot be opened: its drive or share does not exist (Windows "
+         "error 3)"},
+        {true, 267,
+         "the log file 'S:\\c.log' cannot be opened: a part of its path is a file, not a folder "
+         "(Windows error 267)"},
         {true, 5, "the log file 'S:\\c.log' cannot be opened: access is denied (Windows error 5)"},
         {true, 1234,
          "the log file 'S:\\c.log' cannot be opened: the system refused (Windows error 1234)"},
     };
     for (const auto& r : rows)
         EXPECT_EQ(cli::log_failure("S:\\c.log", r.opening, r.error), r.line);
+}
+
+// Why --instance refuses a device: the device, the reason of its kind, and the way round it.
+TEST(Report, NotCdcRefusals) {
+    const std::string id = "USB\\VID_C04A&PID_0C02&MI_01\\7&2F1C3A5&0&0001";
+    const struct {
+        cdc_check why;
+        const char* compatible_id;
+        const char* reason;
+    } rows[] = {
+        {cdc_check::not_an_interface, "USB\\COMPOSITE", "a whole USB device"},
+        {cdc_check::data_interface, "USB\\Class_0A", "a CDC data interface (class 0A)"},
+        {cdc_check::other_class, "USB\\Class_08&SubClass_06",
+         "its first compatible ID is USB\\Class_08&SubClass_06, not of the CDC class"},
+        {cdc_check::other_class, nullptr, "it reports no compatible ID"},
+        {cdc_check::other_class, "", "it reports no compatible ID"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.reason);
+        std::string line = cli::not_cdc_refusal(id, r.why, r.compatible_id);
+        EXPECT_EQ(line.rfind(id + " is not a CDC serial interface: ", 0), 0u) << line;
+        EXPECT_NE(line.find(r.reason), std::string::npos) << line;
+        EXPECT_NE(line.find("give --any-device"), std::string::npos) << line;
+    }
+    EXPECT_EQ(cli::not_cdc_refusal(id, cdc_check::cdc, "USB\\Class_02"), "");
 }
 
 }  // namespace

@@ -49,6 +49,34 @@ TEST(DeviceRules, ACdcInterfaceByItsFirstCompatibleIdInAnyCase) {
     }
 }
 
+// The reason a program gives for a device that is no CDC serial interface; the rule is the same
+// one (is_cdc_interface).
+TEST(DeviceRules, WhyADeviceIsNoCdcSerialInterface) {
+    const struct {
+        const char* compatible;
+        int32_t is_interface;
+        cdc_check check;
+    } rows[] = {
+        {"USB\\Class_02&SubClass_02&Prot_01", 1, cdc_check::cdc},
+        {"usb\\class_02", 1, cdc_check::cdc},
+        {"USB\\COMPOSITE", 0, cdc_check::not_an_interface},  // a composite device's parent
+        {"USB\\Class_02", 0, cdc_check::not_an_interface},   // a single-function CDC device
+        {nullptr, 0, cdc_check::not_an_interface},
+        {"USB\\Class_0A&SubClass_00&Prot_00", 1, cdc_check::data_interface},
+        {"usb\\class_0a", 1, cdc_check::data_interface},
+        {"USB\\Class_08&SubClass_06&Prot_50", 1, cdc_check::other_class},
+        {"USB\\Class_0", 1, cdc_check::other_class},
+        {"", 1, cdc_check::other_class},
+        {nullptr, 1, cdc_check::other_class},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.compatible ? r.compatible : "(null)");
+        usbdrv_device_entry e = entry(r.compatible, r.is_interface);
+        EXPECT_EQ(check_cdc_interface(e), r.check);
+        EXPECT_EQ(is_cdc_interface(e), r.check == cdc_check::cdc);
+    }
+}
+
 TEST(DeviceRules, TheSerialDriverInAnyCase) {
     const struct {
         const char* service;
