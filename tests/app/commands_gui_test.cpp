@@ -196,9 +196,10 @@ TEST(Commands, AFailingPreparationShowsTheLibrarysTextAndInstallsNothing) {
     ASSERT_NE(session.dialog(), nullptr);
     message_box box = failed_command(session, IDC_BUTTON_INSTALL, "preparation-failed");
     // The package folder cannot be made below a file: the library's text with its code, the
-    // Windows error behind it, the folder, and where the log is.
+    // folder, and where the log is. The preparation finds the file before it calls the system,
+    // so no Windows error stands behind it.
     const std::wstring start = library_text(USBDRV_ERR_ACCESS) + L" (library error " +
-                               std::to_wstring(USBDRV_ERR_ACCESS) + L", Windows error ";
+                               std::to_wstring(USBDRV_ERR_ACCESS) + L")";
     EXPECT_EQ(box.text.compare(0, start.size(), start), 0) << test::utf8(box.text);
     for (const std::wstring& part :
          {(file / "profile" / kPackageFolderName).wstring(),

@@ -460,8 +460,9 @@ bool DeletePrivateKey(PCCERT_CONTEXT certificate) {
         unique_crypt_provider owned_csp(caller_frees ? csp : 0);
     } else {
         DWORD error = GetLastError();
-        // The key is deleted all the same: the container is known by name.
-        LOG_SYSTEM_ERROR(USBDRV_LOG_WARNING, kDelete, error, "error getting CSP: %s");
+        // The key is deleted all the same: the container is known by name. Only a container
+        // that cannot be deleted below is worth a warning.
+        LOG_SYSTEM_ERROR(USBDRV_LOG_DEBUG, kDelete, error, "error getting CSP: %s");
     }
 
     bool deleted = true;
