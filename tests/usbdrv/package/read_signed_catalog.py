@@ -105,12 +105,13 @@ def check(folder):
     if STATEMENT_TYPE in attributes:
         purposes = core.SequenceOf.load(attributes[STATEMENT_TYPE].dump(), spec=core.ObjectIdentifier)
         expect([p.dotted for p in purposes] == [INDIVIDUAL_CODE_SIGNING], "statement type")
-    if "content_type" in attributes and attributes["content_type"].dotted != CERTIFICATE_TRUST_LIST:
-        # Wine's crypt32 names pkcs7-data here whatever the content is; Windows names the content.
-        print("note: the content-type attribute names", attributes["content_type"].dotted,
-              "not the trust list")
+    if "content_type" in attributes:
+        expect(attributes["content_type"].dotted == CERTIFICATE_TRUST_LIST,
+               f"the content-type attribute names {attributes['content_type'].dotted}")
     if "message_digest" in attributes:
-        expect(attributes["message_digest"].native == hashlib.new(digest_algorithm, trust_list).digest(),
+        # The contents octets of the trust list's encoding, without its tag and length.
+        digested = parser.parse(trust_list)[4]
+        expect(attributes["message_digest"].native == hashlib.new(digest_algorithm, digested).digest(),
                "the message digest is not the trust list's")
     # No time stamp, nor anything else, outside the signature.
     expect(not signer["unsigned_attrs"].native, "unauthenticated attributes")
