@@ -6,9 +6,8 @@ certificate that signed it as the only trust anchor, and the PE files it names a
 
 CERTIFICATE is the certificate the machine's stores hold (DER). Each PE_FILE must verify against
 the catalog. So that a pass means something, the same verifier must also refuse the catalog with
-one byte of its trust list changed, and each PE file with one byte of its image changed. When
-CERTIFICATE is missing and a file not-signed.txt lies beside it, the system the test ran on could
-not sign: the check is skipped (exit code 77). OSSLSIGNCODE names another verifier program.
+one byte of its trust list changed, and each PE file with one byte of its image changed.
+OSSLSIGNCODE names another verifier program.
 """
 
 import base64
@@ -20,7 +19,6 @@ from pathlib import Path
 
 from asn1crypto import parser
 
-SKIPPED = 77
 VERIFIER = os.environ.get("OSSLSIGNCODE", "/usr/bin/osslsigncode")
 
 
@@ -78,11 +76,6 @@ def main():
         return 2
     certificate, catalog = Path(sys.argv[1]), Path(sys.argv[2])
     members = [Path(p) for p in sys.argv[3:]]
-    not_signed = certificate.parent / "not-signed.txt"
-    if not certificate.exists() and not_signed.exists():
-        print("nothing to verify:", not_signed.read_text().strip())
-        return SKIPPED
-
     failures = []
     with tempfile.TemporaryDirectory() as scratch:
         scratch = Path(scratch)
