@@ -15,6 +15,11 @@
 namespace {
 
 constexpr char kReqId[] = "req_id";
+// How long the helper waits for the pipe while another client holds it. The host refuses any
+// client but this helper at its next read, a tenth of a second later, and listens again; it
+// waits the message time-out for the helper to connect.
+constexpr DWORD kPipeBusyWaitMs = kDefaultMessageTimeoutMs;
+constexpr DWORD kPipeBusyPauseMs = 10;
 
 unique_file_handle pipe;
 // One answer buffer per identifier, zero-filled before each request.
@@ -62,17 +67,46 @@ bool served_by_parent(HANDLE handle) {
     return true;
 }
 
+// The pipe's client end. Its one instance may be taken by another process that connected first:
+// the host drops that one and listens again, so a busy pipe is waited for, within
+// kPipeBusyWaitMs.
+unique_file_handle open_client_end(usbdrv_result& failure) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        unique_file_handle opened(CreateFileA(kInstallerPipeName, GENERIC_READ | GENERIC_WRITE, 0,
+                                              nullptr, OPEN_EXISTING,
+                                              FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL |
+                                                  SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION,
+                                              nullptr));
+        if (opened)
+            return opened;
+        const DWORD error = GetLastError();
+        const DWORD spent = GetTickCount() - start;
+        if (error != ERROR_PIPE_BUSY) {
+            failure = USBDRV_ERR_NOT_FOUND;
+            return {};
+        }
+        if (spent >= kPipeBusyWaitMs) {
+            fprintf(stderr, "the installer pipe stayed busy for %lu ms - ending\n",
+                    static_cast<unsigned long>(spent));
+            failure = USBDRV_ERR_BUSY;
+            return {};
+        }
+        // Returns once the pipe listens again (or at once when it is gone); the pause keeps a
+        // system that returns at once from spinning.
+        if (!WaitNamedPipeA(kInstallerPipeName, kPipeBusyWaitMs - spent))
+            Sleep(kPipeBusyPauseMs);
+    }
+}
+
 }  // namespace
 
 usbdrv_result installer_pipe_open() {
     installer_pipe_close();
-    unique_file_handle opened(CreateFileA(kInstallerPipeName, GENERIC_READ | GENERIC_WRITE, 0,
-                                          nullptr, OPEN_EXISTING,
-                                          FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL |
-                                              SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION,
-                                          nullptr));
+    usbdrv_result failure = USBDRV_OK;
+    unique_file_handle opened = open_client_end(failure);
     if (!opened)
-        return USBDRV_ERR_NOT_FOUND;
+        return failure;
     if (!served_by_parent(opened.get()))
         return USBDRV_ERR_ACCESS;
     pipe = std::move(opened);

@@ -14,10 +14,12 @@
 #include "usbdrv/usbdrv.h"
 
 // Opens the pipe as its only client, with identification rights only, and checks that it is
-// served by the process that started this helper before anything is sent or read. USBDRV_OK;
-// USBDRV_ERR_NOT_FOUND when there is no pipe (the helper was not started by the tool);
-// USBDRV_ERR_ACCESS when another program serves it: the pipe is closed again at once and the
-// reason printed on standard error.
+// served by the process that started this helper before anything is sent or read. While another
+// process holds the pipe (it connected first; the tool drops it and listens again) the helper
+// waits for it, up to the message time-out. USBDRV_OK; USBDRV_ERR_NOT_FOUND when there is no pipe
+// (the helper was not started by the tool); USBDRV_ERR_BUSY when it stayed busy;
+// USBDRV_ERR_ACCESS when another program serves it: the pipe is closed again at once. Both
+// failures print their reason on standard error.
 usbdrv_result installer_pipe_open();
 // Closes the pipe; later messages are dropped.
 void installer_pipe_close();
@@ -36,7 +38,8 @@ void installer_pipe_log_sink(int32_t level, const char* line, void* context);
 void send_code(uint8_t code);
 // The final status.
 void send_status(usbdrv_result status);
-// A line of the system's setup log.
+// A line of the system's setup log, as it is given: the relay keeps its lines within
+// kSyslogTextMax (setup_log_relay.h); the tests' stand-in sends longer ones on purpose.
 void send_syslog_line(const char* line);
 
 // How a request went: answered (with the identifier, or with none), or not answered at all.

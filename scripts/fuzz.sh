@@ -5,14 +5,15 @@
 #   device_id_fuzzer    reading device instance IDs and driver versions
 #   catalog_list_fuzzer the catalog's list of files, from arbitrary filled lists
 #   installer_message_fuzzer  the installation host's handler of installer messages
+#   host_read_loop_fuzzer     the installation host's read loop: message sizes and other clients
 #   setup_log_relay_fuzzer    the installer helper's splitting of setup-log bytes into lines
 # The corpus grows in build/native/fuzz-corpus/<fuzzer> (seeded with the templates, the
-# scenarios' instance IDs, the catalog-list templates, one message of each code, or setup-log
-# lines); an input
+# scenarios' instance IDs, the catalog-list templates, one message of each code, a few
+# conversations, or setup-log lines); an input
 # that crashes is saved in build/native/fuzz-findings/<fuzzer>/ and the command fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-fuzzer=${1:?usage: scripts/fuzz.sh <token_fuzzer|device_id_fuzzer|catalog_list_fuzzer|installer_message_fuzzer|setup_log_relay_fuzzer> [seconds]}
+fuzzer=${1:?usage: scripts/fuzz.sh <token_fuzzer|device_id_fuzzer|catalog_list_fuzzer|installer_message_fuzzer|host_read_loop_fuzzer|setup_log_relay_fuzzer> [seconds]}
 seconds=${2:-600}
 
 corpus=build/native/fuzz-corpus/$fuzzer
@@ -38,6 +39,16 @@ installer_message_fuzzer)
         done
     }
     ;;
+host_read_loop_fuzzer)
+    # The settings byte, then events: 0/1 a message read at once/waited for (two bytes of length,
+    # times 3 with the top bit, then its code), 2 another process, 3 listening, 4 silence, 5 and
+    # 6 failed reads and waits, 7 the helper's end. An intruder before the helper, a long setup-log
+    # line, one over the bound, and the status.
+    seed() {
+        [ -e "$corpus/seed-intruder" ] || printf '\x00\x03\x02\x03\x00\x10\x00\x01\x07\x02\x00\x07' >"$corpus/seed-intruder"
+        [ -e "$corpus/seed-oversize" ] || printf '\x00\x01\xd0\x07\x01\x80\x00\x60\x01\x00\x02\x00\x07\x07' >"$corpus/seed-oversize"
+    }
+    ;;
 setup_log_relay_fuzzer)
     # The first byte names the byte the converter refuses; then setup-log text with CR LF pairs,
     # blank lines, the marker line and an unfinished last line.
@@ -45,7 +56,7 @@ setup_log_relay_fuzzer)
         [ -e "$corpus/seed-lines" ] || printf '\xff>>>  [Device Install (UpdateDriverForPlugAndPlayDevices) - USB\\VID_C04A]\r\n>>>  Section start 2026/12/10 06:52:43.123\r\n\r\n     ndv: INF path: C:\\Corvane.inf\n<ins>\r\n     unfinished' >"$corpus/seed-lines"
     }
     ;;
-*) echo "unknown fuzzer: $fuzzer (token_fuzzer, device_id_fuzzer, catalog_list_fuzzer, installer_message_fuzzer, setup_log_relay_fuzzer)" >&2; exit 2 ;;
+*) echo "unknown fuzzer: $fuzzer (token_fuzzer, device_id_fuzzer, catalog_list_fuzzer, installer_message_fuzzer, host_read_loop_fuzzer, setup_log_relay_fuzzer)" >&2; exit 2 ;;
 esac
 
 scripts/deps.sh

@@ -2,7 +2,8 @@
 // without a device being installed, for the helper or the filter installer, with identifiers of
 // any length. The message lies in a heap block of exactly its size, so that the sanitizers catch
 // a read past it; the result, the answers and the log are checked against the rules, with the
-// documented line of every malformed case.
+// documented line of every malformed case. Every text logged is one line that holds no control
+// character and only well-formed UTF-8, and a text that was so already is logged as it came.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +13,7 @@
 
 #include "base/installer_protocol.h"
 #include "base/log.h"
+#include "base/loggable_text.h"
 
 namespace {
 
@@ -50,6 +52,34 @@ std::string answer_for(const std::string& identifier) {
         return std::string(1, '\0');
     }
     return identifier;
+}
+
+// A text that a log line may hold as it is: no control character, well-formed UTF-8 (what the
+// rule leaves unchanged).
+bool loggable(const std::string& text) {
+    return loggable_text(text.data(), text.size()) == text;
+}
+
+// The text of a log line as the library wrote it, "<prefix><text>\n": whether the line is that,
+// with a text that is loggable and, when `sent` was loggable already, is `sent`.
+bool one_line_of(const std::string& line, const std::string& prefix, const std::string& sent) {
+    if (line.size() < prefix.size() + 1 || line.compare(0, prefix.size(), prefix) != 0 ||
+        line.back() != '\n') {
+        return false;
+    }
+    const std::string text = line.substr(prefix.size(), line.size() - prefix.size() - 1);
+    return loggable(text) && (!loggable(sent) || text == sent);
+}
+
+std::vector<std::string> lines_of(const std::string& log) {
+    std::vector<std::string> lines;
+    for (size_t start = 0; start < log.size();) {
+        size_t end = log.find('\n', start);
+        end = end == std::string::npos ? log.size() : end + 1;
+        lines.push_back(log.substr(start, end - start));
+        start = end;
+    }
+    return lines;
 }
 
 // Everything the library logs during one call, both streams.
@@ -123,10 +153,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
     if (filter) {
-        const std::string text(reinterpret_cast<const char*>(data),
-                               strnlen(reinterpret_cast<const char*>(data), size));
-        check(result == 0 && log == "usbdrv:info [install-filter] " + text + "\n",
-              "the filter installer's output");
+        // One line for each line of the output that is not empty.
+        std::vector<std::string> pieces;
+        std::string piece;
+        for (size_t i = 0; i <= size; i++) {
+            if (i == size || data[i] == '\r' || data[i] == '\n') {
+                if (!piece.empty())
+                    pieces.push_back(piece);
+                piece.clear();
+            } else {
+                piece += static_cast<char>(data[i]);
+            }
+        }
+        const std::vector<std::string> lines = lines_of(log);
+        check(result == 0 && lines.size() == pieces.size(), "a line for each output line");
+        for (size_t i = 0; i < lines.size(); i++) {
+            check(one_line_of(lines[i], "usbdrv:info [install-filter] ", pieces[i]),
+                  "the filter installer's output");
+        }
         return 0;
     }
 
@@ -152,14 +196,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             const char* text = reinterpret_cast<const char*>(data + 1);
             const size_t length = strnlen(text, size - 1);
             const std::string source = code == MSG_PRINT_MESSAGE ? "installer process" : "syslog";
-            std::string expected;
+            std::vector<std::string> lines = lines_of(log);
             if (length == size - 1) {
-                expected = "usbdrv:warning [process_message] malformed " + std::string(kind) +
-                           ": no terminating zero in its " + std::to_string(length) +
-                           " bytes of text\n";
+                check(!lines.empty() && lines[0] == "usbdrv:warning [process_message] malformed " +
+                                                        std::string(kind) +
+                                                        ": no terminating zero in its " +
+                                                        std::to_string(length) + " bytes of text\n",
+                      "a text without its zero byte");
+                lines.erase(lines.begin());
             }
-            expected += "usbdrv:debug [" + source + "] " + std::string(text, length) + "\n";
-            check(result == 0 && log == expected, "a text message");
+            check(result == 0 && lines.size() == 1 &&
+                      one_line_of(lines[0], "usbdrv:debug [" + source + "] ",
+                                  std::string(text, length)),
+                  "a text message is one loggable line");
             break;
         }
         case MSG_GET_DEVICE_ID:

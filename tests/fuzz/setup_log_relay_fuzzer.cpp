@@ -42,6 +42,7 @@ public:
     void send(const uint8_t* message, size_t length) override {
         messages++;
         check(length >= 3, "a message shorter than code, one byte and zero");
+        check(length <= kMessageMax, "a message the host would refuse");
         check(message[0] == MSG_SYSLOG_MESSAGE, "a message without its code");
         check(message[length - 1] == 0, "a message without its zero byte");
         const char* text = reinterpret_cast<const char*>(message + 1);

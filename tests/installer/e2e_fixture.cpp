@@ -83,8 +83,7 @@ prepared_package::~prepared_package() {
 }
 
 bool prepared_package::catalog_signed() const {
-    return log_.find("usbdrv:info [SelfSignFile] successfully signed file '" + dir() +
-                     "\\Corvane.cat'\n") != std::string::npos;
+    return test::read_catalog(path() / "Corvane.cat").signers == 1;
 }
 
 usbdrv_result prepared_package::prepare_again() const {

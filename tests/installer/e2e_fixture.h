@@ -53,7 +53,7 @@ public:
     std::filesystem::path path() const { return dir_.path(); }
     std::filesystem::path inf() const { return dir_.path() / "Corvane.inf"; }
     bool ok() const { return result_ == USBDRV_OK; }
-    // The first preparation signed the catalog; what it logged.
+    // The package's catalog has its signature; what the first preparation logged.
     bool catalog_signed() const;
     const std::string& log() const { return log_; }
     // Prepares it again, as a retry does.

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -257,6 +258,41 @@ TEST_F(Helper, UnderTheHostTheResultAndTheRelayedLines) {
     }
     EXPECT_TRUE(outcome.logged("usbdrv:debug [syslog]      ndv: line ")) << outcome.log;
     EXPECT_TRUE(outcome.logged("usbdrv:debug [process_message] installer process completed\n"));
+}
+
+// The real relay and the host together: a setup-log line that would drive a terminal is one
+// escaped line, and one longer than a message may be is cut by the helper, so that the host
+// takes it.
+TEST_F(Helper, UnderTheHostAHostileOrLongSetupLogLineIsOneLineThatFits) {
+    fs::create_directories(setup_log().parent_path());
+    std::ofstream(setup_log(), std::ios::binary) << "";
+    helper_folder folder;
+    usbdrv_device_entry device = {};
+    device.device_id = const_cast<char*>(test::kDeviceId);
+    device.hardware_id = const_cast<char*>(test::kHardwareId);
+
+    std::atomic<bool> installing{true};
+    std::thread writer([&] {
+        while (installing) {
+            std::ofstream(setup_log(), std::ios::binary | std::ios::app)
+                << "     ndv: \x1B[2J\x1B[31mred\x07\r\n"
+                << std::string(70000, 'L') << "\r\n";
+            Sleep(100);
+        }
+    });
+    test::installation outcome = test::install_with_helper(folder, device);
+    installing = false;
+    writer.join();
+
+    EXPECT_EQ(outcome.result, USBDRV_OK) << outcome.log.substr(0, 4000);
+    EXPECT_TRUE(outcome.logged("usbdrv:debug [syslog]      ndv: \\x1B[2J\\x1B[31mred\\x07\n"))
+        << outcome.log.substr(0, 4000);
+    EXPECT_TRUE(
+        outcome.logged("usbdrv:debug [installer process] a setup-log line of 70000 bytes "
+                       "is cut to its first 65534 bytes\n"));
+    EXPECT_TRUE(outcome.logged("usbdrv:debug [syslog] " + std::string(kSyslogTextMax, 'L') + "\n"));
+    EXPECT_FALSE(outcome.logged("refused as malformed"));
+    EXPECT_FALSE(outcome.logged("\x1B"));
 }
 
 TEST_F(Helper, UnderTheHostAFailedCopyEndsWithItsStatus) {

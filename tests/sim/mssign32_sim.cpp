@@ -1,9 +1,9 @@
 // mssign32.dll of the simulated machine (tests/sim/README.md). Wine's SignerSignEx only answers
-// E_NOTIMPL; this one journals everything it was asked, answers what the scenario's
-// [signing] sign says, and otherwise signs the catalog for real: the file's PKCS #7 signed-data
-// keeps its certificate trust list and gets one signer, the given certificate with its key, the
-// given hash algorithm and authenticated attributes. The key's provider hashes and signs;
-// signed_data.cpp encodes the message as the system's signer does.
+// E_NOTIMPL; this one journals everything it was asked, waits as long as the scenario's
+// [signing] wait_ms says, answers what its sign says, and otherwise signs the catalog for real:
+// the file's PKCS #7 signed-data keeps its certificate trust list and gets one signer, the given
+// certificate with its key, the given hash algorithm and authenticated attributes. The key's
+// provider hashes and signs; signed_data.cpp encodes the message as the system's signer does.
 //
 // The records are the program's own declaration (signer_api.h), so that a layout cannot drift
 // between the two.
@@ -500,6 +500,18 @@ extern "C" HRESULT WINAPI SignerSignEx(DWORD dwFlags, SIGNER_SUBJECT_INFO* pSubj
                                        SIGNER_PROVIDER_INFO* pProviderInfo,
                                        LPCWSTR pwszHttpTimeStamp, PCRYPT_ATTRIBUTES psRequest,
                                        LPVOID pSipData, SIGNER_CONTEXT** ppSignerContext) {
+    // The wait comes first and without the lock, so that a program ended meanwhile is ended in
+    // the middle of its signing, before the file is touched.
+    unsigned wait_ms = 0;
+    {
+        sim::state_lock lock;
+        wait_ms = sim::refresh_machine()->signing_wait_ms;
+        if (wait_ms)
+            sim::journal({"SignerSignEx.wait", "ms=" + std::to_string(wait_ms)});
+    }
+    if (wait_ms)
+        Sleep(wait_ms);
+
     sim::state_lock lock;
     const request_text asked =
         describe_request(dwFlags, pSubjectInfo, pSignerCert, pSignatureInfo, pProviderInfo,

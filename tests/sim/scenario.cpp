@@ -83,7 +83,7 @@ constexpr const char* kOutcomeKeys[] = {
 };
 
 // Keys of a service section that are numbers of milliseconds rather than outcomes.
-constexpr const char* kDurationKeys[] = {"install.duration_ms"};
+constexpr const char* kDurationKeys[] = {"install.duration_ms", "signing.wait_ms"};
 
 bool is_outcome_section(std::string_view name) {
     for (std::string_view key : kOutcomeKeys) {
@@ -334,8 +334,10 @@ private:
             return;
         }
         if (is_duration_key(name)) {
-            if (std::optional<unsigned> number = milliseconds(line, key, value))
-                machine_.install_duration_ms = *number;
+            if (std::optional<unsigned> number = milliseconds(line, key, value)) {
+                (name == "signing.wait_ms" ? machine_.signing_wait_ms
+                                           : machine_.install_duration_ms) = *number;
+            }
             return;
         }
         std::optional<outcome> parsed = parse_outcome(value);

@@ -57,6 +57,9 @@ struct machine {
     // How long a driver update takes ([install] duration_ms), so that its setup log grows while
     // somebody follows it.
     unsigned install_duration_ms = 300;
+    // How long the signer waits before it signs ([signing] wait_ms, default 0), so that a test
+    // can end a program in the middle of its signing.
+    unsigned signing_wait_ms = 0;
     std::vector<device> devices;  // in the order of the file
     // By "section.key", for the keys the file gives; a key not given answers ok.
     std::map<std::string, outcome> outcomes;

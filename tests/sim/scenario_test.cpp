@@ -170,6 +170,7 @@ TEST(Scenario, InvalidFilesNameTheLineAndTheFault) {
         {"[install]\nupdate = maybe\n", 2, "bad outcome 'maybe' for 'update'"},
         {"[install]\nduration_ms = ok\n", 2, "bad number 'ok' for 'duration_ms'"},
         {"[install]\nduration_ms = 5\nduration_ms = 6\n", 3, "repeated key 'duration_ms'"},
+        {"[signing]\nwait_ms = 600001\n", 2, "bad number '600001' for 'wait_ms'"},
         {"[install]\nsave = 5\n", 2, "unknown key 'save' in [install]"},
         {"[group_policy]\ncreate = 0x80004005\ncreate = ok\n", 3, "repeated key 'create'"},
     };
@@ -247,6 +248,17 @@ TEST(Scenario, InstallAndGroupPolicySectionsAnswerPerCall) {
     EXPECT_EQ(m.install_duration_ms, 40u);
     EXPECT_EQ(m.devices[0].problem, 43u);
     EXPECT_EQ(sim::parse_scenario("").value.install_duration_ms, 300u);
+}
+
+// The signer's wait is a number of its own: it leaves the update's duration alone.
+TEST(Scenario, TheSignerWaitsAsLongAsItsSectionSays) {
+    const sim::parse_result result =
+        sim::parse_scenario("[signing]\nwait_ms = 2500\nsign = 0x80070005\n");
+    ASSERT_TRUE(result.ok()) << result.error->text();
+    EXPECT_EQ(result.value.signing_wait_ms, 2500u);
+    EXPECT_EQ(result.value.install_duration_ms, 300u);
+    EXPECT_EQ(result.value.failure("signing", "sign"), 0x80070005u);
+    EXPECT_EQ(sim::parse_scenario("[install]\nduration_ms = 40\n").value.signing_wait_ms, 0u);
 }
 
 TEST(Scenario, ErrorTextStartsWithTheLine) {

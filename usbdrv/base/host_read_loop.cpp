@@ -17,11 +17,9 @@ struct receive_buffer {
     size_t size = 0;
 };
 
-// Doubles the buffer, keeping what it holds.
+// Doubles the buffer, up to kReceiveBufferMax, keeping what it holds.
 bool grow(receive_buffer& buffer, const char* how) {
-    if (buffer.size > SIZE_MAX / 2)
-        return false;
-    size_t size = buffer.size * 2;
+    size_t size = buffer.size * 2 < kReceiveBufferMax ? buffer.size * 2 : kReceiveBufferMax;
     usbdrv_log(USBDRV_LOG_DEBUG, kCaller,
                "message overflow (%s) - increasing buffer size to %zu bytes", how, size);
     void* larger = realloc(buffer.data.get(), size);
@@ -71,6 +69,49 @@ read_loop_result helper_ended(host_read_port& port) {
     return stopped(result);
 }
 
+// After kRefusedClientLimit refusals: the helper has not been heard, and nothing has been
+// installed for it (it installs only what it was told by the host).
+read_loop_result refused_too_often(int refusals) {
+    usbdrv_log(USBDRV_LOG_ERROR, kCaller,
+               "refused %d connections of other processes to the installer pipe - aborting",
+               refusals);
+    return stopped(USBDRV_ERR_ACCESS);
+}
+
+// Whether the client that a read has just found connected is the one the host serves. Nothing
+// it sent has been looked at yet.
+bool served_client(host_read_port& port) {
+    const pipe_client client = port.connected_client();
+    switch (client.kind) {
+        case pipe_client::unverifiable:
+            usbdrv_log(USBDRV_LOG_DEBUG, kCaller,
+                       "this system cannot tell which process connected to the installer pipe - "
+                       "it is served unchecked");
+            return true;
+        case pipe_client::failed:
+            usbdrv_log(USBDRV_LOG_ERROR, kCaller,
+                       "refused a connection to the installer pipe: could not tell which process "
+                       "made it: %s",
+                       port.error_text(client.error));
+            return false;
+        case pipe_client::identified:
+            break;
+    }
+    const uint32_t served = port.served_process();
+    if (client.process_id == served)
+        return true;
+    usbdrv_log(USBDRV_LOG_ERROR, kCaller,
+               "refused a connection from process %lu, which is not the installer (process %lu)",
+               static_cast<unsigned long>(client.process_id), static_cast<unsigned long>(served));
+    return false;
+}
+
+// A read that found a client connected: one that is not there yet reports listening, and one
+// that failed found nothing.
+bool found_client(const pipe_read& read) {
+    return read.kind != pipe_read::listening && read.kind != pipe_read::failed;
+}
+
 }  // namespace
 
 read_loop_result run_read_loop(host_read_port& port) {
@@ -89,10 +130,35 @@ read_loop_result run_read_loop(host_read_port& port) {
     bool listening = false;
     uint32_t listening_since = 0;
     bool ended_while_listening = false;
+    // The client connected now is the one the host serves; how many others it has refused.
+    bool client_served = false;
+    int refusals = 0;
+    // The rest of a message over the bound is being read into the buffer's start and dropped.
+    bool dropping = false;
 
     for (;;) {
+        if (port.cancel_requested())
+            return cancelled();
         // The last byte stays free, as the filter installer's text once needed its terminator.
         pipe_read read = port.start_read(buffer.data.get() + offset, buffer.size - offset - 1);
+        if (!client_served && found_client(read)) {
+            if (!served_client(port)) {
+                if (read.kind == pipe_read::pending)
+                    port.cancel_read();
+                offset = 0;
+                dropping = false;
+                if (++refusals >= kRefusedClientLimit)
+                    return refused_too_often(refusals);
+                if (uint32_t error = port.refuse_client()) {
+                    usbdrv_log(USBDRV_LOG_ERROR, kCaller,
+                               "the installer pipe cannot listen again: %s - aborting",
+                               port.error_text(error));
+                    return stopped(USBDRV_ERR_IO);
+                }
+                continue;
+            }
+            client_served = true;
+        }
         const char* how = "sync";
         if (read.kind == pipe_read::pending) {
             pipe_wait wait = port.wait_for_read(port.message_timeout_ms());
@@ -124,6 +190,10 @@ read_loop_result run_read_loop(host_read_port& port) {
                 listening = false;
                 size_t length = offset + read.bytes;
                 offset = 0;
+                if (dropping) {
+                    dropping = false;
+                    continue;
+                }
                 int result = port.handle_message(buffer.data.get(), length);
                 if (result != 0)
                     return {result, true};
@@ -132,7 +202,18 @@ read_loop_result run_read_loop(host_read_port& port) {
             case pipe_read::more_data:
                 failures = 0;
                 listening = false;
+                if (dropping)
+                    continue;  // offset stays 0
                 offset += read.bytes;
+                if (offset >= kMessageMax) {
+                    // Not the helper's status nor anything else it may send: refused whole.
+                    usbdrv_log(USBDRV_LOG_WARNING, kCaller,
+                               "message of more than %zu bytes refused as malformed (code 0x%02X)",
+                               kMessageMax, buffer.data.get()[0]);
+                    dropping = true;
+                    offset = 0;
+                    continue;
+                }
                 if (!grow(buffer, how)) {
                     usbdrv_log(USBDRV_LOG_ERROR, kCaller, "unable to realloc buffer: aborting");
                     return stopped(USBDRV_ERR_RESOURCE);

@@ -1,6 +1,17 @@
 // The installation host's read loop over the installer pipe: it reads one message at a time into
-// a receive buffer that doubles for a longer message, hands each to the handler, waits for the
-// helper within the message time-out, and turns the helper's end into the installation's result.
+// a receive buffer that doubles for a longer message (up to the bound of installer_protocol.h),
+// hands each to the handler, waits for the helper within the message time-out, and turns the
+// helper's end into the installation's result.
+//
+// The pipe is local, but any process of any user may connect to it. So the loop serves only the
+// process the host started: once a read finds a client connected, and before anything of it is
+// read on, answered or logged, it asks the client's process ID. Any other client is refused with
+// a log line and dropped, with what it wrote, and the pipe listens again for the helper, which
+// waits for it (installer/pipe_client.h). A client that keeps coming back cannot hold the host:
+// after kRefusedClientLimit refusals the installation ends with USBDRV_ERR_ACCESS, and the time
+// before the helper connects counts from the first poll, refusals included, against the message
+// time-out. Where the system cannot tell the client's process (before Vista), the first client is
+// served as it comes.
 // The loop decides; the system calls it needs (read, wait) come through a port, so that the same
 // loop runs on the pipe and, natively, over a scripted port in the tests.
 //
@@ -19,6 +30,8 @@
 constexpr int kReadFailureLimit = 10;
 // How long the host sleeps between reads while the helper has not connected yet.
 constexpr uint32_t kConnectPollMs = 100;
+// Connections of other processes that the host refuses; the last of them ends the installation.
+constexpr int kRefusedClientLimit = 5;
 
 // How a read went. `bytes` is what this read placed (for complete and more_data); `error` the
 // system's code of a failure, for the log line.
@@ -47,6 +60,17 @@ struct pipe_wait {
     uint32_t error = 0;
 };
 
+// Which process is connected to the pipe.
+struct pipe_client {
+    enum kind_type {
+        identified,    // its ID is `process_id`
+        unverifiable,  // the system cannot tell (before Vista)
+        failed         // the question failed with `error`
+    } kind = failed;
+    uint32_t process_id = 0;
+    uint32_t error = 0;
+};
+
 class host_read_port {
 public:
     // Starts a read of at most `space` bytes into `into`.
@@ -61,6 +85,9 @@ public:
     // Waits at most timeout_ms for the helper's end or the caller's cancellation: helper_ended,
     // timed_out or cancelled.
     virtual pipe_wait wait_for_helper(uint32_t timeout_ms) = 0;
+    // Whether the caller has cancelled, asked without waiting: a client whose messages never
+    // leave the pipe empty gives no read a wait in which the cancellation would show.
+    virtual bool cancel_requested() = 0;
     // The exit code of the ended helper.
     virtual uint32_t helper_exit_code() = 0;
     // Whether the helper's exit code may stand for its result: it sent its status before it
@@ -70,6 +97,14 @@ public:
     virtual uint32_t now_ms() = 0;
     // The message time-out in force (the handler may change it between two reads).
     virtual uint32_t message_timeout_ms() = 0;
+    // The process connected to the pipe; asked only once a read has found a client.
+    virtual pipe_client connected_client() = 0;
+    // The one process the host serves: the helper it started (itself in filter mode, where it
+    // opens the client end that it hands down).
+    virtual uint32_t served_process() = 0;
+    // Drops the connected client, and what it wrote, and listens again: 0, or the system's error
+    // when the pipe cannot listen again. No read is pending.
+    virtual uint32_t refuse_client() = 0;
     // The handler: 0 reads on, anything else ends the loop with that value.
     virtual int handle_message(const uint8_t* message, size_t length) = 0;
     // The system's text for an error code, for the log lines.
@@ -87,6 +122,8 @@ struct read_loop_result {
     bool helper_finishing;
 };
 
-// Reads until the handler, the helper's end, silence or the caller's cancellation gives the
-// result. Logged under "install_driver_internal".
+// Reads until the handler, the helper's end, silence, the caller's cancellation or clients that
+// keep being refused give the result. A message over kMessageMax bytes is refused as malformed
+// ("message of more than 65536 bytes refused as malformed (code 0x01)"), read to its end
+// without being kept, and the loop reads on. Logged under "install_driver_internal".
 read_loop_result run_read_loop(host_read_port& port);

@@ -2,6 +2,9 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
+
+#include "base/loggable_text.h"
 
 namespace {
 
@@ -31,7 +34,27 @@ void log_text(const uint8_t* message, size_t length, const char* kind, const cha
         usbdrv_log(USBDRV_LOG_WARNING, kHandler,
                    "malformed %s: no terminating zero in its %zu bytes of text", kind, t.length);
     }
-    usbdrv_log(USBDRV_LOG_DEBUG, source, "%.*s", static_cast<int>(t.length), t.text);
+    usbdrv_log(USBDRV_LOG_DEBUG, source, "%s", loggable_text(t.text, t.length).c_str());
+}
+
+bool is_line_break(char c) {
+    return c == '\r' || c == '\n';
+}
+
+// The filter installer's console output as it came through the pipe: one log line for each of
+// its lines (a line that a write cut in two gives two), without the line breaks.
+void log_console_output(const uint8_t* chunk, size_t length) {
+    const char* text = reinterpret_cast<const char*>(chunk);
+    size_t start = 0;
+    for (size_t i = 0; i <= length; i++) {
+        if (i < length && !is_line_break(text[i]))
+            continue;
+        if (i > start) {
+            usbdrv_log(USBDRV_LOG_INFO, "install-filter", "%s",
+                       loggable_text(text + start, i - start).c_str());
+        }
+        start = i + 1;
+    }
 }
 
 // Writes the identifier, or one zero byte when there is none or it is too long to be read whole.
@@ -119,8 +142,7 @@ int handle_installer_message(const uint8_t* message, size_t length, installer_ho
     }
     // The filter installer's console output: raw text, no framing, no code byte.
     if (state.filter_installer) {
-        usbdrv_log(USBDRV_LOG_INFO, "install-filter", "%.*s", static_cast<int>(length),
-                   reinterpret_cast<const char*>(message));
+        log_console_output(message, length);
         return 0;
     }
 

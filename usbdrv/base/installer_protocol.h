@@ -4,9 +4,13 @@
 // tests share this one definition. Portable (no <windows.h>): it is also built natively, where
 // the sanitizers and the fuzzer run the host's handler over arbitrary bytes.
 //
-// A message is one write of the helper: its code byte, then the payload its code defines. The
-// host answers only the three identifier requests, with the identifier's bytes (no code byte, no
-// terminator) or one zero byte when there is none.
+// A message is one write of the helper: its code byte, then the payload its code defines, at most
+// kMessageMax bytes in all. The host answers only the three identifier requests, with the
+// identifier's bytes (no code byte, no terminator) or one zero byte when there is none.
+//
+// The host serves only the process it started: the helper, or in filter mode itself (it opens the
+// client end that the filter installer writes into). A client that is another process is refused
+// before anything it sent is read or logged (host_read_loop.h).
 #pragma once
 
 #include <cstddef>
@@ -17,7 +21,7 @@
 
 enum installer_message_code : uint8_t {
     MSG_PRINT_MESSAGE = 0,         // text, then its zero byte; 2 to 256 bytes in all
-    MSG_SYSLOG_MESSAGE = 1,        // one setup-log line, then its zero byte; no upper bound
+    MSG_SYSLOG_MESSAGE = 1,        // one setup-log line, then its zero byte; kMessageMax at most
     MSG_GET_DEVICE_ID = 2,         // answered
     MSG_GET_HARDWARE_ID = 3,       // answered
     MSG_GET_USER_SID = 4,          // answered
@@ -62,8 +66,22 @@ static_assert(sizeof(code_message) == 1, "a request is one byte");
 constexpr size_t kReplyBufferSize = 512;
 constexpr size_t kIdentifierMax = kReplyBufferSize - 1;
 
-// The host's receive buffer at the start of an installation; it doubles for a longer message.
+// The longest message, code byte included. Log messages take at most 256 bytes and requests,
+// hints and the status one or two; only setup-log lines are longer. A setup-log line names one
+// step, device, file or driver-store entry: a few hundred bytes, and a few KiB for the longest
+// (a device's list of hardware and compatible IDs). 64 KiB is well above that, and it bounds what
+// the host holds for one message whatever a client sends. A longer message is refused as
+// malformed and read to its end without being kept; the helper's relay cuts a longer line to
+// fit (setup_log_relay.h).
+constexpr size_t kMessageMax = 64 * 1024;
+// The longest setup-log line that travels: the message without its code and zero bytes.
+constexpr size_t kSyslogTextMax = kMessageMax - 2;
+
+// The host's receive buffer at the start of an installation; it doubles for a longer message,
+// up to kReceiveBufferMax: a whole message of kMessageMax bytes and the byte that each read
+// leaves free.
 constexpr size_t kReceiveBufferStart = 512;
+constexpr size_t kReceiveBufferMax = kMessageMax + 1;
 
 // A log message of `text` (null: empty), cut at 254 bytes, into `message`. Returns the bytes to
 // send: the code, the text and its zero byte.
@@ -109,7 +127,9 @@ protected:
 // status, log or setup-log message without its payload.
 //
 // Texts are taken up to their zero byte and never beyond the message: a text without its zero
-// byte is logged as malformed, with what came, and the installation goes on. An identifier too
+// byte is logged as malformed, with what came, and the installation goes on. Every text is
+// logged as one line, made loggable (base/loggable_text.h); the filter installer's output, which
+// has no framing, is logged one line for each of its lines, empty ones left out. An identifier too
 // long for the helper's answer buffer (512 bytes or more) is refused with a log line and answered
 // as missing (one zero byte), which the helper can always read.
 int handle_installer_message(const uint8_t* message, size_t length, installer_host_state& state,

@@ -115,6 +115,13 @@ void inf_string_text(const char* value, char* text, size_t size) {
     text[used] = '\0';
 }
 
+size_t inf_string_length(const char* value) {
+    size_t length = 0;
+    for (const char* c = value ? value : ""; *c; c++)
+        length += *c == '"' ? 2 : 1;
+    return length;
+}
+
 void driver_date_text(uint64_t file_time, local_date_converter to_local_date, calendar_date today,
                       char* text, size_t size) {
     calendar_date date = today;

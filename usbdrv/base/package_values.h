@@ -49,6 +49,8 @@ const char* manufacturer_name_of(const char* given, uint16_t vid);
 // stays as it is: a string is put into the lines that name it without being read again. Written
 // into text (size bytes), cut before a doubled quote or UTF-8 character that would not fit whole.
 void inf_string_text(const char* value, char* text, size_t size);
+// The bytes inf_string_text writes for value when nothing is cut: one more for each double quote.
+size_t inf_string_length(const char* value);
 
 struct calendar_date {
     int year, month, day;

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "base/installer_protocol.h"
+#include "base/log.h"
 
 namespace {
 
@@ -22,6 +23,16 @@ void send_line(const char* line, size_t length, setup_log_port& port) {
     if (length == 0 || !port.to_utf8(line, length, utf8) || utf8.empty() ||
         utf8.find('\0') != std::string::npos) {
         utf8 = kGarbledLine;
+    }
+    if (utf8.size() > kSyslogTextMax) {
+        // The host refuses a longer message whole: the line's start travels, cut before the
+        // character that would not fit whole.
+        size_t cut = kSyslogTextMax;
+        while (cut > 0 && (static_cast<uint8_t>(utf8[cut]) & 0xC0) == 0x80)
+            cut--;
+        usbdrv_log(USBDRV_LOG_WARNING, "setup_log_relay",
+                   "a setup-log line of %zu bytes is cut to its first %zu bytes", utf8.size(), cut);
+        utf8.resize(cut);
     }
     std::vector<uint8_t> message(utf8.size() + 2);
     frame_syslog_line(utf8.c_str(), message.data(), message.size());

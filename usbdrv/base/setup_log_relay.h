@@ -30,7 +30,10 @@ constexpr char kInProgressMarker[] = "<ins>";
 // Sends every complete line of `buffer` (`length` bytes, not changed) and returns the bytes
 // consumed: up to the first byte after the last line break that was sent. A run of CR and LF
 // bytes ends one line; a line is read up to its first zero byte. An unfinished last line, and a
-// line that is exactly "<ins>" with everything after it, are left for the next pass.
+// line that is exactly "<ins>" with everything after it, are left for the next pass. A line whose
+// UTF-8 form is longer than kSyslogTextMax bytes (which the host would refuse) is cut to fit, at
+// a character's start, after a warning "a setup-log line of <n> bytes is cut to its first <m>
+// bytes".
 size_t relay_log_lines(const char* buffer, size_t length, setup_log_port& port);
 
 // The reader's pause after a pass, in milliseconds: 0 after a pass that relayed lines; after an

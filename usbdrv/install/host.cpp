@@ -125,11 +125,13 @@ int process_message(installation& work, const uint8_t* buffer, size_t length) {
     return handle_installer_message(buffer, length, work.host, port);
 }
 
-// The read loop's system calls on the installation's pipe, its read and the helper. The read is
-// this port's: it is over before the port goes.
+// The read loop's system calls on the installation's pipe, its read and the helper. The read, and
+// the pipe's listening for the next client after a refused one, are this port's: they are over
+// before the port goes.
 class pipe_port final : public host_read_port {
 public:
-    explicit pipe_port(installation& work) : work_(work), read_(work.pipe.get()) {}
+    explicit pipe_port(installation& work)
+        : work_(work), read_(work.pipe.get()), listen_(work.pipe.get()) {}
 
     pipe_read start_read(uint8_t* into, size_t space) override {
         switch (read_.read(into, static_cast<DWORD>(space))) {
@@ -159,6 +161,8 @@ public:
         return outcome_of(wait_set(work_, nullptr), timeout_ms, WAIT_FAILED);
     }
 
+    bool cancel_requested() override { return cancelled(work_); }
+
     uint32_t helper_exit_code() override {
         DWORD code = kStillActive;
         if (!work_.helper || !GetExitCodeProcess(work_.helper.get(), &code))
@@ -172,6 +176,37 @@ public:
 
     uint32_t now_ms() override { return GetTickCount(); }
     uint32_t message_timeout_ms() override { return work_.host.message_timeout_ms; }
+
+    // The client's process ID stays with the pipe until the next client connects, also once the
+    // client has closed its end (measured under Wine): a helper that wrote its status and ended
+    // before the first read is still known as itself.
+    pipe_client connected_client() override {
+        auto client_of = imports.GetNamedPipeClientProcessId.get_quietly();
+        if (!client_of)
+            return pipe_client{pipe_client::unverifiable, 0, 0};
+        ULONG client = 0;
+        if (!client_of(work_.pipe.get(), &client)) {
+            DWORD error = GetLastError();
+            return pipe_client{pipe_client::failed, 0, error};
+        }
+        return pipe_client{pipe_client::identified, static_cast<uint32_t>(client), 0};
+    }
+
+    uint32_t served_process() override {
+        if (work_.host.filter_installer)
+            return GetCurrentProcessId();  // it opened the client end itself
+        return work_.helper ? GetProcessId(work_.helper.get()) : 0;
+    }
+
+    // A disconnected pipe refuses new clients (ERROR_PIPE_BUSY) until it listens again; the
+    // connection that listening waits for stays pending until a client comes or the port goes.
+    uint32_t refuse_client() override {
+        if (!DisconnectNamedPipe(work_.pipe.get()))
+            return GetLastError();
+        if (listen_.connect() == overlapped_io::state::failed)
+            return listen_.error();
+        return 0;
+    }
 
     int handle_message(const uint8_t* message, size_t length) override {
         return process_message(work_, message, length);
@@ -209,6 +244,7 @@ private:
 
     installation& work_;
     overlapped_io read_;
+    overlapped_io listen_;
 };
 
 // The package folder: the one given, or TEMP.
@@ -305,7 +341,9 @@ usbdrv_result create_pipe(installation& work) {
 }
 
 // Filter mode: the filter installer writes its console output into the pipe through a client
-// end of the tool's own, which it inherits.
+// end of the tool's own, which it inherits. This process is then the pipe's client, and the only
+// one served; another process that connected first holds the pipe's one instance, and this open
+// fails before anything is started.
 usbdrv_result open_client_end(installation& work) {
     SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
     work.client_end.reset(CreateFileA(kInstallerPipeName, GENERIC_WRITE, FILE_SHARE_WRITE,

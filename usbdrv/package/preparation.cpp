@@ -1,6 +1,8 @@
 // usbdrv_prepare_driver: a driver package for one device, step by step: the checks of what the
 // caller gave, the driver kind, the carried files, the INF filled for the device, and the
-// catalog with its signature where the system and the user's rights allow.
+// catalog with its signature where the system and the user's rights allow. The package is
+// written beside its folder and moved in only when complete (staged_package.h), and the
+// catalog's certificate is trusted only then.
 #include <windows.h>
 #include <objbase.h>
 
@@ -18,6 +20,7 @@
 #include "package/driver_versions.h"
 #include "package/extraction.h"
 #include "package/signing.h"
+#include "package/staged_package.h"
 #include "package/template_fill.h"
 #include "usbdrv/usbdrv.h"
 #include "win/busy_marker.h"
@@ -147,18 +150,18 @@ struct package_paths {
     bounded_path inf, catalog;
 };
 
-// The INF's path in the package folder, and the catalog's beside it.
+// The INF's path in the folder the package is written into, and the catalog's beside it. The
+// staged package has made sure that they fit.
 usbdrv_result make_paths(const char* dir, const char* inf_name, package_paths& paths) {
-    size_t dir_length = strlen(dir), name_length = strlen(inf_name);
-    if (dir_length >= MAX_PATH || name_length >= MAX_PATH || dir_length + name_length > 258) {
-        usbdrv_log(USBDRV_LOG_ERROR, kCaller, "qualified path for inf file is too long: '%s\\%s",
-                   dir, inf_name);
-        return USBDRV_ERR_RESOURCE;
-    }
     paths.inf.append(dir).append("\\").append(inf_name);
     char catalog_name[MAX_PATH];
     catalog_name_of(inf_name, catalog_name, sizeof catalog_name);
     paths.catalog.append(dir).append("\\").append(catalog_name);
+    if (paths.inf.cut() || paths.catalog.cut()) {
+        usbdrv_log(USBDRV_LOG_ERROR, kCaller, "qualified path for inf file is too long: '%s\\%s'",
+                   dir, inf_name);
+        return USBDRV_ERR_RESOURCE;
+    }
     return USBDRV_OK;
 }
 
@@ -223,6 +226,35 @@ usbdrv_result set_interface_guid(const request& r, token_values& tokens) {
     return USBDRV_OK;
 }
 
+static_assert(USBDRV_DESCRIPTION_MAX + 1 == kTokenValueBytes,
+              "a description as long as the limit fills a token value");
+
+// The caller's texts that the INF holds between double quotes, measured as the INF writes them:
+// one that a token value cannot hold is refused, never cut.
+usbdrv_result check_quoted_texts(const request& r) {
+    const bool guid_given =
+        interface_guid_source_of(r.match_compatible_id(), r.interface_guid(), r.device.vid,
+                                 r.device.pid) == interface_guid_source::given;
+    const struct {
+        const char* what;
+        const char* text;
+    } texts[] = {
+        {"device description", r.device.description},
+        {"vendor name", manufacturer_name_of(r.manufacturer_name(), r.device.vid)},
+        {"device interface GUID", guid_given ? r.interface_guid() : nullptr},
+    };
+    for (const auto& t : texts) {
+        const size_t length = inf_string_length(t.text);
+        if (length > USBDRV_DESCRIPTION_MAX) {
+            usbdrv_log(USBDRV_LOG_ERROR, kCaller,
+                       "the %s is %zu bytes as the INF writes it, more than the %d it can hold",
+                       t.what, length, USBDRV_DESCRIPTION_MAX);
+            return USBDRV_ERR_INVALID_PARAM;
+        }
+    }
+    return USBDRV_OK;
+}
+
 // Every token from INF_FILENAME to KMDF_VERSION, for this package.
 usbdrv_result set_package_tokens(const request& r, const kind_choice& choice,
                                  token_values& tokens) {
@@ -281,23 +313,6 @@ usbdrv_result write_inf(const char* template_name, const token_values& tokens,
     return USBDRV_OK;
 }
 
-// A catalog of an earlier preparation names the hashes of another INF: it goes before this
-// preparation decides whether it makes one, so that no catalog is left that does not match the
-// package. One that cannot go fails the preparation. A folder of that name is no catalog: the
-// catalog service reports it if a catalog is made.
-usbdrv_result remove_earlier_catalog(const char* catalog_path) {
-    DWORD attributes = GetFileAttributesU(catalog_path);
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
-        return USBDRV_OK;
-    if (!DeleteFileU(catalog_path)) {
-        LOG_SYSTEM_ERROR(USBDRV_LOG_ERROR, kCaller, GetLastError(),
-                         "unable to delete existing cat file '%s': %s", catalog_path);
-        return USBDRV_ERR_ACCESS;
-    }
-    usbdrv_log(USBDRV_LOG_INFO, kCaller, "deleted existing cat file '%s'", catalog_path);
-    return USBDRV_OK;
-}
-
 // Vista or later, with administrator rights: what a catalog and its signature need.
 bool can_make_catalog() {
     if (windows_version == -1)
@@ -308,10 +323,18 @@ bool can_make_catalog() {
     return is_user_an_admin && is_user_an_admin();
 }
 
+// The certificate that signed the catalog, for the machine to trust once the package is in place,
+// and its subject (the caller's, or the generated one here).
+struct catalog_signer {
+    unique_cert_context certificate;
+    const char* subject = nullptr;
+    char generated_subject[MAX_PATH + 32] = "";
+};
+
 // The catalog over the files its list names and the INF, signed unless asked not to. Neither
 // failing fails the preparation.
 usbdrv_result make_catalog(const request& r, int32_t kind, const token_values& tokens,
-                           const char* dir, const char* catalog_path) {
+                           const char* dir, const char* catalog_path, catalog_signer& signer) {
     usbdrv_log(USBDRV_LOG_INFO, kCaller,
                "Vista or later detected - creating and self-signing a .cat file...");
     unique_malloc<char> list_text = fill_template(driver_kind_files_of(kind)->catalog_list, tokens);
@@ -332,55 +355,24 @@ usbdrv_result make_catalog(const request& r, int32_t kind, const token_values& t
     }
     if (!r.wants_signature())
         return USBDRV_OK;
-    char subject[MAX_PATH + 32];
-    generated_signer_subject(hardware_id, subject, sizeof subject);
-    if (!SelfSignFile(catalog_path, r.signer_subject() ? r.signer_subject() : subject))
+    generated_signer_subject(hardware_id, signer.generated_subject,
+                             sizeof signer.generated_subject);
+    signer.subject = r.signer_subject() ? r.signer_subject() : signer.generated_subject;
+    if (!SelfSignFile(catalog_path, signer.subject, signer.certificate))
         usbdrv_log(USBDRV_LOG_WARNING, kCaller, "could not sign cat file");
     return USBDRV_OK;
 }
 
-// Everything after the busy marker.
-usbdrv_result prepare(const usbdrv_device_entry* device, const char* path, const char* inf_name,
-                      const usbdrv_prepare_options* options) {
-    if (!device || !inf_name) {
-        usbdrv_log(USBDRV_LOG_ERROR, kCaller, "one of the required parameter is NULL");
-        return USBDRV_ERR_INVALID_PARAM;
-    }
-    if (!init_dlls())
-        return USBDRV_ERR_RESOURCE;
-    if (usbdrv_result result = check_inf_name(inf_name))
-        return result;
-    unique_malloc<char> temp;
-    const char* dir = nullptr;
-    if (usbdrv_result result = choose_package_dir(path, temp, dir))
-        return result;
-    if (usbdrv_result result = check_dir(dir))
-        return result;
-    kind_choice choice;
-    if (usbdrv_result result = choose_kind(options, choice))
-        return result;
-    const int32_t kind = choice.kind;
-    // This package's token values, and no other's.
-    token_values tokens = {};
-    set_libusbk_tokens(kind, tokens);
-    // An INF names its device: an empty description is none.
-    if (!device->description || !*device->description) {
-        usbdrv_log(USBDRV_LOG_ERROR, kCaller, "no device ID was given for the device - aborting");
-        return USBDRV_ERR_INVALID_PARAM;
-    }
+// The package's files, written into the folder the staged package gives.
+usbdrv_result write_package(const request& r, const kind_choice& choice, const token_values& tokens,
+                            const char* dir, catalog_signer& signer) {
     if (usbdrv_result result = extract_binaries(dir))
         return result;
     package_paths paths;
-    if (usbdrv_result result = make_paths(dir, inf_name, paths))
-        return result;
-
-    const request r{*device, inf_name, options};
-    if (usbdrv_result result = set_package_tokens(r, choice, tokens))
+    if (usbdrv_result result = make_paths(dir, r.inf_name, paths))
         return result;
     if (usbdrv_result result =
-            write_inf(driver_kind_files_of(kind)->inf_template, tokens, paths.inf.c_str()))
-        return result;
-    if (usbdrv_result result = remove_earlier_catalog(paths.catalog.c_str()))
+            write_inf(driver_kind_files_of(choice.kind)->inf_template, tokens, paths.inf.c_str()))
         return result;
 
     if (!can_make_catalog()) {
@@ -393,7 +385,58 @@ usbdrv_result prepare(const usbdrv_device_entry* device, const char* path, const
         usbdrv_log(USBDRV_LOG_INFO, kCaller, ".cat generation disabled by user");
         return USBDRV_OK;
     }
-    return make_catalog(r, kind, tokens, dir, paths.catalog.c_str());
+    return make_catalog(r, choice.kind, tokens, dir, paths.catalog.c_str(), signer);
+}
+
+// Everything after the busy marker.
+usbdrv_result prepare(const usbdrv_device_entry* device, const char* path, const char* inf_name,
+                      const usbdrv_prepare_options* options) {
+    // While the marker is held no signing runs anywhere: a key container that exists now was
+    // left by one that was ended from outside.
+    DeleteLeftoverKeyContainer();
+    if (!device || !inf_name) {
+        usbdrv_log(USBDRV_LOG_ERROR, kCaller, "one of the required parameter is NULL");
+        return USBDRV_ERR_INVALID_PARAM;
+    }
+    if (!init_dlls())
+        return USBDRV_ERR_RESOURCE;
+    if (usbdrv_result result = check_inf_name(inf_name))
+        return result;
+    unique_malloc<char> temp;
+    const char* dir = nullptr;
+    if (usbdrv_result result = choose_package_dir(path, temp, dir))
+        return result;
+    kind_choice choice;
+    if (usbdrv_result result = choose_kind(options, choice))
+        return result;
+    // This package's token values, and no other's.
+    token_values tokens = {};
+    set_libusbk_tokens(choice.kind, tokens);
+    // An INF names its device: an empty description is none.
+    if (!device->description || !*device->description) {
+        usbdrv_log(USBDRV_LOG_ERROR, kCaller, "no device ID was given for the device - aborting");
+        return USBDRV_ERR_INVALID_PARAM;
+    }
+    const request r{*device, inf_name, options};
+    if (usbdrv_result result = check_quoted_texts(r))
+        return result;
+    if (usbdrv_result result = set_package_tokens(r, choice, tokens))
+        return result;
+
+    // Nothing is written into the package folder until the whole package is there.
+    owner_security owner(kCaller);
+    staged_package package(kCaller);
+    if (usbdrv_result result = package.begin(dir, inf_name, owner))
+        return result;
+    catalog_signer signer;
+    if (usbdrv_result result = write_package(r, choice, tokens, package.folder().c_str(), signer))
+        return result;
+    if (usbdrv_result result = package.commit())
+        return result;
+    // Trusted only now: a failed preparation leaves the machine trusting what it trusted.
+    if (signer.certificate && !TrustSigner(signer.certificate.get(), signer.subject))
+        usbdrv_log(USBDRV_LOG_WARNING, kCaller, "could not sign cat file");
+    return USBDRV_OK;
 }
 
 }  // namespace

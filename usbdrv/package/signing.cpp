@@ -18,6 +18,8 @@ constexpr char kRemove[] = "RemoveCertFromStore";
 constexpr char kCreate[] = "CreateSelfSignedCert";
 constexpr char kAdd[] = "AddCertToStore";
 constexpr char kDelete[] = "DeletePrivateKey";
+constexpr char kTrust[] = "TrustSigner";
+constexpr char kLeftover[] = "DeleteLeftoverKeyContainer";
 
 constexpr wchar_t kKeyContainer[] = L"usbdrv key container";
 constexpr wchar_t kFriendlyName[] = L"usbdrv";
@@ -206,14 +208,9 @@ PCCERT_CONTEXT create_through_aes_provider(Create create, const char* algorithm,
     return certificate;
 }
 
-// Puts the certificate into both stores and signs the file with it.
-bool install_and_sign(PCCERT_CONTEXT certificate, const char* file_path, const char* subject) {
-    // Not trusted as a publisher unless trusted as a root first.
-    if (!AddCertToStore(certificate, kRootStore) || !AddCertToStore(certificate, kPublisherStore))
-        return false;
-    usbdrv_log(USBDRV_LOG_INFO, kSelfSign,
-               "added certificate '%s' to 'Root' and 'TrustedPublisher' stores", shown(subject));
-
+// Signs the file with the certificate, whose key the signer finds through the certificate's key
+// provider info.
+bool sign_with(PCCERT_CONTEXT certificate, const char* file_path) {
     unique_malloc<wchar_t> path(utf8_to_utf16(file_path));
     if (!path) {
         usbdrv_log(USBDRV_LOG_WARNING, kSelfSign, "unable to convert '%s' to UTF16",
@@ -259,14 +256,12 @@ bool install_and_sign(PCCERT_CONTEXT certificate, const char* file_path, const c
 
 }  // namespace
 
-bool SelfSignFile(const char* file_path, const char* subject) {
+bool SelfSignFile(const char* file_path, const char* subject, unique_cert_context& signer) {
+    signer.reset();
     if (!look_up(kSelfSign, {&imports.SignerSignEx, &imports.SignerFreeSignerContext,
                              &imports.CertFreeCertificateContext})) {
         return false;
     }
-
-    RemoveCertFromStore(subject, kRootStore);
-    RemoveCertFromStore(subject, kPublisherStore);
 
     unique_cert_context certificate(CreateSelfSignedCert(subject));
     if (!certificate)
@@ -274,12 +269,56 @@ bool SelfSignFile(const char* file_path, const char* subject) {
     usbdrv_log(USBDRV_LOG_DEBUG, kSelfSign, "successfully created certificate '%s'",
                shown(subject));
 
-    bool signed_file = install_and_sign(certificate.get(), file_path, subject);
+    bool signed_file = sign_with(certificate.get(), file_path);
 
-    // Whatever became of the stores and the signature: nothing may ever sign with this key again.
-    if (DeletePrivateKey(certificate.get()))
+    // Whatever became of the signature: nothing may ever sign with this key again. The stores
+    // get the certificate only once its key is gone, so that no certificate the machine trusts
+    // has a private key on this machine, not even while a run that is ended from outside is
+    // half-way.
+    bool key_deleted = DeletePrivateKey(certificate.get());
+    if (key_deleted)
         usbdrv_log(USBDRV_LOG_INFO, kSelfSign, "successfully deleted private key");
-    return signed_file;
+    if (!signed_file)
+        return false;
+    if (!key_deleted) {
+        usbdrv_log(USBDRV_LOG_WARNING, kSelfSign,
+                   "the private key of '%s' may still exist: its certificate is not trusted",
+                   shown(subject));
+        return false;
+    }
+    signer = std::move(certificate);
+    return true;
+}
+
+bool TrustSigner(PCCERT_CONTEXT certificate, const char* subject) {
+    RemoveCertFromStore(subject, kRootStore);
+    RemoveCertFromStore(subject, kPublisherStore);
+    // Not trusted as a publisher unless trusted as a root first.
+    if (!AddCertToStore(certificate, kRootStore))
+        return false;
+    usbdrv_log(USBDRV_LOG_DEBUG, kTrust, "added certificate '%s' to 'Root' store", shown(subject));
+    if (!AddCertToStore(certificate, kPublisherStore))
+        return false;
+    usbdrv_log(USBDRV_LOG_INFO, kTrust,
+               "added certificate '%s' to 'Root' and 'TrustedPublisher' stores", shown(subject));
+    return true;
+}
+
+bool DeleteLeftoverKeyContainer() {
+    HCRYPTPROV none = 0;
+    if (CryptAcquireContextW(&none, kKeyContainer, nullptr, PROV_RSA_FULL,
+                             CRYPT_DELETEKEYSET | CRYPT_MACHINE_KEYSET | CRYPT_SILENT)) {
+        usbdrv_log(USBDRV_LOG_INFO, kLeftover,
+                   "deleted the key container a preparation that did not end left behind");
+        return true;
+    }
+    DWORD error = GetLastError();
+    if (error == static_cast<DWORD>(NTE_BAD_KEYSET))
+        return true;
+    LOG_SYSTEM_ERROR(USBDRV_LOG_WARNING, kLeftover, error,
+                     "could not delete the key container a preparation that did not end left "
+                     "behind: %s");
+    return false;
 }
 
 bool RemoveCertFromStore(const char* subject, const char* store_name) {
@@ -436,55 +475,45 @@ bool AddCertToStore(PCCERT_CONTEXT certificate, const char* store_name) {
 }
 
 bool DeletePrivateKey(PCCERT_CONTEXT certificate) {
-    if (!look_up(kDelete, {&imports.CryptAcquireCertificatePrivateKey, &imports.CertOpenStore,
-                           &imports.CertCloseStore, &imports.CertAddEncodedCertificateToStore,
+    if (!look_up(kDelete, {&imports.CryptAcquireCertificatePrivateKey,
                            &imports.CertSetCertificateContextProperty,
                            &imports.CertFreeCertificateContext})) {
         return false;
     }
 
-    bool result = true;
     HCRYPTPROV_OR_NCRYPT_KEY_HANDLE csp = 0;
     DWORD key_spec = 0;
     BOOL caller_frees = FALSE;
-    unique_crypt_provider owned_csp;
     if (imports.CryptAcquireCertificatePrivateKey.get_quietly()(
             certificate, CRYPT_ACQUIRE_SILENT_FLAG, nullptr, &csp, &key_spec, &caller_frees)) {
-        if (caller_frees)
-            owned_csp.reset(csp);
+        // Given back at once: the container goes next.
+        unique_crypt_provider owned_csp(caller_frees ? csp : 0);
     } else {
         DWORD error = GetLastError();
+        // The key is deleted all the same: the container is known by name.
         LOG_SYSTEM_ERROR(USBDRV_LOG_WARNING, kDelete, error, "error getting CSP: %s");
-        // The key is deleted all the same: the container is known by name, and a key left
-        // behind could sign for a certificate the machine trusts as a root.
-        result = false;
     }
 
-    HCRYPTPROV deleted = 0;
-    if (!CryptAcquireContextW(&deleted, kKeyContainer, nullptr, PROV_RSA_FULL,
+    bool deleted = true;
+    HCRYPTPROV none = 0;
+    if (!CryptAcquireContextW(&none, kKeyContainer, nullptr, PROV_RSA_FULL,
                               CRYPT_DELETEKEYSET | CRYPT_MACHINE_KEYSET | CRYPT_SILENT)) {
         DWORD error = GetLastError();
-        LOG_SYSTEM_ERROR(USBDRV_LOG_WARNING, kDelete, error, "failed to delete private key: %s");
+        // A container that does not exist holds no key.
+        deleted = error == static_cast<DWORD>(NTE_BAD_KEYSET);
+        if (!deleted) {
+            LOG_SYSTEM_ERROR(USBDRV_LOG_WARNING, kDelete, error,
+                             "failed to delete private key: %s");
+        }
     }
 
-    // Copies made from the encoded certificate alone no longer refer to the deleted key.
-    auto add_encoded = imports.CertAddEncodedCertificateToStore.get_quietly();
-    for (const char* store_name : {kRootStore, kPublisherStore}) {
-        // A store that cannot be opened is passed over without a word.
-        unique_cert_store store = open_machine_store(store_name, nullptr);
-        if (!store)
-            continue;
-        PCCERT_CONTEXT raw_copy = nullptr;
-        if (!add_encoded(store.get(), X509_ASN_ENCODING, certificate->pbCertEncoded,
-                         certificate->cbCertEncoded, CERT_STORE_ADD_REPLACE_EXISTING, &raw_copy)) {
-            DWORD error = GetLastError();
-            LOG_SYSTEM_ERROR(USBDRV_LOG_WARNING, kDelete, error, "failed to update '%s': %s",
-                             store_name);
-            continue;
-        }
-        unique_cert_context copy(raw_copy);
-        if (copy)
-            set_friendly_name(kDelete, copy.get());
+    // The certificate stops naming the key, so that the copies the stores get from it do not
+    // name it either.
+    if (!imports.CertSetCertificateContextProperty.get_quietly()(
+            certificate, CERT_KEY_PROV_INFO_PROP_ID, 0, nullptr)) {
+        DWORD error = GetLastError();
+        LOG_SYSTEM_ERROR(USBDRV_LOG_WARNING, kDelete, error,
+                         "could not drop the certificate's reference to its key: %s");
     }
-    return result;
+    return deleted;
 }

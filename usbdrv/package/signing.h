@@ -1,19 +1,33 @@
 // Signing a file with a fresh self-signed certificate that the machine trusts.
 //
 // The certificate's key pair lives in the machine key container "usbdrv key container" only
-// while the file is signed; the certificate stays in the machine's "Root" and "TrustedPublisher"
-// stores with the friendly name "usbdrv". Only one signing may run at a time on a machine: the
-// container and the stores are machine-wide.
+// while the file is signed, and is deleted before the certificate goes into the machine's
+// "Root" and "TrustedPublisher" stores (with the friendly name "usbdrv"): a certificate the
+// machine trusts never has its private key on the machine, also when a run is ended half-way.
+// Only one signing may run at a time on a machine: the container and the stores are
+// machine-wide.
 #pragma once
 
 #include <windows.h>
 #include <wincrypt.h>
 
-// Signs `file_path` (UTF-8) with a new certificate for `subject` (an X.500 name such as "CN=..."),
-// after putting it into the machine's "Root" and "TrustedPublisher" stores instead of any older
-// certificate of that subject; the private key is destroyed afterwards, also when the signing
-// failed. True only when the file was signed.
-bool SelfSignFile(const char* file_path, const char* subject);
+#include "win/handles.h"
+
+// Signs `file_path` (UTF-8) with a new certificate for `subject` (an X.500 name such as
+// "CN=..."), then destroys the certificate's private key, also when the signing failed. True
+// when the file was signed and the key no longer exists: `signer` then holds the certificate,
+// which no longer names the key, for TrustSigner once the file is where it is used. The stores
+// are not touched.
+bool SelfSignFile(const char* file_path, const char* subject, unique_cert_context& signer);
+
+// Makes the machine trust `certificate` as the signer for `subject`: every older certificate of
+// that subject leaves "Root" and "TrustedPublisher", then it goes into "Root" and, only when
+// that succeeded, into "TrustedPublisher". True when both hold it.
+bool TrustSigner(PCCERT_CONTEXT certificate, const char* subject);
+
+// Deletes the key container that a signing which did not end left behind, with a log line. True
+// when there is none (any more).
+bool DeleteLeftoverKeyContainer();
 
 // Deletes every certificate whose subject is `subject` from the machine store `store_name`. True
 // when the store was searched to the end.
@@ -28,7 +42,7 @@ PCCERT_CONTEXT CreateSelfSignedCert(const char* subject);
 // replacing an identical one.
 bool AddCertToStore(PCCERT_CONTEXT certificate, const char* store_name);
 
-// Deletes the key container of `certificate` and replaces the copies in "Root" and
-// "TrustedPublisher" with ones that no longer refer to the key. False when the certificate's key
-// provider could not be had (the container is deleted all the same).
+// Deletes the key container of `certificate` and drops the certificate's reference to it, so that
+// the copies a store gets from it name no key. True when the container no longer exists (its
+// key provider that cannot be had is only logged).
 bool DeletePrivateKey(PCCERT_CONTEXT certificate);

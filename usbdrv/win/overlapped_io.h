@@ -1,8 +1,8 @@
-// One overlapped read or write at a time on a handle opened for overlapped I/O (a pipe end),
-// with an event and a record of its own. Until an operation is over, the system may still write
-// into its buffer and its record: an operation still in flight when its owner goes, or when the
-// owner stops waiting for it, is cancelled and waited for, so that nothing lands in memory that
-// is gone, and a late answer stays in the pipe instead.
+// One overlapped read, write or pipe connection at a time on a handle opened for overlapped I/O
+// (a pipe end), with an event and a record of its own. Until an operation is over, the system may
+// still write into its buffer and its record: an operation still in flight when its owner goes,
+// or when the owner stops waiting for it, is cancelled and waited for, so that nothing lands in
+// memory that is gone, and a late answer stays in the pipe instead.
 //
 // Part of the ownership kit (handles.h): every overlapped operation of the host and the helper
 // goes through this type, so no path finishes one by hand.
@@ -46,6 +46,25 @@ public:
         if (!begin())
             return state::failed;
         return started(WriteFile(file_, bytes, size, nullptr, &record_));
+    }
+
+    // Listens for the next client on the server end of a pipe (ConnectNamedPipe): pending until
+    // one connects. One that connected in between counts as complete.
+    state connect() {
+        if (!begin())
+            return state::failed;
+        if (!ConnectNamedPipe(file_, &record_)) {
+            DWORD error = GetLastError();
+            if (error == ERROR_IO_PENDING) {
+                pending_ = true;
+                return state::pending;
+            }
+            if (error != ERROR_PIPE_CONNECTED) {
+                error_ = error;
+                return state::failed;
+            }
+        }
+        return state::complete;
     }
 
     // Waits at most timeout_ms for the pending operation; its outcome then comes from take().

@@ -100,6 +100,7 @@ public:
     X("gdi32.dll", DeleteObject)                         \
     X("kernel32.dll", IsWow64Process)                    \
     X("kernel32.dll", GetNamedPipeServerProcessId)       \
+    X("kernel32.dll", GetNamedPipeClientProcessId)       \
     X("kernel32.dll", CancelIoEx)                        \
     X("Cfgmgr32.dll", CM_Locate_DevNodeA)                \
     X("Cfgmgr32.dll", CM_Reenumerate_DevNode)            \

@@ -1,8 +1,10 @@
 // The host's read loop over a scripted pipe: a message pipe that hands out queued messages in
 // pieces no larger than the space of each read, and the helper's connection, end, silence and
-// failures as the script says. The handler is the host's own.
+// failures as the script says, with other processes connecting before it. The handler is the
+// host's own.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <deque>
 #include <string>
 #include <vector>
@@ -14,6 +16,10 @@
 namespace {
 
 using bytes = std::vector<uint8_t>;
+
+// The helper the host started, and another process.
+constexpr uint32_t kHelper = 4242;
+constexpr uint32_t kIntruder = 666;
 
 // What the pipe does at the next read once the messages before it are read.
 struct event {
@@ -31,10 +37,22 @@ struct event {
     bytes data = {};
     bool async = false;
     bool ends = false;
+    uint32_t from = kHelper;  // the client whose connection it is
 };
 
 event message(bytes data, bool async = false) {
     return {event::message, std::move(data), async};
+}
+
+event from_intruder(event e) {
+    e.from = kIntruder;
+    return e;
+}
+
+// A message of `head` followed by `tail` zero bytes.
+bytes with_tail(bytes head, size_t tail) {
+    head.resize(head.size() + tail, 0);
+    return head;
 }
 
 bytes text_message(uint8_t code, const std::string& text) {
@@ -57,6 +75,12 @@ public:
     std::vector<uint32_t> pauses;  // wait_for_helper
     std::vector<bytes> handled;
     int cancels = 0;
+    std::vector<uint32_t> refused;  // the client of each refuse_client
+
+    // What the system says about the client, and about listening again.
+    pipe_client::kind_type client_kind = pipe_client::identified;
+    uint32_t refuse_error = 0;
+    int client_questions = 0;
 
     pipe_read start_read(uint8_t* into, size_t space) override {
         if (space_seen.empty() || space_seen.back() != space)
@@ -67,6 +91,8 @@ public:
             return {pipe_read::broken_pipe, 0, 109};
         }
         event& next = script.front();
+        if (next.kind != event::listening)
+            client_ = next.from;
         switch (next.kind) {
             case event::message:
                 if (next.async)
@@ -134,11 +160,31 @@ public:
         clock += timeout_ms == kNoTimeLimit ? 0 : timeout_ms;
         return {ended_ ? pipe_wait::helper_ended : pipe_wait::timed_out, 0};
     }
+    // The caller cancels once this many messages were handled.
+    size_t cancel_after = SIZE_MAX;
+    bool cancel_requested() override { return handled.size() >= cancel_after; }
     uint32_t helper_exit_code() override { return exit_code; }
     bool status_received() override { return state.status_received || state.filter_installer; }
     uint32_t now_ms() override { return clock; }
     uint32_t message_timeout_ms() override { return state.message_timeout_ms; }
+    pipe_client connected_client() override {
+        client_questions++;
+        return {client_kind, client_kind == pipe_client::identified ? client_ : 0,
+                client_kind == pipe_client::failed ? 5u : 0u};
+    }
+    uint32_t served_process() override { return kHelper; }
+    // The refused client's connection goes, with everything it would still have sent.
+    uint32_t refuse_client() override {
+        EXPECT_FALSE(pending_) << "a client refused while a read is pending";
+        refused.push_back(client_);
+        while (!script.empty() && script.front().kind != event::listening &&
+               script.front().from == client_) {
+            script.pop_front();
+        }
+        return refuse_error;
+    }
     int handle_message(const uint8_t* data, size_t length) override {
+        EXPECT_EQ(client_, kHelper) << "a message of another client was handled";
         handled.emplace_back(data, data + length);
         struct no_replies final : installer_host_port {
             void write_reply(const void*, size_t) override {}
@@ -179,6 +225,7 @@ private:
     uint8_t* pending_into_ = nullptr;
     size_t pending_space_ = 0;
     bool ended_ = false;
+    uint32_t client_ = kHelper;
     std::string text_;
 };
 
@@ -208,6 +255,13 @@ loop_run run(scripted_pipe& pipe) {
 
 bool has(const std::string& log, const std::string& line) {
     return log.find(line) != std::string::npos;
+}
+
+size_t count(const std::string& log, const std::string& text) {
+    size_t n = 0;
+    for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1))
+        n++;
+    return n;
 }
 
 const std::string kHost = "usbdrv:error [install_driver_internal] ";
@@ -387,6 +441,23 @@ TEST(HostReadLoop, TheCallersCancellationEndsEveryWait) {
     }
 }
 
+// Messages that are there at every read give the loop no wait in which to see the caller's
+// cancellation: it is asked before each read.
+TEST(HostReadLoop, TheCallersCancellationEndsAFloodThatNeverWaits) {
+    scripted_pipe pipe;
+    for (int i = 0; i < 50; i++)
+        pipe.script.push_back(message(text_message(1, "flood")));
+    pipe.script.push_back(message({MSG_SET_STATUS, 0}));
+    pipe.cancel_after = 3;
+    loop_run run_ = run(pipe);
+    EXPECT_EQ(run_.result, USBDRV_ERR_TIMEOUT);
+    EXPECT_FALSE(run_.helper_finishing);
+    EXPECT_EQ(pipe.handled.size(), 3u);
+    EXPECT_TRUE(has(run_.log, kHost + "installation cancelled: the installer is no longer "
+                                      "waited for and ends by itself\n"))
+        << run_.log;
+}
+
 // The helper's hints reach the very next wait, and the value stays in the state that the host
 // keeps from one installation to the next.
 TEST(HostReadLoop, TheTimeOutHintsApplyToTheNextWaitAndOutliveTheLoop) {
@@ -485,6 +556,185 @@ TEST(HostReadLoop, FailuresBetweenMessagesAreRetried) {
     }
     pipe.script.push_back(message({MSG_SET_STATUS, 0xF3}));
     EXPECT_EQ(run(pipe).result, USBDRV_ERR_EXISTS);
+}
+
+// Any process may connect to the pipe. One that is not the helper is refused as soon as a read
+// finds it connected: nothing it sent is handled or logged, a read of it that is pending is
+// over, and the helper that connects after it is served as usual.
+TEST(HostReadLoop, AClientThatIsNotTheHelperIsRefusedBeforeAnythingOfItIsRead) {
+    const std::string kRefused =
+        kHost +
+        "refused a connection from process 666, which is not the installer (process 4242)\n";
+    const struct {
+        const char* name;
+        std::deque<event> intruder;
+        int cancels;
+    } rows[] = {
+        {"asks for the identifiers",
+         {from_intruder(message({MSG_GET_DEVICE_ID})), from_intruder(message({MSG_GET_USER_SID}))},
+         0},
+        {"sends a log line and the status 0, waited for",
+         {from_intruder(message(text_message(0, "intruder: installed OK"), true)),
+          from_intruder(message({MSG_SET_STATUS, 0}))},
+         1},
+        {"sends a cancel", {from_intruder(message({MSG_SET_STATUS, 0xF2}))}, 0},
+        {"asks for no time limit and holds the pipe silently",
+         {from_intruder(message({MSG_SET_TIMEOUT_INFINITE})), from_intruder({event::silence})},
+         0},
+        {"connects and says nothing", {from_intruder({event::silence})}, 1},
+        {"connects and leaves at once", {from_intruder({event::broken_pipe, {}, false, false})}, 0},
+        {"sends a message longer than the buffer",
+         {from_intruder(message(text_message(1, "intruder " + std::string(5000, 'x'))))},
+         0},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        scripted_pipe pipe;
+        pipe.script = {{event::listening}};
+        pipe.script.insert(pipe.script.end(), r.intruder.begin(), r.intruder.end());
+        pipe.script.push_back({event::listening});
+        pipe.script.push_back(message({MSG_GET_HARDWARE_ID}));
+        pipe.script.push_back(message(text_message(0, "helper here"), true));
+        pipe.script.push_back(message({MSG_SET_STATUS, 0xF3}));
+        loop_run run_ = run(pipe);
+        EXPECT_EQ(run_.result, USBDRV_ERR_EXISTS) << "the helper's status, and only its";
+        EXPECT_EQ(pipe.refused, (std::vector<uint32_t>{kIntruder}));
+        EXPECT_EQ(pipe.cancels, r.cancels);
+        EXPECT_EQ(pipe.handled, (std::vector<bytes>{{MSG_GET_HARDWARE_ID},
+                                                    text_message(0, "helper here"),
+                                                    {MSG_SET_STATUS, 0xF3}}));
+        EXPECT_EQ(pipe.client_questions, 2) << "once for each connection";
+        EXPECT_EQ(pipe.state.message_timeout_ms, kDefaultMessageTimeoutMs);
+        EXPECT_TRUE(has(run_.log, kRefused)) << run_.log;
+        EXPECT_FALSE(has(run_.log, "intruder")) << run_.log;
+        EXPECT_TRUE(has(run_.log, "[installer process] helper here\n")) << run_.log;
+        // Nothing of the intruder's comes before its refusal.
+        EXPECT_EQ(run_.log.find("usbdrv:"), run_.log.find(kRefused)) << run_.log;
+    }
+}
+
+TEST(HostReadLoop, ClientsThatKeepComingBackEndTheInstallation) {
+    {
+        SCOPED_TRACE("the fifth refusal ends it");
+        scripted_pipe pipe;
+        for (int i = 0; i < kRefusedClientLimit; i++) {
+            pipe.script.push_back(from_intruder(message(text_message(0, "intruder"))));
+            pipe.script.push_back({event::listening});
+        }
+        pipe.script.push_back(message({MSG_SET_STATUS, 0xF3}));
+        loop_run r = run(pipe);
+        EXPECT_EQ(r.result, USBDRV_ERR_ACCESS);
+        EXPECT_FALSE(r.helper_finishing);
+        EXPECT_EQ(pipe.refused.size(), static_cast<size_t>(kRefusedClientLimit - 1))
+            << "the last one goes with the pipe";
+        EXPECT_TRUE(pipe.handled.empty());
+        EXPECT_TRUE(has(r.log, kHost + "refused 5 connections of other processes to the installer "
+                                       "pipe - aborting\n"))
+            << r.log;
+    }
+    {
+        SCOPED_TRACE("refusals do not restart the time the helper has to connect");
+        scripted_pipe pipe;
+        for (int i = 0; i < 60; i++)
+            pipe.script.push_back({event::listening});
+        pipe.script.push_back(from_intruder(message({MSG_SET_TIMEOUT_INFINITE})));
+        for (int i = 0; i < 60; i++)
+            pipe.script.push_back({event::listening});
+        loop_run r = run(pipe);
+        EXPECT_EQ(r.result, USBDRV_ERR_TIMEOUT);
+        EXPECT_EQ(pipe.clock, 10000u);
+        EXPECT_TRUE(has(r.log, kHost + "installer failed to respond - aborting\n"));
+    }
+}
+
+TEST(HostReadLoop, WhatTheSystemSaysAboutTheClient) {
+    {
+        SCOPED_TRACE("a system that cannot tell serves the first client");
+        scripted_pipe pipe;
+        pipe.client_kind = pipe_client::unverifiable;
+        pipe.script = {message(text_message(0, "helper here")), message({MSG_SET_STATUS, 0xF3})};
+        loop_run r = run(pipe);
+        EXPECT_EQ(r.result, USBDRV_ERR_EXISTS);
+        EXPECT_EQ(pipe.handled.size(), 2u);
+        EXPECT_TRUE(has(r.log,
+                        "usbdrv:debug [install_driver_internal] this system cannot tell "
+                        "which process connected to the installer pipe - it is served "
+                        "unchecked\n"))
+            << r.log;
+    }
+    {
+        SCOPED_TRACE("a client that cannot be told is refused");
+        scripted_pipe pipe;
+        pipe.client_kind = pipe_client::failed;
+        for (int i = 0; i < kRefusedClientLimit; i++) {
+            pipe.script.push_back(message(text_message(0, "who")));
+            pipe.script.push_back({event::listening});
+        }
+        loop_run r = run(pipe);
+        EXPECT_EQ(r.result, USBDRV_ERR_ACCESS);
+        EXPECT_TRUE(pipe.handled.empty());
+        EXPECT_TRUE(has(r.log, kHost + "refused a connection to the installer pipe: could not "
+                                       "tell which process made it: [error 5]\n"))
+            << r.log;
+    }
+    {
+        SCOPED_TRACE("a pipe that cannot listen again");
+        scripted_pipe pipe;
+        pipe.refuse_error = 232;
+        pipe.script = {from_intruder(message({MSG_GET_DEVICE_ID})), {event::listening}};
+        loop_run r = run(pipe);
+        EXPECT_EQ(r.result, USBDRV_ERR_IO);
+        EXPECT_TRUE(has(r.log, kHost + "the installer pipe cannot listen again: [error 232] - "
+                                       "aborting\n"))
+            << r.log;
+    }
+}
+
+// A message over the bound is refused whole, whatever its code, and read to its end into the
+// buffer it has grown to; the loop reads on.
+TEST(HostReadLoop, AMessageOverTheBoundIsRefusedWithoutGrowingTheBuffer) {
+    const std::string kRefused =
+        "usbdrv:warning [install_driver_internal] message of more than "
+        "65536 bytes refused as malformed (code 0x";
+    const bytes longest = text_message(MSG_SYSLOG_MESSAGE, std::string(kSyslogTextMax, 'x'));
+    ASSERT_EQ(longest.size(), kMessageMax);
+    const struct {
+        const char* name;
+        bytes message;
+        bool refused;
+        std::string code;
+    } rows[] = {
+        {"the longest message", longest, false, ""},
+        {"a byte over", text_message(MSG_SYSLOG_MESSAGE, std::string(kSyslogTextMax + 1, 'y')),
+         true, "01"},
+        {"far over", text_message(MSG_PRINT_MESSAGE, std::string(1 << 20, 'y')), true, "00"},
+        {"a status far over is no status", with_tail({MSG_SET_STATUS, 0x00}, 200000), true, "07"},
+    };
+    for (bool async : {false, true}) {
+        for (const auto& r : rows) {
+            SCOPED_TRACE(std::string(r.name) + (async ? ", async" : ", sync"));
+            scripted_pipe pipe;
+            pipe.script = {message(r.message, async), message(text_message(0, "next"), async),
+                           message({MSG_SET_STATUS, 0xF3})};
+            loop_run run_ = run(pipe);
+            EXPECT_EQ(run_.result, USBDRV_ERR_EXISTS);
+            for (size_t space : pipe.space_seen)
+                EXPECT_LE(space, kMessageMax);
+            EXPECT_EQ(pipe.handled.size(), r.refused ? 2u : 3u);
+            if (!r.refused) {
+                EXPECT_EQ(pipe.handled[0], r.message);
+            }
+            ASSERT_GE(pipe.handled.size(), 2u);
+            EXPECT_EQ(pipe.handled[pipe.handled.size() - 2], text_message(0, "next"));
+            EXPECT_EQ(has(run_.log, kRefused), r.refused) << run_.log.substr(0, 2000);
+            if (r.refused) {
+                EXPECT_TRUE(has(run_.log, kRefused + r.code + ")\n"));
+                EXPECT_FALSE(has(run_.log, "yyyy"));
+                EXPECT_EQ(count(run_.log, "refused as malformed"), 1u) << "one line";
+            }
+            EXPECT_FALSE(has(run_.log, "131072")) << "the buffer never grows past the bound";
+        }
+    }
 }
 
 }  // namespace

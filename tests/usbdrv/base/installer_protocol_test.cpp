@@ -177,6 +177,41 @@ TEST(InstallerHostHandler, EveryCodeAndEveryMalformedMessage) {
     }
 }
 
+// What the helper sends can neither end its line nor start one that looks like the library's
+// own, nor drive the terminal that shows it: each text is one line, escaped.
+TEST(InstallerHostHandler, AHelpersTextIsOneEscapedLine) {
+    const std::string kForged = "done\nusbdrv:info [install_driver_internal] installed OK";
+    const std::string kEscaped = "done\\nusbdrv:info [install_driver_internal] installed OK";
+    const struct {
+        const char* name;
+        std::string text;
+        std::string logged;
+    } rows[] = {
+        {"a line feed and a forged line", kForged, kEscaped},
+        {"a carriage return that would overwrite the line", "ok\rusbdrv:error [x] y",
+         "ok\\rusbdrv:error [x] y"},
+        {"an ANSI escape sequence", "\x1B[1A\x1B[2Kinstalled", "\\x1B[1A\\x1B[2Kinstalled"},
+        {"invalid UTF-8", "caf\xE9 \xC0\xAF", "caf\xEF\xBF\xBD \xEF\xBF\xBD\xEF\xBF\xBD"},
+        {"valid UTF-8 as it is", "\xE8\x99\x9A\xE6\x8B\x9F", "\xE8\x99\x9A\xE6\x8B\x9F"},
+    };
+    usbdrv_device_entry device = device_with(kDeviceId, kHardwareId);
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        for (uint8_t code : {MSG_PRINT_MESSAGE, MSG_SYSLOG_MESSAGE}) {
+            const std::string source = code == MSG_PRINT_MESSAGE ? "installer process" : "syslog";
+            installer_host_state state;
+            state.device = &device;
+            handled h = handle(with_code(code, r.text + std::string(1, '\0')), state);
+            EXPECT_EQ(h.result, 0);
+            EXPECT_EQ(h.log, "usbdrv:debug [" + source + "] " + r.logged + "\n");
+            // Without its zero byte: the malformed line first, then the same one line.
+            handled cut = handle(with_code(code, r.text), state);
+            EXPECT_EQ(cut.log.substr(cut.log.find('\n') + 1),
+                      "usbdrv:debug [" + source + "] " + r.logged + "\n");
+        }
+    }
+}
+
 TEST(InstallerHostHandler, TimeOutHintsChangeTheStateThatOutlivesAMessage) {
     usbdrv_device_entry device = device_with(kDeviceId, kHardwareId);
     installer_host_state state;
@@ -257,13 +292,21 @@ TEST(InstallerHostHandler, TheFilterInstallersOutputIsTextWhateverItsFirstByte) 
     installer_host_state state;
     state.device = &device;
     state.filter_installer = true;
+    const std::string kLine = "usbdrv:info [install-filter] ";
     const struct {
         bytes chunk;
         std::string log;
     } rows[] = {
-        {with_code(7, "\xF3 installed"), "usbdrv:info [install-filter] \x07\xF3 installed\n"},
-        {b({'o', 'k', '\n'}), "usbdrv:info [install-filter] ok\n\n"},
-        {b({'%', 's'}), "usbdrv:info [install-filter] %s\n"},
+        {with_code(7, "\xF3 installed"), kLine + "\\x07\xEF\xBF\xBD installed\n"},
+        {b({'o', 'k', '\n'}), kLine + "ok\n"},
+        {b({'%', 's'}), kLine + "%s\n"},
+        // Console output: one line for each of its lines, empty ones left out.
+        {with_code('\r', "\n\r\ninstalling\r\n\r\ndone\r\n"),
+         kLine + "installing\n" + kLine + "done\n"},
+        {with_code('\n', "usbdrv:info [install_driver_internal] installed OK\x1B[8m"),
+         kLine + "usbdrv:info [install_driver_internal] installed OK\\x1B[8m\n"},
+        {b({'\n', '\r'}), ""},
+        {b({'a', 0, 'b'}), kLine + "a\\x00b\n"},
     };
     for (const auto& r : rows) {
         handled h = handle(r.chunk, state);

@@ -174,6 +174,18 @@ TEST(InfStringText, QuotesDoubledAndControlCharactersAsSpaces) {
     EXPECT_STREQ(text, "");
 }
 
+// The length that the preparation holds a description to is the one the INF gets.
+TEST(InfStringText, ItsLengthIsTheTextItWritesWhenNothingIsCut) {
+    for (const char* value :
+         {"Serial Port", "\"\"\"", "Board \"Rev 2\"", "one\r\ntwo\t\x7F",
+          "Ger\xC3\xA4t \xF0\x9F\x94\x8C", "\xC3", "\xE4\xB8 x", "\xFF\x80\x80\x80\x80 \"", ""}) {
+        char text[128];
+        inf_string_text(value, text, sizeof text);
+        EXPECT_EQ(inf_string_length(value), strlen(text)) << value;
+    }
+    EXPECT_EQ(inf_string_length(nullptr), 0u);
+}
+
 // A converter that knows one file time, as the system would answer for it, and records whether
 // it was asked.
 uint64_t g_known_time = 0;

@@ -102,6 +102,49 @@ TEST(SetupLogRelay, ALineFinishedInALaterPassIsSentOnce) {
                                                    message(kGarbledLine), message("third")}));
 }
 
+// The host refuses a message over its bound whole: a longer line is cut to fit, never in the
+// middle of a character, and the cut is logged.
+TEST(SetupLogRelay, ALineLongerThanAMessageMayBeIsCutToFit) {
+    const std::string euro = "\xE2\x82\xAC";
+    const struct {
+        const char* name;
+        std::string line;
+        std::string sent;
+        std::string logged;
+    } rows[] = {
+        {"the longest line travels whole", std::string(kSyslogTextMax, 'x'),
+         std::string(kSyslogTextMax, 'x'), ""},
+        {"a byte more is cut", std::string(kSyslogTextMax + 1, 'x'),
+         std::string(kSyslogTextMax, 'x'),
+         "a setup-log line of 65535 bytes is cut to its first 65534 bytes"},
+        {"a character across the bound is left out whole",
+         std::string(kSyslogTextMax - 1, 'x') + euro + "tail", std::string(kSyslogTextMax - 1, 'x'),
+         "a setup-log line of 65540 bytes is cut to its first 65533 bytes"},
+        {"a character that ends at the bound stays",
+         std::string(kSyslogTextMax - 3, 'x') + euro + "tail",
+         std::string(kSyslogTextMax - 3, 'x') + euro,
+         "a setup-log line of 65538 bytes is cut to its first 65534 bytes"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        recording_port port;
+        const std::string buffer = r.line + "\r\n";
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+        const size_t consumed = relay_log_lines(buffer.data(), buffer.size(), port);
+        std::string log = testing::internal::GetCapturedStdout();
+        log += testing::internal::GetCapturedStderr();
+        EXPECT_EQ(consumed, buffer.size());
+        ASSERT_EQ(port.sent.size(), 1u);
+        EXPECT_EQ(port.sent[0], message(r.sent));
+        EXPECT_LE(port.sent[0].size(), kMessageMax);
+        if (r.logged.empty())
+            EXPECT_EQ(log, "");
+        else
+            EXPECT_EQ(log, "usbdrv:warning [setup_log_relay] " + r.logged + "\n");
+    }
+}
+
 TEST(SetupLogRelay, PollDelaysGrowByATenthOfASecondToHalfASecond) {
     uint32_t delay = 0;
     std::vector<uint32_t> idle;

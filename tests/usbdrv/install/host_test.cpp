@@ -4,11 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "base/installer_protocol.h"
+#include "base/log.h"
+#include "base/loggable_text.h"
 #include "host_fixture.h"
 #include "pipe_squatter.h"
 #include "simulated_machine.h"
@@ -318,6 +322,127 @@ TEST_F(Host, APipeNameAnotherProgramCreatedFirstIsRefused) {
         EXPECT_EQ(squatter.bytes_received(), 0u);
         EXPECT_EQ(squatter.output(), "") << "the other program was connected to";
         expect_next_installation_works("the other program ended");
+    }
+}
+
+// Any process of any user may connect to the pipe, and one that connects before the helper is
+// not served: it is told nothing, nothing it sends reaches the log or ends the installation, it
+// cannot hold the pipe, and the helper that connects after it is served as usual. One that keeps
+// coming back ends the installation after five refusals, with nothing installed.
+TEST_F(Host, OnlyTheProcessTheHostStartedIsServed) {
+    // The helper connects a second after its start; the intruder polls for the pipe and is first.
+    const char kLateHelper[] =
+        "pause 1000\nconnect\nrequest 2\nrequest 3\nrequest 4\nstatus -13\nexit 0\n";
+    const struct {
+        const char* behaviour;
+        const char* script;
+        usbdrv_result result;
+    } rows[] = {
+        {"ask", kLateHelper, USBDRV_ERR_EXISTS},
+        {"status-0", kLateHelper, USBDRV_ERR_EXISTS},
+        {"cancel", kLateHelper, USBDRV_ERR_EXISTS},
+        {"hold", kLateHelper, USBDRV_ERR_EXISTS},
+        {"flood", kLateHelper, USBDRV_ERR_EXISTS},
+        {"reconnect", "pause 3000\nconnect\nstatus 0\nexit 0\n", USBDRV_ERR_ACCESS},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.behaviour);
+        helper_package package;
+        package.script(r.script);
+        test::pipe_intruder intruder;
+        ASSERT_TRUE(intruder.start(r.behaviour, 8000));
+        test_device device;
+        install_outcome o = install(package, device);
+        EXPECT_EQ(o.result, r.result) << o.log;
+
+        const std::string refused = kHost + "refused a connection from process " +
+                                    std::to_string(intruder.id()) +
+                                    ", which is not the installer (process ";
+        EXPECT_TRUE(o.logged(refused)) << o.log;
+        EXPECT_FALSE(o.logged("intruder")) << o.log;
+        EXPECT_FALSE(o.logged("switching timeout to infinite")) << o.log;
+        EXPECT_EQ(intruder.bytes_received(), 0u) << intruder.output();
+        const std::string said = intruder.output();
+        EXPECT_EQ(said.find("connected\r\n"), 0u) << said;
+        EXPECT_NE(said.find("dropped\r\n"), std::string::npos) << said;
+        if (r.result == USBDRV_ERR_EXISTS) {
+            EXPECT_TRUE(o.logged("usbdrv:debug [installer process] got device_id: '" +
+                                 std::string(test::kDeviceId) + "'\n"))
+                << o.log;
+        } else {
+            EXPECT_TRUE(o.logged(kHost + "refused 5 connections of other processes to the "
+                                         "installer pipe - aborting\n"))
+                << o.log;
+            EXPECT_FALSE(o.logged("[installer process]")) << o.log;
+            EXPECT_TRUE(test::helpers_end_within(10000)) << "the helper found no pipe and ended";
+        }
+    }
+    expect_next_installation_works("the intruders");
+}
+
+// The hex digits of a message of `code` and `text` with its zero byte, for a script's "raw".
+std::string raw_text(uint8_t code, const std::string& text) {
+    std::string hex;
+    char digits[3];
+    snprintf(digits, sizeof digits, "%02X", code);
+    hex += digits;
+    for (char c : text) {
+        snprintf(digits, sizeof digits, "%02X", static_cast<uint8_t>(c));
+        hex += digits;
+    }
+    return "raw " + hex + "00\n";
+}
+
+void record_line(int32_t, const char* line, void* lines) {
+    static_cast<std::vector<std::string>*>(lines)->push_back(line);
+}
+
+// A message over the bound is refused whole and the conversation goes on; what the helper sends
+// is one escaped line each, as the library's sink (the dialog's log file, the console program's
+// standard error) receives it.
+TEST_F(Host, OversizeMessagesAndForgedLines) {
+    const std::string forged = "usbdrv:info [install_driver_internal] installed OK";
+    helper_package package;
+    package.script("connect\nsyslog-filled 65535 y\nsyslog-filled 1000000 z\n" +
+                   raw_text(MSG_PRINT_MESSAGE, "done\n" + forged) +
+                   raw_text(MSG_SYSLOG_MESSAGE, "\x1B[2J\x1B[31mred\r") +
+                   raw_text(MSG_PRINT_MESSAGE, "caf\xE9 \xC0\xAF") +
+                   "syslog-filled 65534 w\nstatus -13\nexit 0\n");
+    test_device device;
+
+    std::vector<std::string> lines;
+    const int saved = usbdrv_log_threshold;
+    usbdrv_set_log_threshold(USBDRV_LOG_DEBUG);
+    usbdrv_set_log_sink(record_line, &lines);
+    const usbdrv_result result =
+        usbdrv_install_driver(device.entry(), package.dir().c_str(), "Corvane.inf", nullptr);
+    usbdrv_set_log_sink(nullptr, nullptr);
+    usbdrv_set_log_threshold(saved);
+    std::string all;
+    for (const std::string& line : lines)
+        all += line + "\n";
+
+    EXPECT_EQ(result, USBDRV_ERR_EXISTS) << "an oversize message is not the end";
+    auto has_line = [&](const std::string& line) {
+        return std::find(lines.begin(), lines.end(), line) != lines.end();
+    };
+    const std::string refused =
+        "usbdrv:warning [install_driver_internal] message of more than 65536 bytes refused as "
+        "malformed (code 0x01)";
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), refused), 2) << all.substr(0, 4000);
+    EXPECT_EQ(all.find("yyyy"), std::string::npos);
+    EXPECT_EQ(all.find("zzzz"), std::string::npos);
+    EXPECT_EQ(all.find("131072"), std::string::npos) << "the buffer never grows past the bound";
+    EXPECT_TRUE(has_line("usbdrv:debug [syslog] " + std::string(kSyslogTextMax, 'w')));
+    EXPECT_TRUE(has_line("usbdrv:debug [installer process] done\\n" + forged)) << all;
+    EXPECT_TRUE(has_line("usbdrv:debug [syslog] \\x1B[2J\\x1B[31mred\\r")) << all;
+    EXPECT_TRUE(
+        has_line("usbdrv:debug [installer process] caf\xEF\xBF\xBD "
+                 "\xEF\xBF\xBD\xEF\xBF\xBD"))
+        << all;
+    for (const std::string& line : lines) {
+        EXPECT_NE(line.rfind(forged, 0), 0u) << "a forged line";
+        EXPECT_EQ(loggable_text(line.data(), line.size()), line) << "no control, all UTF-8";
     }
 }
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -70,6 +71,15 @@ public:
         }
     }
 
+    // Drops the connected client and listens again, as the host does with one it refuses. The
+    // connection stays pending until the next client comes.
+    bool drop_client() {
+        if (!DisconnectNamedPipe(pipe_.get()))
+            return false;
+        listening_ = std::make_unique<overlapped_io>(pipe_.get());
+        return listening_->connect() != overlapped_io::state::failed;
+    }
+
     void reply(const std::string& text) {
         overlapped_io write(pipe_.get());
         if (write.write(text.data(), static_cast<DWORD>(text.size())) ==
@@ -80,6 +90,7 @@ public:
 
 private:
     unique_pipe pipe_;
+    std::unique_ptr<overlapped_io> listening_;  // over before the pipe goes
 };
 
 // The stand-in in a folder of its own with its script; its standard error goes to a file.
@@ -192,6 +203,22 @@ TEST_F(HelperEnd, AnAnswerAfterTheRequestTimedOutDoesNotLandInTheRequest) {
     tool.reply("S-1-5-18");
     EXPECT_EQ(tool.next(), log_line("got user_sid: 'S-1-5-18'"));
     EXPECT_EQ(helper.exit_code(), 0);
+}
+
+// Another process holds the pipe's one instance: the helper waits until the tool has dropped it
+// and listens again, then connects as usual.
+TEST_F(HelperEnd, ThePipeHeldByAnotherProcessIsWaitedFor) {
+    test::pipe_intruder intruder;
+    ASSERT_TRUE(intruder.start("hold", 10000));
+    ASSERT_EQ(tool.next(), b({MSG_SET_TIMEOUT_INFINITE})) << "the intruder is connected";
+
+    scripted_helper helper("connect\nlog waited\nexit 0\n");
+    ASSERT_TRUE(helper.started());
+    Sleep(500);  // the helper finds the pipe busy meanwhile
+    ASSERT_TRUE(tool.drop_client());
+    EXPECT_EQ(tool.next(), log_line("waited"));
+    EXPECT_EQ(helper.exit_code(), 0) << helper.output();
+    EXPECT_EQ(intruder.output(), "connected\r\ndropped\r\n");
 }
 
 TEST(HelperEndOpening, WithoutThePipeNothingIsSent) {

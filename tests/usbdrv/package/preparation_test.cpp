@@ -1,7 +1,8 @@
 // usbdrv_prepare_driver on Wine's own services: the INF of every driver kind for a table of
 // devices, read back with the system's INF parser; what the call refuses and how each step fails,
-// with what it leaves in the package folder; the driver kind it falls back to; the catalog's
-// condition; and the machine-wide busy marker, held by a second process.
+// and that a failure leaves the package folder as it was, an earlier package in it included
+// (blocked paths, a folder too long, a full disk); the driver kind it falls back to; the
+// catalog's condition; and the machine-wide busy marker, held by a second process.
 #include <windows.h>
 #include <setupapi.h>
 
@@ -19,7 +20,9 @@
 #include "base/log.h"
 #include "base/vendor_names.h"
 #include "carried_files.h"
+#include "folder_contents.h"
 #include "package/embedded_files.h"
+#include "package/extraction.h"
 #include "test_support.h"
 #include "usbdrv/usbdrv.h"
 #include "win/busy_marker.h"
@@ -104,6 +107,15 @@ struct outcome {
     bool logged(const std::string& line) const {
         return log.find(line + "\n") != std::string::npos;
     }
+    // The folder the package was written into before it was moved into place.
+    std::string staging() const {
+        const std::string start = "writing the package into '";
+        size_t at = log.find(start);
+        if (at == std::string::npos)
+            return "(no staging folder in the log)";
+        at += start.size();
+        return log.substr(at, log.find('\'', at) - at);
+    }
 };
 
 outcome prepare(const usbdrv_device_entry* device, const char* path, const char* inf_name,
@@ -115,6 +127,13 @@ outcome prepare(const usbdrv_device_entry* device, const char* path, const char*
 
 std::string line(const char* level, const std::string& message) {
     return std::string("usbdrv:") + level + " [usbdrv_prepare_driver] " + message;
+}
+
+// text with every "%P" replaced by folder.
+std::string replaced(std::string text, const std::string& folder) {
+    for (size_t at; (at = text.find("%P")) != std::string::npos;)
+        text.replace(at, 2, folder);
+    return text;
 }
 
 // The entry points at description, which must outlive it.
@@ -244,6 +263,12 @@ std::vector<device_row> device_table() {
          linux_foundation ? linux_foundation : "(none)", ""},
         {"a description of 1023 characters", 0xC04A, 0x0C02, true, 0, long_description, false,
          nullptr, nullptr, "VID_C04A&PID_0C02&MI_00", "(Undefined Vendor)", ""},
+        // The limit counts the description as the INF writes it: its quotes doubled.
+        {"a description of 1023 bytes with its quotes doubled", 0xC04A, 0x0C02, true, 0,
+         std::string(10, '"') + std::string(1003, 'q'), false, nullptr, nullptr,
+         "VID_C04A&PID_0C02&MI_00", "(Undefined Vendor)", "",
+         std::string(20, '"') + std::string(1003, 'q'),
+         std::string(10, '"') + std::string(1003, 'q')},
         {"a description beyond ASCII", 0xC04A, 0x0C02, true, 0,
          "Ger\xC3\xA4t \xE2\x80\x93 S\xC3\xA9rie \xE4\xB8\xB2\xE5\x8F\xA3 \xE2\x82\xAC "
          "\xF0\x9F\x94\x8C",
@@ -273,8 +298,9 @@ TEST_F(Preparation, TheInfOfEveryKindForATableOfDevices) {
             options.interface_guid = const_cast<char*>(d.interface_guid);
             outcome o = prepare(&device, dir.utf8().c_str(), kInfName, &options);
             ASSERT_EQ(o.result, USBDRV_OK) << o.log;
-            std::string inf_path = dir.utf8() + "\\" + kInfName;
+            std::string inf_path = o.staging() + "\\" + kInfName;
             EXPECT_TRUE(o.logged(line("info", "successfully created '" + inf_path + "'")));
+            EXPECT_TRUE(o.logged(line("info", "moved the package into '" + dir.utf8() + "'")));
             EXPECT_TRUE(o.logged(line("info", ".cat generation disabled by user")));
             EXPECT_EQ(o.logged(line("info", "using Android Device Interface GUID")),
                       d.guid == kAndroidGuid);
@@ -366,6 +392,151 @@ TEST_F(Preparation, PreparingAgainReplacesTheInf) {
     EXPECT_EQ(inf.string(L"DeviceName"), L"Board");
 }
 
+// Over an earlier package only the package's own files are replaced: what else the folder holds
+// stays, and an earlier catalog, which names another INF's hash, goes. Nothing is left beside it.
+TEST_F(Preparation, PreparingOverAnEarlierPackageReplacesOnlyItsFiles) {
+    test::temp_dir dir;
+    const fs::path package = dir.path() / "usb_driver";
+    usbdrv_device_entry earlier = entry(0xC04A, 0x0C02, true, 0, "Earlier board");
+    usbdrv_prepare_options options = options_for(USBDRV_DRIVER_CDC);
+    ASSERT_EQ(prepare(&earlier, test::utf8(package).c_str(), kInfName, &options).result, USBDRV_OK);
+    std::ofstream(package / "notes.txt") << "the user's";
+    std::ofstream(package / "x86" / "mine.txt") << "the user's too";
+    std::ofstream(package / "Other.inf") << "another package's";
+    std::ofstream(package / "Corvane.cat", std::ios::binary) << "an earlier catalog";
+
+    usbdrv_device_entry device = entry(0xC04A, 0x0C02, true, 0, "New board");
+    outcome o = prepare(&device, test::utf8(package).c_str(), kInfName, &options);
+    ASSERT_EQ(o.result, USBDRV_OK) << o.log;
+    EXPECT_TRUE(o.logged(
+        line("info", "deleted existing cat file '" + test::utf8(package / "Corvane.cat") + "'")))
+        << o.log;
+    EXPECT_EQ(written_inf(package / kInfName).string(L"DeviceName"), L"New board");
+    EXPECT_FALSE(fs::exists(package / "Corvane.cat"));
+    EXPECT_EQ(test::read_file(package / "notes.txt"), "the user's");
+    EXPECT_EQ(test::read_file(package / "x86" / "mine.txt"), "the user's too");
+    EXPECT_EQ(test::read_file(package / "Other.inf"), "another package's");
+    for (size_t i = 0; i < embedded_file_count; i++) {
+        const embedded_file& row = embedded_files[i];
+        if (*row.subdir) {
+            fs::path file = std::string(row.subdir) == "." ? package / row.name
+                                                           : package / row.subdir / row.name;
+            EXPECT_EQ(test::read_file(file), test::content_of(row)) << row.name;
+        }
+    }
+    EXPECT_EQ(files_below(package).size(), carried_file_count() + 4);
+    EXPECT_TRUE(test::staging_left_in(dir.path()).empty());
+}
+
+// What stands at one of the package's paths in the package folder: a file where a folder goes, a
+// folder where a file goes, a read-only file, a file another program holds. Each fails the
+// preparation with a line that names the path and the cause, and leaves the folder as it was:
+// an empty one with only the obstacle, and one with an earlier package, which survives byte for
+// byte (a file held open is found only when the new files are being moved in, so the ones moved
+// before it go back).
+TEST_F(Preparation, WhatStandsInTheWayLeavesTheFolderAsItWas) {
+    enum class obstacle { file, folder, read_only, held };
+    const struct {
+        const char* what;
+        obstacle kind;
+        const char* path;  // in the package folder
+        usbdrv_result result;
+        std::string log;  // %P: the obstacle's full path
+    } rows[] = {
+        {"a file where a folder of the package goes", obstacle::file, "amd64", USBDRV_ERR_ACCESS,
+         "'%P' is a file, where the package needs a folder"},
+        {"a file where a folder in a folder goes", obstacle::file, "license\\libusb0",
+         USBDRV_ERR_ACCESS, "'%P' is a file, where the package needs a folder"},
+        {"a folder where the INF goes", obstacle::folder, kInfName, USBDRV_ERR_ACCESS,
+         "'%P' is a folder, where the package needs a file"},
+        {"a folder where a carried file goes", obstacle::folder, "x86\\libusb0.sys",
+         USBDRV_ERR_RESOURCE, "'%P' is a folder, where the package needs a file"},
+        {"a read-only INF", obstacle::read_only, kInfName, USBDRV_ERR_ACCESS,
+         "'%P' is read-only, so the package cannot replace it"},
+        {"a read-only carried file", obstacle::read_only, "amd64\\libusbK.sys", USBDRV_ERR_RESOURCE,
+         "'%P' is read-only, so the package cannot replace it"},
+        {"an INF another program holds", obstacle::held, kInfName, USBDRV_ERR_ACCESS,
+         "'%P' cannot be replaced: " + std::string(windows_error_text(ERROR_SHARING_VIOLATION))},
+        {"a carried file another program holds", obstacle::held,
+         "license\\libusb0\\installer_license.txt", USBDRV_ERR_RESOURCE,
+         "'%P' cannot be replaced: " + std::string(windows_error_text(ERROR_SHARING_VIOLATION))},
+    };
+    usbdrv_prepare_options options = options_for(USBDRV_DRIVER_CDC);
+    for (const auto& r : rows) {
+        for (bool earlier_package : {false, true}) {
+            SCOPED_TRACE(std::string(r.what) +
+                         (earlier_package ? ", over an earlier package" : ""));
+            test::temp_dir dir;
+            const fs::path package = dir.path() / "usb_driver";
+            const fs::path in_the_way = package / r.path;
+            if (earlier_package) {
+                usbdrv_device_entry earlier = entry(0xC04A, 0x0C02, true, 0, "Earlier board");
+                ASSERT_EQ(prepare(&earlier, test::utf8(package).c_str(), kInfName, &options).result,
+                          USBDRV_OK);
+            }
+            fs::create_directories(in_the_way.parent_path());
+            if (r.kind == obstacle::file || r.kind == obstacle::folder)
+                fs::remove_all(in_the_way);
+            if (r.kind == obstacle::folder) {
+                fs::create_directories(in_the_way);
+                std::ofstream(in_the_way / "inside.txt") << "in a folder in the way";
+            } else if (!fs::exists(in_the_way)) {
+                std::ofstream(in_the_way) << "a file in the way";
+            }
+            if (r.kind == obstacle::read_only)
+                SetFileAttributesW(in_the_way.c_str(), FILE_ATTRIBUTE_READONLY);
+            unique_file_handle held;
+            if (r.kind == obstacle::held) {
+                held.reset(CreateFileW(in_the_way.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                       OPEN_EXISTING, 0, nullptr));
+                ASSERT_TRUE(held) << GetLastError();
+            }
+            const test::folder_contents before = test::contents_of(package);
+
+            usbdrv_device_entry device = entry(0xC04A, 0x0C02, true, 0, "New board");
+            outcome o = prepare(&device, test::utf8(package).c_str(), kInfName, &options);
+            held.reset();
+            EXPECT_EQ(o.result, r.result) << o.log;
+            EXPECT_TRUE(o.logged(line("error", replaced(r.log, test::utf8(in_the_way))))) << o.log;
+            EXPECT_EQ(test::contents_of(package), before);
+            EXPECT_TRUE(test::staging_left_in(dir.path()).empty());
+            SetFileAttributesW(in_the_way.c_str(), FILE_ATTRIBUTE_NORMAL);
+        }
+    }
+}
+
+// A folder that a preparation ended from outside left beside the package folder (it writes its
+// package there first) goes at the next preparation, with its line. A folder whose name only
+// looks like one stays, and a link in the left folder is deleted, never followed.
+TEST_F(Preparation, WhatAPreparationThatDidNotEndLeftIsDeleted) {
+    test::temp_dir dir;
+    const fs::path left = dir.path() / "~usbdrv.0badf00d";
+    fs::create_directories(left / "x86");
+    std::ofstream(left / "x86" / "libusb0.sys") << "half a package";
+    const fs::path outside = dir.path() / "outside";
+    fs::create_directories(outside);
+    std::ofstream(outside / "kept.txt") << "not the package's";
+    const bool linked =
+        CreateSymbolicLinkW((left / "link").c_str(), outside.c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY);
+    for (const char* name : {"~1a2b3c4d", "~usbdrv.notes", "~usbdrv.0badf00d0"}) {
+        fs::create_directories(dir.path() / name);
+        std::ofstream(dir.path() / name / "mine.txt") << "the user's";
+    }
+
+    usbdrv_device_entry device = entry(0xC04A, 0x0C02, true, 0, "Board");
+    usbdrv_prepare_options options = options_for(USBDRV_DRIVER_CDC);
+    outcome o = prepare(&device, test::utf8(dir.path() / "package").c_str(), kInfName, &options);
+    ASSERT_EQ(o.result, USBDRV_OK) << o.log;
+    EXPECT_TRUE(o.logged(line("info", "deleted '" + test::utf8(left) +
+                                          "', which a preparation that did not end left behind")))
+        << o.log;
+    EXPECT_FALSE(fs::exists(left));
+    EXPECT_EQ(test::read_file(outside / "kept.txt"), "not the package's")
+        << (linked ? "the link was followed" : "no link could be made");
+    for (const char* name : {"~1a2b3c4d", "~usbdrv.notes", "~usbdrv.0badf00d0"})
+        EXPECT_EQ(test::read_file(dir.path() / name / "mine.txt"), "the user's") << name;
+}
+
 // Without a folder the package goes to TEMP.
 TEST_F(Preparation, WithoutAFolderThePackageGoesToTemp) {
     for (const char* path : {(const char*)nullptr, ""}) {
@@ -382,8 +553,9 @@ TEST_F(Preparation, WithoutAFolderThePackageGoesToTemp) {
     }
 }
 
-// What is left in the package folder after a failure.
-enum class leaves { no_folder, empty_folder, some_driver_files, driver_files, package };
+// What is left in the package folder after a call: nothing (what the row put there stays as it
+// was), or the whole package.
+enum class leaves { nothing, package };
 
 struct failure_row {
     const char* what;
@@ -394,14 +566,23 @@ struct failure_row {
     bool null_device = false;
     const char* inf_name = kInfName;
     std::string long_inf_name;  // used when not empty
-    bool no_path = false, no_temp = false, file_as_folder = false, folder_as_inf = false;
-    size_t path_length = 0;  // 0: a folder of a short name
-    const char* description = "Serial Port";
+    bool no_path = false, no_temp = false, file_as_folder = false;
+    const char* below = nullptr;  // the package folder is this one below the folder
+    size_t path_length = 0;       // 0: a folder of a short name
+    std::string description = "Serial Port";
+    bool no_description = false;
+    const char* manufacturer_name = nullptr;
+    const char* interface_guid = nullptr;
+    bool match_compatible_id = false;
     int32_t kind = USBDRV_DRIVER_CDC;
 };
 
 std::string inf_name_of_length(size_t length) {
     return std::string(length - 4, 'n') + ".inf";
+}
+
+std::string characters(size_t count) {
+    return std::to_string(count) + (count == 1 ? " character" : " characters");
 }
 
 std::vector<failure_row> failure_table() {
@@ -422,67 +603,100 @@ std::vector<failure_row> failure_table() {
     const std::string unknown = whole(line("error", "unknown type"));
     const std::string no_id =
         whole(line("error", "no device ID was given for the device - aborting"));
-    add("no device", null_line, USBDRV_ERR_INVALID_PARAM, leaves::no_folder)->null_device = true;
-    add("no INF name", null_line, USBDRV_ERR_INVALID_PARAM, leaves::no_folder)->inf_name = nullptr;
+    add("no device", null_line, USBDRV_ERR_INVALID_PARAM, leaves::nothing)->null_device = true;
+    add("no INF name", null_line, USBDRV_ERR_INVALID_PARAM, leaves::nothing)->inf_name = nullptr;
     for (const char* name :
          {"Corvane.INF", "Corvane.Inf", "Corvane", "Corvane.inf.txt", "inf", ""}) {
-        add(name, extension, USBDRV_ERR_INVALID_PARAM, leaves::no_folder)->inf_name = name;
+        add(name, extension, USBDRV_ERR_INVALID_PARAM, leaves::nothing)->inf_name = name;
     }
     // Names that would put the INF outside the package folder.
     for (const char* name : {"..\\Corvane.inf", "sub\\Corvane.inf", "C:\\Corvane.inf", "a/b.inf"}) {
         add(name,
             whole(line("error",
                        std::string("inf name provided must not contain a path: '") + name + "'")),
-            USBDRV_ERR_INVALID_PARAM, leaves::no_folder)
+            USBDRV_ERR_INVALID_PARAM, leaves::nothing)
             ->inf_name = name;
     }
     failure_row* r = add("no folder and no TEMP",
                          whole(line("error", "no path provided and unable to use TEMP")),
-                         USBDRV_ERR_INVALID_PARAM, leaves::no_folder);
+                         USBDRV_ERR_INVALID_PARAM, leaves::nothing);
     r->no_path = r->no_temp = true;
-    add("a file where the folder goes", "usbdrv:error [check_dir] %P is a file, not a directory\n",
-        USBDRV_ERR_ACCESS, leaves::no_folder)
+    add("a file where the folder goes",
+        whole(line("error", "'%P' is a file, where the package needs a folder")), USBDRV_ERR_ACCESS,
+        leaves::nothing)
         ->file_as_folder = true;
-    add("kind 5", unknown, USBDRV_ERR_INVALID_PARAM, leaves::empty_folder)->kind = 5;
-    add("kind -1", unknown, USBDRV_ERR_INVALID_PARAM, leaves::empty_folder)->kind = -1;
-    add("no description", no_id, USBDRV_ERR_INVALID_PARAM, leaves::empty_folder)->description =
-        nullptr;
-    add("an empty description", no_id, USBDRV_ERR_INVALID_PARAM, leaves::empty_folder)
-        ->description = "";
-    // 222 + 15 + 21 + 2 separators = 260: the path logged is cut to the 259 characters it had.
+    r = add("a file where a folder above it goes",
+            whole(line("error", "'%P' is a file, where the package needs a folder")),
+            USBDRV_ERR_ACCESS, leaves::nothing);
+    r->file_as_folder = true;
+    r->below = "sub\\usb_driver";
+    add("kind 5", unknown, USBDRV_ERR_INVALID_PARAM, leaves::nothing)->kind = 5;
+    add("kind -1", unknown, USBDRV_ERR_INVALID_PARAM, leaves::nothing)->kind = -1;
+    add("no description", no_id, USBDRV_ERR_INVALID_PARAM, leaves::nothing)->no_description = true;
+    add("an empty description", no_id, USBDRV_ERR_INVALID_PARAM, leaves::nothing)->description = "";
+    // The texts in the INF's quotes are held to what a token value holds, as the INF writes
+    // them: one byte more is refused, never cut.
+    auto too_long = [&](const char* what, size_t bytes) {
+        return whole(line("error", std::string("the ") + what + " is " + std::to_string(bytes) +
+                                       " bytes as the INF writes it, more than the 1023 it can "
+                                       "hold"));
+    };
+    add("a description of 1024 bytes", too_long("device description", 1024),
+        USBDRV_ERR_INVALID_PARAM, leaves::nothing)
+        ->description = std::string(1024, 'd');
+    add("a description of 30000 bytes", too_long("device description", 30000),
+        USBDRV_ERR_INVALID_PARAM, leaves::nothing)
+        ->description = std::string(30000, 'd');
+    add("a description of 1023 characters, one a quote", too_long("device description", 1024),
+        USBDRV_ERR_INVALID_PARAM, leaves::nothing)
+        ->description = std::string(1022, 'd') + "\"";
+    static const std::string long_vendor(1024, 'v'), long_guid(1024, 'g');
+    add("a vendor name of 1024 bytes", too_long("vendor name", 1024), USBDRV_ERR_INVALID_PARAM,
+        leaves::nothing)
+        ->manufacturer_name = long_vendor.c_str();
+    add("an interface GUID of 1024 bytes", too_long("device interface GUID", 1024),
+        USBDRV_ERR_INVALID_PARAM, leaves::nothing)
+        ->interface_guid = long_guid.c_str();
+    // Matched by the compatible ID, the INF names no GUID: the given one is not used.
+    r = add("an unused interface GUID of 1024 bytes",
+            whole(line("info", "moved the package into '%P'")), USBDRV_OK, leaves::package);
+    r->interface_guid = long_guid.c_str();
+    r->match_compatible_id = true;
+    // license\libusb0\installer_license.txt needs the most room: 222 + 1 + 37 = 260.
     add("a folder of 222 characters",
-        "usbdrv:error [extract_binaries] qualified path is too long: "
-        "'%P\\license\\libusb0\\installer_license.tx'\n",
-        USBDRV_ERR_RESOURCE, leaves::some_driver_files)
+        whole(line("error", "qualified path is too long by " + characters(1) +
+                                ": '%P\\license\\libusb0\\installer_license.txt'")),
+        USBDRV_ERR_RESOURCE, leaves::nothing)
         ->path_length = 222;
+    add("a folder of 229 characters",
+        whole(line("error", "qualified path is too long by " + characters(8) +
+                                ": '%P\\license\\libusb0\\installer_license.txt'")),
+        USBDRV_ERR_RESOURCE, leaves::nothing)
+        ->path_length = 229;
+    add("a folder of 260 characters",
+        whole(
+            line("error", "the package folder's path is too long by " + characters(1) + ": '%P'")),
+        USBDRV_ERR_INVALID_PARAM, leaves::nothing)
+        ->path_length = 260;
     r = add("a folder of 221 characters and an INF name of 38",
-            whole(line("error",
-                       "qualified path for inf file is too long: '%P\\" + inf_name_of_length(38))),
-            USBDRV_ERR_RESOURCE, leaves::driver_files);
+            whole(line("error", "qualified path for inf file is too long by " + characters(1) +
+                                    ": '%P\\" + inf_name_of_length(38) + "'")),
+            USBDRV_ERR_RESOURCE, leaves::nothing);
     r->path_length = 221;
     r->long_inf_name = inf_name_of_length(38);
+    // 100 + 1 + 260 characters: the whole path is counted, never the cut one.
     r = add("an INF name of 260 characters",
-            whole(line("error",
-                       "qualified path for inf file is too long: '%P\\" + inf_name_of_length(260))),
-            USBDRV_ERR_RESOURCE, leaves::driver_files);
+            whole(line("error", "qualified path for inf file is too long by " + characters(102) +
+                                    ": '%P\\" + inf_name_of_length(260) + "'")),
+            USBDRV_ERR_RESOURCE, leaves::nothing);
+    r->path_length = 100;
     r->long_inf_name = inf_name_of_length(260);
-    add("a folder where the INF goes",
-        whole(line("error", "failed to create file: %P\\" + std::string(kInfName))),
-        USBDRV_ERR_ACCESS, leaves::driver_files)
-        ->folder_as_inf = true;
     // The longest folder and INF name that fit: 221 + 1 + 37 = 259 characters.
     r = add("a folder of 221 characters and an INF name of 37",
-            whole(line("info", "successfully created '%P\\" + inf_name_of_length(37) + "'")),
-            USBDRV_OK, leaves::package);
+            whole(line("info", "moved the package into '%P'")), USBDRV_OK, leaves::package);
     r->path_length = 221;
     r->long_inf_name = inf_name_of_length(37);
     return rows;
-}
-
-std::string replaced(std::string text, const std::string& folder) {
-    for (size_t at; (at = text.find("%P")) != std::string::npos;)
-        text.replace(at, 2, folder);
-    return text;
 }
 
 TEST_F(Preparation, EachRefusalAndFailureWithWhatItLeaves) {
@@ -495,40 +709,33 @@ TEST_F(Preparation, EachRefusalAndFailureWithWhatItLeaves) {
         ASSERT_EQ(folder.size(), r.path_length ? r.path_length : folder.size());
         if (r.file_as_folder)
             std::ofstream(test::from_utf8(folder)) << "a file";
-        if (r.folder_as_inf)
-            fs::create_directories(test::from_utf8(folder + "\\" + kInfName));
         if (r.no_temp)
             _putenv_s("TEMP", "");
+        const test::folder_contents before = test::contents_of(dir.path());
 
-        usbdrv_device_entry device = entry(0xC04A, 0x0C02, true, 0, r.description);
+        usbdrv_device_entry device =
+            entry(0xC04A, 0x0C02, true, 0, r.no_description ? nullptr : r.description.c_str());
         usbdrv_prepare_options options = options_for(r.kind);
+        options.manufacturer_name = const_cast<char*>(r.manufacturer_name);
+        options.interface_guid = const_cast<char*>(r.interface_guid);
+        options.match_compatible_id = r.match_compatible_id;
         const char* inf_name = r.long_inf_name.empty() ? r.inf_name : r.long_inf_name.c_str();
-        outcome o = prepare(r.null_device ? nullptr : &device, r.no_path ? nullptr : folder.c_str(),
+        const std::string target = r.below ? folder + "\\" + r.below : folder;
+        outcome o = prepare(r.null_device ? nullptr : &device, r.no_path ? nullptr : target.c_str(),
                             inf_name, &options);
         _putenv_s("TEMP", temp_.utf8().c_str());
 
         EXPECT_EQ(o.result, r.result) << o.log;
         EXPECT_NE(o.log.find(replaced(r.log, folder)), std::string::npos) << o.log;
+        EXPECT_TRUE(test::staging_left_in(dir.path()).empty());
         fs::path package = test::from_utf8(folder);
-        std::vector<std::string> files = files_below(package);
         switch (r.left) {
-            case leaves::no_folder:
-                EXPECT_FALSE(fs::is_directory(package));
+            case leaves::nothing:
+                EXPECT_EQ(test::contents_of(dir.path()), before);
                 EXPECT_TRUE(fs::is_empty(temp_.path()));
                 break;
-            case leaves::empty_folder:
-                EXPECT_TRUE(fs::is_directory(package));
-                EXPECT_TRUE(files.empty());
-                break;
-            case leaves::some_driver_files:
-                EXPECT_FALSE(files.empty());
-                EXPECT_LT(files.size(), carried_file_count());
-                break;
-            case leaves::driver_files:
-                EXPECT_EQ(files.size(), carried_file_count());
-                break;
             case leaves::package:
-                EXPECT_EQ(files.size(), carried_file_count() + 1);
+                EXPECT_EQ(files_below(package).size(), carried_file_count() + 1);
                 EXPECT_TRUE(fs::exists(test::from_utf8(folder + "\\" + inf_name)));
                 break;
         }
@@ -543,10 +750,12 @@ TEST_F(Preparation, AReadOnlyPackageFolder) {
         GTEST_SKIP() << "runs with a read-only folder only (usbdrv_preparation_tests.read_only)";
     const struct {
         fs::path package;
-        std::string failing;  // the folder that cannot be made
+        std::string failing;  // the line of the folder that cannot be made
     } rows[] = {
-        {folder, test::utf8(folder / "x86")},          // the carried files' first folder
-        {folder / "sub", test::utf8(folder / "sub")},  // the package folder itself
+        // The package is written beside it, and its first folder cannot be made in it.
+        {folder, line("error", "unable to create directory " + test::utf8(folder / "x86") + " (")},
+        // The folder beside the package folder cannot be made.
+        {folder / "sub", line("error", "could not make the folder '" + test::utf8(folder / "~"))},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(test::utf8(r.package));
@@ -554,11 +763,101 @@ TEST_F(Preparation, AReadOnlyPackageFolder) {
         usbdrv_prepare_options options = options_for(USBDRV_DRIVER_CDC);
         outcome o = prepare(&device, test::utf8(r.package).c_str(), kInfName, &options);
         EXPECT_EQ(o.result, USBDRV_ERR_ACCESS) << o.log;
-        EXPECT_NE(
-            o.log.find("usbdrv:error [check_dir] unable to create directory " + r.failing + " ("),
-            std::string::npos)
-            << o.log;
+        EXPECT_NE(o.log.find(r.failing), std::string::npos) << o.log;
         EXPECT_TRUE(fs::is_empty(folder));
+        EXPECT_TRUE(test::staging_left_in(folder.parent_path()).empty());
+    }
+}
+
+// Free bytes on the drive of path, as the system tells them.
+uint64_t free_bytes(const fs::path& path) {
+    ULARGE_INTEGER available = {};
+    EXPECT_TRUE(GetDiskFreeSpaceExW(path.c_str(), &available, nullptr, nullptr)) << GetLastError();
+    return available.QuadPart;
+}
+
+// Fills the drive of `file` with it until `left` bytes are free (a multiple of the drive's
+// block, as the measurements below are).
+void fill_until(const fs::path& file, uint64_t left) {
+    uint64_t free = free_bytes(file.parent_path());
+    ASSERT_GE(free, left);
+    unique_file_handle filler(
+        CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    ASSERT_TRUE(filler) << GetLastError();
+    const std::string block(1 << 20, '\0');
+    for (uint64_t rest = free - left; rest > 0;) {
+        DWORD chunk = (DWORD)std::min<uint64_t>(rest, block.size()), written = 0;
+        ASSERT_TRUE(WriteFile(filler.get(), block.data(), chunk, &written, nullptr) &&
+                    written == chunk)
+            << GetLastError();
+        rest -= chunk;
+    }
+    ASSERT_EQ(free_bytes(file.parent_path()), left);
+}
+
+// CTest runs this with a small drive mapped as CORVANE_SMALL_DRIVE
+// (tests/wine/with-small-drive.sh), which the test fills so that the disk is full part-way into
+// the carried files, or just before the INF. The preparation fails with the system's error for
+// the file it could not write, and the package folder is as it was: not there, or holding an
+// earlier package byte for byte; nothing half-written is left on the drive.
+TEST_F(Preparation, AFullDiskLeavesTheFolderAsItWas) {
+    const fs::path drive = test::path_from_environment("CORVANE_SMALL_DRIVE");
+    if (drive.empty())
+        GTEST_SKIP() << "runs with a small drive only (usbdrv_preparation_tests.full_disk)";
+    const fs::path root = drive / "\\";
+    usbdrv_device_entry device = entry(0xC04A, 0x0C02, true, 0, "New board");
+    usbdrv_prepare_options options = options_for(USBDRV_DRIVER_CDC);
+
+    // What the carried files take on this drive, in its blocks.
+    const uint64_t empty = free_bytes(root);
+    ASSERT_EQ(extract_binaries(test::utf8(root / "carried").c_str()), USBDRV_OK);
+    const uint64_t carried = empty - free_bytes(root);
+    fs::remove_all(root / "carried");
+    ASSERT_EQ(free_bytes(root), empty);
+
+    const std::string disk_full = windows_error_text(ERROR_DISK_FULL);
+    const struct {
+        const char* what;
+        uint64_t room;  // what is left free for the preparation
+        usbdrv_result result;
+        const char* failing;  // the file that cannot be written, and by whom
+        const char* caller;
+    } rows[] = {
+        {"full part-way into the carried files", carried / 2 / 4096 * 4096, USBDRV_ERR_RESOURCE,
+         nullptr, "extract_binaries"},
+        {"full just before the INF", carried, USBDRV_ERR_ACCESS, kInfName, "usbdrv_prepare_driver"},
+    };
+    for (const auto& r : rows) {
+        for (bool earlier_package : {false, true}) {
+            SCOPED_TRACE(std::string(r.what) +
+                         (earlier_package ? ", over an earlier package" : ""));
+            const fs::path package = root / "usb_driver";
+            if (earlier_package) {
+                usbdrv_device_entry earlier = entry(0xC04A, 0x0C02, true, 0, "Earlier board");
+                ASSERT_EQ(prepare(&earlier, test::utf8(package).c_str(), kInfName, &options).result,
+                          USBDRV_OK);
+            }
+            const test::folder_contents before = test::contents_of(package);
+            fill_until(root / "filler", r.room);
+
+            outcome o = prepare(&device, test::utf8(package).c_str(), kInfName, &options);
+            EXPECT_EQ(o.result, r.result) << o.log;
+            const std::string failed = std::string("usbdrv:error [") + r.caller +
+                                       "] failed to write file '" + o.staging() + "\\";
+            const size_t at = o.log.find(failed);
+            ASSERT_NE(at, std::string::npos) << o.log;
+            const std::string failed_line = o.log.substr(at, o.log.find('\n', at) - at);
+            EXPECT_NE(failed_line.find("' (" + disk_full + ")"), std::string::npos) << failed_line;
+            if (r.failing) {
+                EXPECT_EQ(failed_line.find(failed + r.failing + "' ("), 0u) << failed_line;
+            }
+            EXPECT_EQ(test::contents_of(package), before);
+            EXPECT_TRUE(test::staging_left_in(root).empty());
+
+            fs::remove(root / "filler");
+            fs::remove_all(package);
+            EXPECT_EQ(free_bytes(root), empty) << "something was left on the drive";
+        }
     }
 }
 
@@ -683,17 +982,18 @@ TEST_F(Preparation, TheCatalogsCondition) {
             outcome o =
                 prepare(&device, dir.utf8().c_str(), kInfName, r.null_options ? nullptr : &options);
             EXPECT_EQ(o.result, USBDRV_OK) << o.log;
-            size_t at = o.log.find(line("info", "successfully created '"));
-            ASSERT_NE(at, std::string::npos) << o.log;
-            EXPECT_EQ(o.logged(deleted), earlier_catalog) << o.log;
-            if (earlier_catalog) {
-                size_t found = o.log.find(deleted + "\n", at);
-                at = found == std::string::npos ? at : found;
-            }
+            const size_t inf_line = o.log.find(line("info", "successfully created '"));
+            ASSERT_NE(inf_line, std::string::npos) << o.log;
+            size_t at = inf_line;
             for (const std::string& expected : r.lines) {
                 size_t found = o.log.find(expected + "\n", at);
                 EXPECT_NE(found, std::string::npos) << expected << "\nin\n" << o.log;
                 at = found == std::string::npos ? at : found;
+            }
+            // It goes when the new package is moved in.
+            EXPECT_EQ(o.logged(deleted), earlier_catalog) << o.log;
+            if (earlier_catalog) {
+                EXPECT_NE(o.log.find(deleted + "\n", inf_line), std::string::npos) << o.log;
             }
             for (const std::string& other : {vista, old_system, switched_off}) {
                 bool expected = std::find(r.lines.begin(), r.lines.end(), other) != r.lines.end();
@@ -707,38 +1007,41 @@ TEST_F(Preparation, TheCatalogsCondition) {
     }
 }
 
-// An earlier catalog that cannot be deleted would stay beside an INF it does not match: the
-// preparation fails instead, with the INF written. A folder of the catalog's name is no catalog
-// and stays.
-TEST_F(Preparation, AnEarlierCatalogThatCannotBeDeletedFailsThePreparation) {
+// An earlier catalog that cannot be replaced would stay beside an INF it does not match: the
+// preparation fails instead, and the folder keeps the earlier files as they were, nothing of the
+// new package. A folder of the catalog's name is in the way of the catalog too.
+TEST_F(Preparation, AnEarlierCatalogThatCannotBeReplacedFailsThePreparation) {
     test::temp_dir dir;
     const fs::path catalog = dir.path() / "Corvane.cat";
     const std::string catalog_text = test::utf8(catalog);
     std::ofstream(catalog, std::ios::binary) << "an earlier catalog";
+    std::ofstream(dir.path() / kInfName, std::ios::binary) << "an earlier INF";
+    const test::folder_contents before = test::contents_of(dir.path());
     usbdrv_device_entry device = entry(0xC04A, 0x0C02, true, 0, "Board");
     usbdrv_prepare_options options = options_for(USBDRV_DRIVER_CDC);
     {
-        // Another program reads it and lets nobody delete it meanwhile.
+        // Another program reads it and lets nobody delete or rename it meanwhile.
         unique_file_handle held(CreateFileW(catalog.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                             OPEN_EXISTING, 0, nullptr));
         ASSERT_TRUE(held) << GetLastError();
         outcome o = prepare(&device, dir.utf8().c_str(), kInfName, &options);
         EXPECT_EQ(o.result, USBDRV_ERR_ACCESS) << o.log;
-        EXPECT_TRUE(
-            o.logged(line("error", "unable to delete existing cat file '" + catalog_text +
-                                       "': " + windows_error_text(ERROR_SHARING_VIOLATION))))
+        EXPECT_TRUE(o.logged(line("error", "'" + catalog_text + "' cannot be replaced: " +
+                                               windows_error_text(ERROR_SHARING_VIOLATION))))
             << o.log;
-        EXPECT_EQ(o.log.find(".cat generation disabled by user"), std::string::npos) << o.log;
     }
-    EXPECT_EQ(test::read_file(catalog), "an earlier catalog");
-    EXPECT_EQ(written_inf(dir.path() / kInfName).string(L"DeviceName"), L"Board");
+    EXPECT_EQ(test::contents_of(dir.path()), before);
+    EXPECT_TRUE(test::staging_left_in(dir.path().parent_path()).empty());
 
     fs::remove(catalog);
     fs::create_directory(catalog);
     outcome o = prepare(&device, dir.utf8().c_str(), kInfName, &options);
-    EXPECT_EQ(o.result, USBDRV_OK) << o.log;
-    EXPECT_EQ(o.log.find("delete"), std::string::npos) << o.log;
+    EXPECT_EQ(o.result, USBDRV_ERR_ACCESS) << o.log;
+    EXPECT_TRUE(o.logged(
+        line("error", "'" + catalog_text + "' is a folder, where the package needs a file")))
+        << o.log;
     EXPECT_TRUE(fs::is_directory(catalog));
+    EXPECT_EQ(test::read_file(dir.path() / kInfName), "an earlier INF");
 }
 
 // While a preparation runs anywhere, another fails at once and touches nothing; a marker of

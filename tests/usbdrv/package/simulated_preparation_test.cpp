@@ -1,8 +1,10 @@
 // usbdrv_prepare_driver end to end on the simulated machine, whose wintrust.dll and mssign32.dll
 // stand in for the catalog and signing services that Wine lacks: the front end's request prepared
-// into an empty folder, with its catalog and signature as the journal tells them, and each
-// failure of those services, after which the preparation still succeeds with the package it
-// could make.
+// into an empty folder, with its catalog and signature as the journal tells them; each failure
+// of those services, after which the preparation still succeeds with the package it could make;
+// a failed preparation, which leaves the earlier package and the certificate the machine trusts
+// as they were; and a preparing process ended at each step of its signing, which never leaves a
+// trusted certificate with its private key, and whose leftovers the next preparation deletes.
 //
 // Built once per Windows version setting (tests/CMakeLists.txt, tests/wine/test-prefix.reg):
 // CORVANE_EXPECTED_VERSION is the version code the program must see there, which chooses the
@@ -18,11 +20,13 @@
 #include <vector>
 
 #include "base/signature_profile.h"
+#include "folder_contents.h"
 #include "front_end_request.h"
 #include "machine_crypto.h"
 #include "simulated_machine.h"
 #include "test_support.h"
 #include "usbdrv/usbdrv.h"
+#include "win/windows_error.h"
 #include "win/windows_version.h"
 
 namespace fs = std::filesystem;
@@ -43,6 +47,47 @@ std::string line(const char* level, const char* function, const std::string& tex
 int expected_version() {
     const char* value = getenv("CORVANE_EXPECTED_VERSION");
     return value ? static_cast<int>(strtol(value, nullptr, 0)) : -1;
+}
+
+using bytes = std::vector<BYTE>;
+
+// The encoded certificates of the subject in a trust store.
+std::vector<bytes> trusted_in(const char* store) {
+    std::vector<bytes> found;
+    for (const unique_cert_context& c : test::certificates_in(store, kSubject))
+        found.emplace_back(c.get()->pbCertEncoded, c.get()->pbCertEncoded + c.get()->cbCertEncoded);
+    return found;
+}
+
+// Whether the key container holds the private key of a certificate that a trust store holds
+// (any certificate there, not only those of the subject).
+bool a_trusted_certificate_has_its_key() {
+    unique_crypt_provider provider;
+    if (!CryptAcquireContextW(provider.put(), kKeyContainer, nullptr, PROV_RSA_FULL,
+                              CRYPT_MACHINE_KEYSET | CRYPT_SILENT)) {
+        return false;
+    }
+    DWORD size = 0;
+    if (!CryptExportPublicKeyInfo(provider.get(), AT_SIGNATURE, X509_ASN_ENCODING, nullptr,
+                                  &size)) {
+        return false;  // a container without a key pair
+    }
+    bytes buffer(size);
+    auto* key = reinterpret_cast<CERT_PUBLIC_KEY_INFO*>(buffer.data());
+    if (!CryptExportPublicKeyInfo(provider.get(), AT_SIGNATURE, X509_ASN_ENCODING, key, &size))
+        return false;
+    for (const char* name : test::kTrustStores) {
+        unique_cert_store store = test::machine_store(name);
+        for (PCCERT_CONTEXT c = nullptr;
+             (c = CertEnumCertificatesInStore(store.get(), c)) != nullptr;) {
+            if (CertComparePublicKeyInfo(X509_ASN_ENCODING, key,
+                                         &c->pCertInfo->SubjectPublicKeyInfo)) {
+                CertFreeCertificateContext(c);
+                return true;
+            }
+        }
+    }
+    return false;
 }
 
 class SimulatedPreparation : public testing::Test {
@@ -85,23 +130,77 @@ protected:
     bool logged(const std::string& expected) const {
         return log_.find(expected + "\n") != std::string::npos;
     }
+    // The folder the last preparation wrote its package into before moving it into place.
+    std::string staging() const {
+        const std::string start = "writing the package into '";
+        size_t at = log_.find(start);
+        if (at == std::string::npos)
+            return "(no staging folder in the log)";
+        at += start.size();
+        return log_.substr(at, log_.find('\'', at) - at);
+    }
+
+    // The front end's request with the catalog, prepared by prepare_package in a process of its
+    // own: ended by itself right after the line that holds `end_at`, or, with `end_during` set,
+    // from outside once the journal shows that call under way. Its exit code; its log in
+    // child_log_.
+    DWORD prepare_in_child(const char* end_at, const char* end_during = nullptr) {
+        const fs::path log_path = dir_.path() / "child.log";
+        SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+        unique_file_handle log(CreateFileW(log_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                                           &inherit, CREATE_ALWAYS, 0, nullptr));
+        std::wstring arguments = L"\"" + package().wstring() + L"\" --catalog";
+        if (end_at)
+            arguments += L" --end-at \"" + test::from_utf8(end_at).wstring() + L"\"";
+        child_process_guard child;
+        EXPECT_TRUE(test::start_program(test::beside_me("prepare_package.exe"), arguments,
+                                        log.get(), child));
+        log.reset();
+        if (end_during) {
+            bool under_way = false;
+            for (int i = 0; i < 400 && !under_way; i++) {
+                under_way = !test::journal_calls(journal(), end_during).empty();
+                if (!under_way)
+                    Sleep(50);
+            }
+            EXPECT_TRUE(under_way) << end_during << " never began";
+            TerminateProcess(child.process(), 9);
+        }
+        EXPECT_TRUE(child.wait(60000));
+        DWORD code = child.exit_code(99);
+        std::ifstream in(log_path, std::ios::binary);
+        child_log_.assign(std::istreambuf_iterator<char>(in), {});
+        return code;
+    }
 
     test::temp_dir dir_;
     test::simulated_machine machine_;
-    std::string log_;
+    std::string log_, child_log_;
 };
 
 TEST_F(SimulatedPreparation, TheFrontEndsPackageHasASignedCatalogOfItsInf) {
     ASSERT_EQ(prepare(), USBDRV_OK) << log_;
     EXPECT_TRUE(fs::exists(package() / "Corvane.inf"));
     EXPECT_TRUE(fs::exists(catalog()));
-    EXPECT_TRUE(
-        logged(line("info", "CreateCat", "successfully created file '" + catalog_text() + "'")))
-        << log_;
-    EXPECT_TRUE(
-        logged(line("info", "SelfSignFile", "successfully signed file '" + catalog_text() + "'")))
-        << log_;
+    // Made and signed beside the package folder, then moved in, and only then trusted.
+    const std::string staged_catalog = staging() + "\\Corvane.cat";
+    size_t at = 0;
+    for (const std::string& expected : {
+             line("info", "CreateCat", "successfully created file '" + staged_catalog + "'"),
+             line("info", "SelfSignFile", "successfully signed file '" + staged_catalog + "'"),
+             line("info", "SelfSignFile", "successfully deleted private key"),
+             line("info", "usbdrv_prepare_driver",
+                  "moved the package into '" + test::utf8(package()) + "'"),
+             line("info", "TrustSigner",
+                  std::string("added certificate '") + kSubject +
+                      "' to 'Root' and 'TrustedPublisher' stores"),
+         }) {
+        size_t found = log_.find(expected + "\n", at);
+        EXPECT_NE(found, std::string::npos) << expected << "\nin this order in\n" << log_;
+        at = found == std::string::npos ? at : found;
+    }
     EXPECT_EQ(log_.find("could not"), std::string::npos) << log_;
+    EXPECT_TRUE(test::staging_left_in(dir_.path()).empty());
 
     // One member, named by the INF's hash, and the device's hardware ID.
     const std::string inf_hash = test::sha1_of_file(package() / "Corvane.inf");
@@ -126,7 +225,7 @@ TEST_F(SimulatedPreparation, TheFrontEndsPackageHasASignedCatalogOfItsInf) {
     // Signed with the certificate generated for the device, which both trust stores hold.
     std::vector<test::journal_call> signs = test::named_journal_calls(journal(), "SignerSignEx");
     ASSERT_EQ(signs.size(), 1u);
-    EXPECT_EQ(signs[0]["file"], catalog_text());
+    EXPECT_EQ(signs[0]["file"], staged_catalog);
     EXPECT_EQ(signs[0]["signing_cert"], kSubject);
     EXPECT_EQ(signs[0]["outcome"].rfind("ok signed", 0), 0u) << signs[0]["outcome"];
     test::catalog_view view = test::read_catalog(catalog());
@@ -138,6 +237,10 @@ TEST_F(SimulatedPreparation, TheFrontEndsPackageHasASignedCatalogOfItsInf) {
         EXPECT_STREQ(stored[0].get()->pCertInfo->SignatureAlgorithm.pszObjId,
                      certificate_signature_algorithm(windows_version))
             << store;
+        DWORD size = 0;
+        EXPECT_FALSE(CertGetCertificateContextProperty(stored[0].get(), CERT_KEY_PROV_INFO_PROP_ID,
+                                                       nullptr, &size))
+            << store << " names the deleted key";
     }
     EXPECT_FALSE(test::machine_container_exists(kKeyContainer));
 }
@@ -163,9 +266,7 @@ TEST_F(SimulatedPreparation, KeptForAnIndependentVerifier) {
         const fs::path folder = keep / k.folder;
         fs::create_directories(folder);
         ASSERT_EQ(prepare(folder, k.kind), USBDRV_OK) << log_;
-        const std::string signed_line =
-            line("info", "SelfSignFile", "successfully signed file '" + test::utf8(folder) + "\\");
-        EXPECT_NE(log_.find(signed_line), std::string::npos) << log_;
+        EXPECT_EQ(test::read_catalog(folder / "Corvane.cat").signers, 1u) << log_;
         std::vector<unique_cert_context> stored = test::certificates_in("Root", kSubject);
         ASSERT_EQ(stored.size(), 1u);
         std::ofstream(keep / (std::string(k.folder) + ".cer"), std::ios::binary)
@@ -176,7 +277,7 @@ TEST_F(SimulatedPreparation, KeptForAnIndependentVerifier) {
 
 // A catalog that cannot be made or signed leaves the preparation successful, with its warning:
 // no catalog at all when it could not be made (the earlier preparation's is gone too, and nothing
-// is signed), the unsigned catalog when the signature failed.
+// is signed), the unsigned catalog when the signature failed; no certificate is trusted.
 TEST_F(SimulatedPreparation, EachFailureOfTheCatalogOrTheSignerLeavesAWarningAndNoFalseCatalog) {
     const struct {
         const char* what;
@@ -213,12 +314,143 @@ TEST_F(SimulatedPreparation, EachFailureOfTheCatalogOrTheSignerLeavesAWarningAnd
             EXPECT_TRUE(view.decoded) << "the catalog that was made";
             EXPECT_EQ(view.signers, 0u);
             ASSERT_EQ(signs.size(), 1u);
-            EXPECT_EQ(signs[0]["file"], catalog_text());
+            EXPECT_EQ(signs[0]["file"], staging() + "\\Corvane.cat");
             EXPECT_EQ(signs[0]["outcome"], "error 0x80070005 (scenario)");
         } else {
             EXPECT_TRUE(signs.empty()) << "signed without a catalog";
-            for (const char* store : test::kTrustStores)
-                EXPECT_TRUE(test::certificates_in(store, kSubject).empty()) << store;
+        }
+        // A certificate that signed nothing is never trusted, and its key is gone.
+        for (const char* store : test::kTrustStores)
+            EXPECT_TRUE(test::certificates_in(store, kSubject).empty()) << store;
+        EXPECT_FALSE(test::machine_container_exists(kKeyContainer));
+        EXPECT_TRUE(test::staging_left_in(dir_.path()).empty());
+    }
+}
+
+// A preparation that fails after it signed (a file of the earlier package is held by another
+// program, so it cannot be replaced) leaves the earlier package as it was, and the machine
+// trusting the certificate that signed it, no other; nothing of its own stays.
+TEST_F(SimulatedPreparation, AFailedPreparationLeavesTheEarlierPackageAndItsTrust) {
+    ASSERT_EQ(prepare(), USBDRV_OK) << log_;
+    const test::folder_contents earlier = test::contents_of(package());
+    const std::vector<bytes> trusted = trusted_in("Root");
+    ASSERT_EQ(trusted.size(), 1u);
+    {
+        unique_file_handle held(CreateFileW((package() / "Corvane.inf").c_str(), GENERIC_READ,
+                                            FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(held) << GetLastError();
+        EXPECT_EQ(prepare(), USBDRV_ERR_ACCESS) << log_;
+    }
+    EXPECT_TRUE(logged(line("error", "usbdrv_prepare_driver",
+                            "'" + test::utf8(package() / "Corvane.inf") + "' cannot be replaced: " +
+                                windows_error_text(ERROR_SHARING_VIOLATION))))
+        << log_;
+    EXPECT_TRUE(logged(line("info", "SelfSignFile", "successfully deleted private key"))) << log_;
+    EXPECT_EQ(log_.find("[TrustSigner]"), std::string::npos) << log_;
+    EXPECT_EQ(test::contents_of(package()), earlier);
+    for (const char* store : test::kTrustStores)
+        EXPECT_EQ(trusted_in(store), trusted) << store;
+    EXPECT_FALSE(test::machine_container_exists(kKeyContainer));
+    EXPECT_TRUE(test::staging_left_in(dir_.path()).empty());
+
+    ASSERT_EQ(prepare(), USBDRV_OK) << log_;
+    EXPECT_NE(trusted_in("Root"), trusted);
+}
+
+// A preparing process ended at each step of its signing, by itself right after the step's line
+// or from outside while the signer works. Whatever the step, no certificate that the machine
+// trusts has its private key in the key container; the package folder keeps the earlier package
+// until the new one is moved in whole; and the next preparation deletes the key container and the
+// unfinished package that are left, each with its line, and ends with one trusted certificate.
+TEST_F(SimulatedPreparation, EndedAtEachStepItNeverLeavesATrustedKey) {
+    enum class trust { earlier, earlier_publisher_only, new_root_only };
+    const std::string subject = kSubject;
+    const struct {
+        const char* step;
+        const char* end_at;      // the line after which it ends
+        const char* end_during;  // or the call during which it is ended
+        bool key_left, package_moved;
+        trust trusted;
+    } rows[] = {
+        {"the certificate made", "created new self-signed certificate", nullptr, true, false,
+         trust::earlier},
+        {"the signer at work", nullptr, "SignerSignEx.wait", true, false, trust::earlier},
+        {"the catalog signed", "successfully signed file", nullptr, true, false, trust::earlier},
+        {"the key deleted", "successfully deleted private key", nullptr, false, false,
+         trust::earlier},
+        {"the package moved in", "moved the package into", nullptr, false, true, trust::earlier},
+        {"the earlier certificate gone from Root", "from 'Root' store", nullptr, false, true,
+         trust::earlier_publisher_only},
+        {"the certificate added to Root", "to 'Root' store", nullptr, false, true,
+         trust::new_root_only},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.step);
+        clean_machine();
+        fs::remove_all(package());
+        machine_.set("");
+        ASSERT_EQ(prepare(), USBDRV_OK) << log_;
+        const test::folder_contents earlier = test::contents_of(package());
+        const std::vector<bytes> earlier_certificate = trusted_in("Root");
+        ASSERT_EQ(earlier_certificate.size(), 1u);
+        fs::remove(journal());
+        if (r.end_during)
+            machine_.set("[signing]\nwait_ms = 60000\n");
+
+        const DWORD code = prepare_in_child(r.end_at, r.end_during);
+        EXPECT_EQ(code, r.end_during ? 9u : 3u) << child_log_;
+
+        EXPECT_FALSE(a_trusted_certificate_has_its_key()) << child_log_;
+        EXPECT_EQ(test::machine_container_exists(kKeyContainer), r.key_left) << child_log_;
+        const std::vector<bytes> root = trusted_in("Root"),
+                                 publisher = trusted_in("TrustedPublisher");
+        switch (r.trusted) {
+            case trust::earlier:
+                EXPECT_EQ(root, earlier_certificate);
+                EXPECT_EQ(publisher, earlier_certificate);
+                break;
+            case trust::earlier_publisher_only:
+                // Windows has written the deletion through; Wine writes it when the store is
+                // committed, after the line.
+                EXPECT_TRUE(root.empty() || root == earlier_certificate);
+                EXPECT_EQ(publisher, earlier_certificate);
+                break;
+            case trust::new_root_only:
+                ASSERT_EQ(root.size(), 1u);
+                EXPECT_NE(root, earlier_certificate);
+                EXPECT_TRUE(publisher.empty());
+                break;
+        }
+        const test::folder_contents now = test::contents_of(package());
+        if (r.package_moved) {
+            EXPECT_NE(now, earlier);
+            EXPECT_EQ(test::read_catalog(catalog()).signers, 1u);
+            EXPECT_TRUE(test::staging_left_in(dir_.path()).empty());
+        } else {
+            EXPECT_EQ(now, earlier);
+            EXPECT_EQ(test::staging_left_in(dir_.path()).size(), 1u);
+        }
+
+        machine_.set("");
+        const std::vector<std::string> left = test::staging_left_in(dir_.path());
+        ASSERT_EQ(prepare(), USBDRV_OK) << log_;
+        EXPECT_EQ(logged(line("info", "DeleteLeftoverKeyContainer",
+                              "deleted the key container a preparation that did not end left "
+                              "behind")),
+                  r.key_left)
+            << log_;
+        for (const std::string& name : left) {
+            EXPECT_TRUE(logged(line("info", "usbdrv_prepare_driver",
+                                    "deleted '" + test::utf8(dir_.path() / name) +
+                                        "', which a preparation that did not end left behind")))
+                << log_;
+        }
+        EXPECT_TRUE(test::staging_left_in(dir_.path()).empty());
+        EXPECT_FALSE(test::machine_container_exists(kKeyContainer));
+        for (const char* store : test::kTrustStores) {
+            std::vector<bytes> trusted = trusted_in(store);
+            EXPECT_EQ(trusted.size(), 1u) << store;
+            EXPECT_NE(trusted, earlier_certificate) << store;
         }
     }
 }

@@ -123,11 +123,16 @@ usbdrv_result usbdrv_destroy_list(usbdrv_device_entry* list);
  * driver files, the INF `inf_name` (a file name without a path, which must end in ".inf") filled
  * for the device, and, on Vista and later when running as administrator, a catalog signed with a
  * fresh self-signed certificate. Only vid, pid, is_interface, interface_number and description of
- * the entry are read; a null or empty description is refused. Empty texts in the options count
- * as not given. Null options prepare a WinUSB package. USBDRV_ERR_BUSY while another preparation
- * runs anywhere on the machine. The catalog of an earlier preparation in the folder is deleted
- * (USBDRV_ERR_ACCESS when it cannot be); a catalog that cannot be made or signed does not fail
- * the call, and leaves no catalog or an unsigned one. */
+ * the entry are read; a null or empty description, and one longer than USBDRV_DESCRIPTION_MAX as
+ * the INF writes it, are refused (so are a vendor name and an interface GUID that long). Empty
+ * texts in the options count as not given. Null options prepare a WinUSB package.
+ * USBDRV_ERR_BUSY while another preparation runs anywhere on the machine.
+ * All or nothing: the package is written into a new folder beside `path` and moved into it only
+ * when complete; a preparation that fails leaves `path` as it was (an earlier package in it
+ * included) and nothing of its own. The catalog of an earlier preparation in the folder is
+ * replaced or deleted; a catalog that cannot be made or signed does not fail the call, and
+ * leaves no catalog or one that the machine does not trust. The certificate is trusted only once
+ * its private key is gone and the package is in place. */
 usbdrv_result usbdrv_prepare_driver(const usbdrv_device_entry* device, const char* path,
                                     const char* inf_name, const usbdrv_prepare_options* options);
 
