@@ -4,8 +4,8 @@
 # unplug devices, or to make the simulated installation fail): on your display when DISPLAY is
 # set, otherwise on a virtual display. Saves a screenshot of the dialog and prints its path and
 # where Corvane writes its log. On your display the program runs until you close it; on a
-# virtual display it is closed after the screenshot. Installs what is missing first (root or
-# sudo).
+# virtual display it is closed after the screenshot. The machine presents Windows 10;
+# CORVANE_WINDOWS=win7 presents Windows 7. Installs what is missing first (root or sudo).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

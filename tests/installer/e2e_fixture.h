@@ -43,14 +43,19 @@ inline std::string setup_log_line(const std::string& text) {
 testing::AssertionResult logged_in_order(const std::string& log, const strings& in_order);
 
 // A CDC package for the board's first serial function, prepared once, as the install command
-// prepares it (no catalog: nothing on this path checks one).
+// prepares it: with its catalog, signed with a certificate of the Windows version's algorithm,
+// which the machine's trust stores hold until the program ends.
 class prepared_package {
 public:
     static const prepared_package& get();
+    ~prepared_package();
     std::string dir() const { return dir_.utf8(); }
     std::filesystem::path path() const { return dir_.path(); }
     std::filesystem::path inf() const { return dir_.path() / "Corvane.inf"; }
     bool ok() const { return result_ == USBDRV_OK; }
+    // The package's catalog has its signature; what the first preparation logged.
+    bool catalog_signed() const;
+    const std::string& log() const { return log_; }
     // Prepares it again, as a retry does.
     usbdrv_result prepare_again() const;
 
@@ -58,6 +63,7 @@ private:
     prepared_package();
 
     test::temp_dir dir_;
+    std::string log_;
     usbdrv_result result_ = USBDRV_ERR_OTHER;
 };
 

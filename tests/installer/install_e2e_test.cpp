@@ -2,6 +2,10 @@
 // installer_x64.exe from a prepared CDC package, the helper installs through the simulated driver
 // update, INF copy, configuration manager and group-policy object, and the tool's log shows what
 // the helper and the setup log said.
+//
+// The outcome table runs under each Windows version setting (tests/CMakeLists.txt): the package
+// is prepared as the install command prepares it there, its catalog signed with the certificate
+// algorithm of that version.
 #include <windows.h>
 #include <cfgmgr32.h>
 
@@ -59,6 +63,7 @@ protected:
 };
 
 TEST_F(EndToEnd, EachOutcomeOfTheMachineEndsAsDocumented) {
+    EXPECT_TRUE(prepared_package::get().catalog_signed()) << prepared_package::get().log();
     const std::string inf = prepared_package::get().dir() + "\\Corvane.inf";
     const std::string device = kSerialA;
     const std::string copying =

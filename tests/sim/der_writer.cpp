@@ -1,5 +1,7 @@
 #include "der_writer.h"
 
+#include <algorithm>
+
 namespace der {
 
 bytes tlv(uint8_t tag, const bytes& content) {
@@ -25,6 +27,15 @@ bytes sequence(std::initializer_list<bytes> items) {
     for (const bytes& item : items)
         content.insert(content.end(), item.begin(), item.end());
     return tlv(kSequence, content);
+}
+
+bytes set_of(std::vector<bytes> elements) {
+    // std::vector's < compares byte by byte, and a prefix before what it starts.
+    std::sort(elements.begin(), elements.end());
+    bytes content;
+    for (const bytes& element : elements)
+        content.insert(content.end(), element.begin(), element.end());
+    return tlv(kSet, content);
 }
 
 std::optional<bytes> object_identifier(std::string_view dotted) {

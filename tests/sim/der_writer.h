@@ -33,6 +33,9 @@ constexpr uint8_t context(unsigned number, bool constructed) {
 // Tag, definite length, content.
 bytes tlv(uint8_t tag, const bytes& content);
 bytes sequence(std::initializer_list<bytes> items);
+// A SET OF as DER orders it: the elements' encodings sorted as octet strings, a shorter one that
+// is the start of a longer one first.
+bytes set_of(std::vector<bytes> elements);
 // A dotted identifier ("1.3.6.1.4.1.311.2.1.15"); nullopt when it is not one.
 std::optional<bytes> object_identifier(std::string_view dotted);
 // A non-negative integer in the fewest bytes.

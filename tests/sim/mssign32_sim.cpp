@@ -1,21 +1,24 @@
 // mssign32.dll of the simulated machine (tests/sim/README.md). Wine's SignerSignEx only answers
 // E_NOTIMPL; this one journals everything it was asked, waits as long as the scenario's
-// [signing] wait_ms says, answers what its sign says, and otherwise signs the catalog for real with
-// Wine's crypt32: the file's PKCS #7 signed-data keeps its certificate trust list and gets one
-// signer, the given certificate with its key, the given hash algorithm and authenticated
-// attributes.
+// [signing] wait_ms says, answers what its sign says, and otherwise signs the catalog for real:
+// the file's PKCS #7 signed-data keeps its certificate trust list and gets one signer, the given
+// certificate with its key, the given hash algorithm and authenticated attributes. The key's
+// provider hashes and signs; signed_data.cpp encodes the message as the system's signer does.
 //
 // The records are the program's own declaration (signer_api.h), so that a layout cannot drift
 // between the two.
 #include <windows.h>
 #include <wincrypt.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "signed_data.h"
 #include "sim_state.h"
 #include "win/handles.h"
 #include "win/signer_api.h"
@@ -332,42 +335,105 @@ failure read_trust_list(const bytes& file, bytes& content) {
     return {};
 }
 
-failure encode_signed(const bytes& content, PCCERT_CONTEXT certificate, signing_key& key,
+// A hash of `data` made by the key's provider, with the algorithm asked for.
+failure hash_with(const signing_key& key, ALG_ID algorithm, const bytes& data,
+                  unique_crypt_hash& hash) {
+    if (!CryptCreateHash(key.provider.get(), algorithm, 0, 0, hash.put()))
+        return failed("hashing with the key's provider");
+    if (!CryptHashData(hash.get(), data.data(), static_cast<DWORD>(data.size()), 0))
+        return failed("hashing with the key's provider");
+    return {};
+}
+
+failure hash_value(const signing_key& key, ALG_ID algorithm, const bytes& data, bytes& out) {
+    unique_crypt_hash hash;
+    if (failure f = hash_with(key, algorithm, data, hash); f.result != S_OK)
+        return f;
+    DWORD size = 0;
+    DWORD size_size = sizeof size;
+    if (!CryptGetHashParam(hash.get(), HP_HASHSIZE, reinterpret_cast<BYTE*>(&size), &size_size,
+                           0)) {
+        return failed("hashing with the key's provider");
+    }
+    out.resize(size);
+    if (!CryptGetHashParam(hash.get(), HP_HASHVAL, out.data(), &size, 0))
+        return failed("hashing with the key's provider");
+    out.resize(size);
+    return {};
+}
+
+// PKCS #1 v1.5 with the key over the hash of `data`, big-endian as PKCS #7 carries it.
+failure sign_with(const signing_key& key, ALG_ID algorithm, const bytes& data, bytes& out) {
+    unique_crypt_hash hash;
+    if (failure f = hash_with(key, algorithm, data, hash); f.result != S_OK)
+        return f;
+    DWORD size = 0;
+    if (!CryptSignHashW(hash.get(), key.key_spec, nullptr, 0, nullptr, &size))
+        return failed("signing");
+    out.resize(size);
+    if (!CryptSignHashW(hash.get(), key.key_spec, nullptr, 0, out.data(), &size))
+        return failed("signing");
+    out.resize(size);
+    // CryptoAPI gives the signature least significant byte first.
+    std::reverse(out.begin(), out.end());
+    return {};
+}
+
+std::vector<signed_data::attribute> attributes_of(const CRYPT_ATTRIBUTES* given) {
+    std::vector<signed_data::attribute> out;
+    for (DWORD i = 0; given && i < given->cAttr; i++) {
+        const CRYPT_ATTRIBUTE& a = given->rgAttr[i];
+        signed_data::attribute one{a.pszObjId ? a.pszObjId : "", {}};
+        for (DWORD v = 0; v < a.cValue; v++) {
+            const BYTE* value = a.rgValue[v].pbData;
+            one.values.emplace_back(value, value + a.rgValue[v].cbData);
+        }
+        out.push_back(std::move(one));
+    }
+    return out;
+}
+
+// The signed-data is written here rather than by crypt32's message encoder: Wine's names
+// pkcs7-data in the content-type attribute whatever the content, and digests the trust list's
+// whole encoding rather than its contents octets, so that a verifier refuses its signature.
+failure encode_signed(const bytes& content, PCCERT_CONTEXT certificate, const signing_key& key,
                       const SIGNER_SIGNATURE_INFO& signature, bytes& out) {
     LPCSTR hash_oid = CertAlgIdToOID(signature.algidHash);
     if (!hash_oid)
         return {NTE_BAD_ALGID, "naming the hash algorithm"};
-    CMSG_SIGNER_ENCODE_INFO signer = {};
-    signer.cbSize = sizeof signer;
-    signer.pCertInfo = certificate->pCertInfo;
-    signer.hCryptProv = key.provider.get();
-    signer.dwKeySpec = key.key_spec;
-    signer.HashAlgorithm.pszObjId = const_cast<LPSTR>(hash_oid);
-    if (signature.psAuthenticated) {
-        signer.cAuthAttr = signature.psAuthenticated->cAttr;
-        signer.rgAuthAttr = signature.psAuthenticated->rgAttr;
-    }
-    if (signature.psUnauthenticated) {
-        signer.cUnauthAttr = signature.psUnauthenticated->cAttr;
-        signer.rgUnauthAttr = signature.psUnauthenticated->rgAttr;
+    std::optional<bytes> digested = signed_data::digested_content(content);
+    if (!digested)
+        return {CRYPT_E_ASN1_BADTAG, "reading the trust list's encoding"};
+    bytes digest;
+    if (failure f = hash_value(key, signature.algidHash, *digested, digest); f.result != S_OK)
+        return f;
+    std::optional<bytes> authenticated = signed_data::authenticated_attributes(
+        szOID_CTL, digest, attributes_of(signature.psAuthenticated));
+    if (!authenticated)
+        return {E_INVALIDARG, "encoding the authenticated attributes"};
+
+    const CERT_INFO& info = *certificate->pCertInfo;
+    signed_data::signer signer;
+    signer.digest_algorithm = hash_oid;
+    signer.certificate.assign(certificate->pbCertEncoded,
+                              certificate->pbCertEncoded + certificate->cbCertEncoded);
+    signer.issuer.assign(info.Issuer.pbData, info.Issuer.pbData + info.Issuer.cbData);
+    // CryptoAPI keeps the serial number least significant byte first.
+    signer.serial.assign(info.SerialNumber.pbData,
+                         info.SerialNumber.pbData + info.SerialNumber.cbData);
+    std::reverse(signer.serial.begin(), signer.serial.end());
+    signer.authenticated = *authenticated;
+    signer.unauthenticated = attributes_of(signature.psUnauthenticated);
+    // The signature covers the authenticated attributes as a SET OF, as they are encoded.
+    if (failure f = sign_with(key, signature.algidHash, *authenticated, signer.signature);
+        f.result != S_OK) {
+        return f;
     }
     // The certificate is self-signed: its chain is itself, whatever the policy.
-    CERT_BLOB carried = {certificate->cbCertEncoded, certificate->pbCertEncoded};
-    CMSG_SIGNED_ENCODE_INFO info = {};
-    info.cbSize = sizeof info;
-    info.cSigners = 1;
-    info.rgSigners = &signer;
-    info.cCertEncoded = 1;
-    info.rgCertEncoded = &carried;
-
-    unique_crypt_message message(CryptMsgOpenToEncode(kMessageEncoding, 0, CMSG_SIGNED, &info,
-                                                      const_cast<LPSTR>(szOID_CTL), nullptr));
+    std::optional<bytes> message = signed_data::encode(szOID_CTL, content, signer);
     if (!message)
-        return failed("opening the encoder");
-    if (!CryptMsgUpdate(message.get(), content.data(), static_cast<DWORD>(content.size()), TRUE))
-        return failed("signing");
-    if (!message_param(message.get(), CMSG_CONTENT_PARAM, out))
-        return failed("encoding the signed message");
+        return {E_INVALIDARG, "encoding the signed message"};
+    out = std::move(*message);
     return {};
 }
 

@@ -184,6 +184,30 @@ bool acquire_key_container(unique_crypt_provider& provider) {
     return false;
 }
 
+// The full RSA provider knows no SHA-2 (SHA-256 with RSA on every version after Windows 7); the
+// AES provider does, over the same key containers. When the certificate call refuses the
+// algorithm, the certificate is signed through the container opened with that provider, as the
+// call's documentation allows (a provider handle to sign with). The key provider info still names
+// the container as the full provider's: the signer and the deletion open it by that. Returns the
+// certificate, or none with `error` set.
+template <typename Create>
+PCCERT_CONTEXT create_through_aes_provider(Create create, const char* algorithm, DWORD& error) {
+    usbdrv_log(USBDRV_LOG_INFO, kCreate,
+               "the default provider cannot sign with '%s': signing the certificate through "
+               "the AES provider with the same key container",
+               algorithm);
+    unique_crypt_provider aes;
+    if (!CryptAcquireContextW(aes.put(), kKeyContainer, nullptr, PROV_RSA_AES,
+                              CRYPT_MACHINE_KEYSET | CRYPT_SILENT)) {
+        error = GetLastError();
+        return nullptr;
+    }
+    PCCERT_CONTEXT certificate = create(aes.get());
+    if (!certificate)
+        error = GetLastError();
+    return certificate;
+}
+
 // Signs the file with the certificate, whose key the signer finds through the certificate's key
 // provider info.
 bool sign_with(PCCERT_CONTEXT certificate, const char* file_path) {
@@ -411,10 +435,16 @@ PCCERT_CONTEXT CreateSelfSignedCert(const char* subject) {
     // changes nothing there.
     key.reset();
     provider.reset();
-    PCCERT_CONTEXT certificate = imports.CertCreateSelfSignCertificate.get_quietly()(
-        0, &subject_name, 0, &key_info, &algorithm, nullptr, &end, &extension_list);
+    auto create = [&](HCRYPTPROV signer) {
+        return imports.CertCreateSelfSignCertificate.get_quietly()(
+            signer, &subject_name, 0, &key_info, &algorithm, nullptr, &end, &extension_list);
+    };
+    PCCERT_CONTEXT certificate = create(0);
+    DWORD error = certificate ? ERROR_SUCCESS : GetLastError();
+    // Wine's call loses the provider's NTE_BAD_ALGID and fails without an error.
+    if (!certificate && (error == static_cast<DWORD>(NTE_BAD_ALGID) || error == ERROR_SUCCESS))
+        certificate = create_through_aes_provider(create, algorithm.pszObjId, error);
     if (!certificate) {
-        DWORD error = GetLastError();
         LOG_SYSTEM_ERROR(USBDRV_LOG_WARNING, kCreate, error,
                          "could not create self signed certificate: %s");
         return nullptr;

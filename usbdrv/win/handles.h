@@ -71,6 +71,12 @@ struct crypt_key_traits {
     static bool absent(HCRYPTKEY k) { return k == 0; }
     static void close(HCRYPTKEY k) { CryptDestroyKey(k); }
 };
+// Hashes of a provider (CryptCreateHash: 0 when absent).
+struct crypt_hash_traits {
+    static HCRYPTHASH invalid() { return 0; }
+    static bool absent(HCRYPTHASH h) { return h == 0; }
+    static void close(HCRYPTHASH h) { CryptDestroyHash(h); }
+};
 // Catalogs: CryptCATOpen says INVALID_HANDLE_VALUE when it fails.
 struct catalog_traits {
     static HANDLE invalid() { return INVALID_HANDLE_VALUE; }
@@ -108,6 +114,7 @@ using unique_cert_store = unique_resource<HCERTSTORE, handle_kit::cert_store_tra
 using unique_cert_context = unique_resource<PCCERT_CONTEXT, handle_kit::cert_context_traits>;
 using unique_crypt_provider = unique_resource<HCRYPTPROV, handle_kit::crypt_provider_traits>;
 using unique_crypt_key = unique_resource<HCRYPTKEY, handle_kit::crypt_key_traits>;
+using unique_crypt_hash = unique_resource<HCRYPTHASH, handle_kit::crypt_hash_traits>;
 using unique_catalog = unique_resource<HANDLE, handle_kit::catalog_traits>;
 using unique_crypt_message = unique_resource<HCRYPTMSG, handle_kit::crypt_message_traits>;
 using unique_signer_context = unique_resource<SIGNER_CONTEXT*, handle_kit::signer_context_traits>;

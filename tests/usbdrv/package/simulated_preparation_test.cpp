@@ -6,17 +6,20 @@
 // as they were; and a preparing process ended at each step of its signing, which never leaves a
 // trusted certificate with its private key, and whose leftovers the next preparation deletes.
 //
-// The test prefix runs this program as Windows 7 (tests/wine/test-prefix.reg): there the
-// certificate is signed with SHA-1 and RSA, which Wine's crypt32 can make.
+// Built once per Windows version setting (tests/CMakeLists.txt, tests/wine/test-prefix.reg):
+// CORVANE_EXPECTED_VERSION is the version code the program must see there, which chooses the
+// algorithm that signs the certificate (SHA-1 with RSA on Windows 7, SHA-256 with RSA on 10).
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
+#include "base/signature_profile.h"
 #include "folder_contents.h"
 #include "front_end_request.h"
 #include "machine_crypto.h"
@@ -39,6 +42,11 @@ const wchar_t* const kKeyContainer = L"usbdrv key container";
 
 std::string line(const char* level, const char* function, const std::string& text) {
     return std::string("usbdrv:") + level + " [" + function + "] " + text;
+}
+
+int expected_version() {
+    const char* value = getenv("CORVANE_EXPECTED_VERSION");
+    return value ? static_cast<int>(strtol(value, nullptr, 0)) : -1;
 }
 
 using bytes = std::vector<BYTE>;
@@ -87,7 +95,8 @@ protected:
     void SetUp() override {
         if (windows_version == -1)
             detect_windows_version();
-        ASSERT_EQ(windows_version, 0x61) << "tests/wine/test-prefix.reg gives this program win7";
+        ASSERT_EQ(windows_version, expected_version())
+            << "the version tests/wine/test-prefix.reg and the manifest give this program";
         SetEnvironmentVariableW(L"CORVANE_SIM_JOURNAL", journal().c_str());
         clean_machine();
         fs::create_directory(package());
@@ -108,14 +117,16 @@ protected:
     fs::path catalog() const { return package() / "Corvane.cat"; }
     std::string catalog_text() const { return test::utf8(catalog()); }
 
-    // The front end's request, with the catalog; what it returned and logged.
-    usbdrv_result prepare() {
-        const test::front_end_request request(true);
+    // The front end's request, with the catalog, for a driver kind; what it returned and logged.
+    usbdrv_result prepare(const fs::path& folder, usbdrv_driver_type kind = USBDRV_DRIVER_CDC) {
+        test::front_end_request request(true);
+        request.options.driver_type = kind;
         test::log_capture capture;
-        usbdrv_result result = request.prepare(test::utf8(package()).c_str());
+        usbdrv_result result = request.prepare(test::utf8(folder).c_str());
         log_ = capture.text();
         return result;
     }
+    usbdrv_result prepare() { return prepare(package()); }
     bool logged(const std::string& expected) const {
         return log_.find(expected + "\n") != std::string::npos;
     }
@@ -223,12 +234,45 @@ TEST_F(SimulatedPreparation, TheFrontEndsPackageHasASignedCatalogOfItsInf) {
     for (const char* store : test::kTrustStores) {
         std::vector<unique_cert_context> stored = test::certificates_in(store, kSubject);
         ASSERT_EQ(stored.size(), 1u) << store;
+        EXPECT_STREQ(stored[0].get()->pCertInfo->SignatureAlgorithm.pszObjId,
+                     certificate_signature_algorithm(windows_version))
+            << store;
         DWORD size = 0;
         EXPECT_FALSE(CertGetCertificateContextProperty(stored[0].get(), CERT_KEY_PROV_INFO_PROP_ID,
                                                        nullptr, &size))
             << store << " names the deleted key";
     }
     EXPECT_FALSE(test::machine_container_exists(kKeyContainer));
+}
+
+// Signed packages of two kinds, each kept with the certificate that signed it (<kind>.cer beside
+// the package folder <kind>) for the independent
+// verifier (verify_signature.py), which runs after this program: the front end's CDC package,
+// whose catalog names its INF, and a WinUSB package, whose catalog also names the PE files it
+// carries.
+TEST_F(SimulatedPreparation, KeptForAnIndependentVerifier) {
+    const fs::path keep = test::path_from_environment("CORVANE_PACKAGE_KEEP");
+    if (keep.empty())
+        GTEST_SKIP() << "CORVANE_PACKAGE_KEEP names no folder";
+    std::error_code ignored;
+    fs::remove_all(keep, ignored);
+    const struct {
+        const char* folder;
+        usbdrv_driver_type kind;
+    } kinds[] = {{"cdc", USBDRV_DRIVER_CDC}, {"winusb", USBDRV_DRIVER_WINUSB}};
+    for (const auto& k : kinds) {
+        SCOPED_TRACE(k.folder);
+        clean_machine();
+        const fs::path folder = keep / k.folder;
+        fs::create_directories(folder);
+        ASSERT_EQ(prepare(folder, k.kind), USBDRV_OK) << log_;
+        EXPECT_EQ(test::read_catalog(folder / "Corvane.cat").signers, 1u) << log_;
+        std::vector<unique_cert_context> stored = test::certificates_in("Root", kSubject);
+        ASSERT_EQ(stored.size(), 1u);
+        std::ofstream(keep / (std::string(k.folder) + ".cer"), std::ios::binary)
+            .write(reinterpret_cast<const char*>(stored[0].get()->pbCertEncoded),
+                   static_cast<std::streamsize>(stored[0].get()->cbCertEncoded));
+    }
 }
 
 // A catalog that cannot be made or signed leaves the preparation successful, with its warning:

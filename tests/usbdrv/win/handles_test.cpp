@@ -102,6 +102,7 @@ TEST(HandleKinds, EachKnowsItsInvalidValues) {
     expect_absent<unique_cert_context>(nullptr, nullptr);
     expect_absent<unique_crypt_provider>(0, 0);
     expect_absent<unique_crypt_key>(0, 0);
+    expect_absent<unique_crypt_hash>(0, 0);
     expect_absent<unique_crypt_message>(nullptr, nullptr);
     expect_absent<unique_signer_context>(nullptr, nullptr);
     expect_absent<unique_font>(nullptr, nullptr);
