@@ -14,6 +14,7 @@ packages=(
     fonts-wqy-microhei             # glyphs for the dialog's Chinese texts and full-width colons
     fonts-wine                     # Wine's Marlett: the caption buttons' symbols
     openssl python3-asn1crypto     # decoders not of ours, that the catalog and signature tests check with
+    osslsigncode                   # Authenticode: signs a release, and checks its signatures
 )
 
 missing=()
