@@ -42,6 +42,13 @@ public:
                 return result_;
             }
         }
+        // The same for the version, unless help was asked for too.
+        for (const std::string& arg : args_) {
+            if (arg == "--version") {
+                result_.req.version = true;
+                return result_;
+            }
+        }
         while (at_ < args_.size() && result_.error.empty())
             take(args_[at_++]);
         if (result_.error.empty() && !result_.req.help)
@@ -292,6 +299,7 @@ const char* const kUsageAfter =
     "  --log FILE  also write the log, with time stamps, to FILE (UTF-8), creating\n"
     "              its folders\n"
     "  --help      this text\n"
+    "  --version   the program's version\n"
     "\n"
     "Exit codes: 0 success, 3010 success but a reboot is required, 1 installation\n"
     "failed, 2 bad arguments, 3 no matching device (also: the device was not\n"

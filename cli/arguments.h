@@ -16,6 +16,7 @@ enum class verbosity { normal, quiet, verbose };
 struct request {
     command what = command::none;
     bool help = false;
+    bool version = false;  // --version: the program's version, nothing else
     verbosity level = verbosity::normal;
     std::string log_file;  // empty: no log file
 

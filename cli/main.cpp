@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "arguments.h"
+#include "corvane_version.h"
 #include "device_rules.h"
 #include "failure_text.h"
 #include "full_path.h"
@@ -469,6 +470,10 @@ int main() {
     cli::parse_result parsed = cli::parse_utf16_arguments(args);
     if (parsed.req.help) {
         write_out(cli::usage_text());
+        return cli::kExitSuccess;
+    }
+    if (parsed.req.version) {
+        write_out("corvane-cli " CORVANE_VERSION_TEXT "\n");
         return cli::kExitSuccess;
     }
     if (!parsed.error.empty()) {

@@ -16,4 +16,7 @@ if(WIN32)
                           __USE_MINGW_ANSI_STDIO=1 NOMINMAX)
   # The C and C++ runtimes are linked in, so no program needs a mingw DLL beside it.
   add_link_options(-static -static-libgcc -static-libstdc++)
+  # No link time in the PE header: the same sources give the same program, so that a release can
+  # be built again and compared byte for byte.
+  add_link_options(-Wl,--no-insert-timestamp)
 endif()

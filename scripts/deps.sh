@@ -14,7 +14,7 @@ packages=(
     fonts-wqy-microhei             # glyphs for the dialog's Chinese texts and full-width colons
     fonts-wine                     # Wine's Marlett: the caption buttons' symbols
     openssl python3-asn1crypto     # decoders not of ours, that the catalog and signature tests check with
-    osslsigncode                   # a verifier not of ours, that accepts or refuses the signed catalogs
+    osslsigncode                   # Authenticode: a verifier not of ours for the catalogs; signs a release
 )
 
 missing=()

@@ -38,7 +38,8 @@ echo "starting Corvane"
     </dev/null >"$output" 2>&1 &
 corvane=$!
 
-caption=$(python3 tests/app/corvane_rc.py caption app/Corvane.rc IDD_MAIN_DIALOG)
+caption=$(python3 tests/app/corvane_rc.py caption app/Corvane.rc IDD_MAIN_DIALOG \
+    "$build_dir/generated/version/corvane_version.h")
 shown=""
 for _ in $(seq 300); do
     if xwininfo -root -tree 2>/dev/null | grep -qF "\"$caption\""; then

@@ -40,6 +40,8 @@ step "catalog-list parser under libFuzzer (10 s)" fuzz_briefly catalog_list_fuzz
 step "installer message handler under libFuzzer (10 s)" fuzz_briefly installer_message_fuzzer 10
 step "installation host's read loop under libFuzzer (10 s)" fuzz_briefly host_read_loop_fuzzer 10
 step "setup-log relay under libFuzzer (10 s)" fuzz_briefly setup_log_relay_fuzzer 10
+# Builds the release three times from the commit (win64 twice, win32 signed): a few minutes.
+step "release archives: reproducible, complete, signed" tests/release/release_test.sh
 step "no program needs a mingw runtime DLL" scripts/check-imports.sh build/x64 build/x86
 step "no Wine process outlives the run" scripts/check-no-wine.sh build/x64/wineprefix
 

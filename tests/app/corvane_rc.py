@@ -3,8 +3,12 @@
 version record, so that the tests compare the built program and the running dialog with the
 resource script itself instead of a copy of it.
 
-Usage: corvane_rc.py header CORVANE.rc OUTPUT.h   writes a C++ header (namespace rc)
-       corvane_rc.py caption CORVANE.rc ID_NAME   prints the caption of a dialog (UTF-8)
+Usage: corvane_rc.py header CORVANE.rc OUTPUT.h [DEFINES.h]   writes a C++ header (namespace rc)
+       corvane_rc.py caption CORVANE.rc ID_NAME [DEFINES.h]   prints the caption of a dialog (UTF-8)
+
+DEFINES.h is a header the script includes whose "#define NAME VALUE" lines the resource compiler
+expands in the statements: the build's corvane_version.h, which names the version. Texts that
+stand side by side after the expansion are joined, as the resource compiler joins them.
 
 Only what Corvane.rc uses is understood, one statement per line; anything else inside a dialog
 or the version record stops the generator with the line it could not read. Ids and style names
@@ -206,12 +210,68 @@ def read_version(arguments, lines, where):
     return version
 
 
-def read_script(path):
+DEFINE = re.compile(r"^\s*#\s*define\s+([A-Za-z_][A-Za-z0-9_]*)\s+(.+?)\s*$")
+WORD = re.compile(r"[A-Za-z_][A-Za-z0-9_]*")
+ADJACENT_TEXTS = re.compile(r'"((?:[^"]|"")*)"\s+"((?:[^"]|"")*)"')
+# The names the build's header defines: one left in a statement means the header was not given.
+GENERATED_NAME = re.compile(r"\bCORVANE_[A-Z0-9_]+\b")
+
+
+def read_defines(path):
+    defines = {}
+    with open(path, encoding="utf-8") as header:
+        for line in header:
+            match = DEFINE.match(line)
+            if match:
+                defines[match.group(1)] = match.group(2)
+    return defines
+
+
+def expand(line, defines, where):
+    """The statement with the defined names replaced outside texts, and side-by-side texts joined."""
+    out, at = [], 0
+    while at < len(line):
+        if line[at] == '"':
+            end = at + 1
+            while True:
+                end = line.find('"', end)
+                if end < 0:
+                    raise ScriptError(f"{where}: a text is not closed")
+                if line[end + 1:end + 2] != '"':
+                    break
+                end += 2
+            out.append(line[at:end + 1])
+            at = end + 1
+            continue
+        word = WORD.match(line, at)
+        if word and (at == 0 or not (line[at - 1].isalnum() or line[at - 1] == "_")):
+            out.append(defines.get(word.group(0), word.group(0)))
+            at = word.end()
+            continue
+        out.append(line[at])
+        at += 1
+    text = "".join(out)
+    while True:
+        joined = ADJACENT_TEXTS.sub(lambda m: f'"{m.group(1)}{m.group(2)}"', text, count=1)
+        if joined == text:
+            break
+        text = joined
+    outside_texts = re.sub(r'"(?:[^"]|"")*"', '""', text)
+    left = GENERATED_NAME.search(outside_texts)
+    if left:
+        raise ScriptError(f"{where}: {left.group(0)} is not defined (give the build's "
+                          "corvane_version.h)")
+    return text
+
+
+def read_script(path, defines_path=None):
     with open(path, encoding="utf-8") as script:
         text = script.read()
     if "#pragma code_page(65001)" not in text:
         raise ScriptError("the script does not say it is UTF-8 (#pragma code_page(65001))")
-    lines = iter([(n, line.strip()) for n, line in enumerate(text.splitlines(), 1)
+    defines = read_defines(defines_path) if defines_path else {}
+    lines = iter([(n, expand(line.strip(), defines, f"line {n}"))
+                  for n, line in enumerate(text.splitlines(), 1)
                   if line.strip() and not line.strip().startswith(("//", "#"))])
     dialogs, version = [], None
     for number_, line in lines:
@@ -334,11 +394,11 @@ def header(dialogs, version):
 
 
 def main():
-    if len(sys.argv) != 4 or sys.argv[1] not in ("header", "caption"):
+    if len(sys.argv) not in (4, 5) or sys.argv[1] not in ("header", "caption"):
         sys.exit(__doc__)
-    command, script, target = sys.argv[1:]
+    command, script, target = sys.argv[1:4]
     try:
-        dialogs, version = read_script(script)
+        dialogs, version = read_script(script, sys.argv[4] if len(sys.argv) == 5 else None)
     except ScriptError as error:
         sys.exit(f"{script}: {error}")
     if command == "header":

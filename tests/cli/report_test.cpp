@@ -123,6 +123,30 @@ TEST(Arguments, HelpWinsWherever) {
     EXPECT_EQ(usage.back(), '\n');
 }
 
+// --version wherever it stands, even after a mistake; help, asked for too, wins.
+TEST(Arguments, VersionWinsWhereverButBelowHelp) {
+    const struct {
+        const char* line;
+        bool help, version;
+    } rows[] = {
+        {"--version", false, true},
+        {"list --all --version", false, true},
+        {"install --vid zz --version", false, true},
+        {"bogus --version --log", false, true},
+        {"--version --help", true, false},
+        {"list --versions", false, false},
+    };
+    for (const auto& r : rows) {
+        cli::parse_result p = cli::parse_arguments(words(r.line));
+        EXPECT_EQ(p.req.help, r.help) << r.line;
+        EXPECT_EQ(p.req.version, r.version) << r.line;
+        if (r.help || r.version) {
+            EXPECT_EQ(p.error, "") << r.line;
+        }
+    }
+    EXPECT_NE(std::string(cli::usage_text()).find("--version"), std::string::npos);
+}
+
 // The arguments as the system hands them over: converted whole, or refused with the position of
 // the first that is not valid UTF-16 (never with U+FFFD in its place).
 TEST(Arguments, OneThatIsNotValidUtf16IsRefused) {
