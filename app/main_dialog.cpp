@@ -39,20 +39,6 @@ void MarkInCompatibilityAssistant() {
     RegSetValueExA(key.get(), path, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof one);
 }
 
-// An environment variable as the system holds it (UTF-16); nothing when it is not set. The
-// front-end core converts it, refusing what is not text.
-std::optional<std::u16string> environment_utf16(const wchar_t* name) {
-    std::vector<wchar_t> value(MAX_PATH + 1);
-    DWORD length = GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size()));
-    if (length >= value.size()) {  // too small: the size it needs, with the terminator
-        value.resize(length);
-        length = GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size()));
-    }
-    if (length == 0 || length >= value.size())
-        return std::nullopt;
-    return std::u16string(value.data(), value.data() + length);
-}
-
 // The full path of a folder below the current directory (UTF-8); the name itself when the system
 // cannot make one.
 std::string full_folder(const char* name) {

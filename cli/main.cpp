@@ -169,19 +169,6 @@ usbdrv_device_state device_state(const std::string& instance) {
     return state;
 }
 
-// An environment variable as the system holds it (UTF-16); nothing when it is not set.
-std::optional<std::u16string> environment_utf16(const wchar_t* name) {
-    std::vector<wchar_t> value(MAX_PATH + 1);
-    DWORD length = GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size()));
-    if (length >= value.size()) {  // too small: the size it needs, with the terminator
-        value.resize(length);
-        length = GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size()));
-    }
-    if (length == 0 || length >= value.size())
-        return std::nullopt;
-    return std::u16string(value.data(), value.data() + length);
-}
-
 // Where a user finds the whole story of a failure.
 std::string detail_hint() {
     // The same words at every log level: the outcome lines do not depend on it.

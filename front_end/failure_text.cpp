@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "identifiers.h"
 #include "package_folder.h"
 
 namespace {
@@ -84,22 +85,12 @@ std::string failure_text(const failure_facts& f) {
 
 namespace {
 
-int hex_digit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // The hexadecimal number at `text` of 1 to 8 digits ended by `end`; false when there is none.
 bool read_hex(const char* text, size_t min_digits, size_t max_digits, char end, uint32_t& value) {
     uint32_t v = 0;
     size_t digits = 0;
-    for (; digits < max_digits && hex_digit(text[digits]) >= 0; digits++)
-        v = v << 4 | static_cast<uint32_t>(hex_digit(text[digits]));
+    for (; digits < max_digits && hex_digit_value(text[digits]) >= 0; digits++)
+        v = v << 4 | static_cast<uint32_t>(hex_digit_value(text[digits]));
     if (digits < min_digits || text[digits] != end)
         return false;
     value = v;

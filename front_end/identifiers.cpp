@@ -2,8 +2,6 @@
 
 #include <cstdio>
 
-namespace {
-
 int hex_digit_value(char c) {
     if (c >= '0' && c <= '9')
         return c - '0';
@@ -13,6 +11,8 @@ int hex_digit_value(char c) {
         return c - 'A' + 10;
     return -1;
 }
+
+namespace {
 
 // From `min` to `max` digits and nothing else; max is at most 4.
 std::optional<unsigned> parse_hex(const std::string& text, size_t min, size_t max) {

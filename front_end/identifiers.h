@@ -8,6 +8,9 @@
 #include <optional>
 #include <string>
 
+// The value of one hexadecimal digit in any case, or -1 for any other character.
+int hex_digit_value(char c);
+
 // Four hexadecimal digits in any case ("ab12" is 0xAB12).
 std::optional<uint16_t> parse_hex4(const std::string& text);
 // One or two hexadecimal digits ("2", "02", "0A").

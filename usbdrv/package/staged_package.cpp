@@ -12,20 +12,9 @@
 #include "win/files.h"
 #include "win/handles.h"
 #include "win/owner_security.h"
-#include "win/utf8.h"
 #include "win/windows_error.h"
 
 namespace {
-
-std::wstring wide_of(const std::string& text) {
-    unique_malloc<wchar_t> wide(utf8_to_utf16(text.c_str()));
-    return wide ? wide.get() : L"";
-}
-
-std::string utf8_of(const std::wstring& text) {
-    unique_malloc<char> utf8(utf16_to_utf8(text.c_str()));
-    return utf8 ? utf8.get() : "";
-}
 
 template <typename Text>
 Text joined(const Text& folder, const Text& name) {
@@ -38,7 +27,7 @@ Text joined(const Text& folder, const Text& name) {
 
 // The system's full path of `path`, or empty when it has none.
 std::wstring full_path_of(const char* path) {
-    std::wstring wide = wide_of(path);
+    std::wstring wide = widen(path);
     if (wide.empty())
         return wide;
     DWORD size = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
@@ -120,11 +109,11 @@ usbdrv_result staged_package::begin(const char* target, const char* inf_name,
         return USBDRV_ERR_INVALID_PARAM;
     }
     // The folder the staging folder goes into: the one above target, or a root target itself.
-    const std::string text = utf8_of(full);
+    const std::string text = narrow(full);
     const path_parts parts = split_path(text.c_str());
     target_ = text.substr(0, parts.name_offset + parts.name_length);
-    wide_target_ = wide_of(target_);
-    wide_parent_ = parts.name_length ? wide_of(text.substr(0, parts.parent_length)) : wide_target_;
+    wide_target_ = widen(target_);
+    wide_parent_ = parts.name_length ? widen(text.substr(0, parts.parent_length)) : wide_target_;
 
     for (size_t i = 0; i < embedded_file_count; i++) {
         const embedded_file& row = embedded_files[i];
@@ -132,13 +121,13 @@ usbdrv_result staged_package::begin(const char* target, const char* inf_name,
             continue;  // a template
         const std::string subdir = row.subdir;
         if (subdir == ".") {
-            files_.push_back({wide_of(row.name), true});
+            files_.push_back({widen(row.name), true});
             continue;
         }
-        files_.push_back({wide_of(subdir + "\\" + row.name), true});
+        files_.push_back({widen(subdir + "\\" + row.name), true});
         // The folder, after each folder it is in.
         for (size_t end = subdir.find('\\');; end = subdir.find('\\', end + 1)) {
-            const std::wstring folder = wide_of(subdir.substr(0, end));
+            const std::wstring folder = widen(subdir.substr(0, end));
             bool known = false;
             for (const std::wstring& f : folders_)
                 known = known || f == folder;
@@ -150,8 +139,8 @@ usbdrv_result staged_package::begin(const char* target, const char* inf_name,
     }
     char catalog[MAX_PATH];
     catalog_name_of(inf_name, catalog, sizeof catalog);
-    files_.push_back({wide_of(inf_name), false});
-    files_.push_back({wide_of(catalog), false});
+    files_.push_back({widen(inf_name), false});
+    files_.push_back({widen(catalog), false});
 
     if (usbdrv_result result = check_lengths(inf_name))
         return result;
@@ -177,7 +166,7 @@ usbdrv_result staged_package::check_lengths(const char* inf_name) {
     std::string longest;
     size_t longest_name = 0;
     for (const entry& file : files_) {
-        const std::string name = utf8_of(file.path);
+        const std::string name = narrow(file.path);
         longest_name = name.size() > longest_name ? name.size() : longest_name;
         const std::string path = joined(target_, name);
         if (file.carried && path.size() > longest.size())
@@ -197,13 +186,13 @@ usbdrv_result staged_package::check_lengths(const char* inf_name) {
     }
     // A folder beside target holds the package's paths only as long as target's hold them.
     const size_t longest_folder = kLongestPath - 1 - longest_name;
-    const size_t prefix = joined(utf8_of(wide_parent_), std::string()).size();
+    const size_t prefix = joined(narrow(wide_parent_), std::string()).size();
     room_ = longest_folder > prefix ? longest_folder - prefix : 0;
     if (room_ == 0) {
         usbdrv_log(USBDRV_LOG_ERROR, caller_,
                    "no room for a folder to write the package into in '%s': its paths would be "
                    "too long",
-                   utf8_of(wide_parent_).c_str());
+                   narrow(wide_parent_).c_str());
         return USBDRV_ERR_RESOURCE;
     }
     return USBDRV_OK;
@@ -212,12 +201,12 @@ usbdrv_result staged_package::check_lengths(const char* inf_name) {
 usbdrv_result staged_package::check_way(bool& target_exists) {
     auto unreadable = [&](const std::wstring& path, DWORD error) {
         LOG_SYSTEM_ERROR(USBDRV_LOG_ERROR, caller_, error,
-                         "unable to read file attributes of '%s': %s", utf8_of(path).c_str());
+                         "unable to read file attributes of '%s': %s", narrow(path).c_str());
         return USBDRV_ERR_ACCESS;
     };
     auto a_file_in_the_way = [&](const std::wstring& path) {
         usbdrv_log(USBDRV_LOG_ERROR, caller_, "'%s' is a file, where the package needs a folder",
-                   utf8_of(path).c_str());
+                   narrow(path).c_str());
         return USBDRV_ERR_ACCESS;
     };
 
@@ -250,12 +239,11 @@ usbdrv_result staged_package::check_way(bool& target_exists) {
             }
         } else if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
             usbdrv_log(USBDRV_LOG_ERROR, caller_,
-                       "'%s' is a folder, where the package needs a file", utf8_of(path).c_str());
+                       "'%s' is a folder, where the package needs a file", narrow(path).c_str());
             return blocked;
         } else if (attributes & FILE_ATTRIBUTE_READONLY) {
             usbdrv_log(USBDRV_LOG_ERROR, caller_,
-                       "'%s' is read-only, so the package cannot replace it",
-                       utf8_of(path).c_str());
+                       "'%s' is read-only, so the package cannot replace it", narrow(path).c_str());
             return blocked;
         }
     }
@@ -265,8 +253,8 @@ usbdrv_result staged_package::check_way(bool& target_exists) {
 usbdrv_result staged_package::make_parent(owner_security& owner) {
     // The folders that are not there yet, innermost first: on a failure they go again.
     std::vector<std::wstring> missing;
-    for (std::string folder = utf8_of(wide_parent_);;) {
-        const DWORD attributes = GetFileAttributesW(wide_of(folder).c_str());
+    for (std::string folder = narrow(wide_parent_);;) {
+        const DWORD attributes = GetFileAttributesW(widen(folder).c_str());
         if (attributes != INVALID_FILE_ATTRIBUTES) {
             // The innermost one that is there must be a folder for the others to go in.
             if (attributes & FILE_ATTRIBUTE_DIRECTORY)
@@ -275,7 +263,7 @@ usbdrv_result staged_package::make_parent(owner_security& owner) {
                        "'%s' is a file, where the package needs a folder", folder.c_str());
             return USBDRV_ERR_ACCESS;
         }
-        missing.push_back(wide_of(folder));
+        missing.push_back(widen(folder));
         const path_parts parts = split_path(folder.c_str());
         if (parts.name_length == 0)
             break;
@@ -284,7 +272,7 @@ usbdrv_result staged_package::make_parent(owner_security& owner) {
     made_above_ = missing;
     if (missing.empty())
         return USBDRV_OK;
-    return check_dir(utf8_of(wide_parent_).c_str(), owner);
+    return check_dir(narrow(wide_parent_).c_str(), owner);
 }
 
 void staged_package::delete_leftovers() {
@@ -296,18 +284,18 @@ void staged_package::delete_leftovers() {
     scope_guard end_search([search] { FindClose(search); });
     do {
         if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
-            !is_staging_folder_name(utf8_of(entry.cFileName).c_str())) {
+            !is_staging_folder_name(narrow(entry.cFileName).c_str())) {
             continue;
         }
         const std::wstring path = joined(wide_parent_, std::wstring(entry.cFileName));
         if (delete_tree(path)) {
             usbdrv_log(USBDRV_LOG_INFO, caller_,
                        "deleted '%s', which a preparation that did not end left behind",
-                       utf8_of(path).c_str());
+                       narrow(path).c_str());
         } else {
             usbdrv_log(USBDRV_LOG_WARNING, caller_,
                        "could not delete '%s', which a preparation that did not end left behind",
-                       utf8_of(path).c_str());
+                       narrow(path).c_str());
         }
     } while (FindNextFileW(search, &entry));
 }
@@ -318,7 +306,7 @@ usbdrv_result staged_package::make_folder_beside(std::wstring& folder) {
     for (int attempt = 0; attempt < 32; attempt++, seed += 0x9E3779B9u) {
         char name[32];
         staging_folder_name(seed, room_, name, sizeof name);
-        const std::wstring path = joined(wide_parent_, wide_of(name));
+        const std::wstring path = joined(wide_parent_, widen(name));
         if (CreateDirectoryW(path.c_str(), owner_->attributes())) {
             folder = path;
             return USBDRV_OK;
@@ -327,19 +315,19 @@ usbdrv_result staged_package::make_folder_beside(std::wstring& folder) {
         if (error != ERROR_ALREADY_EXISTS) {
             LOG_SYSTEM_ERROR(USBDRV_LOG_ERROR, caller_, error,
                              "could not make the folder '%s' for the package: %s",
-                             utf8_of(path).c_str());
+                             narrow(path).c_str());
             return USBDRV_ERR_ACCESS;
         }
     }
     usbdrv_log(USBDRV_LOG_ERROR, caller_, "no new folder for the package could be made in '%s'",
-               utf8_of(wide_parent_).c_str());
+               narrow(wide_parent_).c_str());
     return USBDRV_ERR_ACCESS;
 }
 
 usbdrv_result staged_package::make_staging_folder() {
     if (usbdrv_result result = make_folder_beside(wide_staging_))
         return result;
-    staging_ = utf8_of(wide_staging_);
+    staging_ = narrow(wide_staging_);
     usbdrv_log(USBDRV_LOG_INFO, caller_,
                "writing the package into '%s', to move it into '%s' once it is complete",
                staging_.c_str(), target_.c_str());
@@ -371,10 +359,10 @@ usbdrv_result staged_package::commit() {
         if (!delete_tree(wide_aside_)) {
             usbdrv_log(USBDRV_LOG_WARNING, caller_,
                        "could not delete '%s', which holds files of the earlier package",
-                       utf8_of(wide_aside_).c_str());
+                       narrow(wide_aside_).c_str());
         } else if (had_catalog) {
             usbdrv_log(USBDRV_LOG_INFO, caller_, "deleted existing cat file '%s'",
-                       utf8_of(joined(wide_target_, files_.back().path)).c_str());
+                       narrow(joined(wide_target_, files_.back().path)).c_str());
         }
     }
     if (!wide_staging_.empty() && !delete_tree(wide_staging_)) {
@@ -394,13 +382,13 @@ usbdrv_result staged_package::move_files_in() {
             if (attributes & FILE_ATTRIBUTE_DIRECTORY)
                 continue;
             usbdrv_log(USBDRV_LOG_ERROR, caller_,
-                       "'%s' is a file, where the package needs a folder", utf8_of(path).c_str());
+                       "'%s' is a file, where the package needs a folder", narrow(path).c_str());
             return USBDRV_ERR_ACCESS;
         }
         if (error || !CreateDirectoryW(path.c_str(), owner_->attributes())) {
             error = error ? error : GetLastError();
             LOG_SYSTEM_ERROR(USBDRV_LOG_ERROR, caller_, error, "unable to create directory %s (%s)",
-                             utf8_of(path).c_str());
+                             narrow(path).c_str());
             return USBDRV_ERR_ACCESS;
         }
         made_in_target_.push_back(path);
@@ -416,14 +404,14 @@ usbdrv_result staged_package::move_files_in() {
             if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
                 usbdrv_log(USBDRV_LOG_ERROR, caller_,
                            "'%s' is a folder, where the package needs a file",
-                           utf8_of(in_target).c_str());
+                           narrow(in_target).c_str());
                 return blocked;
             }
             if (usbdrv_result result = make_aside())
                 return result;
             if (DWORD failed = move_file(in_target, joined(wide_aside_, file.path))) {
                 LOG_SYSTEM_ERROR(USBDRV_LOG_ERROR, caller_, failed, "'%s' cannot be replaced: %s",
-                                 utf8_of(in_target).c_str());
+                                 narrow(in_target).c_str());
                 return blocked;
             }
         }
@@ -431,7 +419,7 @@ usbdrv_result staged_package::move_files_in() {
             continue;  // not part of this package: a catalog that was not made
         if (DWORD failed = move_file(staged, in_target)) {
             LOG_SYSTEM_ERROR(USBDRV_LOG_ERROR, caller_, failed,
-                             "could not move '%s' into place: %s", utf8_of(in_target).c_str());
+                             "could not move '%s' into place: %s", narrow(in_target).c_str());
             return blocked;
         }
     }
@@ -447,7 +435,7 @@ usbdrv_result staged_package::make_aside() {
         const std::wstring path = joined(wide_aside_, folder);
         if (!CreateDirectoryW(path.c_str(), owner_->attributes())) {
             LOG_SYSTEM_ERROR(USBDRV_LOG_ERROR, caller_, GetLastError(),
-                             "unable to create directory %s (%s)", utf8_of(path).c_str());
+                             "unable to create directory %s (%s)", narrow(path).c_str());
             return USBDRV_ERR_ACCESS;
         }
     }
@@ -467,8 +455,8 @@ bool staged_package::undo_moves() {
     for (auto move = moves_.rbegin(); move != moves_.rend(); ++move) {
         if (!MoveFileExW(move->to.c_str(), move->from.c_str(), 0)) {
             LOG_SYSTEM_ERROR(USBDRV_LOG_ERROR, caller_, GetLastError(),
-                             "could not put '%s' back from '%s': %s", utf8_of(move->from).c_str(),
-                             utf8_of(move->to).c_str());
+                             "could not put '%s' back from '%s': %s", narrow(move->from).c_str(),
+                             narrow(move->to).c_str());
             all = false;
         }
     }
@@ -495,10 +483,10 @@ void staged_package::discard() {
         if (!all_back) {
             usbdrv_log(USBDRV_LOG_ERROR, caller_,
                        "files of the earlier package that could not be put back are in '%s'",
-                       utf8_of(wide_aside_).c_str());
+                       narrow(wide_aside_).c_str());
         } else if (!delete_tree(wide_aside_)) {
             usbdrv_log(USBDRV_LOG_WARNING, caller_, "could not delete the empty folder '%s'",
-                       utf8_of(wide_aside_).c_str());
+                       narrow(wide_aside_).c_str());
         }
     }
     for (const std::wstring& folder : made_above_) {

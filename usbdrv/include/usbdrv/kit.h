@@ -65,6 +65,7 @@ private:
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -336,9 +337,14 @@ inline std::string narrow(const wchar_t* utf16) {
     return std::string(utf8.data());
 }
 
-// An environment variable in UTF-8; empty when it is not set or empty. Read wide, so that a
-// folder the code page cannot spell arrives whole.
-inline std::string environment_utf8(const wchar_t* name) {
+// The same for a text already held in a string.
+inline std::string narrow(const std::wstring& utf16) {
+    return narrow(utf16.c_str());
+}
+
+// An environment variable as the system holds it (UTF-16); nothing when it is not set. Callers
+// that must refuse what is not text convert it strictly themselves.
+inline std::optional<std::u16string> environment_utf16(const wchar_t* name) {
     std::vector<wchar_t> value(MAX_PATH + 1);
     DWORD length = GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size()));
     if (length >= value.size()) {  // too small: the size it needs, with the terminator
@@ -346,8 +352,15 @@ inline std::string environment_utf8(const wchar_t* name) {
         length = GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size()));
     }
     if (length == 0 || length >= value.size())
-        return std::string();
-    return narrow(value.data());
+        return std::nullopt;
+    return std::u16string(value.data(), value.data() + length);
+}
+
+// An environment variable in UTF-8; empty when it is not set or empty. Read wide, so that a
+// folder the code page cannot spell arrives whole.
+inline std::string environment_utf8(const wchar_t* name) {
+    std::optional<std::u16string> value = environment_utf16(name);
+    return value ? narrow(reinterpret_cast<const wchar_t*>(value->c_str())) : std::string();
 }
 
 #endif  // _WIN32
