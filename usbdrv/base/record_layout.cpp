@@ -38,6 +38,13 @@ static_assert(offsetof(usbdrv_install_options, progress_owner) == 0);
 static_assert(offsetof(usbdrv_install_options, use_filter_installer) == 4);
 static_assert(offsetof(usbdrv_install_options, pending_wait_ms) == 8);
 static_assert(sizeof(usbdrv_install_options) == 12);
+
+static_assert(offsetof(usbdrv_certificate_entry, next) == 0);
+static_assert(offsetof(usbdrv_certificate_entry, store) == 4);
+static_assert(offsetof(usbdrv_certificate_entry, subject) == 36);
+static_assert(offsetof(usbdrv_certificate_entry, thumbprint) == 548);
+static_assert(offsetof(usbdrv_certificate_entry, not_after) == 589);
+static_assert(sizeof(usbdrv_certificate_entry) == 612);
 #endif
 
 // Enumerations and results are 32-bit signed everywhere.

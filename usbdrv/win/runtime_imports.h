@@ -92,6 +92,9 @@ public:
     X("crypt32", CertAddCertificateContextToStore)       \
     X("crypt32", CertAddEncodedCertificateToStore)       \
     X("crypt32", CryptAcquireCertificatePrivateKey)      \
+    X("crypt32", CertEnumCertificatesInStore)            \
+    X("crypt32", CertGetCertificateContextProperty)      \
+    X("crypt32", CertNameToStrW)                         \
     X("mssign32", SignerSignEx)                          \
     X("mssign32", SignerFreeSignerContext)               \
     X("gdi32.dll", CreateFontA)                          \

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -243,6 +244,37 @@ TEST_F(SimulatedPreparation, TheFrontEndsPackageHasASignedCatalogOfItsInf) {
             << store << " names the deleted key";
     }
     EXPECT_FALSE(test::machine_container_exists(kKeyContainer));
+}
+
+// The certificate a preparation trusts is the library's own: listed in both stores, as they hold
+// it, and removable from both through the library.
+TEST_F(SimulatedPreparation, ItsTrustedCertificateIsListedAndCanBeRemoved) {
+    ASSERT_EQ(prepare(), USBDRV_OK) << log_;
+    usbdrv_certificate_entry* list = nullptr;
+    ASSERT_EQ(usbdrv_list_certificates(&list), USBDRV_OK);
+    std::vector<usbdrv_certificate_entry> ours;
+    for (const usbdrv_certificate_entry* e = list; e; e = e->next) {
+        if (strcmp(e->subject, kSubject) == 0)
+            ours.push_back(*e);
+    }
+    usbdrv_destroy_certificate_list(list);
+    ASSERT_EQ(ours.size(), 2u);
+    for (size_t i = 0; i < 2; i++) {
+        const char* store = test::kTrustStores[i];
+        EXPECT_STREQ(ours[i].store, store);
+        std::vector<unique_cert_context> stored = test::certificates_in(store, kSubject);
+        ASSERT_EQ(stored.size(), 1u) << store;
+        BYTE hash[20] = {};
+        DWORD size = sizeof hash;
+        ASSERT_TRUE(CertGetCertificateContextProperty(stored[0].get(), CERT_SHA1_HASH_PROP_ID, hash,
+                                                      &size));
+        EXPECT_EQ(ours[i].thumbprint, test::hex(hash, size)) << store;
+        EXPECT_STREQ(ours[i].not_after, "2029-01-01 00:00:00") << store;
+    }
+    for (const usbdrv_certificate_entry& e : ours)
+        EXPECT_EQ(usbdrv_remove_certificate(&e), USBDRV_OK) << e.store;
+    for (const char* store : test::kTrustStores)
+        EXPECT_TRUE(trusted_in(store).empty()) << store;
 }
 
 // Signed packages of two kinds, each kept with the certificate that signed it (<kind>.cer beside
