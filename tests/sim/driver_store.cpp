@@ -1,5 +1,7 @@
 #include "driver_store.h"
 
+#include <cstdio>
+#include <cstring>
 #include <optional>
 #include <vector>
 
@@ -72,6 +74,96 @@ DWORD copy_to_driver_store(const std::wstring& inf, std::wstring& destination) {
         return ERROR_SUCCESS;
     }
     return ERROR_FILE_EXISTS;
+}
+
+namespace {
+
+// The ports class: usbser binds a device there.
+constexpr const char* kPortsClass = "{4d36e978-e325-11ce-bfc1-08002be10318}";
+
+// A driver key name of its own for a device of this machine: stable across reinstalls and
+// far from the small numbers the system and the scenarios use.
+std::string driver_key_for(const std::string& instance) {
+    const uint64_t hash = stable_hash(utf8_of(state_key_path()) + "|" + id_key(instance));
+    char number[8];
+    std::snprintf(number, sizeof number, "%04u", static_cast<unsigned>(2000 + hash % 7000));
+    return std::string(kPortsClass) + "\\" + number;
+}
+
+}  // namespace
+
+std::string inf_text(const std::string& bytes) {
+    if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
+        static_cast<unsigned char>(bytes[1]) == 0xFE) {
+        std::wstring wide((bytes.size() - 2) / 2, L'\0');
+        std::memcpy(wide.data(), bytes.data() + 2, wide.size() * sizeof(wchar_t));
+        return utf8_of(wide);
+    }
+    return utf8_of(wide_of_ansi(bytes.c_str()));
+}
+
+std::vector<std::string> bind_devices(const std::vector<const device*>& devices,
+                                      const inf_facts& facts, const std::string& inf_name,
+                                      bool need_restart) {
+    std::vector<std::string> bound;
+    device_states states = read_device_states();
+    for (const device* d : devices) {
+        device_state& state = states[id_key(d->instance)];
+        state.service = facts.service.value_or("usbser");
+        if (!state.driver)
+            state.driver = driver_key_for(d->instance);
+        if (facts.driver_version)
+            state.driver_version = facts.driver_version;
+        state.provider_name = facts.provider;
+        if (!state.port_name)
+            state.port_name = next_port_name(states);
+        state.inf_name = inf_name;
+        // Once a restart is due it stays due, whatever installs after it, until the restart
+        // (a new machine state).
+        state.need_restart = state.need_restart || need_restart;
+        if (write_device_state(d->instance, state) == ERROR_SUCCESS)
+            bound.push_back(d->instance);
+    }
+    return bound;
+}
+
+bool in_driver_store(const std::string& inf_name) {
+    const std::wstring path = inf_folder() + L"\\" + widen(inf_name);
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::vector<std::string> find_removed_devices(const machine& file_machine,
+                                              const std::string& node) {
+    std::vector<std::string> found;
+    const bool whole_tree = same_id(node, kRootInstance);
+    // Most scans find nothing: they need not wait for an installation of another process.
+    bool any_removed = false;
+    for (const auto& [id, state] : read_device_states())
+        any_removed = any_removed || state.removed;
+    if (!any_removed)
+        return found;
+    install_lock install;
+    const device_states states = read_device_states();
+    for (const device& d : file_machine.devices) {
+        auto state = states.find(id_key(d.instance));
+        if (state == states.end() || !state->second.removed || !d.present)
+            continue;
+        if (!whole_tree && !(d.parent && same_id(*d.parent, node)))
+            continue;
+        const std::optional<std::string> package = state->second.removed_inf;
+        std::string read_error;
+        std::optional<std::string> bytes;
+        if (package && in_driver_store(*package))
+            bytes = read_file(inf_folder() + L"\\" + widen(*package), read_error);
+        // Known again as the file gives it; then bound to what the store still holds.
+        if (delete_device_state(d.instance) != ERROR_SUCCESS)
+            continue;
+        if (bytes)
+            bind_devices({&d}, read_inf_facts(inf_text(*bytes)), *package, false);
+        found.push_back(d.instance);
+    }
+    return found;
 }
 
 setup_log::setup_log() {

@@ -6,7 +6,10 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
+#include "install_parts.h"
+#include "scenario.h"
 #include "win/handles.h"
 
 namespace sim {
@@ -31,6 +34,26 @@ std::wstring inf_folder();
 // there is one, else the next free N. Gives the copy's full path. ERROR_SUCCESS or the error of
 // the file system (ERROR_FILE_NOT_FOUND for a missing INF). Call it under install_lock.
 DWORD copy_to_driver_store(const std::wstring& inf, std::wstring& destination);
+
+// The INF's text as UTF-8: INF files are ANSI or UTF-16 with a byte order mark.
+std::string inf_text(const std::string& bytes);
+
+// Binds the devices as a driver update does: the INF's service ("usbser" when it names none),
+// version and provider, the store name it was installed from, a driver key and a port name kept
+// across reinstalls. Under install_lock. The instance IDs bound, in the order given.
+std::vector<std::string> bind_devices(const std::vector<const device*>& devices,
+                                      const inf_facts& facts, const std::string& inf_name,
+                                      bool need_restart);
+
+// Whether the driver store holds a package of that name (a bare file name).
+bool in_driver_store(const std::string& inf_name);
+
+// What a scan of the device tree below `node` (every node for the root) does to the devices an
+// uninstall removed: the connected ones are known again, bound to the package they had while
+// the store still holds it, else as the scenario file gives them. `file_machine` is the
+// scenario without the device states. Takes install_lock when there is anything to find. The
+// instance IDs found again.
+std::vector<std::string> find_removed_devices(const machine& file_machine, const std::string& node);
 
 // The setup log %WINDIR%\inf\setupapi.dev.log, opened for appending and for writing over its
 // last line; created with its header when missing.

@@ -1,5 +1,6 @@
 #include "install_parts.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace sim {
@@ -16,10 +17,13 @@ constexpr field kTextFields[] = {
     {"driver_version", &device_state::driver_version},
     {"port_name", &device_state::port_name},
     {"inf_name", &device_state::inf_name},
+    {"provider_name", &device_state::provider_name},
+    {"removed_inf", &device_state::removed_inf},
 };
 
 constexpr std::string_view kConfigFlags = "config_flags";
 constexpr std::string_view kNeedRestart = "need_restart";
+constexpr std::string_view kRemoved = "removed";
 
 std::string_view trim(std::string_view text) {
     while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
@@ -50,7 +54,8 @@ bool device_state::operator==(const device_state& other) const {
         if (this->*f.text != other.*f.text)
             return false;
     }
-    return config_flags == other.config_flags && need_restart == other.need_restart;
+    return config_flags == other.config_flags && need_restart == other.need_restart &&
+           removed == other.removed;
 }
 
 std::vector<std::string> encode_state(const device_state& state) {
@@ -63,6 +68,8 @@ std::vector<std::string> encode_state(const device_state& state) {
         entries.push_back(std::string(kConfigFlags) + "=" + std::to_string(*state.config_flags));
     if (state.need_restart)
         entries.push_back(std::string(kNeedRestart) + "=1");
+    if (state.removed)
+        entries.push_back(std::string(kRemoved) + "=1");
     return entries;
 }
 
@@ -80,6 +87,8 @@ device_state decode_state(const std::vector<std::string>& entries) {
         }
         if (name == kNeedRestart)
             state.need_restart = value == "1";
+        if (name == kRemoved)
+            state.removed = value == "1";
         if (name == kConfigFlags && !value.empty() && value.size() <= 10) {
             unsigned long long number = 0;
             bool good = true;
@@ -115,10 +124,20 @@ void apply_states(machine& m, const device_states& states) {
         }
         if (state.port_name)
             d.port_name = state.port_name;
+        if (state.inf_name)
+            d.inf_name = state.inf_name;
+        if (state.provider_name)
+            d.provider_name = state.provider_name;
         if (state.config_flags)
             d.config_flags = *state.config_flags;
         d.need_restart = state.need_restart;
     }
+    m.devices.erase(std::remove_if(m.devices.begin(), m.devices.end(),
+                                   [&](const device& d) {
+                                       auto found = states.find(id_key(d.instance));
+                                       return found != states.end() && found->second.removed;
+                                   }),
+                    m.devices.end());
 }
 
 std::string next_port_name(const device_states& states) {
@@ -135,6 +154,7 @@ std::string next_port_name(const device_states& states) {
 inf_facts read_inf_facts(std::string_view text) {
     inf_facts facts;
     std::string section;
+    std::map<std::string, std::string> strings;  // by id_key of the name
     while (!text.empty()) {
         const std::size_t end = text.find('\n');
         std::string_view line = text.substr(0, end);
@@ -157,11 +177,28 @@ inf_facts read_inf_facts(std::string_view text) {
             const std::string_view version = inf_field(value, 1);
             if (!version.empty())
                 facts.driver_version = std::string(version);
+        } else if (same_id(section, "Version") && same_id(key, "Provider") && !facts.provider) {
+            const std::string_view provider = inf_field(value, 0);
+            if (!provider.empty())
+                facts.provider = std::string(provider);
         } else if (same_id(key, "AddService") && !facts.service) {
             const std::string_view service = inf_field(value, 0);
             if (!service.empty())
                 facts.service = std::string(service);
+        } else if (same_id(section, "Strings")) {
+            // A text of [Strings] may hold commas: it is the whole value.
+            std::string_view whole = value;
+            if (whole.size() >= 2 && whole.front() == '"' && whole.back() == '"')
+                whole = whole.substr(1, whole.size() - 2);
+            strings.emplace(id_key(key), std::string(whole));
         }
+    }
+    // [Strings] comes last in most INFs.
+    if (facts.provider && facts.provider->size() > 2 && facts.provider->front() == '%' &&
+        facts.provider->back() == '%') {
+        auto found = strings.find(id_key(facts.provider->substr(1, facts.provider->size() - 2)));
+        if (found != strings.end())
+            facts.provider = found->second;
     }
     return facts;
 }

@@ -23,9 +23,15 @@ struct device_state {
     std::optional<std::string> driver_version;  // "10.0.1.2", the INF's DriverVer
     std::optional<std::string> port_name;       // "COM3"
     std::optional<std::string> inf_name;        // "oem3.inf"
+    std::optional<std::string> provider_name;   // the INF's Provider
     std::optional<uint32_t> config_flags;
     // An update that answered "reboot required" bound it: the driver runs after the restart.
     bool need_restart = false;
+    // The device was uninstalled: the system knows it no more until a scan of the tree from its
+    // root finds it connected, and binds it then to the package it had (removed_inf) while the
+    // driver store still holds that.
+    bool removed = false;
+    std::optional<std::string> removed_inf;
 
     bool operator==(const device_state& other) const;
 };
@@ -39,18 +45,20 @@ std::vector<std::string> encode_state(const device_state& state);
 // Entries that are not "name=value" of a known name are skipped; a bad number too.
 device_state decode_state(const std::vector<std::string>& entries);
 
-// The machine as the installations left it: each state's fields replace the file's, and a bound
-// device has no problem any more.
+// The machine as the installations left it: each state's fields replace the file's, a bound
+// device has no problem any more, and a removed one is not there.
 void apply_states(machine& m, const device_states& states);
 
 // The lowest "COMn" from COM3 on that no state holds: COM1 and COM2 belong to the board.
 std::string next_port_name(const device_states& states);
 
-// What an installation takes from an INF: the DriverVer's version (its second field) and the
-// service its AddService directive installs (the first one found).
+// What an installation takes from an INF: the DriverVer's version (its second field), the
+// service its AddService directive installs (the first one found) and its Provider (a %key% of
+// [Strings] replaced by its text).
 struct inf_facts {
     std::optional<std::string> driver_version;
     std::optional<std::string> service;
+    std::optional<std::string> provider;
 };
 inf_facts read_inf_facts(std::string_view text);
 

@@ -11,14 +11,18 @@ TEST(DeviceState, SurvivesItsTextForm) {
     full.driver_version = "65535.65535.65535.65535";
     full.port_name = "COM3";
     full.inf_name = "oem4.inf";
+    full.provider_name = "Corvane, Ltd.";
     full.config_flags = 0x20;
     full.need_restart = true;
+    sim::device_state removed;
+    removed.removed = true;
+    removed.removed_inf = "oem4.inf";
     const sim::device_state only_flags = [] {
         sim::device_state s;
         s.config_flags = 0;
         return s;
     }();
-    for (const sim::device_state& state : {full, only_flags, sim::device_state{}})
+    for (const sim::device_state& state : {full, only_flags, removed, sim::device_state{}})
         EXPECT_TRUE(sim::decode_state(sim::encode_state(state)) == state);
 
     // What another version of the simulation may have written is skipped, not misread.
@@ -50,6 +54,24 @@ TEST(DeviceState, IsLaidOverTheFilesDevices) {
     EXPECT_FALSE(flagged.service);
 }
 
+// An uninstalled device is not on the machine; a bound one names its package.
+TEST(DeviceState, ARemovedDeviceIsGoneAndABoundOneNamesItsPackage) {
+    sim::parse_result parsed = sim::parse_scenario(
+        "[device]\ninstance = USB\\A\\1\ndriver = {x}\\1\ninf = oem9.inf\n"
+        "[device]\ninstance = USB\\B\\1\n[device]\ninstance = USB\\C\\1\n");
+    ASSERT_TRUE(parsed.ok()) << parsed.error->text();
+    sim::device_states states;
+    states["USB\\A\\1"].removed = true;
+    states["USB\\B\\1"].inf_name = "oem2.inf";
+    states["USB\\B\\1"].provider_name = "Corvane";
+    sim::apply_states(parsed.value, states);
+    ASSERT_EQ(parsed.value.devices.size(), 2u);
+    EXPECT_EQ(parsed.value.devices[0].instance, "USB\\B\\1");
+    EXPECT_EQ(parsed.value.devices[0].inf_name, "oem2.inf");
+    EXPECT_EQ(parsed.value.devices[0].provider_name, "Corvane");
+    EXPECT_FALSE(parsed.value.devices[1].inf_name);
+}
+
 TEST(DeviceState, PortNamesAreTheLowestFreeFromCom3) {
     sim::device_states states;
     EXPECT_EQ(sim::next_port_name(states), "COM3");
@@ -61,22 +83,28 @@ TEST(DeviceState, PortNamesAreTheLowestFreeFromCom3) {
     EXPECT_EQ(sim::next_port_name(states), "COM6");
 }
 
-TEST(InfFacts, DriverVersionAndServiceAreRead) {
+TEST(InfFacts, DriverVersionServiceAndProviderAreRead) {
     struct {
         const char* text;
         const char* version;
         const char* service;
+        const char* provider;
     } cases[] = {
         {"[Version]\r\nSignature = \"$Windows NT$\"\r\nDriverVer = 06/21/2006,10.0.19041.1\r\n"
+         "Provider = \"usbdrv\"\r\n"
          "[Serial.NT.Services]\r\nAddService = usbser, 0x00000002, Service_Inst\r\n",
-         "10.0.19041.1", "usbser"},
+         "10.0.19041.1", "usbser", "usbdrv"},
         {"[version] ; lower case\ndrivervER=\"01/01/2020\" , \"1.2.3.4\" ; comment\n"
-         "[S]\naddservice=\"other\",2,x\nAddService = second,2,x\n",
-         "1.2.3.4", "other"},
-        // DriverVer outside [Version] is no driver version; no AddService, no service.
-        {"[Strings]\nDriverVer = 1/1/2020,9.9.9.9\n", nullptr, nullptr},
-        {"[Version]\nDriverVer = 01/01/2020\n", nullptr, nullptr},
-        {"", nullptr, nullptr},
+         "provider=%MAKER%\n[S]\naddservice=\"other\",2,x\nAddService = second,2,x\n"
+         "[Strings]\nMaker = \"Corvane, Ltd.\"\n",
+         "1.2.3.4", "other", "Corvane, Ltd."},
+        // A %key% that [Strings] does not have stays as it is, as the system shows it.
+        {"[Version]\nProvider=%Nobody%\n", nullptr, nullptr, "%Nobody%"},
+        // DriverVer and Provider outside [Version] are not the package's; no AddService, no
+        // service.
+        {"[Strings]\nDriverVer = 1/1/2020,9.9.9.9\nProvider = x\n", nullptr, nullptr, nullptr},
+        {"[Version]\nDriverVer = 01/01/2020\n", nullptr, nullptr, nullptr},
+        {"", nullptr, nullptr, nullptr},
     };
     for (const auto& c : cases) {
         const sim::inf_facts facts = sim::read_inf_facts(c.text);
@@ -84,6 +112,9 @@ TEST(InfFacts, DriverVersionAndServiceAreRead) {
                   c.version ? std::optional<std::string>(c.version) : std::nullopt)
             << c.text;
         EXPECT_EQ(facts.service, c.service ? std::optional<std::string>(c.service) : std::nullopt)
+            << c.text;
+        EXPECT_EQ(facts.provider,
+                  c.provider ? std::optional<std::string>(c.provider) : std::nullopt)
             << c.text;
     }
 }

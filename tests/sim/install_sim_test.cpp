@@ -1,7 +1,8 @@
 // The install side of the simulated machine as the installer helper meets it: the driver update
 // (newdev.dll), the INF copy, the property write and the configuration-manager calls
 // (setupapi.dll, cfgmgr32.dll), the setup log they write, the state they leave for every other
-// process of the prefix, and the local group-policy object (gpedit.dll, through COM).
+// process of the prefix, the device uninstall and the driver store's package removal, and the
+// local group-policy object (gpedit.dll, through COM).
 #include <windows.h>
 #include <cfgmgr32.h>
 #include <gpedit.h>
@@ -55,9 +56,10 @@ const std::string kBoard = test::scenario_of({
 });
 
 const char* const kInf =
-    "[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=Ports\r\n"
+    "[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=Ports\r\nProvider=%Maker%\r\n"
     "DriverVer=12/10/2026,6.1.7600.16385\r\n"
-    "[Serial.NT.Services]\r\nAddService=usbser, 0x00000002, Serial_Service\r\n";
+    "[Serial.NT.Services]\r\nAddService=usbser, 0x00000002, Serial_Service\r\n"
+    "[Strings]\r\nMaker=\"Corvane, Ltd.\"\r\n";
 
 class InstallSide : public testing::Test {
 protected:
@@ -456,6 +458,294 @@ TEST_F(InstallSide, TheSetupLogGrowsDuringTheUpdate) {
               std::string::npos)
         << mine;
     EXPECT_NE(mine.find("<<<  Section end 20"), std::string::npos) << mine;
+}
+
+// The driver store's package removal and the device uninstall, in a driver store of the test's
+// own (%WINDIR% is the test's folder), so that store names are known and nothing else's goes.
+class Removal : public InstallSide {
+protected:
+    void SetUp() override {
+        InstallSide::SetUp();
+        GetEnvironmentVariableW(L"WINDIR", windows_, MAX_PATH);
+        std::filesystem::create_directories(dir_.path() / "windows" / "inf");
+        SetEnvironmentVariableW(L"WINDIR", (dir_.path() / "windows").c_str());
+        use("[install]\nduration_ms = 0\n");
+    }
+    void TearDown() override {
+        SetEnvironmentVariableW(L"WINDIR", windows_);
+        InstallSide::TearDown();
+    }
+
+    std::filesystem::path stored(const char* name) const {
+        return dir_.path() / "windows" / "inf" / name;
+    }
+    static BOOL uninstall_inf(const wchar_t* name, DWORD flags = 0) {
+        return SetupUninstallOEMInfW(name, flags, nullptr);
+    }
+    // Not in the import library: looked up as a program on Windows 7 does.
+    static BOOL uninstall_device(HDEVINFO set, SP_DEVINFO_DATA* data, DWORD flags, BOOL* reboot) {
+        auto uninstall = reinterpret_cast<decltype(&DiUninstallDevice)>(reinterpret_cast<void*>(
+            GetProcAddress(GetModuleHandleW(L"newdev.dll"), "DiUninstallDevice")));
+        EXPECT_NE(uninstall, nullptr);
+        return uninstall ? uninstall(nullptr, set, data, flags, reboot) : FALSE;
+    }
+    // The device opened in a set of its own, as the library opens it.
+    struct opened {
+        unique_device_info_set set;
+        SP_DEVINFO_DATA data = device_data();
+        DWORD error = ERROR_SUCCESS;
+    };
+    static opened open_device(const char* instance) {
+        opened o;
+        o.set.reset(SetupDiCreateDeviceInfoList(nullptr, nullptr));
+        if (!SetupDiOpenDeviceInfoW(o.set.get(), test::from_utf8(instance).c_str(), nullptr, 0,
+                                    &o.data))
+            o.error = GetLastError();
+        return o;
+    }
+    // The driver key's value as the program reads it; "-" when it is not there.
+    static std::string driver_value(const char* instance, const wchar_t* name) {
+        opened o = open_device(instance);
+        unique_hkey key(
+            SetupDiOpenDevRegKey(o.set.get(), &o.data, DICS_FLAG_GLOBAL, 0, DIREG_DRV, KEY_READ));
+        if (!key || key.get() == INVALID_HANDLE_VALUE)
+            return "-";
+        wchar_t text[256] = {};
+        DWORD size = sizeof text - sizeof(wchar_t);
+        DWORD type = 0;
+        if (RegQueryValueExW(key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(text),
+                             &size) != ERROR_SUCCESS)
+            return "-";
+        return type == REG_SZ ? test::utf8(std::filesystem::path(text)) : "(not REG_SZ)";
+    }
+    static CONFIGRET rescan() {
+        DEVINST root = 0;
+        CM_Locate_DevNodeA(&root, nullptr, CM_LOCATE_DEVNODE_NORMAL);
+        return CM_Reenumerate_DevNode(root, CM_REENUMERATE_RETRY_INSTALLATION);
+    }
+
+    wchar_t windows_[MAX_PATH] = {};
+};
+
+// The driver key of a bound device names the package and its provider, as Windows writes them.
+TEST_F(Removal, TheDriverKeyNamesThePackageItCameFrom) {
+    EXPECT_EQ(driver_value(kSerialA, L"InfPath"), "-");  // no driver key yet
+    ASSERT_TRUE(update(kHardwareId, inf_path().wstring()));
+    EXPECT_EQ(calls("UpdateDriverForPlugAndPlayDevicesW").back().back(), "ok oem0.inf 1 devices");
+    EXPECT_EQ(driver_value(kSerialA, L"InfPath"), "oem0.inf");
+    EXPECT_EQ(driver_value(kSerialA, L"ProviderName"), "Corvane, Ltd.");
+    EXPECT_EQ(driver_value(kSerialA, L"DriverVersion"), "6.1.7600.16385");
+}
+
+TEST_F(Removal, APackageInUseStaysAndOneNotInUseGoes) {
+    ASSERT_TRUE(update(kHardwareId, inf_path().wstring()));
+    ASSERT_TRUE(std::filesystem::exists(stored("oem0.inf")));
+
+    // A package nobody uses goes without force; its number is handed out again.
+    const std::filesystem::path another = dir_.path() / "another.inf";
+    std::ofstream(another, std::ios::binary) << kInf << "; another package\r\n";
+    wchar_t copied[MAX_PATH] = {};
+    ASSERT_TRUE(SetupCopyOEMInfW(another.c_str(), nullptr, SPOST_PATH, 0, copied, MAX_PATH, nullptr,
+                                 nullptr));
+    EXPECT_EQ(std::filesystem::path(copied), stored("oem1.inf"));
+    EXPECT_TRUE(uninstall_inf(L"oem1.inf")) << GetLastError();
+    EXPECT_FALSE(std::filesystem::exists(stored("oem1.inf")));
+    ASSERT_TRUE(SetupCopyOEMInfW(another.c_str(), nullptr, SPOST_PATH, 0, copied, MAX_PATH, nullptr,
+                                 nullptr));
+    EXPECT_EQ(std::filesystem::path(copied), stored("oem1.inf"));
+
+    // The bound device's package stays, unless forced; its precompiled form goes with it.
+    std::ofstream(stored("oem0.pnf"), std::ios::binary) << "precompiled";
+    EXPECT_FALSE(uninstall_inf(L"oem0.inf"));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INF_IN_USE_BY_DEVICES));
+    EXPECT_TRUE(std::filesystem::exists(stored("oem0.inf")));
+    EXPECT_TRUE(uninstall_inf(L"OEM0.INF", SUOI_FORCEDELETE)) << GetLastError();
+    EXPECT_FALSE(std::filesystem::exists(stored("oem0.inf")));
+    EXPECT_FALSE(std::filesystem::exists(stored("oem0.pnf")));
+    EXPECT_TRUE(std::filesystem::exists(stored("oem1.inf")));
+
+    EXPECT_EQ(calls("SetupUninstallOEMInfW"),
+              (std::vector<strings>{{"oem1.inf", "0x0", "ok"},
+                                    {"oem0.inf", "0x0", "ERROR_INF_IN_USE_BY_DEVICES"},
+                                    {"OEM0.INF", "0x1", "ok"}}));
+}
+
+TEST_F(Removal, PackageRemovalFailsAsWindowsDoes) {
+    ASSERT_TRUE(update(kHardwareId, inf_path().wstring()));
+    const std::wstring full = stored("oem0.inf").wstring();
+    struct {
+        const wchar_t* name;
+        DWORD flags;
+        const char* sections;
+        DWORD error;
+        const char* journalled;
+    } cases[] = {
+        {nullptr, 0, "", ERROR_INVALID_PARAMETER, "ERROR_INVALID_PARAMETER"},
+        {L"", 0, "", ERROR_INVALID_PARAMETER, "ERROR_INVALID_PARAMETER"},
+        {full.c_str(), 0, "", ERROR_INVALID_PARAMETER, "ERROR_INVALID_PARAMETER"},
+        {L"inf/oem0.inf", 0, "", ERROR_INVALID_PARAMETER, "ERROR_INVALID_PARAMETER"},
+        {L"oem0.inf", 0x2, "", ERROR_INVALID_FLAGS, "ERROR_INVALID_FLAGS"},
+        {L"oem7.inf", 0, "", ERROR_FILE_NOT_FOUND, "ERROR_FILE_NOT_FOUND"},
+        {L"oem7.inf", SUOI_FORCEDELETE, "", ERROR_FILE_NOT_FOUND, "ERROR_FILE_NOT_FOUND"},
+        {L"oem0.inf", SUOI_FORCEDELETE, "[uninstall]\npackage = 5\n", ERROR_ACCESS_DENIED,
+         "ERROR_ACCESS_DENIED (scenario)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.journalled);
+        use(std::string("[install]\nduration_ms = 0\n") + c.sections);
+        forget_journal();
+        SetLastError(0);
+        EXPECT_FALSE(uninstall_inf(c.name, c.flags));
+        EXPECT_EQ(GetLastError(), c.error);
+        const std::vector<strings> lines = calls("SetupUninstallOEMInfW");
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_EQ(lines[0][2], c.journalled);
+    }
+    EXPECT_TRUE(std::filesystem::exists(stored("oem0.inf")));
+    EXPECT_FALSE(SetupUninstallOEMInfW(L"oem0.inf", 0, reinterpret_cast<void*>(1)));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+}
+
+// An uninstalled device is unknown until a scan of the tree finds it: bound again to its package
+// while the store holds that, as the file gives it once the package is gone.
+TEST_F(Removal, AnUninstalledDeviceComesBackAtTheNextScan) {
+    ASSERT_TRUE(update(kHardwareId, inf_path().wstring()));
+    {
+        opened serial = open_device(kSerialA);
+        ASSERT_EQ(serial.error, ERROR_SUCCESS);
+        BOOL reboot = TRUE;
+        EXPECT_TRUE(uninstall_device(serial.set.get(), &serial.data, 0, &reboot)) << GetLastError();
+        EXPECT_FALSE(reboot);
+        // What the set still holds names a device the system no longer has.
+        EXPECT_FALSE(uninstall_device(serial.set.get(), &serial.data, 0, nullptr));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_SUCH_DEVINST));
+    }
+    EXPECT_EQ(calls("DiUninstallDevice"),
+              (std::vector<strings>{{kSerialA, "0x0", "ok"},
+                                    {kSerialA, "0x0", "ERROR_NO_SUCH_DEVINST"}}));
+    EXPECT_EQ(open_device(kSerialA).error, static_cast<DWORD>(ERROR_NO_SUCH_DEVINST));
+    EXPECT_EQ(seen_elsewhere(kSerialA), "");  // not listed
+    DEVINST node = 0;
+    EXPECT_EQ(CM_Locate_DevNodeA(&node, const_cast<char*>(kSerialA), 0),
+              static_cast<CONFIGRET>(CR_NO_SUCH_DEVNODE));
+    // Back at the scan, with the package the store still holds.
+    EXPECT_EQ(rescan(), static_cast<CONFIGRET>(CR_SUCCESS));
+    EXPECT_EQ(calls("CM_Reenumerate_DevNode").back().back(), "CR_SUCCESS 1 devices found");
+    EXPECT_EQ(seen_elsewhere(kSerialA), "service=usbser version=6.1.7600.16385 port=COM3");
+    EXPECT_EQ(driver_value(kSerialA, L"InfPath"), "oem0.inf");
+
+    // Uninstalled again and its package deleted: the scan finds the device without a driver.
+    {
+        opened serial = open_device(kSerialA);
+        ASSERT_TRUE(uninstall_device(serial.set.get(), &serial.data, 0, nullptr));
+    }
+    EXPECT_TRUE(uninstall_inf(L"oem0.inf")) << GetLastError();
+    EXPECT_EQ(rescan(), static_cast<CONFIGRET>(CR_SUCCESS));
+    EXPECT_EQ(seen_elsewhere(kSerialA), "service=- version=- port=-");
+    EXPECT_EQ(driver_value(kSerialA, L"InfPath"), "-");
+    EXPECT_EQ(rescan(), static_cast<CONFIGRET>(CR_SUCCESS));
+    EXPECT_EQ(calls("CM_Reenumerate_DevNode").back().back(), "CR_SUCCESS");
+}
+
+TEST_F(Removal, DeviceUninstallOutcomes) {
+    // A device of another maker's package, from the file: uninstalled, it reads as the file
+    // gives it once found again (its package is not in this store).
+    const std::string other = test::scenario_of({
+        {"USB\\VID_C04A&PID_0C0E&MI_04\\7&3A4B5C6&0&0004",
+         "parent = USB\\VID_C04A&PID_0C0E\\CRV00002\nservice = vendorser\n"
+         "driver = {4d36e978-e325-11ce-bfc1-08002be10318}\\0007\ninf = oem42.inf\n"},
+    });
+    const char* const kOther = "USB\\VID_C04A&PID_0C0E&MI_04\\7&3A4B5C6&0&0004";
+    struct {
+        const char* what;
+        const char* instance;
+        const char* sections;
+        BOOL returned;
+        DWORD error;
+        BOOL reboot;
+        const char* journalled;
+        bool gone;  // unknown to the system afterwards
+    } cases[] = {
+        {"bound by the update", kSerialA, "", TRUE, ERROR_SUCCESS, FALSE, "ok", true},
+        {"unplugged: a phantom goes too", kGone, "", TRUE, ERROR_SUCCESS, FALSE, "ok", true},
+        {"the scenario's own binding", kOther, "", TRUE, ERROR_SUCCESS, FALSE, "ok", true},
+        {"a restart finishes it", kSerialA, "[uninstall]\ndevice = 3010\n", TRUE, ERROR_SUCCESS,
+         TRUE, "ok reboot (scenario)", true},
+        {"refused", kSerialA, "[uninstall]\ndevice = 5\n", FALSE, ERROR_ACCESS_DENIED, FALSE,
+         "ERROR_ACCESS_DENIED (scenario)", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        test::simulated_machine fresh;
+        fresh.set(kBoard + other + "[install]\nduration_ms = 0\n" + c.sections);
+        SetEnvironmentVariableA("CORVANE_SCENARIO", fresh.path().c_str());
+        ASSERT_TRUE(update(kHardwareId, inf_path().wstring()));
+        forget_journal();
+        opened device = open_device(c.instance);
+        ASSERT_EQ(device.error, ERROR_SUCCESS);
+        BOOL reboot = !c.reboot;
+        SetLastError(0);
+        EXPECT_EQ(uninstall_device(device.set.get(), &device.data, 0, &reboot), c.returned);
+        EXPECT_EQ(GetLastError(), c.error);
+        EXPECT_EQ(reboot, c.reboot);
+        EXPECT_EQ(calls("DiUninstallDevice"),
+                  (std::vector<strings>{{c.instance, "0x0", c.journalled}}));
+        EXPECT_EQ(open_device(c.instance).error, c.gone ? ERROR_NO_SUCH_DEVINST : ERROR_SUCCESS);
+        EXPECT_EQ(rescan(), static_cast<CONFIGRET>(CR_SUCCESS));
+        if (c.instance == kOther) {
+            EXPECT_EQ(driver_value(kOther, L"InfPath"), "oem42.inf");
+        } else if (c.instance == kGone) {
+            // Not connected: no scan finds it.
+            EXPECT_EQ(open_device(kGone).error, static_cast<DWORD>(ERROR_NO_SUCH_DEVINST));
+        } else {
+            EXPECT_EQ(seen_elsewhere(kSerialA), "service=usbser version=6.1.7600.16385 port=COM3");
+        }
+    }
+    use("[install]\nduration_ms = 0\n");
+}
+
+// What the call refuses before it looks at the device.
+TEST_F(Removal, DeviceUninstallFailsAsWindowsDoes) {
+    opened serial = open_device(kSerialA);
+    ASSERT_EQ(serial.error, ERROR_SUCCESS);
+    SP_DEVINFO_DATA wrong_size = serial.data;
+    wrong_size.cbSize = 4;
+    SP_DEVINFO_DATA other_position = serial.data;
+    other_position.Reserved += 5;
+    unique_device_info_set empty(SetupDiCreateDeviceInfoList(nullptr, nullptr));
+    int not_a_set = 0;
+    struct {
+        const char* what;
+        HDEVINFO set;
+        SP_DEVINFO_DATA* data;
+        DWORD flags;
+        DWORD error;
+        const char* journalled;
+    } cases[] = {
+        {"flags", serial.set.get(), &serial.data, 0x1, ERROR_INVALID_FLAGS, "ERROR_INVALID_FLAGS"},
+        {"no record", serial.set.get(), nullptr, 0, ERROR_INVALID_PARAMETER,
+         "ERROR_INVALID_PARAMETER"},
+        {"a record of another size", serial.set.get(), &wrong_size, 0, ERROR_INVALID_PARAMETER,
+         "ERROR_INVALID_PARAMETER"},
+        {"a record of no device of the set", serial.set.get(), &other_position, 0,
+         ERROR_INVALID_PARAMETER, "ERROR_INVALID_PARAMETER"},
+        {"a record of another set", empty.get(), &serial.data, 0, ERROR_INVALID_PARAMETER,
+         "ERROR_INVALID_PARAMETER"},
+        {"no set", reinterpret_cast<HDEVINFO>(&not_a_set), &serial.data, 0, ERROR_INVALID_HANDLE,
+         "ERROR_INVALID_HANDLE"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        forget_journal();
+        BOOL reboot = TRUE;
+        EXPECT_FALSE(uninstall_device(c.set, c.data, c.flags, &reboot));
+        EXPECT_EQ(GetLastError(), c.error);
+        EXPECT_FALSE(reboot);
+        const std::vector<strings> lines = calls("DiUninstallDevice");
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_EQ(lines[0], (strings{"(none)", c.flags ? "0x1" : "0x0", c.journalled}));
+    }
+    EXPECT_EQ(open_device(kSerialA).error, ERROR_SUCCESS);
 }
 
 // The local group-policy object, created as the helper creates it; its machine root is a key of

@@ -1,7 +1,8 @@
-// newdev.dll of the simulated machine (tests/sim/README.md): the driver update. It installs a
-// package on every present device that has the hardware ID: the INF goes into the driver store,
-// each device is bound to the INF's service with its driver version in the machine's state, and
-// the setup log grows while it works, as the system's does.
+// newdev.dll of the simulated machine (tests/sim/README.md): the driver update and the device
+// uninstall. The update installs a package on every present device that has the hardware ID: the
+// INF goes into the driver store, each device is bound to the INF's service with its driver
+// version in the machine's state, and the setup log grows while it works, as the system's does.
+// The uninstall removes a device's node and what installations left on it.
 #define _NEWDEV_
 #include <windows.h>
 #include <newdev.h>
@@ -26,56 +27,6 @@ constexpr DWORD kAlreadyInstalled = 0x240006;
 
 bool installs_anyway(DWORD error) {
     return error == ERROR_SUCCESS_REBOOT_REQUIRED || error == kAlreadyInstalled;
-}
-
-// The ports class: usbser binds a device there.
-constexpr const char* kPortsClass = "{4d36e978-e325-11ce-bfc1-08002be10318}";
-
-// A driver key name of its own for a device of this machine: stable across reinstalls and
-// far from the small numbers the system and the scenarios use.
-std::string driver_key_for(const std::string& instance) {
-    const uint64_t hash =
-        sim::stable_hash(sim::utf8_of(sim::state_key_path()) + "|" + sim::id_key(instance));
-    char number[8];
-    std::snprintf(number, sizeof number, "%04u", static_cast<unsigned>(2000 + hash % 7000));
-    return std::string(kPortsClass) + "\\" + number;
-}
-
-// The INF's text as UTF-8: INF files are ANSI or UTF-16 with a byte order mark.
-std::string inf_text(const std::string& bytes) {
-    if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
-        static_cast<unsigned char>(bytes[1]) == 0xFE) {
-        std::wstring wide((bytes.size() - 2) / 2, L'\0');
-        std::memcpy(wide.data(), bytes.data() + 2, wide.size() * sizeof(wchar_t));
-        return sim::utf8_of(wide);
-    }
-    return sim::utf8_of(sim::wide_of_ansi(bytes.c_str()));
-}
-
-// Binds the devices: the INF's service ("usbser" when it names none) and version, a port name
-// kept across reinstalls. Under the install lock. The instance IDs bound, in the file's order.
-std::vector<std::string> bind(const std::vector<const sim::device*>& devices,
-                              const sim::inf_facts& facts, const std::string& inf_name,
-                              bool need_restart) {
-    std::vector<std::string> bound;
-    sim::device_states states = sim::read_device_states();
-    for (const sim::device* d : devices) {
-        sim::device_state& state = states[sim::id_key(d->instance)];
-        state.service = facts.service.value_or("usbser");
-        if (!state.driver)
-            state.driver = driver_key_for(d->instance);
-        if (facts.driver_version)
-            state.driver_version = facts.driver_version;
-        if (!state.port_name)
-            state.port_name = sim::next_port_name(states);
-        state.inf_name = inf_name;
-        // Once a restart is due it stays due, whatever installs after it, until the restart
-        // (a new machine state).
-        state.need_restart = state.need_restart || need_restart;
-        if (sim::write_device_state(d->instance, state) == ERROR_SUCCESS)
-            bound.push_back(d->instance);
-    }
-    return bound;
 }
 
 BOOL update_driver(const std::wstring* hardware_id, const std::wstring* inf, DWORD flags,
@@ -146,8 +97,8 @@ BOOL update_driver(const std::wstring* hardware_id, const std::wstring* inf, DWO
     std::string lines = "     ndv: Searching for hardware ID(s): " + id + "\r\n";
     if (!inf_name.empty()) {
         lines += "     sto: Driver package added to the driver store as '" + inf_name + "'.\r\n";
-        bound = bind(devices, sim::read_inf_facts(inf_text(*bytes)), inf_name,
-                     error == ERROR_SUCCESS_REBOOT_REQUIRED);
+        bound = sim::bind_devices(devices, sim::read_inf_facts(sim::inf_text(*bytes)), inf_name,
+                                  error == ERROR_SUCCESS_REBOOT_REQUIRED);
         for (const std::string& instance : bound)
             lines += "     ndv: Installing driver on device: " + instance + "\r\n";
     }
@@ -176,9 +127,74 @@ BOOL update_driver(const std::wstring* hardware_id, const std::wstring* inf, DWO
     return error == ERROR_SUCCESS ? TRUE : FALSE;
 }
 
+// The instance ID the set and record name, read through the setupapi.dll loaded in the process
+// (the caller's set lives there). This DLL imports nothing of it: see tests/sim/README.md.
+DWORD instance_of(HDEVINFO set, PSP_DEVINFO_DATA data, std::string& instance) {
+    using get_instance_id = decltype(&SetupDiGetDeviceInstanceIdW);
+    HMODULE setupapi = GetModuleHandleW(L"setupapi.dll");
+    auto get = setupapi ? reinterpret_cast<get_instance_id>(reinterpret_cast<void*>(
+                              GetProcAddress(setupapi, "SetupDiGetDeviceInstanceIdW")))
+                        : nullptr;
+    // Without a setupapi.dll in the process there is no set either.
+    if (!get)
+        return ERROR_INVALID_HANDLE;
+    wchar_t id[MAX_DEVICE_ID_LEN] = {};
+    if (!get(set, data, id, MAX_DEVICE_ID_LEN, nullptr))
+        return GetLastError();
+    instance = sim::utf8_of(id);
+    return ERROR_SUCCESS;
+}
+
+BOOL uninstall_device(HDEVINFO set, PSP_DEVINFO_DATA data, DWORD flags, BOOL* need_reboot) {
+    std::string instance;
+    DWORD error = flags ? ERROR_INVALID_FLAGS : instance_of(set, data, instance);
+    std::optional<uint32_t> failure;
+    const sim::device* d = nullptr;
+    sim::machine_ptr machine;
+    if (!error) {
+        sim::state_lock lock;
+        machine = sim::refresh_machine();
+        failure = machine->failure("uninstall", "device");
+        for (const sim::device& candidate : machine->devices) {
+            if (sim::same_id(candidate.instance, instance))
+                d = &candidate;
+        }
+        // Removed already, by this call or another process's, since the set was made.
+        if (!d)
+            error = ERROR_NO_SUCH_DEVINST;
+    }
+    const bool reboot = failure && *failure == ERROR_SUCCESS_REBOOT_REQUIRED;
+    if (!error && failure && !reboot)
+        error = *failure;
+    if (!error) {
+        // The node goes, and with it the binding: what the installations wrote is forgotten but
+        // the package it came from, so that the next scan can bind it again while the store
+        // holds that.
+        sim::install_lock install;
+        sim::device_state removed;
+        removed.removed = true;
+        removed.removed_inf = d->inf_name;
+        error = sim::write_device_state(d->instance, removed);
+    }
+    if (need_reboot)
+        *need_reboot = !error && reboot ? TRUE : FALSE;
+    std::string outcome = error ? sim::error_name(error) : reboot ? "ok reboot" : "ok";
+    if (failure)
+        outcome += " (scenario)";
+    journal(
+        {"DiUninstallDevice", instance.empty() ? "(none)" : instance, sim::hex(flags), outcome});
+    SetLastError(error);
+    return error ? FALSE : TRUE;
+}
+
 }  // namespace
 
 extern "C" {
+
+WINBOOL WINAPI DiUninstallDevice(HWND, HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+                                 DWORD Flags, PBOOL NeedReboot) {
+    return uninstall_device(DeviceInfoSet, DeviceInfoData, Flags, NeedReboot);
+}
 
 WINBOOL WINAPI UpdateDriverForPlugAndPlayDevicesW(HWND, LPCWSTR HardwareId, LPCWSTR FullInfPath,
                                                   DWORD InstallFlags, PBOOL bRebootRequired) {

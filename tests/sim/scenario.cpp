@@ -14,6 +14,7 @@ enum class device_key {
     service,
     driver,
     driver_version,
+    inf,
     hardware_id,
     compatible_id,
     upper_filter,
@@ -36,6 +37,7 @@ constexpr key_info kDeviceKeys[] = {
     {"service", device_key::service, false},
     {"driver", device_key::driver, false},
     {"driver_version", device_key::driver_version, false},
+    {"inf", device_key::inf, false},
     {"hardware_id", device_key::hardware_id, true},
     {"compatible_id", device_key::compatible_id, true},
     {"upper_filter", device_key::upper_filter, true},
@@ -75,6 +77,9 @@ constexpr const char* kOutcomeKeys[] = {
     "install.locate",
     "install.reenumerate",
     "install.status",
+    // newdev.dll's device uninstall and setupapi.dll's driver-store removal
+    "uninstall.device",
+    "uninstall.package",
     // gpedit.dll: the local group-policy object (HRESULTs)
     "group_policy.create",
     "group_policy.open",
@@ -280,10 +285,14 @@ private:
     }
 
     void end_device() {
-        if (section_ == section::device && machine_.devices.back().instance.empty()) {
-            const device& last = machine_.devices.back();
+        if (section_ != section::device)
+            return;
+        const device& last = machine_.devices.back();
+        if (last.instance.empty())
             fail(last.line, "device without instance");
-        }
+        // InfPath is a value of the driver key: without one there is nowhere to hold it.
+        else if (last.inf_name && !last.driver)
+            fail(device_keys_seen_["inf"], "inf without driver (the driver key holds InfPath)");
     }
 
     void set_machine_key(int line, std::string_view key, std::string_view value) {
@@ -385,6 +394,10 @@ private:
                 break;
             case device_key::driver_version:
                 d.driver_version = std::string(value);
+                break;
+            case device_key::inf:
+                if (require_text(line, key, value))
+                    d.inf_name = std::string(value);
                 break;
             // An empty entry would end a REG_MULTI_SZ list early.
             case device_key::hardware_id:

@@ -23,6 +23,11 @@ struct device {
     std::optional<std::string> service;
     std::optional<std::string> driver;
     std::optional<std::string> driver_version;
+    // The driver key's InfPath: the driver store's name of the INF its driver came from
+    // ("oem3.inf"). Only a device with a driver key has one.
+    std::optional<std::string> inf_name;
+    // The driver key's ProviderName, the INF's Provider; written by an installation, not the file.
+    std::optional<std::string> provider_name;
     std::vector<std::string> hardware_ids;
     std::vector<std::string> compatible_ids;
     std::vector<std::string> upper_filters;

@@ -21,6 +21,7 @@ TEST(Scenario, ReadsEveryKeyOfADevice) {
         "service = usbser\n"
         "driver = {4d36e978-e325-11ce-bfc1-08002be10318}\\0003\n"
         "driver_version = 10.0.19041.1\n"
+        "inf = oem12.inf\n"
         "hardware_id = USB\\VID_C04A&PID_0C02&REV_0100&MI_00\n"
         "hardware_id = USB\\VID_C04A&PID_0C02&MI_00\n"
         "compatible_id = USB\\Class_02\n"
@@ -42,6 +43,7 @@ TEST(Scenario, ReadsEveryKeyOfADevice) {
     EXPECT_EQ(d.service, "usbser");
     EXPECT_EQ(d.driver, "{4d36e978-e325-11ce-bfc1-08002be10318}\\0003");
     EXPECT_EQ(d.driver_version, "10.0.19041.1");
+    EXPECT_EQ(d.inf_name, "oem12.inf");
     EXPECT_EQ(d.hardware_ids, (std::vector<std::string>{"USB\\VID_C04A&PID_0C02&REV_0100&MI_00",
                                                         "USB\\VID_C04A&PID_0C02&MI_00"}));
     EXPECT_EQ(d.compatible_ids, std::vector<std::string>{"USB\\Class_02"});
@@ -172,6 +174,11 @@ TEST(Scenario, InvalidFilesNameTheLineAndTheFault) {
         {"[install]\nduration_ms = 5\nduration_ms = 6\n", 3, "repeated key 'duration_ms'"},
         {"[signing]\nwait_ms = 600001\n", 2, "bad number '600001' for 'wait_ms'"},
         {"[install]\nsave = 5\n", 2, "unknown key 'save' in [install]"},
+        {"[uninstall]\nupdate = 5\n", 2, "unknown key 'update' in [uninstall]"},
+        // InfPath is a value of the driver key.
+        {"[device]\ninstance = A\\B\\C\nservice = x\ninf = oem1.inf\n[machine]\n", 4,
+         "inf without driver"},
+        {"[device]\ninstance = A\\B\\C\ndriver = {x}\\1\ninf =\n", 4, "empty value for 'inf'"},
         {"[group_policy]\ncreate = 0x80004005\ncreate = ok\n", 3, "repeated key 'create'"},
     };
     for (const auto& c : cases) {
@@ -236,6 +243,7 @@ TEST(Scenario, IdsAndDescriptionsAreHeldToTheSystemsLimits) {
 TEST(Scenario, InstallAndGroupPolicySectionsAnswerPerCall) {
     const sim::parse_result result = sim::parse_scenario(
         "[install]\nupdate = 3010\ncopy = ok\nstatus = 13\nduration_ms = 40\n"
+        "[uninstall]\ndevice = 3010\npackage = 0xE000023D\n"
         "[group_policy]\nsave = 0x80070005\n"
         "[device]\ninstance = A\\B\\C\nproblem = 43\n");
     ASSERT_TRUE(result.ok()) << result.error->text();
@@ -244,6 +252,8 @@ TEST(Scenario, InstallAndGroupPolicySectionsAnswerPerCall) {
     EXPECT_EQ(m.failure("install", "copy"), std::nullopt);
     EXPECT_EQ(m.failure("install", "status"), 13u);
     EXPECT_EQ(m.failure("install", "reenumerate"), std::nullopt);
+    EXPECT_EQ(m.failure("uninstall", "device"), 3010u);
+    EXPECT_EQ(m.failure("uninstall", "package"), 0xE000023Du);
     EXPECT_EQ(m.failure("group_policy", "save"), 0x80070005u);
     EXPECT_EQ(m.install_duration_ms, 40u);
     EXPECT_EQ(m.devices[0].problem, 43u);

@@ -761,16 +761,24 @@ HKEY WINAPI SetupDiOpenDevRegKey(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA Device
                                                    REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr,
                                                    &created, nullptr));
         unique_hkey writer(error == ERROR_SUCCESS ? created : nullptr);
-        if (writer && d->driver_version) {
-            const std::wstring version = sim::widen(*d->driver_version);
-            error = static_cast<DWORD>(
-                RegSetValueExW(created, L"DriverVersion", 0, REG_SZ,
-                               reinterpret_cast<const BYTE*>(version.c_str()),
-                               static_cast<DWORD>((version.size() + 1) * sizeof(wchar_t))));
-        } else if (writer) {
-            const LSTATUS deleted = RegDeleteValueW(created, L"DriverVersion");
-            error = deleted == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : static_cast<DWORD>(deleted);
-        }
+        // Each value the device has, as a REG_SZ; one it does not have is not there.
+        auto write = [&](const wchar_t* name, const std::optional<std::string>& value) {
+            if (!writer || error != ERROR_SUCCESS)
+                return;
+            if (value) {
+                const std::wstring text = sim::widen(*value);
+                error = static_cast<DWORD>(RegSetValueExW(
+                    created, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                    static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))));
+            } else {
+                const LSTATUS deleted = RegDeleteValueW(created, name);
+                error =
+                    deleted == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : static_cast<DWORD>(deleted);
+            }
+        };
+        write(L"DriverVersion", d->driver_version);
+        write(L"InfPath", d->inf_name);
+        write(L"ProviderName", d->provider_name);
         // An unreadable DriverVersion: the value is there, but the key comes without the right
         // to query values, so reading it fails with ERROR_ACCESS_DENIED.
         REGSAM access = samDesired;
@@ -1013,7 +1021,8 @@ CONFIGRET WINAPI CM_Get_DevNode_Status(PULONG pulStatus, PULONG pulProblemNumber
 }
 
 // Asks the node to be enumerated again: on the simulated machine a present node answers, and
-// nothing else happens (the installation has bound the driver already).
+// the devices below it that an uninstall removed are known again (the installation has bound the
+// others already).
 CONFIGRET WINAPI CM_Reenumerate_DevNode(DEVINST dnDevInst, ULONG ulFlags) {
     sim::state_lock lock;
     const sim::machine_ptr machine = sim::refresh_machine();
@@ -1031,8 +1040,16 @@ CONFIGRET WINAPI CM_Reenumerate_DevNode(DEVINST dnDevInst, ULONG ulFlags) {
         result = CR_NO_SUCH_DEVNODE;
     else if (d)
         result = CR_SUCCESS;
+    // The scan finds again the connected devices below the node that an uninstall removed.
+    std::vector<std::string> found;
+    if (result == CR_SUCCESS && instance) {
+        found = sim::find_removed_devices(*sim::scenario_machine(), *instance);
+        if (!found.empty())
+            sim::refresh_machine();
+    }
     journal({"CM_Reenumerate_DevNode", node_text(dnDevInst), sim::hex(ulFlags),
-             sim::cr_name(result) + scenario_note(failure)});
+             sim::cr_name(result) + scenario_note(failure) +
+                 (found.empty() ? "" : " " + std::to_string(found.size()) + " devices found")});
     return result;
 }
 
@@ -1080,6 +1097,47 @@ WINBOOL WINAPI SetupCopyOEMInfW(PCWSTR SourceInfFileName, PCWSTR OEMSourceMediaL
              (error == ERROR_SUCCESS ? "ok " + sim::utf8_of(destination) : sim::error_name(error)) +
                  scenario_note(failure)});
     return error == ERROR_SUCCESS ? TRUE : fail(error);
+}
+
+// Deletes a package from the driver store, unless devices are bound to it (InfPath names it) and
+// the call does not force it.
+WINBOOL WINAPI SetupUninstallOEMInfW(PCWSTR InfFileName, DWORD Flags, PVOID Reserved) {
+    sim::machine_ptr machine;
+    {
+        sim::state_lock lock;
+        machine = sim::refresh_machine();
+    }
+    const std::optional<uint32_t> failure = machine->failure("uninstall", "package");
+    const std::wstring name = InfFileName ? InfFileName : L"";
+    DWORD error = ERROR_SUCCESS;
+    if (name.empty() || name.find_first_of(L"\\/:") != std::wstring::npos || Reserved) {
+        error = ERROR_INVALID_PARAMETER;
+    } else if (Flags & ~static_cast<DWORD>(SUOI_FORCEDELETE)) {
+        error = ERROR_INVALID_FLAGS;
+    } else if (failure) {
+        error = *failure;
+    } else {
+        sim::install_lock install;
+        const std::string utf8 = sim::utf8_of(name);
+        const std::wstring path = sim::inf_folder() + L"\\" + name;
+        bool in_use = false;
+        for (const device& d : machine->devices)
+            in_use = in_use || (d.inf_name && sim::same_id(*d.inf_name, utf8));
+        if (!sim::in_driver_store(utf8)) {
+            error = ERROR_FILE_NOT_FOUND;
+        } else if (in_use && !(Flags & SUOI_FORCEDELETE)) {
+            error = ERROR_INF_IN_USE_BY_DEVICES;
+        } else if (!DeleteFileW(path.c_str())) {
+            error = GetLastError();
+        } else {
+            // The precompiled form beside it goes too; most packages have none here.
+            const std::size_t dot = path.rfind(L'.');
+            DeleteFileW((path.substr(0, dot) + L".pnf").c_str());
+        }
+    }
+    journal({"SetupUninstallOEMInfW", InfFileName ? sim::utf8_of(name) : "(null)", sim::hex(Flags),
+             (error ? sim::error_name(error) : "ok") + scenario_note(failure)});
+    return error ? fail(error) : TRUE;
 }
 
 // Wine's own newdev.dll imports these. Driver installation is not simulated here, so they fail

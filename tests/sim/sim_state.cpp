@@ -215,6 +215,19 @@ DWORD write_device_state(std::string_view instance, const device_state& device) 
                                              static_cast<DWORD>(data.size() * sizeof(wchar_t))));
 }
 
+DWORD delete_device_state(std::string_view instance) {
+    const std::wstring path = state_key_path() + L"\\Devices";
+    HKEY opened = nullptr;
+    LSTATUS status = RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_SET_VALUE, &opened);
+    if (status == ERROR_FILE_NOT_FOUND)
+        return ERROR_SUCCESS;
+    if (status != ERROR_SUCCESS)
+        return static_cast<DWORD>(status);
+    unique_hkey key(opened);
+    status = RegDeleteValueW(key.get(), widen(id_key(instance)).c_str());
+    return status == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : static_cast<DWORD>(status);
+}
+
 state_lock::state_lock() : lock_(state.lock) {}
 
 machine_ptr refresh_machine() {
@@ -262,6 +275,10 @@ machine_ptr refresh_machine() {
 
 machine_ptr current_machine() {
     return state.machine;
+}
+
+machine_ptr scenario_machine() {
+    return state.file_machine;
 }
 
 DEVINST devinst_of(std::string_view instance) {
@@ -398,6 +415,7 @@ std::string error_name(DWORD error) {
         SIM_NAME(ERROR_KEY_DOES_NOT_EXIST),
         SIM_NAME(ERROR_INVALID_REG_PROPERTY),
         SIM_NAME(ERROR_NO_SUCH_DEVINST),
+        SIM_NAME(ERROR_INF_IN_USE_BY_DEVICES),
 #undef SIM_NAME
     };
     for (const named& n : names) {

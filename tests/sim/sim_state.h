@@ -35,6 +35,8 @@ using machine_ptr = std::shared_ptr<const machine>;
 machine_ptr refresh_machine();
 // The machine in force, without looking at the file.
 machine_ptr current_machine();
+// The machine as the scenario file gives it, without the device states, as last read.
+machine_ptr scenario_machine();
 
 // The registry key below HKEY_CURRENT_USER that holds what installations changed on this
 // machine: "Software\Corvane\Simulation\<name>", the name being CORVANE_SIM_STATE when set,
@@ -45,6 +47,9 @@ std::wstring state_key_path();
 device_states read_device_states();
 // Writes one device's whole state in one registry value, so that no reader sees half of it.
 DWORD write_device_state(std::string_view instance, const device_state& state);
+// Forgets what installations changed on one device: it reads again as the file gives it.
+// ERROR_SUCCESS also when there was nothing to forget.
+DWORD delete_device_state(std::string_view instance);
 
 // Device numbers: one per instance ID (compared without case), the same for the whole life of
 // the process, whatever the scenario does meanwhile.

@@ -47,6 +47,14 @@ static_assert(offsetof(usbdrv_certificate_entry, not_after) == 589);
 static_assert(sizeof(usbdrv_certificate_entry) == 612);
 #endif
 
+// No pointers: the device state has one layout in every build.
+static_assert(offsetof(usbdrv_device_state, present) == 0);
+static_assert(offsetof(usbdrv_device_state, needs_restart) == 4);
+static_assert(offsetof(usbdrv_device_state, service) == 8);
+static_assert(offsetof(usbdrv_device_state, port_name) == 264);
+static_assert(offsetof(usbdrv_device_state, inf_name) == 328);
+static_assert(sizeof(usbdrv_device_state) == 392);
+
 // Enumerations and results are 32-bit signed everywhere.
 static_assert(sizeof(usbdrv_result) == 4 && sizeof(enum usbdrv_driver_type) == 4);
 static_assert(sizeof(enum usbdrv_result_code) == 4);

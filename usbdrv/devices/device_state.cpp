@@ -1,7 +1,8 @@
 // What a program asks the machine after an installation, or before it starts one: the state of
-// one device (its service, its port, its node's restart flag, whether it is connected), and
-// whether an installation runs. The programs print these; they make no setup or registry calls
-// of their own.
+// one device (its service, its port, the package its driver came from, its node's restart flag,
+// whether it is connected), and whether an installation runs. The programs print these; they
+// make no setup or registry calls of their own. The record's layout is checked in
+// base/record_layout.cpp.
 #include <windows.h>
 #include <cfgmgr32.h>
 #include <setupapi.h>
@@ -10,6 +11,7 @@
 #include <cstring>
 
 #include "base/log.h"
+#include "devices/opened_device.h"
 #include "usbdrv/usbdrv.h"
 #include "win/busy_marker.h"
 #include "win/handles.h"
@@ -17,25 +19,17 @@
 #include "win/utf8.h"
 #include "win/windows_error.h"
 
-// The record crosses the boundary with the same layout in both builds: no pointers in it.
-static_assert(offsetof(usbdrv_device_state, present) == 0);
-static_assert(offsetof(usbdrv_device_state, needs_restart) == 4);
-static_assert(offsetof(usbdrv_device_state, service) == 8);
-static_assert(offsetof(usbdrv_device_state, port_name) == 264);
-static_assert(sizeof(usbdrv_device_state) == 328);
-
 namespace {
 
 const char* const kCaller = "usbdrv_get_device_state";
 
-// MAX_DEVICE_ID_LEN counts the terminator.
-constexpr size_t kInstanceIdMax = MAX_DEVICE_ID_LEN - 1;
-
 // Units the system may fill; one more unit, never given to it, ends a text stored without its
-// terminator. A service name has at most 256 characters; a port name longer than the record's
-// field does not fit anyway, and one unit more tells that it is longer.
+// terminator. A service name has at most 256 characters; a port or INF name longer than the
+// record's field does not fit anyway, and one unit more tells that it is longer.
 constexpr DWORD kServiceUnits = 256;
 constexpr DWORD kPortUnits = sizeof(usbdrv_device_state::port_name);
+constexpr DWORD kInfUnits = sizeof(usbdrv_device_state::inf_name);
+static_assert(kPortUnits == kInfUnits, "one buffer size serves both values");
 
 // A UTF-16 text into a field of the record, whole or not at all.
 template <size_t N>
@@ -48,27 +42,19 @@ bool copy_field(char (&field)[N], const wchar_t* text) {
     return true;
 }
 
-// The device, opened in a set of its own.
-struct opened_device {
-    unique_device_info_set set;
-    SP_DEVINFO_DATA data = {};
-};
-
-usbdrv_result open_device(const char* instance_id, opened_device& device) {
-    device.set.reset(SetupDiCreateDeviceInfoList(nullptr, nullptr));
-    if (!device.set) {
-        DWORD error = GetLastError();
-        LOG_SYSTEM_ERROR(USBDRV_LOG_ERROR, kCaller, error, "could not create a device set: %s");
-        return USBDRV_ERR_RESOURCE;
-    }
-    unique_malloc<wchar_t> wide(utf8_to_utf16(instance_id));
-    device.data.cbSize = sizeof device.data;
-    if (wide && SetupDiOpenDeviceInfoW(device.set.get(), wide.get(), nullptr, 0, &device.data))
-        return USBDRV_OK;
-    DWORD error = wide ? GetLastError() : ERROR_INVALID_DEVINST_NAME;
-    if (error == ERROR_NO_SUCH_DEVINST || error == ERROR_INVALID_DEVINST_NAME) {
-        usbdrv_log(USBDRV_LOG_ERROR, kCaller, "the system knows no device '%s'", instance_id);
-        return USBDRV_ERR_NO_DEVICE;
+usbdrv_result open_known_device(const char* instance_id, opened_device& device) {
+    DWORD error = ERROR_SUCCESS;
+    switch (open_device(instance_id, device, error)) {
+        case open_step::ok:
+            return USBDRV_OK;
+        case open_step::create_set:
+            LOG_SYSTEM_ERROR(USBDRV_LOG_ERROR, kCaller, error, "could not create a device set: %s");
+            return USBDRV_ERR_RESOURCE;
+        case open_step::unknown_device:
+            usbdrv_log(USBDRV_LOG_ERROR, kCaller, "the system knows no device '%s'", instance_id);
+            return USBDRV_ERR_NO_DEVICE;
+        case open_step::open:
+            break;
     }
     LOG_SYSTEM_ERROR(USBDRV_LOG_ERROR, kCaller, error, "could not open device '%s': %s",
                      instance_id);
@@ -97,47 +83,53 @@ usbdrv_result read_service(opened_device& device, const char* instance_id,
     return USBDRV_OK;
 }
 
-// The serial driver writes the COM port into the device key; a device of another driver has
-// none. Only a text is a port name, and only a whole one: a cut name would name another port.
-void read_port_name(opened_device& device, const char* instance_id, usbdrv_device_state& state) {
+// A text value of one of the device's keys into a field of the record. Only a text is taken,
+// and only a whole one: a cut port name would name another port, a cut INF name another
+// package. A key or value that is not there is no failure; one that cannot be read is a
+// warning, and the field stays empty.
+template <size_t N>
+void read_key_text(opened_device& device, DWORD key_type, const wchar_t* value_name,
+                   const char* what, const char* instance_id, char (&field)[N]) {
+    static_assert(N == kPortUnits, "the buffer below holds one unit more than the field");
     unique_hkey key(SetupDiOpenDevRegKey(device.set.get(), &device.data, DICS_FLAG_GLOBAL, 0,
-                                         DIREG_DEV, KEY_READ));
+                                         key_type, KEY_READ));
     if (!key) {
         DWORD error = GetLastError();
         if (error != ERROR_KEY_DOES_NOT_EXIST && error != ERROR_FILE_NOT_FOUND) {
             LOG_SYSTEM_ERROR(USBDRV_LOG_WARNING, kCaller, error,
-                             "could not open the device key of device '%s': %s", instance_id);
+                             "could not open the %s key of device '%s': %s",
+                             key_type == DIREG_DRV ? "driver" : "device", instance_id);
         }
         return;
     }
-    wchar_t port[kPortUnits + 1] = {};
+    wchar_t text[N + 1] = {};
     DWORD type = 0;
-    DWORD size = kPortUnits * sizeof(wchar_t);
-    LSTATUS status = RegQueryValueExW(key.get(), L"PortName", nullptr, &type,
-                                      reinterpret_cast<BYTE*>(port), &size);
+    DWORD size = N * sizeof(wchar_t);
+    LSTATUS status = RegQueryValueExW(key.get(), value_name, nullptr, &type,
+                                      reinterpret_cast<BYTE*>(text), &size);
     if (status == ERROR_FILE_NOT_FOUND)
         return;
     if (status == ERROR_MORE_DATA) {
         usbdrv_log(USBDRV_LOG_WARNING, kCaller,
-                   "the port name of device '%s' is longer than %u characters: left out",
-                   instance_id, (unsigned)(kPortUnits - 1));
+                   "the %s of device '%s' is longer than %u characters: left out", what,
+                   instance_id, (unsigned)(N - 1));
         return;
     }
     if (status != ERROR_SUCCESS) {
         LOG_SYSTEM_ERROR(USBDRV_LOG_WARNING, kCaller, (DWORD)status,
-                         "could not read the port name of device '%s': %s", instance_id);
+                         "could not read the %s of device '%s': %s", what, instance_id);
         return;
     }
     if (type != REG_SZ) {
         usbdrv_log(USBDRV_LOG_WARNING, kCaller,
-                   "the port name of device '%s' is not a text (type %lu): left out", instance_id,
+                   "the %s of device '%s' is not a text (type %lu): left out", what, instance_id,
                    (unsigned long)type);
         return;
     }
-    if (!copy_field(state.port_name, port)) {
+    if (!copy_field(field, text)) {
         usbdrv_log(USBDRV_LOG_WARNING, kCaller,
-                   "the port name of device '%s' is longer than %u bytes: left out", instance_id,
-                   (unsigned)(kPortUnits - 1));
+                   "the %s of device '%s' is longer than %u bytes: left out", what, instance_id,
+                   (unsigned)(N - 1));
     }
 }
 
@@ -171,24 +163,18 @@ usbdrv_result usbdrv_get_device_state(const char* instance_id, usbdrv_device_sta
         return USBDRV_ERR_INVALID_PARAM;
     }
     memset(state, 0, sizeof *state);
-    // An empty ID would name the root of the device tree.
-    if (!instance_id || !*instance_id) {
-        usbdrv_log(USBDRV_LOG_ERROR, kCaller, "no device instance ID");
+    if (!check_instance_id(instance_id, kCaller))
         return USBDRV_ERR_INVALID_PARAM;
-    }
-    if (strnlen(instance_id, kInstanceIdMax + 1) > kInstanceIdMax) {
-        usbdrv_log(USBDRV_LOG_ERROR, kCaller,
-                   "a device instance ID has at most %u characters, not '%.40s...'",
-                   (unsigned)kInstanceIdMax, instance_id);
-        return USBDRV_ERR_INVALID_PARAM;
-    }
 
     opened_device device;
-    if (usbdrv_result r = open_device(instance_id, device))
+    if (usbdrv_result r = open_known_device(instance_id, device))
         return r;
     // Each part is read whatever the others gave; the first failure is the answer.
     usbdrv_result result = read_service(device, instance_id, *state);
-    read_port_name(device, instance_id, *state);
+    // The serial driver writes the COM port into the device key; a device of another driver has
+    // none. The driver key names the package the driver came from.
+    read_key_text(device, DIREG_DEV, L"PortName", "port name", instance_id, state->port_name);
+    read_key_text(device, DIREG_DRV, L"InfPath", "INF name", instance_id, state->inf_name);
     usbdrv_result status = read_node_status(device, instance_id, *state);
     return result != USBDRV_OK ? result : status;
 }

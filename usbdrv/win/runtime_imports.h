@@ -109,7 +109,9 @@ public:
     X("Cfgmgr32.dll", CM_Reenumerate_DevNode)            \
     X("Cfgmgr32.dll", CM_Get_DevNode_Status)             \
     X("newdev.dll", UpdateDriverForPlugAndPlayDevicesW)  \
+    X("newdev.dll", DiUninstallDevice)                   \
     X("setupapi.dll", SetupCopyOEMInfW)                  \
+    X("setupapi.dll", SetupUninstallOEMInfW)             \
     X("setupapi.dll", SetupDiGetClassDevsA)              \
     X("setupapi.dll", SetupDiEnumDeviceInfo)             \
     X("setupapi.dll", SetupDiGetDeviceRegistryPropertyA) \

@@ -246,6 +246,64 @@ TEST_F(DeviceState, WhatTheSystemKnowsOfADevice) {
     }
 }
 
+// The driver key's InfPath: the store's name of the package a device's driver came from.
+TEST_F(DeviceState, NamesThePackageItsDriverCameFrom) {
+    const char* const kOther = "USB\\VID_C04A&PID_0C0D&MI_06\\7&D0D&0&0006";
+    const std::string other_maker = scenario_of({
+        {kOther,
+         "parent = USB\\VID_C04A&PID_0C0D\\CRV0000D\nservice = vendorser\n"
+         "driver = {4d36e978-e325-11ce-bfc1-08002be10318}\\0007\ninf = oem42.inf\n"},
+    });
+    const std::string driver = "driver={4d36e978-e325-11ce-bfc1-08002be10318}\\2345";
+    const std::string inf_63 = std::string(59, 'n') + ".inf";
+    const struct {
+        const char* what;
+        bool updated;
+        std::vector<std::string> written;
+        const char* instance;
+        std::string inf;
+        const char* logged;
+    } rows[] = {
+        {"no driver yet", false, {}, kSerial, "", nullptr},
+        {"bound by the update: the store's name of its INF",
+         true,
+         {},
+         kSerial,
+         "oem0.inf",
+         nullptr},
+        {"another maker's package", false, {}, kOther, "oem42.inf", nullptr},
+        {"a driver key without InfPath", false, {"service=usbser", driver}, kSerial, "", nullptr},
+        {"the longest name the record holds",
+         false,
+         {driver, "inf_name=" + inf_63},
+         kSerial,
+         inf_63,
+         nullptr},
+        {"one character longer: left out, never cut",
+         false,
+         {driver, "inf_name=x" + inf_63},
+         kSerial,
+         "",
+         "INF name of device"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        test::simulated_machine machine(kBoard + other_maker);
+        std::unique_ptr<written_state> written;
+        if (!r.written.empty())
+            written = std::make_unique<written_state>(r.written);
+        if (r.updated)
+            update();
+        answer a = state_of(r.instance);
+        EXPECT_EQ(a.result, USBDRV_OK) << a.log;
+        EXPECT_EQ(a.state.inf_name, r.inf);
+        if (r.logged)
+            EXPECT_NE(a.log.find(r.logged), std::string::npos) << a.log;
+        else
+            EXPECT_EQ(a.log, "");
+    }
+}
+
 TEST_F(DeviceState, BadArgumentsAreRefusedAndLogged) {
     test::simulated_machine machine(kBoard);
     const std::string longest = "USB\\VID_C04A&PID_0C0D\\" + std::string(199 - 22, 'X');

@@ -108,6 +108,8 @@ typedef struct usbdrv_device_state {
     int32_t needs_restart; /* its node waits for a restart to finish an installation */
     char service[256];     /* the service of the driver it is bound to */
     char port_name[64];    /* "PortName" of its device key: the COM port of a serial driver */
+    char inf_name[64];     /* "InfPath" of its driver key: the driver store's name of the INF
+                              its driver was installed from ("oem3.inf") */
 } usbdrv_device_state;
 
 /* Builds the list of present USB devices into *list (null when empty). Returns USBDRV_OK, or
@@ -144,9 +146,10 @@ usbdrv_result usbdrv_install_driver(const usbdrv_device_entry* device, const cha
                                     const char* inf_name, const usbdrv_install_options* options);
 
 /* Fills *state with what the system knows now of the device with the instance ID `instance_id`,
- * for example after usbdrv_install_driver: the service it is bound to, its port name (a REG_SZ;
- * a value of another type, or longer than the field holds, is logged and left out), whether its
- * node waits for a restart, and whether it is connected (a device the system knows but that is
+ * for example after usbdrv_install_driver: the service it is bound to, its port name and the
+ * name of the INF its driver came from (each a REG_SZ; a value of another type, or longer than
+ * the field holds, is logged and left out), whether its node waits for a restart, and whether it
+ * is connected (a device the system knows but that is
  * unplugged is no failure: present is 0). The record is cleared first, and keeps what could be
  * read when the call fails. Returns USBDRV_OK; USBDRV_ERR_INVALID_PARAM for a null record or an
  * ID that is null, empty or longer than a device instance ID (199 characters);
@@ -154,6 +157,34 @@ usbdrv_result usbdrv_install_driver(const usbdrv_device_entry* device, const cha
  * or node status is there but cannot be read; USBDRV_ERR_RESOURCE when the system's services
  * cannot be reached. */
 usbdrv_result usbdrv_get_device_state(const char* instance_id, usbdrv_device_state* state);
+
+/* Removes the driver of the device with the instance ID `instance_id` as the system's device
+ * uninstall does (Windows 7 and later): its node and driver binding go, the package stays in the
+ * driver store. A device still connected comes back at the next scan of the device tree
+ * (usbdrv_rescan_devices), with the best driver the store holds then. Works for connected and
+ * for unplugged devices the system knows. *needs_restart (may be null) is set to 1 when Windows
+ * must be restarted to finish, else 0. Returns USBDRV_OK; USBDRV_ERR_INVALID_PARAM for an ID
+ * that is null, empty or longer than 199 characters; USBDRV_ERR_NO_DEVICE when the system knows
+ * no device of that ID; USBDRV_ERR_NEEDS_ADMIN when the system refuses it to this user;
+ * USBDRV_ERR_NOT_SUPPORTED before Windows 7; USBDRV_ERR_RESOURCE when the system's services
+ * cannot be reached; USBDRV_ERR_OTHER for any other failure. Takes no busy marker. */
+usbdrv_result usbdrv_uninstall_device(const char* instance_id, int32_t* needs_restart);
+
+/* Deletes the package `published_name` (its name in the driver store, a file name ending in
+ * ".inf" such as "oem3.inf", without a path) from the driver store, never by force: a package
+ * that devices use stays. Returns USBDRV_OK; USBDRV_ERR_INVALID_PARAM for a name that is null,
+ * empty, has a path separator, does not end in ".inf" or is longer than MAX_PATH;
+ * USBDRV_ERR_NOT_FOUND when the store has no such package; USBDRV_ERR_BUSY when devices still use
+ * it; USBDRV_ERR_NEEDS_ADMIN when the system refuses it to this user; USBDRV_ERR_RESOURCE when
+ * the system's services cannot be reached; USBDRV_ERR_OTHER for any other failure. Takes no
+ * busy marker. */
+usbdrv_result usbdrv_delete_driver_package(const char* published_name);
+
+/* Scans the device tree again from its root, so that the system finds connected devices whose
+ * driver was removed and installs the best driver its store holds for them. Returns USBDRV_OK;
+ * USBDRV_ERR_RESOURCE when the configuration manager cannot be reached; USBDRV_ERR_OTHER when it
+ * fails (its CR_ code is logged). Takes no busy marker. */
+usbdrv_result usbdrv_rescan_devices(void);
 
 /* Whether an installation runs anywhere on the machine now: an installation call's, or an
  * installer helper's that still works after its caller returned or ended. Only looks: an
