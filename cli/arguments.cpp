@@ -1,6 +1,8 @@
 #include "arguments.h"
 
 #include <cstring>
+#include <initializer_list>
+#include <utility>
 
 #include "device_rules.h"
 #include "identifiers.h"
@@ -24,6 +26,9 @@ bool read_seconds(const std::string& text, unsigned& value) {
     value = v;
     return true;
 }
+
+const char* const kCommandNames =
+    "list, install, extract, stage, status, uninstall or certificates";
 
 bool is_help(const std::string& arg) {
     return arg == "--help" || arg == "-h" || arg == "/?";
@@ -95,7 +100,7 @@ private:
                 return true;
         }
         if (result_.req.what == command::none)
-            fail("option " + option + " comes after a command (list, install or extract)");
+            fail("option " + option + " comes after a command (" + kCommandNames + ")");
         else
             fail("option " + option + " does not belong to this command");
         return false;
@@ -129,14 +134,22 @@ private:
     void take_word(const std::string& arg) {
         request& r = result_.req;
         if (r.what == command::none) {
-            if (arg == "list")
-                r.what = command::list;
-            else if (arg == "install")
-                r.what = command::install;
-            else if (arg == "extract")
-                r.what = command::extract;
-            else
-                fail("unknown command '" + arg + "'");
+            static const std::pair<const char*, command> kCommands[] = {
+                {"list", command::list},
+                {"install", command::install},
+                {"extract", command::extract},
+                {"stage", command::stage},
+                {"status", command::status},
+                {"uninstall", command::uninstall},
+                {"certificates", command::certificates},
+            };
+            for (const auto& [name, what] : kCommands) {
+                if (arg == name) {
+                    r.what = what;
+                    return;
+                }
+            }
+            fail("unknown command '" + arg + "'");
             return;
         }
         if (r.what == command::extract && r.folder.empty() && !arg.empty()) {
@@ -153,15 +166,30 @@ private:
                 r.any_device = true;
             return;
         }
-        if (arg == "--all" || arg == "--json") {
-            if (!allowed_for(arg, {command::list}) || !first_time(arg))
+        // Switches: each belongs to some commands and is given once.
+        const struct {
+            const char* name;
+            std::initializer_list<command> commands;
+            bool request::*field;
+        } switches[] = {
+            {"--all", {command::list}, &request::all},
+            {"--json", {command::list, command::install, command::status}, &request::json},
+            {"--force", {command::install}, &request::force},
+            {"--remove", {command::certificates}, &request::remove},
+        };
+        for (const auto& s : switches) {
+            if (arg == s.name) {
+                if (allowed_for(arg, s.commands) && first_time(arg))
+                    r.*s.field = true;
                 return;
-            (arg == "--all" ? r.all : r.json) = true;
-            return;
+            }
         }
         std::string value;
+        const std::initializer_list<command> by_ids = {command::install, command::extract,
+                                                       command::stage, command::status,
+                                                       command::uninstall};
         if (arg == "--vid" || arg == "--pid") {
-            if (!value_for(arg, {command::install, command::extract}, value))
+            if (!value_for(arg, by_ids, value))
                 return;
             std::optional<uint16_t> number = parse_hex4(value);
             if (!number)
@@ -170,7 +198,7 @@ private:
             return;
         }
         if (arg == "--mi") {
-            if (!value_for(arg, {command::install, command::extract}, value))
+            if (!value_for(arg, by_ids, value))
                 return;
             std::optional<uint8_t> number = parse_interface_number(value);
             if (!number)
@@ -180,7 +208,7 @@ private:
             return;
         }
         if (arg == "--instance") {
-            if (!value_for(arg, {command::install}, value))
+            if (!value_for(arg, {command::install, command::status, command::uninstall}, value))
                 return;
             if (value.empty())
                 return fail("--instance needs a device instance ID");
@@ -188,7 +216,7 @@ private:
             return;
         }
         if (arg == "--description") {
-            if (!value_for(arg, {command::install, command::extract}, value))
+            if (!value_for(arg, {command::install, command::extract, command::stage}, value))
                 return;
             if (value.empty())
                 return fail("--description needs a text");
@@ -224,15 +252,26 @@ private:
     void check_complete() {
         request& r = result_.req;
         if (r.what == command::none)
-            return fail("no command given (list, install or extract)");
+            return fail(std::string("no command given (") + kCommandNames + ")");
         if (seen("--vid") != seen("--pid"))
             return fail("--vid and --pid go together");
         r.has_ids = seen("--vid");
         if (r.has_interface && !r.has_ids)
             return fail("--mi needs --vid and --pid");
+        // The commands that act on devices name them one way or the other.
+        static const std::pair<command, const char*> kDeviceCommands[] = {
+            {command::install, "install"},
+            {command::status, "status"},
+            {command::uninstall, "uninstall"},
+        };
+        for (const auto& [what, name] : kDeviceCommands) {
+            if (r.what == what && r.has_ids == !r.instance_id.empty())
+                return fail(std::string(name) + " needs either --vid and --pid or --instance");
+        }
+        // A package is staged for a hardware ID, before any device of it is there.
+        if (r.what == command::stage && !r.has_ids)
+            return fail("stage needs --vid and --pid");
         if (r.what == command::install) {
-            if (r.has_ids == !r.instance_id.empty())
-                return fail("install needs either --vid and --pid or --instance");
             // By identifiers only CDC serial interfaces are chosen from: there is nothing to
             // widen.
             if (r.any_device && r.instance_id.empty())
@@ -278,20 +317,33 @@ const char* const kUsageBefore =
     "Usage:\n"
     "  corvane-cli list [--all] [--json]\n"
     "  corvane-cli install (--vid VVVV --pid PPPP [--mi NN] | --instance ID [--any-device])\n"
-    "                      [--description TEXT] [--wait SECONDS]\n"
+    "                      [--description TEXT] [--wait SECONDS] [--force] [--json]\n"
     "  corvane-cli extract FOLDER [--vid VVVV --pid PPPP [--mi NN]] [--description TEXT]\n"
+    "  corvane-cli stage --vid VVVV --pid PPPP [--mi NN] [--description TEXT]\n"
+    "  corvane-cli status (--vid VVVV --pid PPPP [--mi NN] | --instance ID) [--json]\n"
+    "  corvane-cli uninstall (--vid VVVV --pid PPPP [--mi NN] | --instance ID)\n"
+    "  corvane-cli certificates [--remove]\n"
     "\n"
     "Commands:\n"
     "  list      the connected CDC serial interfaces (--all: every USB device);\n"
     "            --json writes them as a JSON array\n"
-    "  install   prepares the driver package and installs it on every matching device;\n"
+    "  install   prepares the driver package and installs it on every matching device\n"
+    "            that its package does not serve yet (--force: on every one);\n"
     "            --wait waits up to SECONDS for a matching device to be plugged in;\n"
     "            --instance names a CDC serial interface, or with --any-device any USB\n"
-    "            device\n"
+    "            device; --json writes one JSON object per device\n"
     "  extract   writes the driver package into FOLDER (default device: ";
 
 const char* const kUsageAfter =
     ")\n"
+    "  stage     adds the driver package for the hardware ID to the driver store, for\n"
+    "            boards that are plugged in later\n"
+    "  status    whether every matching connected device is served by the serial\n"
+    "            driver (--json: one JSON object per device)\n"
+    "  uninstall removes the driver from the matching devices and deletes Corvane's\n"
+    "            packages for them from the driver store (administrator)\n"
+    "  certificates  lists Corvane's certificates in the machine's Root and\n"
+    "            TrustedPublisher stores; --remove removes them (administrator)\n"
     "\n"
     "Options for every command:\n"
     "  --quiet     only errors on standard error\n"
@@ -301,18 +353,22 @@ const char* const kUsageAfter =
     "  --help      this text\n"
     "  --version   the program's version\n"
     "\n"
-    "Exit codes: 0 success, 3010 success but a reboot is required, 1 installation\n"
-    "failed, 2 bad arguments, 3 no matching device (also: the device was not\n"
-    "connected, the driver was only stored for it), 4 another installation is\n"
-    "running, 5 preparation failed, 6 the log file cannot be written, 1223\n"
-    "cancelled by the user.\n"
+    "Exit codes: 0 success, 3010 success but a reboot is required, 1 failed, 2 bad\n"
+    "arguments, 3 no matching device (also: the device was not connected, the\n"
+    "driver was only stored for it), 5 preparation failed, 6 the log file cannot\n"
+    "be written, 7 a matching device is not served (status), 740 administrator\n"
+    "rights are needed, 1223 cancelled by the user, 1618 another installation is\n"
+    "in progress (try again later).\n"
     "\n"
     "Examples:\n"
     "  corvane-cli list --json\n"
     "  corvane-cli install --vid C04A --pid 0C02 --mi 00\n"
     "  corvane-cli install --vid C04A --pid 0C02 --wait 60 --log install.log\n"
     "  corvane-cli install --instance \"USB\\VID_C04A&PID_0C02&MI_00\\7&2F1C3A5&0&0000\"\n"
-    "  corvane-cli extract C:\\drivers\\corvane\n";
+    "  corvane-cli extract C:\\drivers\\corvane\n"
+    "  corvane-cli stage --vid C04A --pid 0C02 --mi 00\n"
+    "  corvane-cli status --vid C04A --pid 0C02 --mi 00\n"
+    "  corvane-cli uninstall --vid C04A --pid 0C02\n";
 
 // The default device of `extract`: the placeholder the dialog shows too.
 std::string default_device_text() {

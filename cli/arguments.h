@@ -8,7 +8,7 @@
 
 namespace cli {
 
-enum class command { none, list, install, extract };
+enum class command { none, list, install, extract, stage, status, uninstall, certificates };
 
 // How much of the library's log reaches standard error.
 enum class verbosity { normal, quiet, verbose };
@@ -22,9 +22,11 @@ struct request {
 
     // list
     bool all = false;
+    // list, install and status: JSON for scripts in place of the lines for people
     bool json = false;
 
-    // install and extract: the device, by identifiers or by instance ID
+    // install, extract, stage, status and uninstall: the device, by identifiers or by
+    // instance ID
     bool has_ids = false;  // --vid and --pid, both or neither
     uint16_t vid = 0;
     uint16_t pid = 0;
@@ -36,6 +38,11 @@ struct request {
     bool any_device = false;
     std::string description;  // empty: the device's own, or the placeholder
     unsigned wait_seconds = 0;
+    // install: prepare and install even where the device is served by the same package already
+    bool force = false;
+
+    // certificates: remove them, not only list them
+    bool remove = false;
 
     // extract
     std::string folder;

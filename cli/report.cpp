@@ -37,9 +37,10 @@ int exit_for_installation(usbdrv_result result, bool needs_restart) {
 
 int worse_exit(int a, int b) {
     // Worst first. A failed installation outranks the rest: it is the one a line must look at.
-    static const int order[] = {kExitBadArguments, kExitInstallFailed,  kExitPrepareFailed,
-                                kExitBusy,         kExitCancelled,      kExitNoDevice,
-                                kExitLogFailed,    kExitRebootRequired, kExitSuccess};
+    static const int order[] = {
+        kExitBadArguments, kExitElevationRequired, kExitInstallFailed, kExitPrepareFailed,
+        kExitBusy,         kExitCancelled,         kExitNotServed,     kExitNoDevice,
+        kExitLogFailed,    kExitRebootRequired,    kExitSuccess};
     for (int code : order) {
         if (a == code || b == code)
             return code;

@@ -22,11 +22,13 @@ enum exit_code : int {
     kExitInstallFailed = 1,
     kExitBadArguments = 2,
     kExitNoDevice = 3,
-    kExitBusy = 4,
     kExitPrepareFailed = 5,
-    kExitLogFailed = 6,          // the --log file cannot be opened or written
-    kExitCancelled = 1223,       // ERROR_CANCELLED
-    kExitRebootRequired = 3010,  // ERROR_SUCCESS_REBOOT_REQUIRED
+    kExitLogFailed = 6,            // the --log file cannot be opened or written
+    kExitNotServed = 7,            // status: a matching connected device has no serial driver
+    kExitElevationRequired = 740,  // ERROR_ELEVATION_REQUIRED
+    kExitCancelled = 1223,         // ERROR_CANCELLED
+    kExitBusy = 1618,              // ERROR_INSTALL_ALREADY_RUNNING: deployment tools retry later
+    kExitRebootRequired = 3010,    // ERROR_SUCCESS_REBOOT_REQUIRED
 };
 
 // A listing that failed: busy while another listing runs, otherwise failed.

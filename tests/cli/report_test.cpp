@@ -32,9 +32,11 @@ TEST(Arguments, Refused) {
         const char* line;
         const char* error;
     } rows[] = {
-        {"", "no command given (list, install or extract)"},
+        {"", "no command given (list, install, extract, stage, status, uninstall or certificates)"},
         {"frobnicate", "unknown command 'frobnicate'"},
-        {"--all", "option --all comes after a command (list, install or extract)"},
+        {"--all",
+         "option --all comes after a command (list, install, extract, stage, status, uninstall or "
+         "certificates)"},
         {"list --vid C04A", "option --vid does not belong to this command"},
         {"list --json --json", "option --json given twice"},
         {"list extra", "unexpected argument 'extra'"},
@@ -64,6 +66,18 @@ TEST(Arguments, Refused) {
         {"extract a b", "unexpected argument 'b'"},
         {"extract a --wait 3", "option --wait does not belong to this command"},
         {"extract a --instance X", "option --instance does not belong to this command"},
+        {"stage", "stage needs --vid and --pid"},
+        {"stage --instance X", "option --instance does not belong to this command"},
+        {"status", "status needs either --vid and --pid or --instance"},
+        {"status --vid C04A --pid 0C02 --instance X",
+         "status needs either --vid and --pid or --instance"},
+        {"uninstall --mi 00", "--mi needs --vid and --pid"},
+        {"uninstall --vid C04A --pid 0C02 --json", "option --json does not belong to this command"},
+        {"certificates --vid C04A", "option --vid does not belong to this command"},
+        {"install --vid C04A --pid 0C02 --remove",
+         "option --remove does not belong to this command"},
+        {"list --force", "option --force does not belong to this command"},
+        {"install --vid C04A --pid 0C02 --force --force", "option --force given twice"},
         {"list --quiet --verbose", "--quiet and --verbose exclude each other"},
         {"list --quiet --quiet", "option --quiet given twice"},
         {"list --log", "option --log needs a value"},
@@ -111,6 +125,30 @@ TEST(Arguments, Understood) {
     cli::parse_result p = cli::parse_arguments(words("install --instance USB\\X --wait 0"));
     EXPECT_EQ(p.error, "");
     EXPECT_EQ(p.req.instance_id, "USB\\X");
+
+    // The commands of a driver's life on a machine.
+    const struct {
+        const char* line;
+        command what;
+        bool json, force, remove, has_ids, has_interface;
+    } rows[] = {
+        {"install --vid C04A --pid 0C02 --force --json", command::install, true, true, false, true,
+         false},
+        {"stage --vid C04A --pid 0C02 --mi 00", command::stage, false, false, false, true, true},
+        {"status --instance USB\\X --json", command::status, true, false, false, false, false},
+        {"uninstall --vid C04A --pid 0C02", command::uninstall, false, false, false, true, false},
+        {"certificates --remove", command::certificates, false, false, true, false, false},
+    };
+    for (const auto& row : rows) {
+        cli::parse_result parsed = cli::parse_arguments(words(row.line));
+        EXPECT_EQ(parsed.error, "") << row.line;
+        EXPECT_EQ(parsed.req.what, row.what) << row.line;
+        EXPECT_EQ(parsed.req.json, row.json) << row.line;
+        EXPECT_EQ(parsed.req.force, row.force) << row.line;
+        EXPECT_EQ(parsed.req.remove, row.remove) << row.line;
+        EXPECT_EQ(parsed.req.has_ids, row.has_ids) << row.line;
+        EXPECT_EQ(parsed.req.has_interface, row.has_interface) << row.line;
+    }
 }
 
 TEST(Arguments, HelpWinsWherever) {
@@ -215,10 +253,10 @@ TEST(Arguments, ADescriptionTheInfCannotHoldIsRefusedWithItsLimit) {
 
 TEST(ExitCodes, PerOutcome) {
     EXPECT_EQ(cli::exit_for_listing(USBDRV_OK), 0);
-    EXPECT_EQ(cli::exit_for_listing(USBDRV_ERR_BUSY), 4);
+    EXPECT_EQ(cli::exit_for_listing(USBDRV_ERR_BUSY), 1618);
     EXPECT_EQ(cli::exit_for_listing(USBDRV_ERR_RESOURCE), 1);
     EXPECT_EQ(cli::exit_for_preparation(USBDRV_OK), 0);
-    EXPECT_EQ(cli::exit_for_preparation(USBDRV_ERR_BUSY), 4);
+    EXPECT_EQ(cli::exit_for_preparation(USBDRV_ERR_BUSY), 1618);
     EXPECT_EQ(cli::exit_for_preparation(USBDRV_ERR_ACCESS), 5);
     EXPECT_EQ(cli::exit_for_preparation(USBDRV_ERR_IO), 5);
 
@@ -230,7 +268,7 @@ TEST(ExitCodes, PerOutcome) {
     } rows[] = {
         {USBDRV_OK, false, 0},
         {USBDRV_OK, true, 3010},
-        {USBDRV_ERR_BUSY, false, 4},
+        {USBDRV_ERR_BUSY, false, 1618},
         {USBDRV_ERR_USER_CANCEL, false, 1223},
         {USBDRV_ERR_NO_DEVICE, false, 3},
         {USBDRV_ERR_OTHER, true, 1},
@@ -243,7 +281,7 @@ TEST(ExitCodes, PerOutcome) {
 
 TEST(ExitCodes, TheWorseOutcomeWins) {
     // From worst to best; each beats every later one, from either side.
-    const int order[] = {2, 1, 5, 4, 1223, 3, 6, 3010, 0};
+    const int order[] = {2, 740, 1, 5, 1618, 1223, 7, 3, 6, 3010, 0};
     for (size_t i = 0; i < std::size(order); i++) {
         EXPECT_EQ(cli::worse_exit(order[i], order[i]), order[i]);
         for (size_t k = i + 1; k < std::size(order); k++) {

@@ -1,8 +1,11 @@
 #include "driver_store.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <optional>
+#include <set>
 #include <vector>
 
 #include "install_parts.h"
@@ -164,6 +167,62 @@ std::vector<std::string> find_removed_devices(const machine& file_machine,
         found.push_back(d.instance);
     }
     return found;
+}
+
+void serve_plugged_in_devices(const machine& file_machine) {
+    std::vector<std::string> present;
+    for (const device& d : file_machine.devices) {
+        if (d.present)
+            present.push_back(id_key(d.instance));
+    }
+    const std::optional<std::vector<std::string>> before = read_present_devices();
+    if (!before || *before != present)
+        write_present_devices(present);
+    if (!before)
+        return;
+    const std::set<std::string> had(before->begin(), before->end());
+    const device_states states = read_device_states();
+    std::vector<const device*> plugged_in;
+    for (const device& d : file_machine.devices) {
+        if (d.present && !had.count(id_key(d.instance)) && !d.service &&
+            !states.count(id_key(d.instance)))
+            plugged_in.push_back(&d);
+    }
+    if (plugged_in.empty())
+        return;
+
+    install_lock install;
+    // The store's packages, newest first.
+    std::vector<std::pair<unsigned long, std::wstring>> names;
+    WIN32_FIND_DATAW found;
+    unique_find search(FindFirstFileW((inf_folder() + L"\\oem*.inf").c_str(), &found));
+    for (bool more = static_cast<bool>(search); more; more = FindNextFileW(search.get(), &found))
+        names.emplace_back(wcstoul(found.cFileName + 3, nullptr, 10), found.cFileName);
+    std::sort(names.begin(), names.end(), [](const auto& a, const auto& b) { return a > b; });
+    std::vector<std::pair<std::string, inf_facts>> packages;
+    for (const auto& [number, name] : names) {
+        std::string error;
+        std::optional<std::string> bytes = read_file(inf_folder() + L"\\" + name, error);
+        if (bytes)
+            packages.emplace_back(utf8_of(name), read_inf_facts(inf_text(*bytes)));
+    }
+    for (const device* d : plugged_in) {
+        const std::pair<std::string, inf_facts>* best = nullptr;
+        std::size_t best_rank = 0;
+        for (const auto& package : packages) {
+            std::optional<std::size_t> rank = match_rank(*d, package.second);
+            if (rank && (!best || *rank < best_rank)) {
+                best = &package;
+                best_rank = *rank;
+            }
+        }
+        if (!best) {
+            journal({"PlugAndPlay", d->instance, "no package"});
+            continue;
+        }
+        bool bound = !bind_devices({d}, best->second, best->first, false).empty();
+        journal({"PlugAndPlay", d->instance, bound ? "ok " + best->first : "error " + best->first});
+    }
 }
 
 setup_log::setup_log() {

@@ -55,6 +55,13 @@ bool in_driver_store(const std::string& inf_name);
 // instance IDs found again.
 std::vector<std::string> find_removed_devices(const machine& file_machine, const std::string& node);
 
+// Plug and Play for the devices plugged in since the file's last reading (present now, not
+// then): each that has no driver of the file's and no installation gets the package of the
+// driver store that names the first of its IDs (the newest of those, by store number), as the
+// system installs one for a new device. At the machine's first reading nothing is plugged in:
+// its devices were there before. Journalled as "PlugAndPlay".
+void serve_plugged_in_devices(const machine& file_machine);
+
 // The setup log %WINDIR%\inf\setupapi.dev.log, opened for appending and for writing over its
 // last line; created with its header when missing.
 class setup_log {

@@ -155,6 +155,7 @@ inf_facts read_inf_facts(std::string_view text) {
     inf_facts facts;
     std::string section;
     std::map<std::string, std::string> strings;  // by id_key of the name
+    std::vector<std::string> model_fields;       // of every other line, before [Strings] is known
     while (!text.empty()) {
         const std::size_t end = text.find('\n');
         std::string_view line = text.substr(0, end);
@@ -191,7 +192,33 @@ inf_facts read_inf_facts(std::string_view text) {
             if (whole.size() >= 2 && whole.front() == '"' && whole.back() == '"')
                 whole = whole.substr(1, whole.size() - 2);
             strings.emplace(id_key(key), std::string(whole));
+        } else if (!same_id(section, "Version")) {
+            for (std::size_t i = 1;; ++i) {
+                const std::string_view field = inf_field(value, i);
+                if (field.empty())
+                    break;
+                model_fields.emplace_back(field);
+            }
         }
+    }
+    // A model line's ID may be made of [Strings] texts ("USB\%DeviceID%").
+    for (const std::string& field : model_fields) {
+        std::string id;
+        for (std::size_t at = 0; at < field.size();) {
+            const std::size_t close =
+                field[at] == '%' ? field.find('%', at + 1) : std::string::npos;
+            auto found = close == std::string::npos
+                             ? strings.end()
+                             : strings.find(id_key(field.substr(at + 1, close - at - 1)));
+            if (found == strings.end()) {
+                id += field[at++];
+                continue;
+            }
+            id += found->second;
+            at = close + 1;
+        }
+        if (id.size() > 4 && same_id(id.substr(0, 4), "USB\\"))
+            facts.device_ids.push_back(id);
     }
     // [Strings] comes last in most INFs.
     if (facts.provider && facts.provider->size() > 2 && facts.provider->front() == '%' &&
@@ -201,6 +228,20 @@ inf_facts read_inf_facts(std::string_view text) {
             facts.provider = found->second;
     }
     return facts;
+}
+
+std::optional<std::size_t> match_rank(const device& d, const inf_facts& facts) {
+    std::size_t rank = 0;
+    for (const std::vector<std::string>* ids : {&d.hardware_ids, &d.compatible_ids}) {
+        for (const std::string& id : *ids) {
+            for (const std::string& named : facts.device_ids) {
+                if (same_id(id, named))
+                    return rank;
+            }
+            ++rank;
+        }
+    }
+    return std::nullopt;
 }
 
 bool matches_hardware_id(const device& d, std::string_view hardware_id) {

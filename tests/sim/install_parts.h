@@ -59,8 +59,16 @@ struct inf_facts {
     std::optional<std::string> driver_version;
     std::optional<std::string> service;
     std::optional<std::string> provider;
+    // The device IDs its model lines name ("USB\VID_C04A&PID_0C02&MI_00"): the fields after the
+    // install section of a line whose value names a "USB\" ID, with [Strings] filled in.
+    std::vector<std::string> device_ids;
 };
 inf_facts read_inf_facts(std::string_view text);
+
+// The rank of the best match of a package for a device, as Plug and Play ranks them: the
+// position of the first of its hardware IDs, then compatible IDs, that the INF names; none when
+// it names none.
+std::optional<std::size_t> match_rank(const device& d, const inf_facts& facts);
 
 // Whether a device is one a driver update for `hardware_id` installs on: one of its hardware or
 // compatible IDs is that ID (without regard to case).

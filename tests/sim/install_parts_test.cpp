@@ -119,6 +119,26 @@ TEST(InfFacts, DriverVersionServiceAndProviderAreRead) {
     }
 }
 
+// What Plug and Play ranks a package by: the first of the device's IDs its model lines name.
+TEST(InfFacts, ModelLinesNameDeviceIdsWithTheirStrings) {
+    const sim::inf_facts facts = sim::read_inf_facts(
+        "; Corvane.inf\r\n[Strings]\r\nDeviceID = \"VID_C04A&PID_0C02&MI_00\"\r\n"
+        "[DeviceList.NTamd64]\r\n%DeviceName% = UsbSer_Install, USB\\%DeviceID%\r\n"
+        "[Other.NTamd64]\r\nx = Install, usb\\class_02, USB\\VID_C04A&PID_0C02&MI_02\r\n"
+        "[SourceDisksNames]\r\n1 = %SourceName%, , 2\r\n");
+    EXPECT_EQ(facts.device_ids,
+              (std::vector<std::string>{"USB\\VID_C04A&PID_0C02&MI_00", "usb\\class_02",
+                                        "USB\\VID_C04A&PID_0C02&MI_02"}));
+    sim::device d;
+    d.hardware_ids = {"USB\\VID_C04A&PID_0C02&REV_0100&MI_00", "USB\\VID_C04A&PID_0C02&MI_00"};
+    d.compatible_ids = {"USB\\Class_02&SubClass_02", "USB\\Class_02"};
+    EXPECT_EQ(sim::match_rank(d, facts), std::optional<std::size_t>(1));
+    d.hardware_ids = {"USB\\VID_C04A&PID_0C02&MI_04"};
+    EXPECT_EQ(sim::match_rank(d, facts), std::optional<std::size_t>(2)) << "by its class only";
+    d.compatible_ids.clear();
+    EXPECT_EQ(sim::match_rank(d, facts), std::nullopt);
+}
+
 TEST(HardwareIds, MatchAnyHardwareOrCompatibleIdWithoutCase) {
     sim::device d;
     d.hardware_ids = {"USB\\VID_C04A&PID_0C02&REV_0100&MI_00", "USB\\VID_C04A&PID_0C02&MI_00"};

@@ -750,6 +750,45 @@ TEST_F(Removal, DeviceUninstallFailsAsWindowsDoes) {
 
 // The local group-policy object, created as the helper creates it; its machine root is a key of
 // the prefix's registry below the machine's state key, which a test reads directly.
+// Plug and Play serves a board plugged in from the driver store: the package whose model lines
+// name the first of its IDs. What was connected when the machine was first read is left as the
+// file gives it, and so is a device with a driver of its own.
+TEST_F(Removal, APluggedInBoardGetsTheStoresPackageForIt) {
+    const std::string plug_and_play =
+        "[machine]\nplug_and_play = yes\n[install]\nduration_ms = 0\n";
+    const std::string board_only = test::scenario_of({
+        {"USB\\VID_C04A&PID_0C0E\\CRV00002", "service = usbccgp\n"},
+    });
+    machine_.set(board_only + plug_and_play);
+    EXPECT_EQ(open_device(kSerialA).error, static_cast<DWORD>(ERROR_NO_SUCH_DEVINST));
+
+    // A package for interface 0 in the store, its ID made of a [Strings] text.
+    const std::filesystem::path models = dir_.path() / "models.inf";
+    std::ofstream(models, std::ios::binary)
+        << kInf << "[Manufacturer]\r\n%Maker% = Models,NTamd64\r\n[Models.NTamd64]\r\n"
+        << "%Name% = Serial_Install, USB\\%DeviceID%\r\n[Strings]\r\n"
+        << "DeviceID = \"VID_C04A&PID_0C0E&MI_00\"\r\nName = \"Serial\"\r\n";
+    wchar_t stored_path[MAX_PATH] = {};
+    ASSERT_TRUE(SetupCopyOEMInfW(models.c_str(), nullptr, SPOST_PATH, 0, stored_path, MAX_PATH,
+                                 nullptr, nullptr));
+
+    forget_journal();
+    machine_.set(kBoard + plug_and_play);  // the board is plugged in
+    EXPECT_EQ(driver_value(kSerialA, L"InfPath"), "oem0.inf");
+    EXPECT_EQ(seen_elsewhere(kSerialA), "service=usbser version=6.1.7600.16385 port=COM3");
+    EXPECT_EQ(driver_value(kSerialB, L"InfPath"), "-");
+    const std::vector<strings> served = calls("PlugAndPlay");
+    ASSERT_EQ(served.size(), 2u);
+    EXPECT_EQ(served[0], (strings{kSerialA, "ok oem0.inf"}));
+    EXPECT_EQ(served[1], (strings{kSerialB, "no package"}));
+
+    // Connected at the machine's first reading: there before, not plugged in now.
+    test::simulated_machine fresh(kBoard + plug_and_play);
+    SetEnvironmentVariableA("CORVANE_SCENARIO", fresh.path().c_str());
+    EXPECT_EQ(driver_value(kSerialA, L"InfPath"), "-");
+    SetEnvironmentVariableA("CORVANE_SCENARIO", machine_.path().c_str());
+}
+
 class GroupPolicy : public InstallSide {
 protected:
     void SetUp() override {

@@ -296,13 +296,20 @@ private:
     }
 
     void set_machine_key(int line, std::string_view key, std::string_view value) {
-        if (key != "enumeration_delay_ms" && key != "pending_installations_ms") {
+        if (key != "enumeration_delay_ms" && key != "pending_installations_ms" &&
+            key != "plug_and_play") {
             fail(line, "unknown key " + quoted(key) + " in [machine]");
             return;
         }
         if (!machine_keys_seen_.emplace(std::string(key), line).second) {
             fail(line, "repeated key " + quoted(key) + " in [machine] (first given on line " +
                            std::to_string(machine_keys_seen_[std::string(key)]) + ")");
+            return;
+        }
+        if (key == "plug_and_play") {
+            if (value != "yes" && value != "no")
+                fail(line, "plug_and_play is yes or no, not " + quoted(value));
+            machine_.plug_and_play = value == "yes";
             return;
         }
         std::optional<unsigned> number = milliseconds(line, key, value);

@@ -65,6 +65,11 @@ struct machine {
     // How long the signer waits before it signs ([signing] wait_ms, default 0), so that a test
     // can end a program in the middle of its signing.
     unsigned signing_wait_ms = 0;
+    // A device plugged in (present at a reading of the file where it was not at the reading
+    // before) gets the driver store's package for it, as Plug and Play installs one ([machine]
+    // plug_and_play = yes; default no, so that a scenario's boards arrive as the file gives
+    // them whatever earlier runs left in the prefix's driver store).
+    bool plug_and_play = false;
     std::vector<device> devices;  // in the order of the file
     // By "section.key", for the keys the file gives; a key not given answers ok.
     std::map<std::string, outcome> outcomes;

@@ -149,6 +149,7 @@ TEST(Scenario, InvalidFilesNameTheLineAndTheFault) {
         {"[machine]\nenumeration_delay_ms =\n", 2, "bad number ''"},
         {"[machine]\nenumeration_delay_ms = 600001\n", 2, "bad number '600001'"},
         {"[machine]\nenumeration_delay_ms = 99999999999999999999999\n", 2, "bad number"},
+        {"[machine]\nplug_and_play = on\n", 2, "plug_and_play is yes or no, not 'on'"},
         {"[device]\ninstance = A\\B\\C\nunreadable = colour\n", 3, "unknown name 'colour'"},
         {"[device]\ninstance = A\\B\\C\nunreadable = driver,,service\n", 3, "unknown name ''"},
         {"[device]\ninstance = A\\B\\C\nunreadable = unreadable\n", 3, "unknown name 'unreadable'"},
@@ -269,6 +270,12 @@ TEST(Scenario, TheSignerWaitsAsLongAsItsSectionSays) {
     EXPECT_EQ(result.value.install_duration_ms, 300u);
     EXPECT_EQ(result.value.failure("signing", "sign"), 0x80070005u);
     EXPECT_EQ(sim::parse_scenario("[install]\nduration_ms = 40\n").value.signing_wait_ms, 0u);
+}
+
+TEST(Scenario, PlugAndPlayIsOnlyWhereTheMachineAsksForIt) {
+    EXPECT_FALSE(sim::parse_scenario("").value.plug_and_play);
+    EXPECT_TRUE(sim::parse_scenario("[machine]\nplug_and_play = yes\n").value.plug_and_play);
+    EXPECT_FALSE(sim::parse_scenario("[machine]\nplug_and_play = no\n").value.plug_and_play);
 }
 
 TEST(Scenario, ErrorTextStartsWithTheLine) {

@@ -1,5 +1,7 @@
 #include "sim_state.h"
 
+#include "driver_store.h"
+
 #include <setupapi.h>
 
 #include <cstdio>
@@ -230,6 +232,40 @@ DWORD delete_device_state(std::string_view instance) {
 
 state_lock::state_lock() : lock_(state.lock) {}
 
+std::optional<std::vector<std::string>> read_present_devices() {
+    HKEY opened = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, state_key_path().c_str(), 0, KEY_QUERY_VALUE, &opened) !=
+        ERROR_SUCCESS)
+        return std::nullopt;
+    unique_hkey key(opened);
+    DWORD type = 0;
+    DWORD size = 0;
+    if (RegQueryValueExW(key.get(), L"Present devices", nullptr, &type, nullptr, &size) !=
+            ERROR_SUCCESS ||
+        type != REG_MULTI_SZ)
+        return std::nullopt;
+    std::wstring data(size / sizeof(wchar_t) + 2, L'\0');
+    DWORD bytes = static_cast<DWORD>(data.size() * sizeof(wchar_t));
+    if (RegQueryValueExW(key.get(), L"Present devices", nullptr, &type,
+                         reinterpret_cast<BYTE*>(data.data()), &bytes) != ERROR_SUCCESS)
+        return std::nullopt;
+    return entries_of(data);
+}
+
+DWORD write_present_devices(const std::vector<std::string>& ids) {
+    HKEY created = nullptr;
+    LSTATUS status =
+        RegCreateKeyExW(HKEY_CURRENT_USER, state_key_path().c_str(), 0, nullptr,
+                        REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr, &created, nullptr);
+    if (status != ERROR_SUCCESS)
+        return static_cast<DWORD>(status);
+    unique_hkey key(created);
+    const std::wstring data = wide_multi_sz(ids);
+    return static_cast<DWORD>(RegSetValueExW(key.get(), L"Present devices", 0, REG_MULTI_SZ,
+                                             reinterpret_cast<const BYTE*>(data.data()),
+                                             static_cast<DWORD>(data.size() * sizeof(wchar_t))));
+}
+
 machine_ptr refresh_machine() {
     const std::wstring path = z_drive_path(environment(L"CORVANE_SCENARIO"));
     if (path.empty()) {
@@ -270,6 +306,8 @@ machine_ptr refresh_machine() {
         report_bad_file(path, parsed.error->text());
         return with_states(state.file_machine);
     }
+    if (parsed.value.plug_and_play)
+        serve_plugged_in_devices(parsed.value);
     return with_states(std::make_shared<const machine>(std::move(parsed.value)));
 }
 

@@ -50,6 +50,10 @@ DWORD write_device_state(std::string_view instance, const device_state& state);
 // Forgets what installations changed on one device: it reads again as the file gives it.
 // ERROR_SUCCESS also when there was nothing to forget.
 DWORD delete_device_state(std::string_view instance);
+// The devices (id_key of their instance IDs) that were present at the last reading of the file,
+// for telling which are plugged in at the next one; none before the machine's first reading.
+std::optional<std::vector<std::string>> read_present_devices();
+DWORD write_present_devices(const std::vector<std::string>& ids);
 
 // Device numbers: one per instance ID (compared without case), the same for the whole life of
 // the process, whatever the scenario does meanwhile.

@@ -89,7 +89,7 @@ std::filesystem::path beside_me(const char* name) {
 
 bool start_program(const std::filesystem::path& program, const std::wstring& arguments,
                    HANDLE output, child_process_guard& child, HANDLE errors,
-                   const std::filesystem::path& directory) {
+                   const std::filesystem::path& directory, HANDLE token) {
     std::wstring command = L"\"" + program.wstring() + L"\"";
     if (!arguments.empty())
         command += L" " + arguments;
@@ -101,13 +101,32 @@ bool start_program(const std::filesystem::path& program, const std::wstring& arg
         startup.hStdError = errors ? errors : output;
     }
     PROCESS_INFORMATION info = {};
-    if (!CreateProcessW(program.c_str(), &command[0], nullptr, nullptr, output != nullptr,
-                        CREATE_NO_WINDOW, nullptr, directory.empty() ? nullptr : directory.c_str(),
-                        &startup, &info)) {
+    const wchar_t* folder = directory.empty() ? nullptr : directory.c_str();
+    bool started =
+        token ? CreateProcessAsUserW(token, program.c_str(), &command[0], nullptr, nullptr,
+                                     output != nullptr, CREATE_NO_WINDOW, nullptr, folder, &startup,
+                                     &info)
+              : CreateProcessW(program.c_str(), &command[0], nullptr, nullptr, output != nullptr,
+                               CREATE_NO_WINDOW, nullptr, folder, &startup, &info);
+    if (!started)
         return false;
-    }
     child.adopt(info);
     return true;
+}
+
+unique_token limited_token() {
+    HANDLE own = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &own))
+        return unique_token();
+    unique_token process(own);
+    TOKEN_LINKED_TOKEN linked = {};
+    DWORD size = 0;
+    TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault;
+    if (!GetTokenInformation(process.get(), TokenElevationType, &type, sizeof type, &size) ||
+        type != TokenElevationTypeFull ||
+        !GetTokenInformation(process.get(), TokenLinkedToken, &linked, sizeof linked, &size))
+        return unique_token();
+    return unique_token(linked.LinkedToken);
 }
 
 bool wait_for_mutex(const char* name, DWORD timeout_ms) {

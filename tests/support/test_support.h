@@ -64,10 +64,16 @@ std::filesystem::path beside_me(const char* name);
 // Starts program with arguments (appended to its quoted name on the command line), without a
 // window. With output, an inheritable handle, the child's standard output and error go to it;
 // with errors too, its standard error goes there instead. A directory given is the child's
-// current directory. False when it cannot be started.
+// current directory. With a token, the child runs with it (CreateProcessAsUser). False when it
+// cannot be started.
 bool start_program(const std::filesystem::path& program, const std::wstring& arguments,
                    HANDLE output, child_process_guard& child, HANDLE errors = nullptr,
-                   const std::filesystem::path& directory = {});
+                   const std::filesystem::path& directory = {}, HANDLE token = nullptr);
+
+// The test's own user without administrator rights: the limited token linked to the process's
+// elevated one, as a console that was not run as administrator has it. Null when the system
+// has none.
+unique_token limited_token();
 
 // Waits up to timeout_ms until a named mutex exists: another process holds its busy marker.
 bool wait_for_mutex(const char* name, DWORD timeout_ms);

@@ -152,6 +152,12 @@ struct hkey_traits {
     }
     static void close(HKEY k) { RegCloseKey(k); }
 };
+// Searches from FindFirstFile, which says INVALID_HANDLE_VALUE when it fails; FindClose ends them.
+struct find_traits {
+    static HANDLE invalid() { return INVALID_HANDLE_VALUE; }
+    static bool absent(HANDLE h) { return h == INVALID_HANDLE_VALUE || h == nullptr; }
+    static void close(HANDLE h) { FindClose(h); }
+};
 // Modules from LoadLibrary (not from GetModuleHandle, which takes no reference).
 struct module_traits {
     static HMODULE invalid() { return nullptr; }
@@ -178,6 +184,7 @@ using unique_file_handle =
 // Pipe ends from CreatePipe and CreateNamedPipe (INVALID_HANDLE_VALUE when absent).
 using unique_pipe = unique_resource<HANDLE, handle_kit::file_handle_traits<handle_kit::pipe>>;
 using unique_hkey = unique_resource<HKEY, handle_kit::hkey_traits>;
+using unique_find = unique_resource<HANDLE, handle_kit::find_traits>;
 using unique_module = unique_resource<HMODULE, handle_kit::module_traits>;
 
 struct local_free_deleter {
