@@ -103,6 +103,10 @@ void say_warning(const std::string& message) {
     log_to_destinations(USBDRV_LOG_WARNING, (kErrorPrefix + message).c_str(), nullptr);
 }
 
+void say_info(const std::string& message) {
+    log_to_destinations(USBDRV_LOG_INFO, (kErrorPrefix + message).c_str(), nullptr);
+}
+
 int start_log(const std::string& path, const std::vector<std::string>& args) {
     logs.path = path;
     DWORD error = logs.file.open(path);

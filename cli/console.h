@@ -23,6 +23,9 @@ void report_json(const std::string& json, const std::string& line);
 // The program's own words: errors and warnings on standard error (and in the log file).
 void say_error(const std::string& message);
 void say_warning(const std::string& message);
+// A step the program decided on, at the library's info level: on standard error unless --quiet,
+// and in the log file.
+void say_info(const std::string& message);
 
 // Opens the log file and writes its first line, before anything else is done: a log that
 // cannot be kept ends the run here, with nothing listed, prepared or installed. Returns the

@@ -168,9 +168,10 @@ bool served_now(const request& req, const usbdrv_device_entry& listed, usbdrv_de
                                   hardware_id, req.description);
 }
 
-// Installs on one device; prepares its package first unless the last one prepared serves.
-// Without --force a device served by the same package already is left alone; one that this run
-// has served meanwhile (a driver update binds every device with its hardware ID) is installed.
+// Installs on one device; prepares its package first unless the last one prepared serves, or
+// the package folder holds one an earlier run prepared that the library finds unchanged and
+// trusted. Without --force a device served by the same package already is left alone; one that this
+// run has served meanwhile (a driver update binds every device with its hardware ID) is installed.
 int install_one(const request& req, const usbdrv_device_entry& listed, bool served_at_start,
                 const std::string& folder, std::string& prepared_for) {
     package_device device = package_for(req, &listed);
@@ -200,7 +201,17 @@ int install_one(const request& req, const usbdrv_device_entry& listed, bool serv
             return kExitBusy;
         }
         usbdrv_prepare_options options = package_options();
-        r.result = usbdrv_prepare_driver(device.get(), folder.c_str(), kInfName, &options);
+        // A package an earlier run prepared, still exactly what a preparation writes and still
+        // trusted, spares a new key, certificate and signature; --force always prepares.
+        if (!req.force && usbdrv_check_prepared_driver(device.get(), folder.c_str(), kInfName,
+                                                       &options) == USBDRV_OK) {
+            say_info("reusing the driver package prepared in " + folder +
+                     " (unchanged, its catalog signed by a certificate both stores still trust)");
+            r.result = USBDRV_OK;
+        } else {
+            start_step();
+            r.result = usbdrv_prepare_driver(device.get(), folder.c_str(), kInfName, &options);
+        }
         if (r.result != USBDRV_OK) {
             r.kind = install_result::preparation_failed;
             r.text = failure_of(failure_step::preparation, r.result, folder);

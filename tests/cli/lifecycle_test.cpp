@@ -302,4 +302,66 @@ TEST_F(Lifecycle, AWholeLife) {
     EXPECT_EQ(run(L"certificates").out, cli::kNoCertificates);
 }
 
+// A factory's separate runs for boards of one kind: the package the first run prepared is
+// installed again as it is, while it is unchanged and its signer trusted; --force, a certificate
+// taken off the machine or a changed file in the package make the run prepare anew. The driver
+// is uninstalled between the runs (which keeps the package and the certificates), so that each
+// run has a board to install.
+TEST_F(Lifecycle, ALaterRunReusesThePackageWhileItIsUnchangedAndTrusted) {
+    test::simulated_machine machine(shipped("one-board.scn"));
+    const std::wstring install = L"install --instance " + test::from_utf8(kSerialA).wstring();
+    const std::wstring uninstall = L"uninstall --instance " + test::from_utf8(kSerialA).wstring();
+    const std::string reuse = "corvane-cli: reusing the driver package prepared in " +
+                              test::utf8(package()) +
+                              " (unchanged, its catalog signed by a certificate both stores "
+                              "still trust)";
+    int runs = 0;
+    // One installation run with its own journal and log: whether it prepared (catalog and
+    // signature) and whether its log has the reuse line.
+    const auto install_run = [&](const std::wstring& extra, bool expect_prepared) {
+        runs++;
+        const fs::path journal = root_.path() / ("journal" + std::to_string(runs) + ".txt");
+        const fs::path log = root_.path() / ("run" + std::to_string(runs) + ".log");
+        SetEnvironmentVariableW(L"CORVANE_SIM_JOURNAL", journal.c_str());
+        run_result r = run(install + extra + L" --log " + log.wstring());
+        SetEnvironmentVariableW(L"CORVANE_SIM_JOURNAL", nullptr);
+        EXPECT_EQ(r.exit_code, 0u) << r.out << r.err;
+        EXPECT_EQ(r.out, installed_line(kSerialA, "COM3") + "\n") << r.err;
+        const bool prepared = !test::journal_calls(journal, "CryptCATOpen").empty();
+        EXPECT_EQ(prepared, expect_prepared) << r.err;
+        EXPECT_EQ(!test::named_journal_calls(journal, "SignerSignEx").empty(), expect_prepared);
+        EXPECT_EQ(read_file(log).find(reuse) != std::string::npos, !expect_prepared)
+            << read_file(log);
+        EXPECT_EQ(r.err.find(reuse) != std::string::npos, !expect_prepared) << r.err;
+        run_result removed = run(uninstall);
+        EXPECT_EQ(removed.exit_code, 0u) << removed.out << removed.err;
+    };
+
+    {
+        SCOPED_TRACE("the first run");
+        install_run(L"", true);
+    }
+    {
+        SCOPED_TRACE("a later run");
+        install_run(L"", false);
+    }
+    {
+        SCOPED_TRACE("--force");
+        install_run(L" --force", true);
+    }
+    {
+        SCOPED_TRACE("the certificates removed");
+        run_result removed = run(L"certificates --remove");
+        EXPECT_EQ(removed.exit_code, 0u) << removed.out << removed.err;
+        install_run(L"", true);
+    }
+    {
+        SCOPED_TRACE("a file of the package changed");
+        std::ofstream(package() / "installer_x64.exe", std::ios::binary | std::ios::app) << 'x';
+        install_run(L"", true);
+        install_run(L"", false);
+    }
+    EXPECT_EQ(run(L"certificates --remove").exit_code, 0u);
+}
+
 }  // namespace

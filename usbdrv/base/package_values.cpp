@@ -238,3 +238,43 @@ bool parse_thumbprint(const char* text, uint8_t (&hash)[kThumbprintBytes]) {
     }
     return text[2 * kThumbprintBytes] == '\0';
 }
+
+namespace {
+
+bool is_hole_value_character(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '/' ||
+           c == '-' || c == '{' || c == '}';
+}
+
+}  // namespace
+
+bool take_hole_values(const char* pattern, const char* text, hole_values& values) {
+    values = {};
+    if (!pattern || !text)
+        return false;
+    while (*pattern) {
+        const bool hole = pattern[0] == kValueHole && pattern[1] >= '0' &&
+                          pattern[1] < static_cast<char>('0' + kValueHoles);
+        if (!hole) {
+            if (*pattern++ != *text++)
+                return false;
+            continue;
+        }
+        char* value = values.text[pattern[1] - '0'];
+        pattern += 2;
+        size_t length = 0;
+        while (length < kHoleValueBytes && is_hole_value_character(text[length]))
+            length++;
+        if (length == 0 || length == kHoleValueBytes)
+            return false;
+        if (*value) {
+            if (strlen(value) != length || memcmp(value, text, length) != 0)
+                return false;
+        } else {
+            memcpy(value, text, length);
+            value[length] = '\0';
+        }
+        text += length;
+    }
+    return *text == '\0';
+}

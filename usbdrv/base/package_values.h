@@ -102,3 +102,18 @@ bool is_trust_store_name(const char* name);
 // and nothing else, into its 20 bytes, first byte first. False for anything else (null too).
 constexpr size_t kThumbprintBytes = 20;
 bool parse_thumbprint(const char* text, uint8_t (&hash)[kThumbprintBytes]);
+
+// The values that a preparation makes anew (the driver date, a generated interface GUID), read
+// back from an INF it wrote. The pattern is the template filled with every other value, each of
+// those tokens filled with kValueHole and its hole's number ("\x1D" "0", "\x1D" "1"). A hole's
+// value is a run of the characters a date or a GUID is written with (ASCII letters and digits,
+// "/", "-", "{", "}"), as long as it goes, of at least one and fewer than kHoleValueBytes bytes.
+// True when the text is the pattern with a value in each hole, the same one wherever that hole
+// stands; a hole that the pattern does not have is left empty.
+constexpr char kValueHole = '\x1D';
+constexpr size_t kValueHoles = 2;
+constexpr size_t kHoleValueBytes = 64;
+struct hole_values {
+    char text[kValueHoles][kHoleValueBytes];
+};
+bool take_hole_values(const char* pattern, const char* text, hole_values& values);

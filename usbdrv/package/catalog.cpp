@@ -99,21 +99,6 @@ bool ResolveSearchDir(const char* path, search_root& root) {
     return true;
 }
 
-bool CalcHash(uint8_t (&hash)[kFileHashBytes], const char* path) {
-    auto* calc_hash = imports.CryptCATAdminCalcHashFromFileHandle.get(kCalcHash);
-    if (!calc_hash)
-        return false;
-    unique_malloc<wchar_t> wide_path(utf8_to_utf16(path));
-    if (!wide_path)
-        return false;
-    unique_file_handle file(CreateFileW(wide_path.get(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file)
-        return false;
-    DWORD size = kFileHashBytes;
-    return calc_hash(file.get(), &size, hash, 0) && size == kFileHashBytes;
-}
-
 bool AddFileHash(HANDLE catalog, const char* name, const uint8_t (&hash)[kFileHashBytes]) {
     if (!look_up_all(kAddFileHash, imports.CryptCATPutMemberInfo, imports.CryptCATPutAttrInfo,
                      imports.CryptEncodeObject)) {
@@ -283,6 +268,21 @@ file_list local_file_list(const char* const* file_names, uint32_t count) {
 }
 
 }  // namespace
+
+bool CalcHash(uint8_t (&hash)[kFileHashBytes], const char* path) {
+    auto* calc_hash = imports.CryptCATAdminCalcHashFromFileHandle.get(kCalcHash);
+    if (!calc_hash)
+        return false;
+    unique_malloc<wchar_t> wide_path(utf8_to_utf16(path));
+    if (!wide_path)
+        return false;
+    unique_file_handle file(CreateFileW(wide_path.get(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
+        return false;
+    DWORD size = kFileHashBytes;
+    return calc_hash(file.get(), &size, hash, 0) && size == kFileHashBytes;
+}
 
 bool CreateCat(const char* cat_path, const char* hardware_id, const char* search_dir,
                const char* const* file_names, uint32_t file_count) {

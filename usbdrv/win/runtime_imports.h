@@ -95,6 +95,13 @@ public:
     X("crypt32", CertEnumCertificatesInStore)            \
     X("crypt32", CertGetCertificateContextProperty)      \
     X("crypt32", CertNameToStrW)                         \
+    X("crypt32", CertCreateCertificateContext)           \
+    X("crypt32", CertCompareCertificate)                 \
+    X("crypt32", CryptMsgOpenToDecode)                   \
+    X("crypt32", CryptMsgUpdate)                         \
+    X("crypt32", CryptMsgGetParam)                       \
+    X("crypt32", CryptMsgClose)                          \
+    X("crypt32", CryptDecodeObjectEx)                    \
     X("mssign32", SignerSignEx)                          \
     X("mssign32", SignerFreeSignerContext)               \
     X("gdi32.dll", CreateFontA)                          \

@@ -382,4 +382,51 @@ TEST(CatalogSigner, TrustStoreNamesAndThumbprints) {
     EXPECT_FALSE(parse_thumbprint(nullptr, hash));
 }
 
+// The values a preparation made anew, read back from its INF: each hole takes the run of date and
+// GUID characters there, the same wherever it stands; anything else must be as the pattern has it.
+TEST(HoleValues, TheRunInEachHoleAndNothingElseChanged) {
+    const std::string date = std::string(1, kValueHole) + "0";
+    const std::string guid = std::string(1, kValueHole) + "1";
+    const std::string pattern =
+        "DriverVer = " + date + ", 1.0\r\nGUID = \"" + guid + "\"\r\nName = \"x " + date + "\"\r\n";
+    const char* const kGuid = "{0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9}";
+    const auto text = [&](const char* d1, const char* g, const char* d2) {
+        return std::string("DriverVer = ") + d1 + ", 1.0\r\nGUID = \"" + g + "\"\r\nName = \"x " +
+               d2 + "\"\r\n";
+    };
+    const struct {
+        const char* what;
+        std::string text;
+        bool taken;
+    } rows[] = {
+        {"as written", text("05/17/2026", kGuid, "05/17/2026"), true},
+        {"another date in the second place", text("05/17/2026", kGuid, "05/18/2026"), false},
+        {"a literal changed", text("05/17/2026", kGuid, "05/17/2026").replace(0, 1, "d"), false},
+        {"an empty hole", text("", kGuid, ""), false},
+        {"a value with a space", text("05/17 2026", kGuid, "05/17 2026"), false},
+        {"a longer text", text("05/17/2026", kGuid, "05/17/2026") + "x", false},
+        {"a shorter text", text("05/17/2026", kGuid, "05/17/2026").substr(0, 40), false},
+        {"a value too long",
+         text(std::string(64, '1').c_str(), kGuid, std::string(64, '1').c_str()), false},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        hole_values values;
+        EXPECT_EQ(take_hole_values(pattern.c_str(), r.text.c_str(), values), r.taken);
+        if (r.taken) {
+            EXPECT_STREQ(values.text[0], "05/17/2026");
+            EXPECT_STREQ(values.text[1], kGuid);
+        }
+    }
+    // A pattern without a hole is the text itself; the hole it lacks stays empty.
+    hole_values values;
+    EXPECT_TRUE(take_hole_values(("a=" + date).c_str(), "a=1", values));
+    EXPECT_STREQ(values.text[0], "1");
+    EXPECT_STREQ(values.text[1], "");
+    EXPECT_TRUE(take_hole_values("plain", "plain", values));
+    EXPECT_FALSE(take_hole_values("plain", "plainer", values));
+    EXPECT_FALSE(take_hole_values(nullptr, "plain", values));
+    EXPECT_FALSE(take_hole_values("plain", nullptr, values));
+}
+
 }  // namespace

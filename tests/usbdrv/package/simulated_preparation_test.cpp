@@ -17,6 +17,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -27,6 +29,7 @@
 #include "simulated_machine.h"
 #include "test_support.h"
 #include "usbdrv/usbdrv.h"
+#include "win/busy_marker.h"
 #include "win/windows_error.h"
 #include "win/windows_version.h"
 
@@ -128,6 +131,15 @@ protected:
         return result;
     }
     usbdrv_result prepare() { return prepare(package()); }
+    // The check of the package folder for a request; what it returned and logged.
+    usbdrv_result check(const test::front_end_request& request,
+                        const char* inf_name = "Corvane.inf") {
+        test::log_capture capture;
+        usbdrv_result result = usbdrv_check_prepared_driver(
+            &request.device, test::utf8(package()).c_str(), inf_name, &request.options);
+        log_ = capture.text();
+        return result;
+    }
     bool logged(const std::string& expected) const {
         return log_.find(expected + "\n") != std::string::npos;
     }
@@ -485,6 +497,175 @@ TEST_F(SimulatedPreparation, EndedAtEachStepItNeverLeavesATrustedKey) {
             EXPECT_NE(trusted, earlier_certificate) << store;
         }
     }
+}
+
+// What a folder holds with each file's last write time: a check that leaves it so wrote nothing.
+using dated_contents = std::map<std::string, std::pair<std::string, fs::file_time_type>>;
+dated_contents dated_contents_of(const fs::path& folder) {
+    dated_contents dated;
+    for (const auto& [name, text] : test::contents_of(folder))
+        dated[name] = {text, fs::last_write_time(folder / test::from_utf8(name))};
+    return dated;
+}
+
+// The library's certificate of the front end's device in a store, as the listing gives it.
+usbdrv_certificate_entry listed_in(const char* store) {
+    usbdrv_certificate_entry found = {};
+    usbdrv_certificate_entry* list = nullptr;
+    EXPECT_EQ(usbdrv_list_certificates(&list), USBDRV_OK);
+    for (const usbdrv_certificate_entry* e = list; e; e = e->next) {
+        if (strcmp(e->store, store) == 0 && strcmp(e->subject, kSubject) == 0)
+            found = *e;
+    }
+    usbdrv_destroy_certificate_list(list);
+    EXPECT_STREQ(found.store, store) << "no certificate of " << kSubject;
+    return found;
+}
+
+const char* const kCheck = "usbdrv_check_prepared_driver";
+const char* const kInfDiffers = "the INF differs from what a preparation writes now";
+
+// A package prepared before is reused while it is what a preparation writes now (its new driver
+// date and interface GUID read back from its INF) and its signer is trusted; any one change of
+// the request, the files or the trust makes it prepared again, and the check itself writes
+// nothing.
+TEST_F(SimulatedPreparation, APreparedPackageIsReusedOnlyWhileUnchangedAndTrusted) {
+    const std::string folder = test::utf8(package());
+    const std::string refused = "the package in '" + folder + "' is not reused: ";
+    using change = std::function<void(test::front_end_request&)>;
+    const fs::path inf = package() / "Corvane.inf";
+    const fs::path carried = package() / "installer_x64.exe";
+    const auto append_to = [](const fs::path& file) {
+        std::ofstream(file, std::ios::binary | std::ios::app) << 'x';
+    };
+    const auto remove_trust = [](const char* store) {
+        usbdrv_certificate_entry entry = listed_in(store);
+        EXPECT_EQ(usbdrv_remove_certificate(&entry), USBDRV_OK) << store;
+    };
+    const struct {
+        const char* what;
+        change apply;
+        std::string reason;
+        bool changes_machine;  // the package or the stores: prepared anew for the next row
+    } rows[] = {
+        {"another description",
+         [](test::front_end_request& r) { strcpy(r.description, "Corvane Serial B"); }, kInfDiffers,
+         false},
+        {"another VID", [](test::front_end_request& r) { r.device.vid = 0xC04B; }, kInfDiffers,
+         false},
+        {"another driver kind",
+         [](test::front_end_request& r) { r.options.driver_type = USBDRV_DRIVER_WINUSB; },
+         kInfDiffers, false},
+        {"no catalog asked for", [](test::front_end_request& r) { r.options.no_catalog = 1; },
+         "the options ask for no catalog or no signature", false},
+        {"no signature asked for", [](test::front_end_request& r) { r.options.no_signing = 1; },
+         "the options ask for no catalog or no signature", false},
+        {"one byte of the INF changed",
+         [&](test::front_end_request&) {
+             std::ifstream in(inf, std::ios::binary);
+             std::string text{std::istreambuf_iterator<char>(in), {}};
+             in.close();
+             text[text.size() / 2] ^= 1;
+             std::ofstream(inf, std::ios::binary) << text;
+         },
+         kInfDiffers, true},
+        {"the INF deleted", [&](test::front_end_request&) { fs::remove(inf); },
+         "there is no 'Corvane.inf'", true},
+        {"a carried file changed", [&](test::front_end_request&) { append_to(carried); },
+         "'installer_x64.exe' differs from the file the program carries", true},
+        {"a carried file deleted",
+         [&](test::front_end_request&) { fs::remove(package() / "amd64" / "libusb0.sys"); },
+         "'amd64\\libusb0.sys' is missing", true},
+        {"the catalog deleted", [&](test::front_end_request&) { fs::remove(catalog()); },
+         "there is no catalog 'Corvane.cat'", true},
+        {"the catalog cut",
+         [&](test::front_end_request&) {
+             fs::resize_file(catalog(), fs::file_size(catalog()) / 2);
+         },
+         "the catalog 'Corvane.cat' does not decode", true},
+        {"the catalog of another preparation",
+         [&](test::front_end_request&) {
+             const fs::path other = dir_.path() / "other";
+             fs::create_directory(other);
+             ASSERT_EQ(prepare(other), USBDRV_OK) << log_;
+             fs::remove(catalog());
+             fs::copy_file(other / "Corvane.cat", catalog());
+         },
+         "'Corvane.inf' differs from its catalog entry", true},
+        {"the signer no longer in Root", [&](test::front_end_request&) { remove_trust("Root"); },
+         "the catalog's signer is no longer in 'Root'", true},
+        {"the signer no longer in TrustedPublisher",
+         [&](test::front_end_request&) { remove_trust("TrustedPublisher"); },
+         "the catalog's signer is no longer in 'TrustedPublisher'", true},
+    };
+    bool prepared = false;
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        if (!prepared) {
+            clean_machine();
+            ASSERT_EQ(prepare(), USBDRV_OK) << log_;
+            test::front_end_request same(true);
+            const dated_contents before = dated_contents_of(package());
+            ASSERT_EQ(check(same), USBDRV_OK) << log_;
+            EXPECT_TRUE(logged(line("info", kCheck,
+                                    "the package in '" + folder +
+                                        "' is the one a preparation writes now, and its "
+                                        "catalog's signer is trusted")))
+                << log_;
+            EXPECT_EQ(dated_contents_of(package()), before);
+            prepared = true;
+        }
+        test::front_end_request request(true);
+        r.apply(request);
+        const dated_contents before = dated_contents_of(package());
+        EXPECT_EQ(check(request), USBDRV_ERR_NOT_FOUND) << log_;
+        EXPECT_TRUE(logged(line("info", kCheck, refused + r.reason))) << log_;
+        EXPECT_EQ(dated_contents_of(package()), before);
+        EXPECT_TRUE(test::staging_left_in(dir_.path()).empty());
+        prepared = !r.changes_machine;
+    }
+}
+
+// A kind whose catalog also lists carried PE files, hashed as images in their folders.
+TEST_F(SimulatedPreparation, AWinUsbPackageIsReusedToo) {
+    ASSERT_EQ(prepare(package(), USBDRV_DRIVER_WINUSB), USBDRV_OK) << log_;
+    test::front_end_request request(true);
+    request.options.driver_type = USBDRV_DRIVER_WINUSB;
+    EXPECT_EQ(check(request), USBDRV_OK) << log_;
+    std::ofstream(package() / "amd64" / "winusbcoinstaller2.dll", std::ios::binary | std::ios::app)
+        << 'x';
+    EXPECT_EQ(check(request), USBDRV_ERR_NOT_FOUND) << log_;
+}
+
+// Arguments a preparation refuses are refused alike; a machine where a preparation or an
+// installation runs is busy; an empty folder holds nothing to reuse.
+TEST_F(SimulatedPreparation, TheCheckRefusesWhatAPreparationRefuses) {
+    test::front_end_request request(true);
+    EXPECT_EQ(usbdrv_check_prepared_driver(nullptr, test::utf8(package()).c_str(), "Corvane.inf",
+                                           &request.options),
+              USBDRV_ERR_INVALID_PARAM);
+    EXPECT_EQ(check(request, nullptr), USBDRV_ERR_INVALID_PARAM);
+    EXPECT_EQ(check(request, "Corvane.txt"), USBDRV_ERR_INVALID_PARAM);
+    EXPECT_EQ(check(request, "sub\\Corvane.inf"), USBDRV_ERR_INVALID_PARAM);
+    {
+        test::front_end_request unnamed(true);
+        unnamed.description[0] = '\0';
+        EXPECT_EQ(check(unnamed), USBDRV_ERR_INVALID_PARAM);
+        test::front_end_request unknown(true);
+        unknown.options.driver_type = USBDRV_DRIVER_TYPE_COUNT;
+        EXPECT_EQ(check(unknown), USBDRV_ERR_INVALID_PARAM);
+    }
+    for (const char* marker : {kPreparationMarker, kInstallationMarker}) {
+        busy_marker held(marker);
+        ASSERT_EQ(held.state(), USBDRV_OK) << marker;
+        EXPECT_EQ(check(request), USBDRV_ERR_BUSY) << marker;
+    }
+    EXPECT_EQ(check(request), USBDRV_ERR_NOT_FOUND) << log_;
+    EXPECT_TRUE(logged(line(
+        "info", kCheck,
+        "the package in '" + test::utf8(package()) + "' is not reused: there is no 'Corvane.inf'")))
+        << log_;
+    EXPECT_TRUE(fs::is_empty(package()));
 }
 
 }  // namespace

@@ -138,6 +138,24 @@ usbdrv_result usbdrv_destroy_list(usbdrv_device_entry* list);
 usbdrv_result usbdrv_prepare_driver(const usbdrv_device_entry* device, const char* path,
                                     const char* inf_name, const usbdrv_prepare_options* options);
 
+/* Whether the package in `path` (null or empty: TEMP) can be installed as it is, in place of a
+ * new preparation with the same arguments: USBDRV_OK only when it is, byte for byte, what
+ * usbdrv_prepare_driver(device, path, inf_name, options) would write now (its INF as the
+ * templates fill it, except for the driver date and a generated device interface GUID, which
+ * are taken from the INF there; every carried file as the program carries it), with a catalog
+ * that decodes, whose members are the package's files with the hashes they have now, and that is
+ * signed by the certificate a preparation makes for it, one of the library's own that the local
+ * machine's "Root" and "TrustedPublisher" stores both still hold. Where a preparation makes no
+ * catalog (before Vista, without administrator rights) or the options ask for no catalog or no
+ * signature (null options never sign), nothing is reused. Returns USBDRV_OK;
+ * USBDRV_ERR_NOT_FOUND, with one info line naming the first thing that differs, for anything
+ * else; USBDRV_ERR_INVALID_PARAM (and the other refusals) for arguments usbdrv_prepare_driver
+ * refuses; USBDRV_ERR_BUSY while a preparation or an installation runs anywhere on the machine.
+ * Writes nothing: it reads the folder and the stores. */
+usbdrv_result usbdrv_check_prepared_driver(const usbdrv_device_entry* device, const char* path,
+                                           const char* inf_name,
+                                           const usbdrv_prepare_options* options);
+
 /* Installs the package that usbdrv_prepare_driver wrote into `path` (null or empty: TEMP) for
  * `device`, through the elevated installer helper of the system's word size. With options naming
  * a progress_owner window, a progress window runs the installation and the owner is disabled
