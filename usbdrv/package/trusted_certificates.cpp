@@ -104,6 +104,12 @@ usbdrv_result list_store(const char* name, usbdrv_certificate_entry**& tail) {
     unique_cert_store store = open_store(name, CERT_STORE_READONLY_FLAG);
     if (!store) {
         DWORD error = GetLastError();
+        // A store that was never made (the system makes TrustedPublisher at its first
+        // certificate) holds none of ours.
+        if (error == ERROR_FILE_NOT_FOUND) {
+            usbdrv_log(USBDRV_LOG_DEBUG, kList, "the machine has no store '%s' - none in it", name);
+            return USBDRV_OK;
+        }
         LOG_SYSTEM_ERROR(USBDRV_LOG_ERROR, kList, error,
                          "could not open the machine store '%s' to read it: %s", name);
         return USBDRV_ERR_ACCESS;
@@ -212,6 +218,10 @@ usbdrv_result usbdrv_remove_certificate(const usbdrv_certificate_entry* certific
     unique_cert_store store = open_store(store_name, 0);
     if (!store) {
         DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND) {
+            usbdrv_log(USBDRV_LOG_WARNING, kRemove, "the machine has no store '%s'", store_name);
+            return USBDRV_ERR_NOT_FOUND;
+        }
         LOG_SYSTEM_ERROR(USBDRV_LOG_ERROR, kRemove, error,
                          "could not open the machine store '%s' to change it: %s", store_name);
         return is_access_denied(error) ? USBDRV_ERR_NEEDS_ADMIN : USBDRV_ERR_OTHER;
