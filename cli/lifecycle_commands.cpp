@@ -67,9 +67,7 @@ int exit_for_removal(usbdrv_result result) {
             return kExitSuccess;
         case USBDRV_ERR_NEEDS_ADMIN:
             return kExitElevationRequired;
-        case USBDRV_ERR_BUSY:
-            return kExitInstallFailed;  // in use: the package stays, which the line says
-        default:
+        default:  // a package in use (busy) among them: it stays, which its line says
             return kExitInstallFailed;
     }
 }
