@@ -4,7 +4,6 @@
 // the same library and the same front-end core, and the rest of a driver's life on a machine
 // (staging, status, removal), and ends with an exit code a script can rely on (report.h).
 #include <windows.h>
-#include <shellapi.h>
 
 #include <fcntl.h>
 #include <io.h>
@@ -22,15 +21,12 @@
 
 namespace {
 
-// The arguments after the program's name, as the system hands them over.
-std::vector<std::u16string> arguments() {
+// The arguments after the program's name, as the C runtime split the wide command line (wmain):
+// no shell32 at the start for it.
+std::vector<std::u16string> arguments(int argc, wchar_t** argv) {
     std::vector<std::u16string> args;
-    int count = 0;
-    unique_local<wchar_t*> argv(CommandLineToArgvW(GetCommandLineW(), &count));
-    for (int i = 1; argv && i < count; i++) {
-        const wchar_t* arg = argv.get()[i];
-        args.emplace_back(arg, arg + wcslen(arg));
-    }
+    for (int i = 1; argv && i < argc && argv[i]; i++)
+        args.emplace_back(argv[i], argv[i] + wcslen(argv[i]));
     return args;
 }
 
@@ -58,13 +54,13 @@ int run(const cli::request& req) {
 
 }  // namespace
 
-int main() {
+int wmain(int argc, wchar_t** argv) {
     SetConsoleOutputCP(CP_UTF8);
     // Bytes as written: UTF-8 and one line feed per line, the same on a console and in a pipe.
     // The log file's lines are the dialog's log's (log_line), CR LF.
     _setmode(_fileno(stdout), _O_BINARY);
     _setmode(_fileno(stderr), _O_BINARY);
-    std::vector<std::u16string> args = arguments();
+    std::vector<std::u16string> args = arguments(argc, argv);
     cli::parse_result parsed = cli::parse_utf16_arguments(args);
     if (parsed.req.help) {
         cli::write_out(cli::usage_text());

@@ -20,3 +20,18 @@ if(WIN32)
   # be built again and compared byte for byte.
   add_link_options(-Wl,--no-insert-timestamp)
 endif()
+
+# A program in the form it ships in: its debug information moved to <program>.debug beside it
+# (linked by name for a debugger), so that what starts here, in the tests and the benchmarks, is
+# the size a user's copy has. A build whose link strips already (a release) has nothing to move.
+function(corvane_split_debug_information target)
+  if(NOT WIN32 OR CMAKE_EXE_LINKER_FLAGS MATCHES "(^| )-s( |$)")
+    return()
+  endif()
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND ${CMAKE_OBJCOPY} --only-keep-debug $<TARGET_FILE:${target}>
+            $<TARGET_FILE:${target}>.debug
+    COMMAND ${CMAKE_OBJCOPY} --strip-debug --add-gnu-debuglink=$<TARGET_FILE:${target}>.debug
+            $<TARGET_FILE:${target}>
+    VERBATIM)
+endfunction()

@@ -88,8 +88,7 @@ void flag_removed_devices(const char* hardware_id) {
     auto node_status = imports.CM_Get_DevNode_Status.get_quietly();
     if (!get_class_devs || !enum_device || !get_property || !set_property || !node_status)
         return;
-    unique_looked_up_device_info_set devices(
-        get_class_devs(nullptr, "USB", nullptr, DIGCF_ALLCLASSES));
+    unique_device_info_set devices(get_class_devs(nullptr, "USB", nullptr, DIGCF_ALLCLASSES));
     if (!devices)
         return;
     const char* wanted = hardware_id ? hardware_id : "<NULL>";

@@ -267,13 +267,8 @@ usbdrv_result install(const char* inf_path, setup_log_relay& relay) {
 
 // Everything after the pipe is open; returns the result, which is also sent as the status.
 usbdrv_result run(int argc, char** argv, setup_log_relay& relay) {
-    if (!init_installer_dlls()) {
-        usbdrv_log(USBDRV_LOG_ERROR, kCaller, "could not init DLLs");
-        return USBDRV_ERR_RESOURCE;
-    }
-    // The policy object is a COM object of this thread's apartment.
-    if (auto initialise = imports.CoInitializeEx.get_quietly())
-        initialise(nullptr, COINIT_APARTMENTTHREADED);
+    // The tool hears from the helper first, and the system libraries are loaded after: the
+    // configuration manager's here, COM's at the first restore-point policy call.
     arguments args(argc, argv);
     if (args.count() < 2 || !args[1]) {
         printf("usage: %s <inf_name>\n", args[0] ? args[0] : "installer");
@@ -281,6 +276,10 @@ usbdrv_result run(int argc, char** argv, setup_log_relay& relay) {
         return USBDRV_ERR_INVALID_PARAM;
     }
     usbdrv_log(USBDRV_LOG_INFO, kCaller, "got parameter %s", args[1]);
+    if (!init_installer_dlls()) {
+        usbdrv_log(USBDRV_LOG_ERROR, kCaller, "could not init DLLs");
+        return USBDRV_ERR_RESOURCE;
+    }
     char inf_path[kPathBytes] = {};
     usbdrv_result found = inf_path_of(args[1], inf_path);
     if (found != USBDRV_OK)

@@ -168,6 +168,17 @@ LONG disable_value(HKEY settings, bool existed) {
     return written;
 }
 
+// The policy object is a COM object of this thread's apartment (the helper's main thread makes
+// every policy call). COM is loaded at the first call, not at the helper's start.
+void enter_apartment() {
+    static bool entered = false;
+    if (entered)
+        return;
+    entered = true;
+    if (auto initialise = imports.CoInitializeEx.get_quietly())
+        initialise(nullptr, COINIT_APARTMENTTHREADED);
+}
+
 }  // namespace
 
 bool set_restore_policy(bool disable) {
@@ -179,6 +190,7 @@ bool set_restore_policy(bool disable) {
                    "change it");
         return true;
     }
+    enter_apartment();
     auto create = imports.CoCreateInstance.get_quietly();
     IGroupPolicyObject* created = nullptr;
     HRESULT hr = create ? create(kGroupPolicyObjectClass, nullptr, CLSCTX_INPROC_SERVER,

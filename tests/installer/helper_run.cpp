@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -44,12 +45,21 @@ void answer(HANDLE pipe, const std::optional<std::string>& value) {
         write_all(pipe, &kNone, 1);
 }
 
+// What the helper, which has ended by now, wrote to its console: what is in the pipe, not up to
+// the pipe's end. A process the helper started may hold the writing end long after: Wine starts
+// its desktop process from the first process of a session that loads user32, and that process
+// inherits the helper's console.
 std::string read_console(HANDLE output) {
     std::string text;
     char chunk[512];
-    DWORD got = 0;
-    while (ReadFile(output, chunk, sizeof chunk, &got, nullptr) && got > 0)
+    DWORD available = 0;
+    while (PeekNamedPipe(output, nullptr, 0, nullptr, &available, nullptr) && available > 0) {
+        DWORD got = 0;
+        if (!ReadFile(output, chunk, std::min<DWORD>(available, sizeof chunk), &got, nullptr) ||
+            got == 0)
+            break;
         text.append(chunk, got);
+    }
     return text;
 }
 

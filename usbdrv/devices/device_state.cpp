@@ -65,9 +65,9 @@ usbdrv_result open_known_device(const char* instance_id, opened_device& device) 
 usbdrv_result read_service(opened_device& device, const char* instance_id,
                            usbdrv_device_state& state) {
     wchar_t service[kServiceUnits + 1] = {};
-    if (!SetupDiGetDeviceRegistryPropertyW(device.set.get(), &device.data, SPDRP_SERVICE, nullptr,
-                                           reinterpret_cast<BYTE*>(service),
-                                           kServiceUnits * sizeof(wchar_t), nullptr)) {
+    if (!imports.SetupDiGetDeviceRegistryPropertyW(device.set.get(), &device.data, SPDRP_SERVICE,
+                                                   nullptr, reinterpret_cast<BYTE*>(service),
+                                                   kServiceUnits * sizeof(wchar_t), nullptr)) {
         DWORD error = GetLastError();
         if (error == ERROR_INVALID_DATA)
             return USBDRV_OK;
@@ -91,8 +91,8 @@ template <size_t N>
 void read_key_text(opened_device& device, DWORD key_type, const wchar_t* value_name,
                    const char* what, const char* instance_id, char (&field)[N]) {
     static_assert(N == kPortUnits, "the buffer below holds one unit more than the field");
-    unique_hkey key(SetupDiOpenDevRegKey(device.set.get(), &device.data, DICS_FLAG_GLOBAL, 0,
-                                         key_type, KEY_READ));
+    unique_hkey key(imports.SetupDiOpenDevRegKey(device.set.get(), &device.data, DICS_FLAG_GLOBAL,
+                                                 0, key_type, KEY_READ));
     if (!key) {
         DWORD error = GetLastError();
         if (error != ERROR_KEY_DOES_NOT_EXIST && error != ERROR_FILE_NOT_FOUND) {

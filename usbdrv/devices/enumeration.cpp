@@ -73,9 +73,9 @@ using driver_version_buffer = char[kDriverVersionBytes + 1];
 // read. Multi-strings leave their first text in front.
 bool read_property(HDEVINFO set, SP_DEVINFO_DATA* device, DWORD property, property_buffer& buffer) {
     memset(buffer, 0, sizeof buffer);
-    bool ok = SetupDiGetDeviceRegistryPropertyA(set, device, property, nullptr,
-                                                reinterpret_cast<BYTE*>(buffer), kPropertyBytes,
-                                                nullptr) != FALSE;
+    bool ok = imports.SetupDiGetDeviceRegistryPropertyA(set, device, property, nullptr,
+                                                        reinterpret_cast<BYTE*>(buffer),
+                                                        kPropertyBytes, nullptr) != FALSE;
     if (!ok)
         buffer[0] = '\0';
     return ok;
@@ -113,7 +113,7 @@ outcome read_driver_version_text(const device_in_set& d, driver_version_buffer& 
     if (!d.wants_with_driver())
         return outcome::skipped;
     unique_hkey key(
-        SetupDiOpenDevRegKey(d.set, d.device, DICS_FLAG_GLOBAL, 0, DIREG_DRV, KEY_READ));
+        imports.SetupDiOpenDevRegKey(d.set, d.device, DICS_FLAG_GLOBAL, 0, DIREG_DRV, KEY_READ));
     if (!key)
         return outcome::kept;
     DWORD type = 0, size = kDriverVersionBytes;
@@ -151,12 +151,13 @@ bool read_first_of_list(HDEVINFO set, SP_DEVINFO_DATA* device, DWORD property,
     if (GetLastError() != ERROR_INSUFFICIENT_BUFFER)
         return false;
     DWORD needed = 0;
-    SetupDiGetDeviceRegistryPropertyA(set, device, property, nullptr, nullptr, 0, &needed);
+    imports.SetupDiGetDeviceRegistryPropertyA(set, device, property, nullptr, nullptr, 0, &needed);
     if (needed == 0)
         return false;
     std::vector<char> list(needed + 2, '\0');  // two terminators even for a list without them
-    if (!SetupDiGetDeviceRegistryPropertyA(set, device, property, nullptr,
-                                           reinterpret_cast<BYTE*>(list.data()), needed, nullptr)) {
+    if (!imports.SetupDiGetDeviceRegistryPropertyA(set, device, property, nullptr,
+                                                   reinterpret_cast<BYTE*>(list.data()), needed,
+                                                   nullptr)) {
         return false;
     }
     size_t first = strlen(list.data());
@@ -233,9 +234,9 @@ void read_description(const device_in_set& d, int& unknown_counter,
     };
     // The error is read right at the failing call, for the log line.
     auto read_device_desc = [&](DWORD& error) {
-        bool ok = SetupDiGetDeviceRegistryPropertyW(d.set, d.device, SPDRP_DEVICEDESC, nullptr,
-                                                    reinterpret_cast<BYTE*>(description),
-                                                    sizeof description, nullptr) != FALSE;
+        bool ok = imports.SetupDiGetDeviceRegistryPropertyW(
+                      d.set, d.device, SPDRP_DEVICEDESC, nullptr,
+                      reinterpret_cast<BYTE*>(description), sizeof description, nullptr) != FALSE;
         error = ok ? ERROR_SUCCESS : GetLastError();
         return terminated(ok);
     };
@@ -347,7 +348,7 @@ usbdrv_result usbdrv_create_list(usbdrv_device_entry** list, const usbdrv_list_o
         return USBDRV_ERR_RESOURCE;
 
     unique_device_info_set set(
-        SetupDiGetClassDevsA(nullptr, "USB", nullptr, DIGCF_PRESENT | DIGCF_ALLCLASSES));
+        imports.SetupDiGetClassDevsA(nullptr, "USB", nullptr, DIGCF_PRESENT | DIGCF_ALLCLASSES));
     if (!set)
         return USBDRV_ERR_NO_DEVICE;
 
@@ -355,7 +356,7 @@ usbdrv_result usbdrv_create_list(usbdrv_device_entry** list, const usbdrv_list_o
     int unknown_counter = 1;
     SP_DEVINFO_DATA device;
     device.cbSize = sizeof device;
-    for (DWORD index = 0; SetupDiEnumDeviceInfo(set.get(), index, &device); index++) {
+    for (DWORD index = 0; imports.SetupDiEnumDeviceInfo(set.get(), index, &device); index++) {
         unique_entry entry;
         switch (read_device({set.get(), &device, (int)index, options}, unknown_counter, entry)) {
             case outcome::kept:

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "base/log.h"
+#include "win/runtime_imports.h"
 #include "win/utf8.h"
 
 namespace {
@@ -29,14 +30,15 @@ bool check_instance_id(const char* instance_id, const char* caller) {
 }
 
 open_step open_device(const char* instance_id, opened_device& device, DWORD& error) {
-    device.set.reset(SetupDiCreateDeviceInfoList(nullptr, nullptr));
+    device.set.reset(imports.SetupDiCreateDeviceInfoList(nullptr, nullptr));
     if (!device.set) {
         error = GetLastError();
         return open_step::create_set;
     }
     unique_malloc<wchar_t> wide(utf8_to_utf16(instance_id));
     device.data.cbSize = sizeof device.data;
-    if (wide && SetupDiOpenDeviceInfoW(device.set.get(), wide.get(), nullptr, 0, &device.data))
+    if (wide &&
+        imports.SetupDiOpenDeviceInfoW(device.set.get(), wide.get(), nullptr, 0, &device.data))
         return open_step::ok;
     error = wide ? GetLastError() : ERROR_INVALID_DEVINST_NAME;
     return error == ERROR_NO_SUCH_DEVINST || error == ERROR_INVALID_DEVINST_NAME

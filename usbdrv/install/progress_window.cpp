@@ -52,41 +52,41 @@ struct progress_run {
 std::atomic<bool> dialog_active{false};
 
 progress_run* run_of(HWND window) {
-    return reinterpret_cast<progress_run*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    return reinterpret_cast<progress_run*>(imports.GetWindowLongPtrW(window, GWLP_USERDATA));
 }
 
 DWORD WINAPI progress_thread(void* argument) {
     progress_run& run = *static_cast<progress_run*>(argument);
     usbdrv_result result = run.work(run.argument, run.cancel.get());
     run.worker_running = false;
-    PostMessageW(run.window, kDoneMessage, static_cast<WPARAM>(result), 0);
+    imports.PostMessageW(run.window, kDoneMessage, static_cast<WPARAM>(result), 0);
     return 0;
 }
 
 // Re-enables the owner, ends the message loop with result and destroys the window.
 void finish(progress_run& run, usbdrv_result result) {
-    EnableWindow(run.owner, TRUE);
-    PostQuitMessage(result);
-    DestroyWindow(run.window);
+    imports.EnableWindow(run.owner, TRUE);
+    imports.PostQuitMessage(result);
+    imports.DestroyWindow(run.window);
 }
 
 void init_children(progress_run& run) {
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS};
-    InitCommonControlsEx(&controls);
-    run.bar = CreateWindowExA(WS_EX_NOPARENTNOTIFY, PROGRESS_CLASSA, nullptr,
-                              WS_CHILD | WS_VISIBLE | PBS_MARQUEE, 10, 35, 250, 12, run.window,
-                              nullptr, run.instance, nullptr);
+    imports.InitCommonControlsEx(&controls);
+    run.bar = imports.CreateWindowExA(WS_EX_NOPARENTNOTIFY, PROGRESS_CLASSA, nullptr,
+                                      WS_CHILD | WS_VISIBLE | PBS_MARQUEE, 10, 35, 250, 12,
+                                      run.window, nullptr, run.instance, nullptr);
     if (!run.bar) {
         DWORD error = GetLastError();
         LOG_SYSTEM_ERROR(USBDRV_LOG_ERROR, kInitChildren, error,
                          "Unable to create progress bar: %s");
     } else {
-        PostMessageW(run.bar, PBM_SETMARQUEE, TRUE, 0);
+        imports.PostMessageW(run.bar, PBM_SETMARQUEE, TRUE, 0);
     }
 
-    run.text = CreateWindowExA(WS_EX_TRANSPARENT | WS_EX_NOPARENTNOTIFY, "Static", kTitle,
-                               WS_CHILD | WS_VISIBLE | WS_GROUP, 12, 12, 250, 16, run.window,
-                               nullptr, run.instance, nullptr);
+    run.text = imports.CreateWindowExA(WS_EX_TRANSPARENT | WS_EX_NOPARENTNOTIFY, "Static", kTitle,
+                                       WS_CHILD | WS_VISIBLE | WS_GROUP, 12, 12, 250, 16,
+                                       run.window, nullptr, run.instance, nullptr);
     if (!run.text) {
         DWORD error = GetLastError();
         LOG_SYSTEM_ERROR(USBDRV_LOG_ERROR, kInitChildren, error,
@@ -101,30 +101,31 @@ void init_children(progress_run& run) {
     if (create_font && run.text) {
         run.font.reset(create_font(-11, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, "MS Shell Dlg 2"));
         if (run.font)
-            SendMessageW(run.text, WM_SETFONT, reinterpret_cast<WPARAM>(run.font.get()), TRUE);
+            imports.SendMessageW(run.text, WM_SETFONT, reinterpret_cast<WPARAM>(run.font.get()),
+                                 TRUE);
     }
 }
 
 void center_progress_window(HWND window) {
-    HWND owner = GetWindow(window, GW_OWNER);
+    HWND owner = imports.GetWindow(window, GW_OWNER);
     if (!owner)
         return;
     RECT frame, client;
-    GetWindowRect(window, &frame);
-    GetClientRect(owner, &client);
+    imports.GetWindowRect(window, &frame);
+    imports.GetClientRect(owner, &client);
     POINT centre = {(client.right - client.left) / 2, (client.bottom - client.top) / 2};
-    ClientToScreen(owner, &centre);
+    imports.ClientToScreen(owner, &centre);
     const int width = frame.right - frame.left, height = frame.bottom - frame.top;
     const screen_point origin = progress_origin(centre.x, centre.y, width, height);
-    MoveWindow(window, origin.x, origin.y, width, height, FALSE);
+    imports.MoveWindow(window, origin.x, origin.y, width, height, FALSE);
 }
 
 BOOL CALLBACK note_security_window(HWND window, LPARAM found) {
     // InternalGetWindowText reads the title without sending the window a message: a window of
     // another thread that does not answer cannot stop the clock.
     wchar_t title[256] = {};
-    InternalGetWindowText(window, title, 256);
-    if (is_security_prompt(static_cast<uint32_t>(GetWindowLongW(window, GWL_STYLE)), title))
+    imports.InternalGetWindowText(window, title, 256);
+    if (is_security_prompt(static_cast<uint32_t>(imports.GetWindowLongW(window, GWL_STYLE)), title))
         *reinterpret_cast<HWND*>(found) = window;
     return TRUE;
 }
@@ -132,7 +133,8 @@ BOOL CALLBACK note_security_window(HWND window, LPARAM found) {
 // The last window titled "Windows Security" anywhere under the desktop, or null.
 HWND find_security_window() {
     HWND found = nullptr;
-    EnumChildWindows(GetDesktopWindow(), note_security_window, reinterpret_cast<LPARAM>(&found));
+    imports.EnumChildWindows(imports.GetDesktopWindow(), note_security_window,
+                             reinterpret_cast<LPARAM>(&found));
     return found;
 }
 
@@ -157,13 +159,13 @@ void start_worker(progress_run& run) {
 void show_next_text(progress_run& run, const char* text) {
     if (!run.text)
         return;
-    SetWindowTextA(run.text, text);
+    imports.SetWindowTextA(run.text, text);
     // The text has no background of its own: hiding it lets the window paint its background over
     // the old text, before the new one is drawn.
-    ShowWindow(run.text, SW_HIDE);
-    UpdateWindow(run.window);
-    ShowWindow(run.text, SW_SHOW);
-    UpdateWindow(run.text);
+    imports.ShowWindow(run.text, SW_HIDE);
+    imports.UpdateWindow(run.window);
+    imports.ShowWindow(run.text, SW_SHOW);
+    imports.UpdateWindow(run.text);
 }
 
 // The time-out cancels the work, once; the window then waits for the worker's done message and
@@ -187,22 +189,22 @@ void count_tick(progress_run& run) {
 LRESULT CALLBACK progress_callback(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     if (message == WM_NCCREATE) {
         auto* created = reinterpret_cast<CREATESTRUCTW*>(lparam);
-        SetWindowLongPtrW(window, GWLP_USERDATA,
-                          reinterpret_cast<LONG_PTR>(created->lpCreateParams));
+        imports.SetWindowLongPtrW(window, GWLP_USERDATA,
+                                  reinterpret_cast<LONG_PTR>(created->lpCreateParams));
     }
     progress_run* run = run_of(window);
     if (!run)
-        return DefWindowProcW(window, message, wparam, lparam);
+        return imports.DefWindowProcW(window, message, wparam, lparam);
     switch (message) {
         case WM_CREATE:
             run->window = window;
             run->clock = {};
-            run->owner = GetWindow(window, GW_OWNER);
-            EnableWindow(run->owner, FALSE);
+            run->owner = imports.GetWindow(window, GW_OWNER);
+            imports.EnableWindow(run->owner, FALSE);
             init_children(*run);
             center_progress_window(window);
-            SetTimer(window, kTickTimer, kTickMs, nullptr);
-            PostMessageW(window, kStartMessage, 0, 0);
+            imports.SetTimer(window, kTickTimer, kTickMs, nullptr);
+            imports.PostMessageW(window, kStartMessage, 0, 0);
             return 0;
         case kStartMessage:
             start_worker(*run);
@@ -218,7 +220,7 @@ LRESULT CALLBACK progress_callback(HWND window, UINT message, WPARAM wparam, LPA
             return 0;  // neither the user nor the system's close command ends an installation
         case WM_NCHITTEST:
             return progress_hit_test(
-                static_cast<int>(DefWindowProcW(window, message, wparam, lparam)));
+                static_cast<int>(imports.DefWindowProcW(window, message, wparam, lparam)));
         case WM_CTLCOLORSTATIC: {
             auto set_bk_mode = imports.SetBkMode.get_quietly();
             auto get_stock_object = imports.GetStockObject.get_quietly();
@@ -230,25 +232,25 @@ LRESULT CALLBACK progress_callback(HWND window, UINT message, WPARAM wparam, LPA
         default:
             break;
     }
-    return DefWindowProcW(window, message, wparam, lparam);
+    return imports.DefWindowProcW(window, message, wparam, lparam);
 }
 
 bool register_progress_class(HINSTANCE instance) {
     WNDCLASSEXW existing = {};
     existing.cbSize = sizeof existing;
-    if (GetClassInfoExW(instance, kClassName, &existing))
+    if (imports.GetClassInfoExW(instance, kClassName, &existing))
         return true;
     WNDCLASSEXW progress_class = {};
     progress_class.cbSize = sizeof progress_class;
     progress_class.style = CS_DBLCLKS | CS_SAVEBITS;
     progress_class.lpfnWndProc = progress_callback;
     progress_class.hInstance = instance;
-    progress_class.hIcon = LoadIconA(nullptr, IDI_APPLICATION);
-    progress_class.hIconSm = LoadIconA(nullptr, IDI_APPLICATION);
-    progress_class.hCursor = LoadCursorA(nullptr, IDC_ARROW);
-    progress_class.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
+    progress_class.hIcon = imports.LoadIconA(nullptr, IDI_APPLICATION);
+    progress_class.hIconSm = imports.LoadIconA(nullptr, IDI_APPLICATION);
+    progress_class.hCursor = imports.LoadCursorA(nullptr, IDC_ARROW);
+    progress_class.hbrBackground = imports.GetSysColorBrush(COLOR_BTNFACE);
     progress_class.lpszClassName = kClassName;
-    if (!RegisterClassExW(&progress_class)) {
+    if (!imports.RegisterClassExW(&progress_class)) {
         DWORD error = GetLastError();
         LOG_SYSTEM_ERROR(USBDRV_LOG_ERROR, kRun, error, "can't register class %s");
         return false;
@@ -259,14 +261,14 @@ bool register_progress_class(HINSTANCE instance) {
 usbdrv_result run_message_loop() {
     MSG message;
     BOOL got;
-    while ((got = GetMessageW(&message, nullptr, 0, 0)) != 0) {
+    while ((got = imports.GetMessageW(&message, nullptr, 0, 0)) != 0) {
         if (got == -1) {
             DWORD error = GetLastError();
             LOG_SYSTEM_ERROR(USBDRV_LOG_ERROR, kRun, error, "GetMessage error: %s");
             continue;
         }
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
+        imports.TranslateMessage(&message);
+        imports.DispatchMessageW(&message);
     }
     return static_cast<usbdrv_result>(static_cast<int>(message.wParam));
 }
@@ -274,9 +276,9 @@ usbdrv_result run_message_loop() {
 // What the run left when a message of another sender ended its loop: the window, and a worker
 // that still runs, which is told to stop and waited for, since it uses the run.
 void end_run(progress_run& run) {
-    if (run.window && IsWindow(run.window)) {
-        EnableWindow(run.owner, TRUE);
-        DestroyWindow(run.window);
+    if (run.window && imports.IsWindow(run.window)) {
+        imports.EnableWindow(run.owner, TRUE);
+        imports.DestroyWindow(run.window);
     }
     if (!run.worker)
         return;
@@ -285,12 +287,31 @@ void end_run(progress_run& run) {
     WaitForSingleObject(run.worker.get(), INFINITE);
 }
 
+// Every window function a run calls, looked up before there is a window: the system calls the
+// window's procedure, which has nobody to tell of a missing one. A program that owns a window has
+// user32 loaded already; comctl32 is loaded here, on the first run, not at the program's start.
+bool look_up_window_functions() {
+    return look_up_all(
+        kRun, imports.IsWindow, imports.GetWindowLongPtrW, imports.SetWindowLongPtrW,
+        imports.GetWindowLongW, imports.PostMessageW, imports.EnableWindow, imports.PostQuitMessage,
+        imports.DestroyWindow, imports.CreateWindowExA, imports.CreateWindowExW,
+        imports.SendMessageW, imports.GetWindow, imports.GetWindowRect, imports.GetClientRect,
+        imports.ClientToScreen, imports.MoveWindow, imports.InternalGetWindowText,
+        imports.EnumChildWindows, imports.GetDesktopWindow, imports.SetWindowTextA,
+        imports.ShowWindow, imports.UpdateWindow, imports.DefWindowProcW, imports.SetTimer,
+        imports.GetClassInfoExW, imports.LoadIconA, imports.LoadCursorA, imports.GetSysColorBrush,
+        imports.RegisterClassExW, imports.GetMessageW, imports.TranslateMessage,
+        imports.DispatchMessageW, imports.InitCommonControlsEx);
+}
+
 }  // namespace
 
 usbdrv_result run_with_progress_bar(HWND owner, progress_work work, void* argument) {
     if (!owner)
         return USBDRV_ERR_INVALID_PARAM;
-    if (!IsWindow(owner)) {
+    if (!look_up_window_functions())
+        return USBDRV_ERR_RESOURCE;
+    if (!imports.IsWindow(owner)) {
         usbdrv_log(USBDRV_LOG_ERROR, kRun, "the owner %p is not a window",
                    static_cast<void*>(owner));
         return USBDRV_ERR_INVALID_PARAM;
@@ -299,7 +320,8 @@ usbdrv_result run_with_progress_bar(HWND owner, progress_work work, void* argume
         usbdrv_log(USBDRV_LOG_ERROR, kRun, "no work given");
         return USBDRV_ERR_INVALID_PARAM;
     }
-    HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(owner, GWLP_HINSTANCE));
+    HINSTANCE instance =
+        reinterpret_cast<HINSTANCE>(imports.GetWindowLongPtrW(owner, GWLP_HINSTANCE));
 
     bool idle = false;
     if (!dialog_active.compare_exchange_strong(idle, true)) {
@@ -322,7 +344,7 @@ usbdrv_result run_with_progress_bar(HWND owner, progress_work work, void* argume
 
     if (!register_progress_class(instance))
         return USBDRV_ERR_RESOURCE;
-    HWND window = CreateWindowExW(
+    HWND window = imports.CreateWindowExW(
         WS_EX_WINDOWEDGE | WS_EX_CONTROLPARENT, kClassName, kTitleWide,
         WS_POPUP | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN | WS_CAPTION | WS_THICKFRAME, 100,
         100, 287, 102, owner, nullptr, instance, &run);
@@ -331,7 +353,7 @@ usbdrv_result run_with_progress_bar(HWND owner, progress_work work, void* argume
         LOG_SYSTEM_ERROR(USBDRV_LOG_ERROR, kRun, error, "Unable to create progress dialog: %s");
         return USBDRV_ERR_RESOURCE;
     }
-    ShowWindow(window, SW_SHOWNORMAL);
-    UpdateWindow(window);
+    imports.ShowWindow(window, SW_SHOWNORMAL);
+    imports.UpdateWindow(window);
     return run_message_loop();
 }

@@ -139,7 +139,11 @@ usbdrv_result set_interface_guid(package_plan& plan) {
             break;
         case interface_guid_source::generated: {
             GUID guid;
-            HRESULT result = CoCreateGuid(&guid);
+            // Ole32 is loaded here, by the first preparation that needs a GUID.
+            auto create_guid = imports.CoCreateGuid.get(plan.caller);
+            if (!create_guid)
+                return USBDRV_ERR_RESOURCE;
+            HRESULT result = create_guid(&guid);
             if (FAILED(result)) {
                 LOG_SYSTEM_ERROR(USBDRV_LOG_ERROR, plan.caller, (uint32_t)result,
                                  "could not generate a device interface GUID (%s)");

@@ -28,15 +28,11 @@ void give_back_through(runtime_import<Fn>& function, Args... args) {
         release(args...);
 }
 
-// Device information sets: SetupDiGetClassDevs says INVALID_HANDLE_VALUE when it fails.
+// Device information sets: SetupDiGetClassDevs says INVALID_HANDLE_VALUE when it fails. Setupapi
+// is looked up, not imported: a program's start does not load it.
 struct device_info_set_traits {
     static HDEVINFO invalid() { return INVALID_HANDLE_VALUE; }
     static bool absent(HDEVINFO s) { return s == INVALID_HANDLE_VALUE || s == nullptr; }
-    static void close(HDEVINFO s) { SetupDiDestroyDeviceInfoList(s); }
-};
-// The same sets, given back through the run-time import table: for a program that looks setupapi
-// up in the system folder instead of importing it (the installer helper).
-struct looked_up_device_info_set_traits : device_info_set_traits {
     static void close(HDEVINFO s) { give_back_through(imports.SetupDiDestroyDeviceInfoList, s); }
 };
 // INF files: SetupOpenInfFile says INVALID_HANDLE_VALUE when it fails.
@@ -107,8 +103,6 @@ struct font_traits {
 }  // namespace handle_kit
 
 using unique_device_info_set = unique_resource<HDEVINFO, handle_kit::device_info_set_traits>;
-using unique_looked_up_device_info_set =
-    unique_resource<HDEVINFO, handle_kit::looked_up_device_info_set_traits>;
 using unique_inf = unique_resource<HINF, handle_kit::inf_traits>;
 using unique_cert_store = unique_resource<HCERTSTORE, handle_kit::cert_store_traits>;
 using unique_cert_context = unique_resource<PCCERT_CONTEXT, handle_kit::cert_context_traits>;

@@ -1,7 +1,8 @@
 // The system functions that the library and the installer helper look up by name at run time,
-// because not every Windows version has them (or to keep their DLL out of the program's import
-// table). One typed table: a signature comes from the system header through decltype, so it
-// cannot drift.
+// because not every Windows version has them, or to keep their DLL out of the program's import
+// table: a program loads at its start only what its start uses, and the libraries a preparation,
+// an installation or the progress window need are loaded (from the system folder) on first use. One
+// typed table: a signature comes from the system header through decltype, so it cannot drift.
 //
 // A lookup is made on first use and cached for the life of the process. A missing function
 // logs "Unable to locate <name>() in <module>" under the caller's name and is looked up again at
@@ -12,10 +13,12 @@
 
 #include <windows.h>
 #include <cfgmgr32.h>
+#include <commctrl.h>
 #include <mscat.h>
 #include <newdev.h>
 #include <objbase.h>
 #include <setupapi.h>
+#include <shellapi.h>
 #include <shlobj.h>
 #include <wincrypt.h>
 #include <winver.h>
@@ -23,6 +26,8 @@
 #include "win/signer_api.h"
 
 #include <atomic>
+#include <type_traits>
+#include <utility>
 
 // The C runtime's wide arguments (msvcrt), which no header declares.
 struct msvcrt_startupinfo {
@@ -55,7 +60,32 @@ public:
     using runtime_import_slot::runtime_import_slot;
     Fn* get(const char* caller) { return reinterpret_cast<Fn*>(resolve(caller)); }
     Fn* get_quietly() { return reinterpret_cast<Fn*>(resolve_quietly()); }
+
+    // Calls the function. One that is not there acts as a call that failed: a zero result (false,
+    // null, 0) and ERROR_PROC_NOT_FOUND as the last error. Only for functions whose zero result
+    // is a failure (not an HRESULT or an error code), where a caller that needs a clear line has
+    // looked them up before, such as a window whose procedure the system calls.
+    template <typename... Args>
+    auto operator()(Args&&... args) {
+        using result = decltype(std::declval<Fn*>()(std::forward<Args>(args)...));
+        if (Fn* function = get_quietly())
+            return function(std::forward<Args>(args)...);
+        SetLastError(ERROR_PROC_NOT_FOUND);
+        if constexpr (!std::is_void_v<result>)
+            return result{};
+    }
 };
+
+// The window longs that hold a pointer: on 32-bit Windows the header makes them macros of the
+// 32-bit ones, which are the only ones user32 exports there (GetWindowLongW is in the table
+// anyway).
+#ifdef _WIN64
+#define USBDRV_WINDOW_LONG_PTR_IMPORTS(X) \
+    X("user32.dll", GetWindowLongPtrW)    \
+    X("user32.dll", SetWindowLongPtrW)
+#else
+#define USBDRV_WINDOW_LONG_PTR_IMPORTS(X) X("user32.dll", SetWindowLongW)
+#endif
 
 // module, function
 #define USBDRV_RUNTIME_IMPORTS(X)                        \
@@ -126,6 +156,45 @@ public:
     X("setupapi.dll", SetupDiDestroyDeviceInfoList)      \
     X("ole32.dll", CoInitializeEx)                       \
     X("ole32.dll", CoCreateInstance)                     \
+    X("setupapi.dll", SetupDiCreateDeviceInfoList)       \
+    X("setupapi.dll", SetupDiOpenDeviceInfoW)            \
+    X("setupapi.dll", SetupDiGetDeviceRegistryPropertyW) \
+    X("setupapi.dll", SetupDiOpenDevRegKey)              \
+    X("ole32.dll", CoCreateGuid)                         \
+    X("shell32.dll", SHCreateDirectoryExW)               \
+    X("shell32.dll", ShellExecuteExW)                    \
+    X("comctl32.dll", InitCommonControlsEx)              \
+    X("user32.dll", GetWindowLongW)                      \
+    X("user32.dll", PostMessageW)                        \
+    X("user32.dll", EnableWindow)                        \
+    X("user32.dll", PostQuitMessage)                     \
+    X("user32.dll", DestroyWindow)                       \
+    X("user32.dll", CreateWindowExA)                     \
+    X("user32.dll", CreateWindowExW)                     \
+    X("user32.dll", SendMessageW)                        \
+    X("user32.dll", GetWindow)                           \
+    X("user32.dll", GetWindowRect)                       \
+    X("user32.dll", GetClientRect)                       \
+    X("user32.dll", ClientToScreen)                      \
+    X("user32.dll", MoveWindow)                          \
+    X("user32.dll", InternalGetWindowText)               \
+    X("user32.dll", EnumChildWindows)                    \
+    X("user32.dll", GetDesktopWindow)                    \
+    X("user32.dll", SetWindowTextA)                      \
+    X("user32.dll", ShowWindow)                          \
+    X("user32.dll", UpdateWindow)                        \
+    X("user32.dll", DefWindowProcW)                      \
+    X("user32.dll", SetTimer)                            \
+    X("user32.dll", GetClassInfoExW)                     \
+    X("user32.dll", LoadIconA)                           \
+    X("user32.dll", LoadCursorA)                         \
+    X("user32.dll", GetSysColorBrush)                    \
+    X("user32.dll", RegisterClassExW)                    \
+    X("user32.dll", GetMessageW)                         \
+    X("user32.dll", TranslateMessage)                    \
+    X("user32.dll", DispatchMessageW)                    \
+    X("user32.dll", IsWindow)                            \
+    USBDRV_WINDOW_LONG_PTR_IMPORTS(X)                    \
     X("Msvcrt.dll", __wgetmainargs)
 
 struct runtime_import_table {

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "win/handles.h"
+#include "win/runtime_imports.h"
 #include "win/utf8.h"
 
 namespace {
@@ -65,7 +66,12 @@ DWORD GetFileAttributesU(const char* path) {
 int SHCreateDirectoryExU(const char* path, const SECURITY_ATTRIBUTES* attributes) {
     last_error_keeper keep;
     unique_malloc<wchar_t> wpath = wide(path);
-    int result = SHCreateDirectoryExW(nullptr, wpath.get(), attributes);
+    // Its result is an error code, so a missing function cannot stand for a failed call.
+    auto create_directory = imports.SHCreateDirectoryExW.get_quietly();
+    int result = create_directory ? create_directory(nullptr, wpath.get(), attributes)
+                                  : ERROR_PROC_NOT_FOUND;
+    if (!create_directory)
+        SetLastError(ERROR_PROC_NOT_FOUND);
     keep.capture();
     return result;
 }
@@ -92,7 +98,7 @@ BOOL ShellExecuteExU(SHELLEXECUTEINFOA* info) {
     winfo.lpDirectory = directory.get();
     winfo.lpClass = class_name.get();
 
-    BOOL ok = ShellExecuteExW(&winfo);
+    BOOL ok = imports.ShellExecuteExW(&winfo);
     keep.capture();
     info->hInstApp = winfo.hInstApp;
     info->hProcess = winfo.hProcess;
