@@ -58,7 +58,7 @@ struct catalog_signer {
 // The catalog over the files its list names and the INF, signed unless asked not to. Neither
 // failing fails the preparation.
 usbdrv_result make_catalog(const package_plan& plan, const char* dir, const char* catalog_path,
-                           catalog_signer& signer) {
+                           catalog_signer& signer, early_key_pair& key) {
     usbdrv_log(USBDRV_LOG_INFO, kCaller,
                "Vista or later detected - creating and self-signing a .cat file...");
     unique_malloc<char> list_text;
@@ -75,13 +75,19 @@ usbdrv_result make_catalog(const package_plan& plan, const char* dir, const char
     if (!plan.wants_signature())
         return USBDRV_OK;
     signer.subject = plan_signer_subject(plan, signer.generated_subject);
-    if (!SelfSignFile(catalog_path, signer.subject, signer.certificate))
+    if (!SelfSignFile(catalog_path, signer.subject, signer.certificate, &key))
         usbdrv_log(USBDRV_LOG_WARNING, kCaller, "could not sign cat file");
     return USBDRV_OK;
 }
 
 // The package's files, written into the folder the staged package gives.
 usbdrv_result write_package(const package_plan& plan, const char* dir, catalog_signer& signer) {
+    // The signing key pair is generated while the carried files, the INF and the catalog are
+    // written; the files and the signature are the same as when it is generated last.
+    const bool signs = plan.wants_catalog() && plan.wants_signature() && can_make_catalog(kCaller);
+    early_key_pair key;
+    if (signs)
+        key.start();  // without a thread the signing generates the pair itself
     if (usbdrv_result result = extract_binaries(dir))
         return result;
     package_paths paths;
@@ -100,7 +106,7 @@ usbdrv_result write_package(const package_plan& plan, const char* dir, catalog_s
         usbdrv_log(USBDRV_LOG_INFO, kCaller, ".cat generation disabled by user");
         return USBDRV_OK;
     }
-    return make_catalog(plan, dir, paths.catalog.c_str(), signer);
+    return make_catalog(plan, dir, paths.catalog.c_str(), signer, key);
 }
 
 // Everything after the busy marker.

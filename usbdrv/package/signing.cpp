@@ -256,14 +256,63 @@ bool sign_with(PCCERT_CONTEXT certificate, const char* file_path) {
 
 }  // namespace
 
-bool SelfSignFile(const char* file_path, const char* subject, unique_cert_context& signer) {
+early_key_pair::~early_key_pair() {
+    if (!started())
+        return;
+    wait();
+    // Generated but never taken (the preparation failed before its signing): the container goes
+    // with it, as a signing's does.
+    if (!taken_ && error_ == ERROR_SUCCESS)
+        DeleteLeftoverKeyContainer();
+}
+
+bool early_key_pair::start() {
+    thread_.reset(CreateThread(nullptr, 0, generate, this, 0, nullptr));
+    return started();
+}
+
+DWORD early_key_pair::wait() {
+    if (started() && !waited_) {
+        WaitForSingleObject(thread_.get(), INFINITE);
+        waited_ = true;
+    }
+    return error_;
+}
+
+DWORD WINAPI early_key_pair::generate(void* self) {
+    early_key_pair& pair = *static_cast<early_key_pair*>(self);
+    constexpr DWORD kFlags = CRYPT_MACHINE_KEYSET | CRYPT_SILENT;
+    unique_crypt_provider provider;
+    if (!CryptAcquireContextW(provider.put(), kKeyContainer, nullptr, PROV_RSA_FULL, kFlags)) {
+        DWORD error = GetLastError();
+        if (error == static_cast<DWORD>(NTE_BAD_KEYSET) &&
+            CryptAcquireContextW(provider.put(), kKeyContainer, nullptr, PROV_RSA_FULL,
+                                 kFlags | CRYPT_NEWKEYSET)) {
+            pair.created_container_ = true;
+        } else {
+            pair.error_ = error == static_cast<DWORD>(NTE_BAD_KEYSET) ? GetLastError() : error;
+            pair.container_failed_ = true;
+            return 0;
+        }
+    }
+    unique_crypt_key key;
+    if (!CryptGenKey(provider.get(), AT_SIGNATURE, kKeyPairFlags, key.put())) {
+        pair.error_ = GetLastError();
+    }
+    // Both handles go back here: Wine writes the pair into the container only then (see
+    // CreateSelfSignedCert).
+    return 0;
+}
+
+bool SelfSignFile(const char* file_path, const char* subject, unique_cert_context& signer,
+                  early_key_pair* early_key) {
     signer.reset();
     if (!look_up(kSelfSign, {&imports.SignerSignEx, &imports.SignerFreeSignerContext,
                              &imports.CertFreeCertificateContext})) {
         return false;
     }
 
-    unique_cert_context certificate(CreateSelfSignedCert(subject));
+    unique_cert_context certificate(CreateSelfSignedCert(subject, early_key));
     if (!certificate)
         return false;
     usbdrv_log(USBDRV_LOG_DEBUG, kSelfSign, "successfully created certificate '%s'",
@@ -369,7 +418,7 @@ bool RemoveCertFromStore(const char* subject, const char* store_name) {
     return searched_to_the_end;
 }
 
-PCCERT_CONTEXT CreateSelfSignedCert(const char* subject) {
+PCCERT_CONTEXT CreateSelfSignedCert(const char* subject, early_key_pair* early_key) {
     if (!look_up(kCreate,
                  {&imports.CryptEncodeObject, &imports.CertStrToNameA,
                   &imports.CertCreateSelfSignCertificate, &imports.CertFreeCertificateContext})) {
@@ -382,13 +431,31 @@ PCCERT_CONTEXT CreateSelfSignedCert(const char* subject) {
     usbdrv_log(USBDRV_LOG_DEBUG, kCreate, "set Enhanced Key Usage, URL and CPS");
 
     unique_crypt_provider provider;
-    if (!acquire_key_container(provider))
-        return nullptr;
     unique_crypt_key key;
-    if (!CryptGenKey(provider.get(), AT_SIGNATURE, kKeyPairFlags, key.put())) {
-        DWORD error = GetLastError();
-        LOG_SYSTEM_ERROR(USBDRV_LOG_DEBUG, kCreate, error, "could not generate keypair: %s");
-        return nullptr;
+    if (early_key && early_key->started()) {
+        // Generated while the files were written; the lines are the ones a generation here
+        // would log.
+        DWORD error = early_key->wait();
+        if (early_key->container_failed()) {
+            LOG_SYSTEM_ERROR(USBDRV_LOG_WARNING, kCreate, error,
+                             "could not obtain a key container: %s");
+            return nullptr;
+        }
+        usbdrv_log(USBDRV_LOG_DEBUG, kCreate,
+                   early_key->created_container() ? "created new key container"
+                                                  : "acquired existing key container");
+        if (error != ERROR_SUCCESS) {
+            LOG_SYSTEM_ERROR(USBDRV_LOG_DEBUG, kCreate, error, "could not generate keypair: %s");
+            return nullptr;
+        }
+    } else {
+        if (!acquire_key_container(provider))
+            return nullptr;
+        if (!CryptGenKey(provider.get(), AT_SIGNATURE, kKeyPairFlags, key.put())) {
+            DWORD error = GetLastError();
+            LOG_SYSTEM_ERROR(USBDRV_LOG_DEBUG, kCreate, error, "could not generate keypair: %s");
+            return nullptr;
+        }
     }
     usbdrv_log(USBDRV_LOG_DEBUG, kCreate, "generated new keypair");
 
@@ -450,6 +517,8 @@ PCCERT_CONTEXT CreateSelfSignedCert(const char* subject) {
         return nullptr;
     }
     usbdrv_log(USBDRV_LOG_INFO, kCreate, "created new self-signed certificate '%s'", subject);
+    if (early_key)
+        early_key->taken();
     return certificate;
 }
 

@@ -13,12 +13,44 @@
 
 #include "win/handles.h"
 
+// The key pair of the next certificate, generated in the machine key container on a thread of
+// its own, so that the generation overlaps the writing of the files the certificate will sign.
+// The thread logs nothing: CreateSelfSignedCert logs its lines when it takes the key. A key
+// nobody took is deleted with its container when this ends.
+class early_key_pair {
+public:
+    early_key_pair() = default;
+    early_key_pair(const early_key_pair&) = delete;
+    early_key_pair& operator=(const early_key_pair&) = delete;
+    ~early_key_pair();
+
+    // Starts the generation; false (and nothing started) when no thread could be made.
+    bool start();
+    bool started() const { return thread_.valid(); }
+    // Waits for the generation: ERROR_SUCCESS when the key pair is in the container, else the
+    // error of the step that failed: opening the container (`container_failed`) or generating.
+    DWORD wait();
+    bool container_failed() const { return container_failed_; }
+    // Whether the container did not exist before.
+    bool created_container() const { return created_container_; }
+    // The certificate took the key: from now its deletion is DeletePrivateKey's.
+    void taken() { taken_ = true; }
+
+private:
+    static DWORD WINAPI generate(void* self);
+    unique_thread thread_;
+    bool waited_ = false, taken_ = false, created_container_ = false, container_failed_ = false;
+    DWORD error_ = ERROR_SUCCESS;
+};
+
 // Signs `file_path` (UTF-8) with a new certificate for `subject` (an X.500 name such as
 // "CN=..."), then destroys the certificate's private key, also when the signing failed. True
 // when the file was signed and the key no longer exists: `signer` then holds the certificate,
 // which no longer names the key, for TrustSigner once the file is where it is used. The stores
-// are not touched.
-bool SelfSignFile(const char* file_path, const char* subject, unique_cert_context& signer);
+// are not touched. With a started `early_key`, the certificate takes that key pair instead of
+// generating one.
+bool SelfSignFile(const char* file_path, const char* subject, unique_cert_context& signer,
+                  early_key_pair* early_key = nullptr);
 
 // Makes the machine trust `certificate` as the signer for `subject`: every older certificate of
 // that subject leaves "Root" and "TrustedPublisher", then it goes into "Root" and, only when
@@ -36,7 +68,7 @@ bool RemoveCertFromStore(const char* subject, const char* store_name);
 // A new self-signed code-signing certificate for `subject`, with a new key pair in the machine key
 // container, or null. The caller frees it with CertFreeCertificateContext. The container stays;
 // DeletePrivateKey removes it.
-PCCERT_CONTEXT CreateSelfSignedCert(const char* subject);
+PCCERT_CONTEXT CreateSelfSignedCert(const char* subject, early_key_pair* early_key = nullptr);
 
 // Puts `certificate` with the friendly name "usbdrv" into the machine store `store_name`,
 // replacing an identical one.

@@ -344,11 +344,12 @@ protected:
         FILETIME before = {}, after = {};
         unique_cert_context signer;
     };
-    run self_sign(const std::string& path, const char* subject = kSubject) {
+    run self_sign(const std::string& path, const char* subject = kSubject,
+                  early_key_pair* early_key = nullptr) {
         run r;
         GetSystemTimeAsFileTime(&r.before);
         test::log_capture capture;
-        r.result = SelfSignFile(path.c_str(), subject, r.signer);
+        r.result = SelfSignFile(path.c_str(), subject, r.signer, early_key);
         r.log = capture.text();
         GetSystemTimeAsFileTime(&r.after);
         return r;
@@ -682,6 +683,36 @@ TEST_F(SelfSign, AnUnencodableSubjectStopsBeforeTheCertificate) {
         std::string::npos)
         << next.log;
     expect_key_destroyed(next.log);
+}
+
+// The key pair a preparation generates while it writes the files: the certificate takes it,
+// with the lines a generation at the signing gives, and it is gone after the signing as
+// always. One that nobody takes (the preparation failed before its signing) goes with its
+// container.
+TEST_F(SelfSign, AKeyPairGeneratedAheadIsTakenOrDeleted) {
+    const std::string path = test::utf8(catalog_);
+    {
+        early_key_pair key;
+        ASSERT_TRUE(key.start());
+        run r = self_sign(path, kSubject, &key);
+        ASSERT_TRUE(r.result) << r.log;
+        for (const std::string& expected : {
+                 line("debug", "CreateSelfSignedCert", "created new key container"),
+                 line("debug", "CreateSelfSignedCert", "generated new keypair"),
+             }) {
+            EXPECT_NE(r.log.find(expected + "\n"), std::string::npos) << expected << "\n" << r.log;
+        }
+        expect_key_destroyed(r.log);
+    }
+    EXPECT_FALSE(test::machine_container_exists(kKeyContainer));
+
+    {
+        early_key_pair key;
+        ASSERT_TRUE(key.start());
+        EXPECT_EQ(key.wait(), static_cast<DWORD>(ERROR_SUCCESS));
+        EXPECT_TRUE(test::machine_container_exists(kKeyContainer));
+    }
+    EXPECT_FALSE(test::machine_container_exists(kKeyContainer));
 }
 
 // A container that a signing ended from outside left behind holds a key pair that nothing may
