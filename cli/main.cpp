@@ -55,7 +55,12 @@ int run(const cli::request& req) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    SetConsoleOutputCP(CP_UTF8);
+    // A console shows the UTF-8 lines as text; a pipe or a file takes the bytes as they are,
+    // and a program started without a window need not wait for its console to answer.
+    DWORD mode = 0;
+    if (GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) ||
+        GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode))
+        SetConsoleOutputCP(CP_UTF8);
     // Bytes as written: UTF-8 and one line feed per line, the same on a console and in a pipe.
     // The log file's lines are the dialog's log's (log_line), CR LF.
     _setmode(_fileno(stdout), _O_BINARY);
