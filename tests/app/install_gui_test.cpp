@@ -2,6 +2,7 @@
 // installer helper: the progress window over the dialog, the box of each outcome, what the
 // machine lists afterwards, and the log file the program keeps for support.
 #include <windows.h>
+#include <shlobj.h>
 
 #include <gtest/gtest.h>
 
@@ -305,6 +306,37 @@ TEST(LogFile, AFullFileBecomesTheOlderOne) {
         log.find(own_line(kExtractCommand + std::string(" for \"") + kPlaceholderName + "\"")),
         std::string::npos);
     EXPECT_LT(log.size(), kLogFileLimit);
+}
+
+// A local application data folder that does not exist yet: it is made, with every folder above
+// it that is missing, and the log goes there.
+TEST(LogFile, TheFoldersAboveItThatAreMissingAreMade) {
+    test::temp_dir dir;
+    const fs::path local = dir.path() / "not" / "there" / "yet";
+    auto session = command_session::with_local_app_data("", local.wstring());
+    ASSERT_NE(session->dialog(), nullptr);
+    expect_box(*session, session->run(IDC_BUTTON_EXTRACT), session->extracted_text(),
+               "information");
+    std::string log = read_text(local / kLogFolderName / kLogFileName);
+    EXPECT_NE(log.find(own_line(kStartedLine)), std::string::npos) << log;
+    EXPECT_NE(log.find(own_line(kExtractCommand)), std::string::npos) << log;
+}
+
+// LOCALAPPDATA that names no folder: the log goes below the system's local application data.
+TEST(LogFile, WithoutLocalAppDataItGoesToTheSystemsFolder) {
+    wchar_t system[MAX_PATH] = {};
+    ASSERT_EQ(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, system),
+              S_OK);
+    const fs::path log = fs::path(system) / kLogFolderName / kLogFileName;
+    std::error_code error;
+    const uintmax_t before = fs::exists(log) ? fs::file_size(log, error) : 0;
+    auto session = command_session::with_local_app_data("", L"");
+    ASSERT_NE(session->dialog(), nullptr);
+    expect_box(*session, session->run(IDC_BUTTON_EXTRACT), session->extracted_text(),
+               "information");
+    std::string text = read_text(log);
+    ASSERT_GT(text.size(), before);
+    EXPECT_NE(text.find(own_line(kExtractCommand), before), std::string::npos) << text;
 }
 
 // A log folder that cannot be made (below a file) leaves the program without a log, and working.
