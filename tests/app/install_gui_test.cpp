@@ -283,6 +283,36 @@ TEST(Install, AnInstallationThatBoundNothingSaysTheDriverWasStored) {
     }
 }
 
+// An installation that changed nothing (the update failed) leaves the list as it was, and the
+// refresh after it, which lists again in case a driver changed, rewrites nothing the user sees:
+// a drop-down opened meanwhile stays open, the selection and the text marked in a box stay.
+TEST(Install, OneThatChangedNothingLeavesTheListAsTheUserHasIt) {
+    command_session session(twin_board("update = 122\n"));
+    ASSERT_NE(session.dialog(), nullptr);
+    select_second_interface(session);
+    HWND combo = session.program().item(IDC_COMBO_DEVICE);
+    HWND uid = session.program().item(IDC_EDIT_UID);
+    const std::vector<std::wstring> before = combo_items(combo);
+    const std::wstring uid_text = text_of(uid);
+    message_box box = session.run(IDC_BUTTON_INSTALL, 120000);
+    ASSERT_EQ(box.icon, "error");
+
+    SendMessageW(combo, CB_SHOWDROPDOWN, TRUE, 0);
+    SendMessageW(uid, EM_SETSEL, 2, 6);
+    size_t listings = session.calls("SetupDiGetClassDevsA").size();
+    ASSERT_TRUE(eventually(
+        [&] { return session.calls("SetupDiGetClassDevsA").size() >= listings + 2; }, 10000));
+    EXPECT_EQ(combo_items(combo), before);
+    EXPECT_EQ(SendMessageW(combo, CB_GETCURSEL, 0, 0), 1);
+    EXPECT_TRUE(SendMessageW(combo, CB_GETDROPPEDSTATE, 0, 0));
+    DWORD start = 0, end = 0;
+    SendMessageW(uid, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+    EXPECT_EQ(start, 2u);
+    EXPECT_EQ(end, 6u);
+    EXPECT_EQ(text_of(uid), uid_text);
+    SendMessageW(combo, CB_SHOWDROPDOWN, FALSE, 0);
+}
+
 // A file that has reached the limit makes room for the next line: it becomes the older file,
 // replacing the one before, and the line starts a new file.
 TEST(LogFile, AFullFileBecomesTheOlderOne) {
