@@ -16,21 +16,38 @@ std::string text_or_empty(const char* text) {
     return text ? text : "";
 }
 
+// Sets a control's text only when it shows another: setting the same text again still moves an
+// edit box's caret, drops its selection and repaints it.
+void show_text(const CWndControl& control, const std::string& text) {
+    if (GetWindowTextString(control.m_hWnd) != text)
+        control.SetWindowText(text);
+}
+
 }  // namespace
 
 void CCorvaneDlg::ReleaseDeviceLists() {
-    if (m_pDeviceList) {
-        m_unreleasedLists.push_back(m_pDeviceList);
-        m_pDeviceList = nullptr;
-    }
     // A list meets the library busy only while another process releases one of its own, for
-    // microseconds; it is released at a later tick instead of being lost.
-    std::vector<usbdrv_device_entry*> still_held;
+    // microseconds; it is released at a later tick instead of being lost. Compacted in place, so
+    // that a tick allocates nothing for lists that were released at once.
+    size_t held = 0;
     for (usbdrv_device_entry* list : m_unreleasedLists) {
         if (usbdrv_destroy_list(list) == USBDRV_ERR_BUSY)
-            still_held.push_back(list);
+            m_unreleasedLists[held++] = list;
     }
-    m_unreleasedLists.swap(still_held);
+    m_unreleasedLists.resize(held);
+    if (m_pDeviceList && usbdrv_destroy_list(m_pDeviceList) == USBDRV_ERR_BUSY)
+        m_unreleasedLists.push_back(m_pDeviceList);
+    m_pDeviceList = nullptr;
+}
+
+std::string* CCorvaneDlg::AliasOf(const char* device_id) {
+    if (!device_id)
+        return nullptr;
+    for (device_alias& alias : m_aliases) {
+        if (alias.device_id == device_id)
+            return alias.name.get();
+    }
+    return nullptr;
 }
 
 void CCorvaneDlg::RefreshDeviceList() {
@@ -38,23 +55,18 @@ void CCorvaneDlg::RefreshDeviceList() {
     m_listOptions.include_hubs = 1;
     m_listOptions.trim_trailing_space = 1;
 
+    // The elements keep their capacity from tick to tick; what they pointed to goes now.
     m_devices.clear();
-    m_shownNames.clear();
+    m_retiredNames.clear();
     ReleaseDeviceLists();
 
     if (usbdrv_create_list(&m_pDeviceList, &m_listOptions) == USBDRV_OK) {
         for (const usbdrv_device_entry* e = m_pDeviceList; e; e = e->next) {
             if (!is_cdc_interface(*e))
                 continue;
-            usbdrv_device_entry copy = *e;
-            for (const auto& alias : m_aliases) {
-                if (e->device_id && alias.first == e->device_id) {
-                    copy.description =
-                        &m_shownNames.emplace_back(code_page_to_utf8(alias.second))[0];
-                    break;
-                }
-            }
-            m_devices.push_back(copy);
+            m_devices.push_back(*e);
+            if (std::string* name = AliasOf(e->device_id))
+                m_devices.back().description = &(*name)[0];
         }
     }
 
@@ -62,7 +74,7 @@ void CCorvaneDlg::RefreshDeviceList() {
     for (size_t i = 0; i < m_aliases.size();) {
         bool listed = false;
         for (const usbdrv_device_entry& d : m_devices) {
-            listed |= d.device_id && m_aliases[i].first == d.device_id;
+            listed |= d.device_id && m_aliases[i].device_id == d.device_id;
         }
         if (listed) {
             i++;
@@ -83,6 +95,7 @@ void CCorvaneDlg::FillDeviceCombo() {
         if (m_bPlaceholderShown)
             return;
         m_bPlaceholderShown = true;
+        m_comboTexts.clear();
         ::EnableWindow(GetDlgItem(IDC_CHECK_EDIT), FALSE);
         m_cbDevices.Send(CB_RESETCONTENT);
         m_cbDevices.Send(CB_ADDSTRING, 0, (LPARAM)kPlaceholderName);
@@ -114,23 +127,29 @@ void CCorvaneDlg::FillDeviceCombo() {
     m_editPid.SetReadOnly(TRUE);
     m_bReloadCombo = false;
     m_nShownCount = count;
-    m_cbDevices.Send(CB_RESETCONTENT);
-    for (const usbdrv_device_entry& d : m_devices) {
-        std::string shown = ListedText(d);
-        m_cbDevices.Send(CB_ADDSTRING, 0, (LPARAM)shown.c_str());
+    // A rebuild asked for after a command or a rename may find the list as it was shown: then
+    // neither the box nor the selection is touched.
+    std::vector<std::string> texts;
+    texts.reserve(m_devices.size());
+    for (const usbdrv_device_entry& d : m_devices)
+        texts.push_back(ListedText(d));
+    bool refilled = texts != m_comboTexts;
+    if (refilled) {
+        m_cbDevices.Send(CB_RESETCONTENT);
+        for (const std::string& shown : texts)
+            m_cbDevices.Send(CB_ADDSTRING, 0, (LPARAM)shown.c_str());
+        m_comboTexts.swap(texts);
     }
-    m_cbDevices.Send(CB_SETCURSEL, (WPARAM)-1);
     for (size_t j = 0; j < m_devices.size(); j++) {
         if (text_or_empty(m_devices[j].device_id) == m_strDeviceId) {
+            if (refilled || m_cbDevices.Send(CB_GETCURSEL) != (LRESULT)j)
+                m_cbDevices.Send(CB_SETCURSEL, j);
             ShowDeviceFields(j, false);
-            m_cbDevices.Send(CB_SETCURSEL, j);
-            break;
+            return;
         }
     }
-    if (m_cbDevices.Send(CB_GETCURSEL) == CB_ERR) {
-        m_cbDevices.Send(CB_SETCURSEL, 0);
-        ShowDeviceFields(0, true);
-    }
+    m_cbDevices.Send(CB_SETCURSEL, 0);
+    ShowDeviceFields(0, true);
 }
 
 std::string CCorvaneDlg::ListedText(const usbdrv_device_entry& entry) {
@@ -151,22 +170,22 @@ void CCorvaneDlg::ShowDeviceFields(size_t j, bool take_interface) {
     const usbdrv_device_entry& e = m_devices[j];
     std::string device_id = text_or_empty(e.device_id);
     m_strUid = device_id.size() > 12 ? device_id.substr(device_id.size() - 12) : device_id;
-    m_editUid.SetWindowText(m_strUid);
+    show_text(m_editUid, m_strUid);
     m_strDeviceId = device_id;
     if (take_interface)
         m_nInterface = e.interface_number;
     m_strPid = hex4_text(e.pid);
     m_strVid = hex4_text(e.vid);
-    m_editVid.SetWindowText(m_strVid);
-    m_editPid.SetWindowText(m_strPid);
+    show_text(m_editVid, m_strVid);
+    show_text(m_editPid, m_strPid);
     UpdateInstallCaption(e);
 }
 
 void CCorvaneDlg::UpdateInstallCaption(const usbdrv_device_entry& entry) {
     if (!entry.driver_name) {
-        m_btnInstall.SetWindowText(kInstallCaption);
+        show_text(m_btnInstall, kInstallCaption);
     } else if (is_serial_driver(entry.driver_name)) {
-        m_btnInstall.SetWindowText(kReinstallCaption);
+        show_text(m_btnInstall, kReinstallCaption);
     }
     // Any other driver leaves the caption as it is.
 }
@@ -202,18 +221,20 @@ void CCorvaneDlg::OnClickedEdit() {
         ::ShowWindow(GetDlgItem(IDC_EDIT_NAME), SW_HIDE);
         if (i < m_devices.size()) {
             usbdrv_device_entry& e = m_devices[i];
-            e.description = &m_shownNames.emplace_back(code_page_to_utf8(m_strName))[0];
+            auto name = std::make_unique<std::string>(code_page_to_utf8(m_strName));
+            e.description = &(*name)[0];
             std::string device_id = text_or_empty(e.device_id);
             bool stored = false;
-            for (auto& alias : m_aliases) {
-                if (alias.first == device_id) {
-                    alias.second = m_strName;
+            for (device_alias& alias : m_aliases) {
+                if (alias.device_id == device_id) {
+                    m_retiredNames.push_back(std::move(alias.name));
+                    alias.name = std::move(name);
                     stored = true;
                     break;
                 }
             }
             if (!stored)
-                m_aliases.emplace_back(device_id, m_strName);
+                m_aliases.push_back({device_id, std::move(name)});
         }
         m_bReloadCombo = true;
         m_bAutoRefresh = true;

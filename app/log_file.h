@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "failure_text.h"
 #include "usbdrv/kit.h"
@@ -35,7 +36,9 @@ private:
     unique_file_handle open_for_line(uint64_t line_bytes);
 
     critical_section lock_;
-    std::wstring folder_;
+    // The log's folder and those above it below their root, outermost first, made when the
+    // file cannot be opened for want of them.
+    std::vector<std::wstring> folders_;
     std::wstring path_;
     std::wstring old_path_;
 };

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 extern const char* const kLogFolderName;   // "Corvane", below the local application data
 extern const char* const kLogFileName;     // "Corvane.log"
@@ -18,6 +19,12 @@ constexpr uint64_t kLogFileLimit = 1024 * 1024;
 // The log's folder, kLogFolderName below the user's local application data folder (UTF-8);
 // empty when that is not a full path, which would put the log wherever the current directory is.
 std::string log_folder(const char* local_app_data);
+
+// The folders to make, outermost first, for the full path `folder` to exist: each folder of the
+// path below its root, the folder itself last. The root ("C:\", "\\server\share\", "\\?\C:\",
+// "\\?\UNC\server\share\") is never among them, nor is an empty name between two separators.
+// Empty for a path that is not full or names only a root.
+std::vector<std::string> folders_to_make(const std::string& folder);
 
 // Whether a line must go into a new file: the file holds something and would pass the limit with
 // the line. An empty file takes any line, so that a long one is written rather than lost.

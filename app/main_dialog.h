@@ -4,7 +4,7 @@
 #include <windows.h>
 
 #include <atomic>
-#include <deque>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -78,6 +78,8 @@ protected:
     // take_interface, its interface number becomes m_nInterface too.
     void ShowDeviceFields(size_t j, bool take_interface);
     void UpdateInstallCaption(const usbdrv_device_entry& entry);
+    // The name the user gave the device `device_id`; null when none.
+    std::string* AliasOf(const char* device_id);
     // What the combo box shows for a listed device: its name, and its port when it is bound to
     // the serial driver (code page).
     std::string ListedText(const usbdrv_device_entry& entry);
@@ -96,7 +98,13 @@ protected:
     std::string m_strDeviceId;
     CComboBox m_cbDevices;
     std::vector<usbdrv_device_entry> m_devices;
-    std::vector<std::pair<std::string, std::string>> m_aliases;  // {device instance ID, name}
+    // A name the user gave a device, in the library's UTF-8. The text has a block of its own, so
+    // that elements of m_devices can point to it while aliases come and go.
+    struct device_alias {
+        std::string device_id;
+        std::unique_ptr<std::string> name;
+    };
+    std::vector<device_alias> m_aliases;
     bool m_bReloadCombo = false;
     bool m_bAutoRefresh = true;
     std::atomic<bool> m_bBusy{false};  // set by the user-interface thread, cleared by the worker
@@ -124,9 +132,13 @@ protected:
     usbdrv_device_entry m_installTarget = {};
     // The running command's thread, kept so that the dialog outlives it.
     unique_thread m_hWorker;
-    // The texts of the names that elements of m_devices show instead of the library's
-    // description; a deque keeps each text in place while more are added. Cleared with m_devices.
-    std::deque<std::string> m_shownNames;
+    // Names replaced by a rename while a command may still hold a copy of an element pointing to
+    // them; released by the next refresh, which waits for the command.
+    std::vector<std::unique_ptr<std::string>> m_retiredNames;
+    // What the combo box lists (code page), one text per element of m_devices as last shown:
+    // a rebuild that would list the same leaves the box, its selection and an open drop-down as
+    // they are. Empty while the placeholder is shown.
+    std::vector<std::string> m_comboTexts;
     // Lists the library could not release yet because another process was releasing one.
     std::vector<usbdrv_device_entry*> m_unreleasedLists;
     // The placeholder is in the controls: it is written when the list becomes empty (or starts

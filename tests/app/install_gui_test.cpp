@@ -2,6 +2,7 @@
 // installer helper: the progress window over the dialog, the box of each outcome, what the
 // machine lists afterwards, and the log file the program keeps for support.
 #include <windows.h>
+#include <shlobj.h>
 
 #include <gtest/gtest.h>
 
@@ -282,6 +283,36 @@ TEST(Install, AnInstallationThatBoundNothingSaysTheDriverWasStored) {
     }
 }
 
+// An installation that changed nothing (the update failed) leaves the list as it was, and the
+// refresh after it, which lists again in case a driver changed, rewrites nothing the user sees:
+// a drop-down opened meanwhile stays open, the selection and the text marked in a box stay.
+TEST(Install, OneThatChangedNothingLeavesTheListAsTheUserHasIt) {
+    command_session session(twin_board("update = 122\n"));
+    ASSERT_NE(session.dialog(), nullptr);
+    select_second_interface(session);
+    HWND combo = session.program().item(IDC_COMBO_DEVICE);
+    HWND uid = session.program().item(IDC_EDIT_UID);
+    const std::vector<std::wstring> before = combo_items(combo);
+    const std::wstring uid_text = text_of(uid);
+    message_box box = session.run(IDC_BUTTON_INSTALL, 120000);
+    ASSERT_EQ(box.icon, "error");
+
+    SendMessageW(combo, CB_SHOWDROPDOWN, TRUE, 0);
+    SendMessageW(uid, EM_SETSEL, 2, 6);
+    size_t listings = session.calls("SetupDiGetClassDevsA").size();
+    ASSERT_TRUE(eventually(
+        [&] { return session.calls("SetupDiGetClassDevsA").size() >= listings + 2; }, 10000));
+    EXPECT_EQ(combo_items(combo), before);
+    EXPECT_EQ(SendMessageW(combo, CB_GETCURSEL, 0, 0), 1);
+    EXPECT_TRUE(SendMessageW(combo, CB_GETDROPPEDSTATE, 0, 0));
+    DWORD start = 0, end = 0;
+    SendMessageW(uid, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+    EXPECT_EQ(start, 2u);
+    EXPECT_EQ(end, 6u);
+    EXPECT_EQ(text_of(uid), uid_text);
+    SendMessageW(combo, CB_SHOWDROPDOWN, FALSE, 0);
+}
+
 // A file that has reached the limit makes room for the next line: it becomes the older file,
 // replacing the one before, and the line starts a new file.
 TEST(LogFile, AFullFileBecomesTheOlderOne) {
@@ -305,6 +336,37 @@ TEST(LogFile, AFullFileBecomesTheOlderOne) {
         log.find(own_line(kExtractCommand + std::string(" for \"") + kPlaceholderName + "\"")),
         std::string::npos);
     EXPECT_LT(log.size(), kLogFileLimit);
+}
+
+// A local application data folder that does not exist yet: it is made, with every folder above
+// it that is missing, and the log goes there.
+TEST(LogFile, TheFoldersAboveItThatAreMissingAreMade) {
+    test::temp_dir dir;
+    const fs::path local = dir.path() / "not" / "there" / "yet";
+    auto session = command_session::with_local_app_data("", local.wstring());
+    ASSERT_NE(session->dialog(), nullptr);
+    expect_box(*session, session->run(IDC_BUTTON_EXTRACT), session->extracted_text(),
+               "information");
+    std::string log = read_text(local / kLogFolderName / kLogFileName);
+    EXPECT_NE(log.find(own_line(kStartedLine)), std::string::npos) << log;
+    EXPECT_NE(log.find(own_line(kExtractCommand)), std::string::npos) << log;
+}
+
+// LOCALAPPDATA that names no folder: the log goes below the system's local application data.
+TEST(LogFile, WithoutLocalAppDataItGoesToTheSystemsFolder) {
+    wchar_t system[MAX_PATH] = {};
+    ASSERT_EQ(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, system),
+              S_OK);
+    const fs::path log = fs::path(system) / kLogFolderName / kLogFileName;
+    std::error_code error;
+    const uintmax_t before = fs::exists(log) ? fs::file_size(log, error) : 0;
+    auto session = command_session::with_local_app_data("", L"");
+    ASSERT_NE(session->dialog(), nullptr);
+    expect_box(*session, session->run(IDC_BUTTON_EXTRACT), session->extracted_text(),
+               "information");
+    std::string text = read_text(log);
+    ASSERT_GT(text.size(), before);
+    EXPECT_NE(text.find(own_line(kExtractCommand), before), std::string::npos) << text;
 }
 
 // A log folder that cannot be made (below a file) leaves the program without a log, and working.

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -26,6 +27,37 @@ TEST(LogFolder, IsBelowAFullLocalApplicationDataPath) {
     for (const auto& r : rows) {
         SCOPED_TRACE(r.local_app_data ? r.local_app_data : "(not set)");
         EXPECT_EQ(log_folder(r.local_app_data), r.folder);
+    }
+}
+
+TEST(LogFolder, IsMadeOneFolderAtATimeBelowItsRoot) {
+    using folders = std::vector<std::string>;
+    const struct {
+        const char* folder;
+        folders made;
+    } rows[] = {
+        {"C:\\users\\root\\Corvane", {"C:\\users", "C:\\users\\root", "C:\\users\\root\\Corvane"}},
+        // Either separator, repeated or at the end: no empty name is made.
+        {"c:/a//b\\", {"c:/a", "c:/a//b"}},
+        {"C:\\Corvane", {"C:\\Corvane"}},
+        // The share itself cannot be made: only what is below it.
+        {"\\\\server\\share\\Corvane", {"\\\\server\\share\\Corvane"}},
+        {"\\\\?\\C:\\a\\Corvane", {"\\\\?\\C:\\a", "\\\\?\\C:\\a\\Corvane"}},
+        {"\\\\?\\unc\\server\\share\\Corvane", {"\\\\?\\unc\\server\\share\\Corvane"}},
+        {"\\\\?\\Volume{1b3b}\\Corvane", {"\\\\?\\Volume{1b3b}\\Corvane"}},
+        {"C:\\用户\\本地", {"C:\\用户", "C:\\用户\\本地"}},
+        // Roots only, and paths that are not full: nothing to make.
+        {"C:\\", {}},
+        {"\\\\server\\share", {}},
+        {"\\\\server\\share\\", {}},
+        {"\\\\?\\C:\\", {}},
+        {"", {}},
+        {"Corvane\\logs", {}},
+        {"C:Corvane", {}},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.folder);
+        EXPECT_EQ(folders_to_make(r.folder), r.made);
     }
 }
 

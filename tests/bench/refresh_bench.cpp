@@ -1,7 +1,8 @@
 // Prints what one refresh of the device list costs with 0, 8 and 64 simulated devices, next to a
-// bare enumeration of the same machine, and Corvane.exe's working set after 60 and 600 refreshes.
-// Asserts nothing. Runs on the simulated machine in the test prefix, on a display (see
-// scripts/bench.sh refresh).
+// bare enumeration of the same machine, and the working set of Corvane.exe next to that of a
+// minimal dialog of the same size (minimal_dialog.exe) after start and after 60 and 600
+// refreshes; Corvane.exe is this build's, stripped as a release is. Asserts nothing. Runs on the
+// simulated machine in the test prefix, on a display (see scripts/bench.sh refresh).
 #include <windows.h>
 #include <psapi.h>
 
@@ -18,23 +19,29 @@
 
 namespace {
 
-// Corvane.exe of this build, beside the tests folder.
-std::wstring corvane_exe() {
+// A program of this build: `relative` to the tests folder this benchmark runs from.
+std::wstring program_path(const wchar_t* relative) {
     wchar_t self[MAX_PATH];
     GetModuleFileNameW(nullptr, self, MAX_PATH);
     std::wstring exe = self;
-    return exe.substr(0, exe.find_last_of(L'\\')) + L"\\..\\app\\Corvane.exe";
+    return exe.substr(0, exe.find_last_of(L'\\') + 1) + relative;
 }
 
-// The dialog of a started Corvane.exe; null, with the reason on stderr, when there is none.
-HWND shown_dialog(gui::corvane& corvane) {
-    if (!corvane.started()) {
-        fprintf(stderr, "Corvane.exe did not start: error %lu\n", GetLastError());
+// Both stripped, as a release packs its programs (see tests/CMakeLists.txt).
+const wchar_t kCorvane[] = L"released\\Corvane.exe";
+const wchar_t kMinimalDialog[] = L"minimal_dialog.exe";
+const wchar_t kMinimalCaption[] = L"Minimal dialog";
+
+// The dialog of a started program, found by its caption; null, with the reason on stderr, when
+// there is none.
+HWND shown_dialog(gui::corvane& program, const wchar_t* caption) {
+    if (!program.started()) {
+        fprintf(stderr, "%ls did not start: error %lu\n", caption, GetLastError());
         return nullptr;
     }
-    HWND dialog = corvane.dialog();
+    HWND dialog = gui::wait_for([&] { return program.find(caption); });
     if (!dialog)
-        fprintf(stderr, "Corvane.exe did not show its dialog in time\n");
+        fprintf(stderr, "%ls did not show its dialog in time\n", caption);
     return dialog;
 }
 
@@ -53,45 +60,72 @@ double working_set_kib(HANDLE process) {
     return counters.WorkingSetSize / 1024.0;
 }
 
+// A started dialog program whose working set is followed.
+struct followed {
+    gui::corvane program;
+    HWND dialog;
+    followed(const wchar_t* exe, const wchar_t* caption)
+        : program(program_path(exe)), dialog(shown_dialog(program, caption)) {}
+};
+
+void print_working_sets(const char* when, followed& corvane, followed& minimal) {
+    double ours = working_set_kib(corvane.program.process());
+    double reference = working_set_kib(minimal.program.process());
+    printf("  %-16s %12.0f %14.0f %8.2f\n", when, ours, reference, ours / reference);
+}
+
 }  // namespace
 
 int main() {
     const int kRuns = 200;
     test::simulated_machine machine;
-    printf("%-8s %14s %14s %14s %14s\n", "devices", "enumerate_us", "refresh_us", "message_us",
-           "refresh-msg_us");
+    printf("%-8s %13s %10s %10s %13s %11s\n", "devices", "enumerate_us", "tick_us", "tick/enum",
+           "round_trip_us", "message_us");
     for (int n : {0, 8, 64}) {
         machine.set(bench_machine(n));
         double bare = bare_listing_us(kRuns);
-        gui::corvane corvane(corvane_exe());
-        HWND dialog = shown_dialog(corvane);
-        if (!dialog)
+        followed corvane(kCorvane, gui::main_caption());
+        if (!corvane.dialog)
             return 1;
-        std::vector<double> refresh, message;
+        // A round trip into another process costs more than a listing of a few devices: each
+        // WM_TIMER is paired with a WM_NULL, and the tick is what the pair's first took longer.
+        std::vector<double> refresh, message, tick;
         for (int i = 0; i < kRuns; i++) {
-            refresh.push_back(send_us(dialog, WM_TIMER));
-            message.push_back(send_us(dialog, WM_NULL));
+            refresh.push_back(send_us(corvane.dialog, WM_TIMER));
+            message.push_back(send_us(corvane.dialog, WM_NULL));
+            tick.push_back(refresh.back() - message.back());
         }
-        double r = median(refresh), m = median(message);
-        printf("%-8d %14.1f %14.1f %14.1f %14.1f\n", n, bare, r, m, r - m);
+        double t = median(tick);
+        printf("%-8d %13.1f %10.1f %10.2f %13.1f %11.1f\n", n, bare, t, t / bare, median(refresh),
+               median(message));
     }
 
+    // The same messages go to both programs; the minimal dialog has no timer and ignores them.
     machine.set(bench_machine(64));
-    gui::corvane corvane(corvane_exe());
-    HWND dialog = shown_dialog(corvane);
-    if (!dialog)
+    followed corvane(kCorvane, gui::main_caption());
+    followed minimal(kMinimalDialog, kMinimalCaption);
+    if (!corvane.dialog || !minimal.dialog)
         return 1;
-    printf("\nCorvane.exe working set with 64 devices (KiB):\n");
-    printf("  after start      %10.0f\n", working_set_kib(corvane.process()));
+    printf("\nWorking set with 64 devices (KiB):\n");
+    printf("  %-16s %12s %14s %8s\n", "", "Corvane.exe", "minimal dialog", "ratio");
+    print_working_sets("after start", corvane, minimal);
     for (int tick = 1; tick <= 600; tick++) {
-        send_us(dialog, WM_TIMER);
-        if (tick == 60 || tick == 600)
-            printf("  after %3d ticks  %10.0f\n", tick, working_set_kib(corvane.process()));
+        send_us(corvane.dialog, WM_TIMER);
+        send_us(minimal.dialog, WM_TIMER);
+        if (tick == 60)
+            print_working_sets("after 60 ticks", corvane, minimal);
+        if (tick == 600)
+            print_working_sets("after 600 ticks", corvane, minimal);
     }
     printf(
-        "\n(median of %d; refresh = a WM_TIMER round trip into the dialog, which runs one full\n"
-        " refresh of the list; message = a WM_NULL round trip, the cost of asking from another\n"
-        " process)\n",
+        "\n(medians of %d; enumerate = the library's list call and its release in this process;\n"
+        " round trip = a WM_TIMER sent from this process into the dialog, which runs one full\n"
+        " refresh of the list there; message = the same for WM_NULL, the cost of asking from\n"
+        " another process; tick = a WM_TIMER's round trip less the WM_NULL's sent after it, what\n"
+        " the refresh itself costs the dialog. WM_TIMER is sent, not posted: of a batch of\n"
+        " posted ones Wine delivers about one. Both programs are stripped; Corvane.exe's working\n"
+        " set includes the simulated machine's setupapi.dll, whose debug sections Wine reads "
+        "in.)\n",
         kRuns);
     return 0;
 }
