@@ -27,8 +27,8 @@ std::wstring program_path(const wchar_t* relative) {
     return exe.substr(0, exe.find_last_of(L'\\') + 1) + relative;
 }
 
-// Both stripped, as a release packs its programs (see tests/CMakeLists.txt).
-const wchar_t kCorvane[] = L"released\\Corvane.exe";
+// Both in the form a release ships them in, their debug information beside them.
+const wchar_t kCorvane[] = L"..\\app\\Corvane.exe";
 const wchar_t kMinimalDialog[] = L"minimal_dialog.exe";
 const wchar_t kMinimalCaption[] = L"Minimal dialog";
 
