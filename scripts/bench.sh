@@ -40,6 +40,10 @@ for name in "${names[@]}"; do
     target="${name//-/_}_bench"
     echo "== $name"
     if [ "$name" = refresh ]; then
+        # A fresh server: the session's desktop starts with the first program that makes a
+        # window, and an earlier benchmark's helper may have started it without a display.
+        "$build/wine-prefix" stop >/dev/null
+        "$build/wine-prefix" start >/dev/null
         [ -n "$display" ] || { "$build/xvfb" start >/dev/null; display=yes; }
         "$build/gui-run" "$build/tests/$target.exe"
     else

@@ -1,7 +1,8 @@
 // Prints what one refresh of the device list costs with 0, 8 and 64 simulated devices, next to a
 // bare enumeration of the same machine, and the working set of Corvane.exe next to that of a
 // minimal dialog of the same size (minimal_dialog.exe) after start and after 60 and 600
-// refreshes; Corvane.exe is this build's, stripped as a release is. Asserts nothing. Runs on the
+// refreshes; both keep their debug information beside them, as a release ships them without it.
+// Asserts nothing. Runs on the
 // simulated machine in the test prefix, on a display (see scripts/bench.sh refresh).
 #include <windows.h>
 #include <psapi.h>
@@ -123,9 +124,8 @@ int main() {
         " refresh of the list there; message = the same for WM_NULL, the cost of asking from\n"
         " another process; tick = a WM_TIMER's round trip less the WM_NULL's sent after it, what\n"
         " the refresh itself costs the dialog. WM_TIMER is sent, not posted: of a batch of\n"
-        " posted ones Wine delivers about one. Both programs are stripped; Corvane.exe's working\n"
-        " set includes the simulated machine's setupapi.dll, whose debug sections Wine reads "
-        "in.)\n",
+        " posted ones Wine delivers about one. Corvane.exe's working set includes the simulated\n"
+        " machine's setupapi.dll and cfgmgr32.dll.)\n",
         kRuns);
     return 0;
 }
