@@ -19,6 +19,7 @@
 #include "package/catalog.h"
 #include "package/embedded_files.h"
 #include "package/package_plan.h"
+#include "package/trusted_certificates.h"
 #include "usbdrv/usbdrv.h"
 #include "win/busy_marker.h"
 #include "win/handles.h"
@@ -355,8 +356,8 @@ bool has_planned_subject(const package_plan& plan, PCCERT_CONTEXT certificate) {
     return actual.cbData == size && memcmp(actual.pbData, name.get(), size) == 0;
 }
 
-// Signed by the certificate a preparation makes for this package, which both trust stores still
-// hold as one of the library's own.
+// Signed by the self-signed certificate a preparation makes for this package, which both trust
+// stores still hold.
 usbdrv_result check_signer(const package_plan& plan, HCRYPTMSG message) {
     DWORD signers = 0, size = sizeof signers;
     if (!imports.CryptMsgGetParam.get_quietly()(message, CMSG_SIGNER_COUNT_PARAM, 0, &signers,
@@ -367,7 +368,11 @@ usbdrv_result check_signer(const package_plan& plan, HCRYPTMSG message) {
     unique_cert_context certificate = signer_certificate(message);
     if (!certificate)
         return not_reused(plan, "the catalog does not carry its signer's certificate");
-    if (!has_planned_subject(plan, certificate.get()))
+    const CERT_INFO& info = *certificate.get()->pCertInfo;
+    const bool self_signed =
+        info.Subject.cbData == info.Issuer.cbData &&
+        memcmp(info.Subject.pbData, info.Issuer.pbData, info.Subject.cbData) == 0;
+    if (!self_signed || !has_planned_subject(plan, certificate.get()))
         return not_reused(plan, "the catalog's signer is not the one a preparation makes now");
     uint8_t hash[kThumbprintBytes];
     size = sizeof hash;
@@ -377,16 +382,8 @@ usbdrv_result check_signer(const package_plan& plan, HCRYPTMSG message) {
         return not_reused(plan, "the catalog's signer cannot be hashed");
     }
     const hash_tag thumbprint = hash_tag_of(hash);
-
-    usbdrv_certificate_entry* list = nullptr;
-    if (usbdrv_list_certificates(&list) != USBDRV_OK)
-        return not_reused(plan, "the machine's trust stores cannot be read");
-    scope_guard destroy_list([list] { usbdrv_destroy_certificate_list(list); });
     for (const char* store : kTrustStoreNames) {
-        bool held = false;
-        for (const usbdrv_certificate_entry* e = list; e && !held; e = e->next)
-            held = strcmp(e->store, store) == 0 && strcmp(e->thumbprint, thumbprint.text) == 0;
-        if (!held)
+        if (!machine_store_holds(store, certificate.get(), thumbprint.text))
             return not_reused(plan, "the catalog's signer is no longer in '%s'", store);
     }
     return USBDRV_OK;
@@ -408,7 +405,7 @@ usbdrv_result check(const usbdrv_device_entry* device, const char* path, const c
                      imports.CryptMsgGetParam, imports.CryptMsgClose, imports.CryptDecodeObjectEx,
                      imports.CertCreateCertificateContext, imports.CertCompareCertificate,
                      imports.CertFreeCertificateContext, imports.CertGetCertificateContextProperty,
-                     imports.CertStrToNameA)) {
+                     imports.CertStrToNameA, imports.CertAddSerializedElementToStore)) {
         return not_reused(plan, "the certificate services cannot be reached");
     }
     package_paths paths;

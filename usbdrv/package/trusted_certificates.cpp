@@ -13,6 +13,7 @@
 #include "base/catalog_rules.h"
 #include "base/log.h"
 #include "base/package_values.h"
+#include "package/trusted_certificates.h"
 #include "usbdrv/usbdrv.h"
 #include "win/handles.h"
 #include "win/runtime_imports.h"
@@ -153,6 +154,48 @@ bool commit_deletion(HCERTSTORE store) {
 }
 
 }  // namespace
+
+bool machine_store_holds(const char* store, PCCERT_CONTEXT certificate, const char* thumbprint) {
+    // The certificate's own entry where adding it to the machine's system store put it. The
+    // system store itself is not opened: Wine reads every root certificate of the host into it at
+    // each process's first open (about 135 ms), and the entry is all this needs.
+    char path[128];
+    const int length =
+        snprintf(path, sizeof path, "Software\\Microsoft\\SystemCertificates\\%s\\Certificates\\%s",
+                 store, thumbprint);
+    if (length < 0 || static_cast<size_t>(length) >= sizeof path)
+        return false;
+    HKEY opened = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_QUERY_VALUE, &opened) != ERROR_SUCCESS)
+        return false;
+    unique_hkey key(opened);
+    // A serialized certificate with its properties; anything near this size is not one of ours.
+    constexpr DWORD kLargestEntry = 64 * 1024;
+    DWORD type = 0, size = 0;
+    if (RegQueryValueExA(key.get(), "Blob", nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
+        type != REG_BINARY || size == 0 || size > kLargestEntry) {
+        return false;
+    }
+    unique_malloc<BYTE> blob(static_cast<BYTE*>(malloc(size)));
+    if (!blob ||
+        RegQueryValueExA(key.get(), "Blob", nullptr, &type, blob.get(), &size) != ERROR_SUCCESS) {
+        return false;
+    }
+    auto deserialize = imports.CertAddSerializedElementToStore.get_quietly();
+    const void* context = nullptr;
+    DWORD context_type = 0;
+    if (!deserialize ||
+        !deserialize(nullptr, blob.get(), size, CERT_STORE_ADD_ALWAYS, 0,
+                     CERT_STORE_CERTIFICATE_CONTEXT_FLAG, &context_type, &context)) {
+        return false;
+    }
+    unique_cert_context held(static_cast<PCCERT_CONTEXT>(context));
+    // The entry is the certificate itself, not only one under its name.
+    return context_type == CERT_STORE_CERTIFICATE_CONTEXT &&
+           held.get()->cbCertEncoded == certificate->cbCertEncoded &&
+           memcmp(held.get()->pbCertEncoded, certificate->pbCertEncoded,
+                  certificate->cbCertEncoded) == 0;
+}
 
 usbdrv_result usbdrv_list_certificates(usbdrv_certificate_entry** list) {
     if (!list) {

@@ -121,6 +121,7 @@ public:
     X("crypt32", CertSetCertificateContextProperty)      \
     X("crypt32", CertAddCertificateContextToStore)       \
     X("crypt32", CertAddEncodedCertificateToStore)       \
+    X("crypt32", CertAddSerializedElementToStore)        \
     X("crypt32", CryptAcquireCertificatePrivateKey)      \
     X("crypt32", CertEnumCertificatesInStore)            \
     X("crypt32", CertGetCertificateContextProperty)      \

@@ -542,6 +542,27 @@ TEST_F(SimulatedPreparation, APreparedPackageIsReusedOnlyWhileUnchangedAndTruste
         usbdrv_certificate_entry entry = listed_in(store);
         EXPECT_EQ(usbdrv_remove_certificate(&entry), USBDRV_OK) << store;
     };
+    // The store's entry under the signer's thumbprint made to hold another certificate: one byte
+    // of its signature changed.
+    std::vector<std::string> altered_entries;
+    const auto alter_entry = [&](const char* store) {
+        const std::string key = std::string("Software\\Microsoft\\SystemCertificates\\") + store +
+                                "\\Certificates\\" + listed_in(store).thumbprint;
+        DWORD size = 0;
+        ASSERT_EQ(RegGetValueA(HKEY_LOCAL_MACHINE, key.c_str(), "Blob", RRF_RT_REG_BINARY, nullptr,
+                               nullptr, &size),
+                  ERROR_SUCCESS)
+            << key;
+        std::vector<BYTE> blob(size);
+        ASSERT_EQ(RegGetValueA(HKEY_LOCAL_MACHINE, key.c_str(), "Blob", RRF_RT_REG_BINARY, nullptr,
+                               blob.data(), &size),
+                  ERROR_SUCCESS);
+        blob.back() ^= 1;  // the certificate is the entry's last part
+        ASSERT_EQ(
+            RegSetKeyValueA(HKEY_LOCAL_MACHINE, key.c_str(), "Blob", REG_BINARY, blob.data(), size),
+            ERROR_SUCCESS);
+        altered_entries.push_back(key);
+    };
     const struct {
         const char* what;
         change apply;
@@ -592,6 +613,9 @@ TEST_F(SimulatedPreparation, APreparedPackageIsReusedOnlyWhileUnchangedAndTruste
              fs::copy_file(other / "Corvane.cat", catalog());
          },
          "'Corvane.inf' differs from its catalog entry", true},
+        {"another certificate under the signer's entry in Root",
+         [&](test::front_end_request&) { alter_entry("Root"); },
+         "the catalog's signer is no longer in 'Root'", true},
         {"the signer no longer in Root", [&](test::front_end_request&) { remove_trust("Root"); },
          "the catalog's signer is no longer in 'Root'", true},
         {"the signer no longer in TrustedPublisher",
@@ -624,6 +648,8 @@ TEST_F(SimulatedPreparation, APreparedPackageIsReusedOnlyWhileUnchangedAndTruste
         EXPECT_TRUE(test::staging_left_in(dir_.path()).empty());
         prepared = !r.changes_machine;
     }
+    for (const std::string& key : altered_entries)
+        RegDeleteKeyA(HKEY_LOCAL_MACHINE, key.c_str());
 }
 
 // A kind whose catalog also lists carried PE files, hashed as images in their folders.
