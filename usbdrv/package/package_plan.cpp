@@ -10,6 +10,7 @@
 #include "base/log.h"
 #include "package/driver_versions.h"
 #include "package/template_fill.h"
+#include "win/busy_marker.h"
 #include "win/files.h"
 #include "win/guid_text.h"
 #include "win/runtime_imports.h"
@@ -302,6 +303,14 @@ bool can_make_catalog(const char* caller) {
         return false;
     auto is_user_an_admin = imports.IsUserAnAdmin.get(caller);
     return is_user_an_admin && is_user_an_admin();
+}
+
+usbdrv_result refuse_while_installing(const char* caller, const char* verb) {
+    if (!busy_marker::held(kInstallationMarker))
+        return USBDRV_OK;
+    usbdrv_log(USBDRV_LOG_INFO, caller,
+               "an installation runs on this machine - no package is %s until it has ended", verb);
+    return USBDRV_ERR_BUSY;
 }
 
 usbdrv_result make_paths(const char* caller, const char* dir, const char* inf_name,

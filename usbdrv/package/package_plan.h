@@ -83,6 +83,11 @@ constexpr unsigned char kInfByteOrderMark[] = {0xFF, 0xFE};
 // Vista or later, with administrator rights: what a catalog and its signature need.
 bool can_make_catalog(const char* caller);
 
+// USBDRV_ERR_BUSY, with its line under `caller`, while an installation runs on this machine: its
+// helper works from a package folder, which may be this one. `verb` says what waits for its end
+// ("prepared", "checked"). USBDRV_OK otherwise. Called with the preparation's marker held.
+usbdrv_result refuse_while_installing(const char* caller, const char* verb);
+
 struct package_paths {
     bounded_path inf, catalog;
 };

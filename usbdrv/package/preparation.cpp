@@ -84,9 +84,9 @@ usbdrv_result make_catalog(const package_plan& plan, const char* dir, const char
 usbdrv_result write_package(const package_plan& plan, const char* dir, catalog_signer& signer) {
     // The signing key pair is generated while the carried files, the INF and the catalog are
     // written; the files and the signature are the same as when it is generated last.
-    const bool signs = plan.wants_catalog() && plan.wants_signature() && can_make_catalog(kCaller);
+    const bool catalog_here = can_make_catalog(kCaller);
     early_key_pair key;
-    if (signs)
+    if (catalog_here && plan.wants_catalog() && plan.wants_signature())
         key.start();  // without a thread the signing generates the pair itself
     if (usbdrv_result result = extract_binaries(dir))
         return result;
@@ -96,7 +96,7 @@ usbdrv_result write_package(const package_plan& plan, const char* dir, catalog_s
     if (usbdrv_result result = write_inf(plan, paths.inf.c_str()))
         return result;
 
-    if (!can_make_catalog(kCaller)) {
+    if (!catalog_here) {
         usbdrv_log(USBDRV_LOG_INFO, kCaller,
                    "No .cat file generated (not running Vista or later, or missing elevated "
                    "privileges)");
@@ -142,13 +142,8 @@ usbdrv_result usbdrv_prepare_driver(const usbdrv_device_entry* device, const cha
     busy_marker busy(kPreparationMarker);
     if (usbdrv_result result = busy.state())
         return result;
-    // A running installation's helper works from a package folder, which may be this one: the
-    // package it installs is not rewritten under it.
-    if (busy_marker::held(kInstallationMarker)) {
-        usbdrv_log(USBDRV_LOG_INFO, kCaller,
-                   "an installation runs on this machine - no package is prepared until it has "
-                   "ended");
-        return USBDRV_ERR_BUSY;
-    }
+    // The package a running installation installs is not rewritten under it.
+    if (usbdrv_result result = refuse_while_installing(kCaller, "prepared"))
+        return result;
     return prepare(device, path, inf_name, options);
 }

@@ -440,11 +440,7 @@ usbdrv_result usbdrv_check_prepared_driver(const usbdrv_device_entry* device, co
     busy_marker busy(kPreparationMarker);
     if (usbdrv_result result = busy.state())
         return result;
-    if (busy_marker::held(kInstallationMarker)) {
-        usbdrv_log(USBDRV_LOG_INFO, kCaller,
-                   "an installation runs on this machine - no package is checked until it has "
-                   "ended");
-        return USBDRV_ERR_BUSY;
-    }
+    if (usbdrv_result result = refuse_while_installing(kCaller, "checked"))
+        return result;
     return check(device, path, inf_name, options);
 }

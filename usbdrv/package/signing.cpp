@@ -164,24 +164,34 @@ bool encode_extensions(certificate_extensions& out) {
     return true;
 }
 
-// Opens the machine key container, creating it when it does not exist yet.
-bool acquire_key_container(unique_crypt_provider& provider) {
+// Generates the key pair in the machine key container, creating the container when it does not
+// exist yet; logs nothing, so that a generation ahead of the signing logs what one at it does.
+// Both handles are given back before it returns: Wine writes the pair into the container only
+// then (see CreateSelfSignedCert).
+key_generation generate_key_pair() {
     constexpr DWORD kFlags = CRYPT_MACHINE_KEYSET | CRYPT_SILENT;
-    if (CryptAcquireContextW(provider.put(), kKeyContainer, nullptr, PROV_RSA_FULL, kFlags)) {
-        usbdrv_log(USBDRV_LOG_DEBUG, kCreate, "acquired existing key container");
-        return true;
-    }
-    DWORD error = GetLastError();
-    if (error == static_cast<DWORD>(NTE_BAD_KEYSET)) {
-        if (CryptAcquireContextW(provider.put(), kKeyContainer, nullptr, PROV_RSA_FULL,
-                                 kFlags | CRYPT_NEWKEYSET)) {
-            usbdrv_log(USBDRV_LOG_DEBUG, kCreate, "created new key container");
-            return true;
+    key_generation outcome;
+    unique_crypt_provider provider;
+    if (!CryptAcquireContextW(provider.put(), kKeyContainer, nullptr, PROV_RSA_FULL, kFlags)) {
+        DWORD error = GetLastError();
+        if (error == static_cast<DWORD>(NTE_BAD_KEYSET)) {
+            if (CryptAcquireContextW(provider.put(), kKeyContainer, nullptr, PROV_RSA_FULL,
+                                     kFlags | CRYPT_NEWKEYSET)) {
+                outcome.created_container = true;
+            } else {
+                error = GetLastError();
+            }
         }
-        error = GetLastError();
+        if (!outcome.created_container) {
+            outcome.container_failed = true;
+            outcome.error = error;
+            return outcome;
+        }
     }
-    LOG_SYSTEM_ERROR(USBDRV_LOG_WARNING, kCreate, error, "could not obtain a key container: %s");
-    return false;
+    unique_crypt_key key;
+    if (!CryptGenKey(provider.get(), AT_SIGNATURE, kKeyPairFlags, key.put()))
+        outcome.error = GetLastError();
+    return outcome;
 }
 
 // The full RSA provider knows no SHA-2 (SHA-256 with RSA on every version after Windows 7); the
@@ -262,7 +272,7 @@ early_key_pair::~early_key_pair() {
     wait();
     // Generated but never taken (the preparation failed before its signing): the container goes
     // with it, as a signing's does.
-    if (!taken_ && error_ == ERROR_SUCCESS)
+    if (!taken_ && !outcome_.container_failed && outcome_.error == ERROR_SUCCESS)
         DeleteLeftoverKeyContainer();
 }
 
@@ -271,36 +281,16 @@ bool early_key_pair::start() {
     return started();
 }
 
-DWORD early_key_pair::wait() {
+const key_generation& early_key_pair::wait() {
     if (started() && !waited_) {
         WaitForSingleObject(thread_.get(), INFINITE);
         waited_ = true;
     }
-    return error_;
+    return outcome_;
 }
 
 DWORD WINAPI early_key_pair::generate(void* self) {
-    early_key_pair& pair = *static_cast<early_key_pair*>(self);
-    constexpr DWORD kFlags = CRYPT_MACHINE_KEYSET | CRYPT_SILENT;
-    unique_crypt_provider provider;
-    if (!CryptAcquireContextW(provider.put(), kKeyContainer, nullptr, PROV_RSA_FULL, kFlags)) {
-        DWORD error = GetLastError();
-        if (error == static_cast<DWORD>(NTE_BAD_KEYSET) &&
-            CryptAcquireContextW(provider.put(), kKeyContainer, nullptr, PROV_RSA_FULL,
-                                 kFlags | CRYPT_NEWKEYSET)) {
-            pair.created_container_ = true;
-        } else {
-            pair.error_ = error == static_cast<DWORD>(NTE_BAD_KEYSET) ? GetLastError() : error;
-            pair.container_failed_ = true;
-            return 0;
-        }
-    }
-    unique_crypt_key key;
-    if (!CryptGenKey(provider.get(), AT_SIGNATURE, kKeyPairFlags, key.put())) {
-        pair.error_ = GetLastError();
-    }
-    // Both handles go back here: Wine writes the pair into the container only then (see
-    // CreateSelfSignedCert).
+    static_cast<early_key_pair*>(self)->outcome_ = generate_key_pair();
     return 0;
 }
 
@@ -430,32 +420,21 @@ PCCERT_CONTEXT CreateSelfSignedCert(const char* subject, early_key_pair* early_k
         return nullptr;
     usbdrv_log(USBDRV_LOG_DEBUG, kCreate, "set Enhanced Key Usage, URL and CPS");
 
-    unique_crypt_provider provider;
-    unique_crypt_key key;
-    if (early_key && early_key->started()) {
-        // Generated while the files were written; the lines are the ones a generation here
-        // would log.
-        DWORD error = early_key->wait();
-        if (early_key->container_failed()) {
-            LOG_SYSTEM_ERROR(USBDRV_LOG_WARNING, kCreate, error,
-                             "could not obtain a key container: %s");
-            return nullptr;
-        }
-        usbdrv_log(USBDRV_LOG_DEBUG, kCreate,
-                   early_key->created_container() ? "created new key container"
-                                                  : "acquired existing key container");
-        if (error != ERROR_SUCCESS) {
-            LOG_SYSTEM_ERROR(USBDRV_LOG_DEBUG, kCreate, error, "could not generate keypair: %s");
-            return nullptr;
-        }
-    } else {
-        if (!acquire_key_container(provider))
-            return nullptr;
-        if (!CryptGenKey(provider.get(), AT_SIGNATURE, kKeyPairFlags, key.put())) {
-            DWORD error = GetLastError();
-            LOG_SYSTEM_ERROR(USBDRV_LOG_DEBUG, kCreate, error, "could not generate keypair: %s");
-            return nullptr;
-        }
+    // Generated while the files were written, or now.
+    const key_generation generated =
+        early_key && early_key->started() ? early_key->wait() : generate_key_pair();
+    if (generated.container_failed) {
+        LOG_SYSTEM_ERROR(USBDRV_LOG_WARNING, kCreate, generated.error,
+                         "could not obtain a key container: %s");
+        return nullptr;
+    }
+    usbdrv_log(USBDRV_LOG_DEBUG, kCreate,
+               generated.created_container ? "created new key container"
+                                           : "acquired existing key container");
+    if (generated.error != ERROR_SUCCESS) {
+        LOG_SYSTEM_ERROR(USBDRV_LOG_DEBUG, kCreate, generated.error,
+                         "could not generate keypair: %s");
+        return nullptr;
     }
     usbdrv_log(USBDRV_LOG_DEBUG, kCreate, "generated new keypair");
 
@@ -498,10 +477,8 @@ PCCERT_CONTEXT CreateSelfSignedCert(const char* subject, early_key_pair* early_k
     // The certificate call opens the container by name and takes the key pair it finds there.
     // Wine writes a new key pair into the container only when its handle is given back; with the
     // handle still held, the call made a key pair of its own for the certificate, which the held
-    // one then overwrote. Windows has stored the pair at once: giving the handles back first
-    // changes nothing there.
-    key.reset();
-    provider.reset();
+    // one then overwrote. The generation has given its handles back; Windows has stored the pair
+    // at once, where that changes nothing.
     auto create = [&](HCRYPTPROV signer) {
         return imports.CertCreateSelfSignCertificate.get_quietly()(
             signer, &subject_name, 0, &key_info, &algorithm, nullptr, &end, &extension_list);

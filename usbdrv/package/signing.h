@@ -13,6 +13,15 @@
 
 #include "win/handles.h"
 
+// What a generation of the key pair in the machine key container came to: the error of the
+// step that failed, opening the container (`container_failed`) or generating; and whether the
+// container did not exist before.
+struct key_generation {
+    DWORD error = ERROR_SUCCESS;
+    bool container_failed = false;
+    bool created_container = false;
+};
+
 // The key pair of the next certificate, generated in the machine key container on a thread of
 // its own, so that the generation overlaps the writing of the files the certificate will sign.
 // The thread logs nothing: CreateSelfSignedCert logs its lines when it takes the key. A key
@@ -27,20 +36,16 @@ public:
     // Starts the generation; false (and nothing started) when no thread could be made.
     bool start();
     bool started() const { return thread_.valid(); }
-    // Waits for the generation: ERROR_SUCCESS when the key pair is in the container, else the
-    // error of the step that failed: opening the container (`container_failed`) or generating.
-    DWORD wait();
-    bool container_failed() const { return container_failed_; }
-    // Whether the container did not exist before.
-    bool created_container() const { return created_container_; }
+    // Waits for the generation and gives what it came to.
+    const key_generation& wait();
     // The certificate took the key: from now its deletion is DeletePrivateKey's.
     void taken() { taken_ = true; }
 
 private:
     static DWORD WINAPI generate(void* self);
     unique_thread thread_;
-    bool waited_ = false, taken_ = false, created_container_ = false, container_failed_ = false;
-    DWORD error_ = ERROR_SUCCESS;
+    bool waited_ = false, taken_ = false;
+    key_generation outcome_;
 };
 
 // Signs `file_path` (UTF-8) with a new certificate for `subject` (an X.500 name such as

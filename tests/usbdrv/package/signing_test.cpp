@@ -709,7 +709,7 @@ TEST_F(SelfSign, AKeyPairGeneratedAheadIsTakenOrDeleted) {
     {
         early_key_pair key;
         ASSERT_TRUE(key.start());
-        EXPECT_EQ(key.wait(), static_cast<DWORD>(ERROR_SUCCESS));
+        EXPECT_EQ(key.wait().error, static_cast<DWORD>(ERROR_SUCCESS));
         EXPECT_TRUE(test::machine_container_exists(kKeyContainer));
     }
     EXPECT_FALSE(test::machine_container_exists(kKeyContainer));
