@@ -241,7 +241,7 @@ read_loop_result run_read_loop(host_read_port& port) {
                 uint32_t timeout = port.message_timeout_ms();
                 if (timeout != kNoTimeLimit && now - listening_since >= timeout)
                     return no_answer();
-                pipe_wait pause = port.wait_for_helper(kConnectPollMs);
+                pipe_wait pause = port.wait_for_client(kConnectPollMs);
                 if (pause.kind == pipe_wait::cancelled)
                     return cancelled();
                 ended_while_listening = pause.kind == pipe_wait::helper_ended;

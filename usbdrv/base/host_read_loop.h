@@ -28,7 +28,8 @@
 // Consecutive failed reads or waits after which the host stops listening: a pipe that keeps
 // failing would otherwise keep the thread spinning for ever.
 constexpr int kReadFailureLimit = 10;
-// How long the host sleeps between reads while the helper has not connected yet.
+// The longest pause between reads while the helper has not connected yet (its connection ends
+// the pause where the system can tell).
 constexpr uint32_t kConnectPollMs = 100;
 // Connections of other processes that the host refuses; the last of them ends the installation.
 constexpr int kRefusedClientLimit = 5;
@@ -85,6 +86,10 @@ public:
     // Waits at most timeout_ms for the helper's end or the caller's cancellation: helper_ended,
     // timed_out or cancelled.
     virtual pipe_wait wait_for_helper(uint32_t timeout_ms) = 0;
+    // The pause before the next read while no client has connected: as wait_for_helper, and
+    // read_ready as soon as a client connects, where the system can tell. The plain pause by
+    // default.
+    virtual pipe_wait wait_for_client(uint32_t timeout_ms) { return wait_for_helper(timeout_ms); }
     // Whether the caller has cancelled, asked without waiting: a client whose messages never
     // leave the pipe empty gives no read a wait in which the cancellation would show.
     virtual bool cancel_requested() = 0;

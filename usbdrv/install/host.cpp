@@ -161,6 +161,25 @@ public:
         return outcome_of(wait_set(work_, nullptr), timeout_ms, WAIT_FAILED);
     }
 
+    // The pause ends when the helper connects: a helper is read as soon as it has started, not
+    // up to a pause later. A pipe that cannot listen here is read again after the whole pause.
+    pipe_wait wait_for_client(uint32_t timeout_ms) override {
+        if (!listen_.pending()) {
+            switch (listen_.connect()) {
+                case overlapped_io::state::complete:
+                    return pipe_wait{pipe_wait::read_ready, 0};
+                case overlapped_io::state::failed:
+                    return wait_for_helper(timeout_ms);
+                case overlapped_io::state::pending:
+                    break;
+            }
+        }
+        pipe_wait waited = outcome_of(wait_set(work_, listen_.event()), timeout_ms, WAIT_OBJECT_0);
+        if (waited.kind == pipe_wait::read_ready)
+            listen_.take();
+        return waited;
+    }
+
     bool cancel_requested() override { return cancelled(work_); }
 
     uint32_t helper_exit_code() override {
