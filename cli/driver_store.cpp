@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cwchar>
 
 #include "console.h"
 #include "usbdrv/kit.h"
@@ -102,27 +103,50 @@ inf_facts bound_package(const char* inf_name) {
 }
 
 bool running_elevated() {
+    // advapi32 from the system folder when the question is asked: a start that prints its help
+    // or lists devices does not load it.
+    wchar_t path[MAX_PATH];
+    const UINT length = GetSystemDirectoryW(path, MAX_PATH);
+    const wchar_t kName[] = L"\\advapi32.dll";
+    if (length == 0 || length + wcslen(kName) >= MAX_PATH)
+        return false;
+    wcscpy(path + length, kName);
+    const HMODULE advapi32 = LoadLibraryW(path);  // stays loaded: the process uses it again
+    if (!advapi32)
+        return false;
+    const auto find = [advapi32](auto* typed, const char* name) {
+        return reinterpret_cast<decltype(typed)>(
+            reinterpret_cast<void*>(GetProcAddress(advapi32, name)));
+    };
+    auto open_token = find(&OpenProcessToken, "OpenProcessToken");
+    auto token_information = find(&GetTokenInformation, "GetTokenInformation");
+    auto allocate_sid = find(&AllocateAndInitializeSid, "AllocateAndInitializeSid");
+    auto check_membership = find(&CheckTokenMembership, "CheckTokenMembership");
+    auto free_sid = find(&FreeSid, "FreeSid");
+    if (!open_token || !token_information || !allocate_sid || !check_membership || !free_sid)
+        return false;
+
     unique_token token;
     {
         HANDLE taken = nullptr;
-        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &taken))
+        if (!open_token(GetCurrentProcess(), TOKEN_QUERY, &taken))
             return false;
         token.reset(taken);
     }
     TOKEN_ELEVATION elevation = {};
     DWORD size = 0;
-    if (GetTokenInformation(token.get(), TokenElevation, &elevation, sizeof elevation, &size))
+    if (token_information(token.get(), TokenElevation, &elevation, sizeof elevation, &size))
         return elevation.TokenIsElevated != 0;
     // Before Vista there is no elevation: an administrator has the rights.
     SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
     PSID administrators = nullptr;
-    if (!AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0,
-                                  0, 0, 0, 0, 0, &administrators))
+    if (!allocate_sid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0,
+                      0, &administrators))
         return false;
     BOOL member = FALSE;
-    if (!CheckTokenMembership(nullptr, administrators, &member))
+    if (!check_membership(nullptr, administrators, &member))
         member = FALSE;
-    FreeSid(administrators);
+    free_sid(administrators);
     return member != FALSE;
 }
 

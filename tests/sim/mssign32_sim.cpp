@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "signed_data.h"
+#include "sim_handles.h"
 #include "sim_state.h"
 #include "win/handles.h"
 #include "win/signer_api.h"
@@ -238,7 +239,7 @@ bool message_param(HCRYPTMSG message, DWORD param, bytes& out) {
 // The signer's key, as the signer finds it: the provider info when the caller gives a key
 // container, otherwise the key provider info of the certificate.
 struct signing_key {
-    unique_crypt_provider provider;
+    sim::unique_provider provider;
     DWORD key_spec = 0;
     DWORD provider_type = 0;
     std::wstring container;

@@ -24,6 +24,7 @@
 
 #include "der_writer.h"
 #include "file_hash_ranges.h"
+#include "sim_handles.h"
 #include "sim_state.h"
 #include "win/handles.h"
 
@@ -329,7 +330,7 @@ bool encode_trust_list(const catalog& c, std::vector<BYTE>& encoded, DWORD& erro
         entries.push_back(entry);
     }
 
-    unique_crypt_provider provider;
+    sim::unique_provider provider;
     BYTE list_identifier[16] = {};
     if (!CryptAcquireContextW(provider.put(), nullptr, nullptr, PROV_RSA_FULL,
                               CRYPT_VERIFYCONTEXT) ||
@@ -516,7 +517,7 @@ bool read_whole_file(HANDLE file, std::vector<BYTE>& content, DWORD& error) {
 // SHA-1 over the ranges, by the system's own hash provider.
 bool sha1_of(const std::vector<BYTE>& content, const std::vector<sim::byte_range>& ranges,
              BYTE (&hash)[kHashBytes], DWORD& error) {
-    unique_crypt_provider provider;
+    sim::unique_provider provider;
     HCRYPTHASH sha1 = 0;
     if (!CryptAcquireContextW(provider.put(), nullptr, nullptr, PROV_RSA_FULL,
                               CRYPT_VERIFYCONTEXT) ||

@@ -91,8 +91,8 @@ template <size_t N>
 void read_key_text(opened_device& device, DWORD key_type, const wchar_t* value_name,
                    const char* what, const char* instance_id, char (&field)[N]) {
     static_assert(N == kPortUnits, "the buffer below holds one unit more than the field");
-    unique_hkey key(imports.SetupDiOpenDevRegKey(device.set.get(), &device.data, DICS_FLAG_GLOBAL,
-                                                 0, key_type, KEY_READ));
+    unique_registry_key key(imports.SetupDiOpenDevRegKey(device.set.get(), &device.data,
+                                                         DICS_FLAG_GLOBAL, 0, key_type, KEY_READ));
     if (!key) {
         DWORD error = GetLastError();
         if (error != ERROR_KEY_DOES_NOT_EXIST && error != ERROR_FILE_NOT_FOUND) {
@@ -105,8 +105,9 @@ void read_key_text(opened_device& device, DWORD key_type, const wchar_t* value_n
     wchar_t text[N + 1] = {};
     DWORD type = 0;
     DWORD size = N * sizeof(wchar_t);
-    LSTATUS status = RegQueryValueExW(key.get(), value_name, nullptr, &type,
-                                      reinterpret_cast<BYTE*>(text), &size);
+    LSTATUS status =
+        imports.RegQueryValueExW.call_or(ERROR_PROC_NOT_FOUND, key.get(), value_name, nullptr,
+                                         &type, reinterpret_cast<BYTE*>(text), &size);
     if (status == ERROR_FILE_NOT_FOUND)
         return;
     if (status == ERROR_MORE_DATA) {

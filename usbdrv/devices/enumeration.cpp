@@ -112,13 +112,14 @@ outcome read_driver_version_text(const device_in_set& d, driver_version_buffer& 
         return outcome::kept;
     if (!d.wants_with_driver())
         return outcome::skipped;
-    unique_hkey key(
+    unique_registry_key key(
         imports.SetupDiOpenDevRegKey(d.set, d.device, DICS_FLAG_GLOBAL, 0, DIREG_DRV, KEY_READ));
     if (!key)
         return outcome::kept;
     DWORD type = 0, size = kDriverVersionBytes;
-    if (RegQueryValueExA(key.get(), "DriverVersion", nullptr, &type,
-                         reinterpret_cast<BYTE*>(version_text), &size) != ERROR_SUCCESS ||
+    if (imports.RegQueryValueExA.call_or(ERROR_PROC_NOT_FOUND, key.get(), "DriverVersion", nullptr,
+                                         &type, reinterpret_cast<BYTE*>(version_text),
+                                         &size) != ERROR_SUCCESS ||
         type != REG_SZ) {
         version_text[0] = '\0';
     }

@@ -103,7 +103,7 @@ public:
         if (!sid)
             return false;
         char* converted = nullptr;
-        if (!ConvertSidToStringSidA(sid.get(), &converted))
+        if (!imports.ConvertSidToStringSidA(sid.get(), &converted))
             return false;
         unique_local<char> owned(converted);
         size_t length = strlen(owned.get());

@@ -297,8 +297,8 @@ bool CreateCat(const char* cat_path, const char* hardware_id, const char* search
     }
 
     unique_crypt_provider provider;
-    if (!CryptAcquireContextW(provider.put(), nullptr, nullptr, PROV_RSA_FULL,
-                              CRYPT_VERIFYCONTEXT)) {
+    if (!imports.CryptAcquireContextW(provider.put(), nullptr, nullptr, PROV_RSA_FULL,
+                                      CRYPT_VERIFYCONTEXT)) {
         usbdrv_log(USBDRV_LOG_WARNING, kCreateCat,
                    "unable to acquire crypt context for cat creation");
         return false;

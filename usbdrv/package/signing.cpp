@@ -172,11 +172,12 @@ key_generation generate_key_pair() {
     constexpr DWORD kFlags = CRYPT_MACHINE_KEYSET | CRYPT_SILENT;
     key_generation outcome;
     unique_crypt_provider provider;
-    if (!CryptAcquireContextW(provider.put(), kKeyContainer, nullptr, PROV_RSA_FULL, kFlags)) {
+    if (!imports.CryptAcquireContextW(provider.put(), kKeyContainer, nullptr, PROV_RSA_FULL,
+                                      kFlags)) {
         DWORD error = GetLastError();
         if (error == static_cast<DWORD>(NTE_BAD_KEYSET)) {
-            if (CryptAcquireContextW(provider.put(), kKeyContainer, nullptr, PROV_RSA_FULL,
-                                     kFlags | CRYPT_NEWKEYSET)) {
+            if (imports.CryptAcquireContextW(provider.put(), kKeyContainer, nullptr, PROV_RSA_FULL,
+                                             kFlags | CRYPT_NEWKEYSET)) {
                 outcome.created_container = true;
             } else {
                 error = GetLastError();
@@ -189,7 +190,7 @@ key_generation generate_key_pair() {
         }
     }
     unique_crypt_key key;
-    if (!CryptGenKey(provider.get(), AT_SIGNATURE, kKeyPairFlags, key.put()))
+    if (!imports.CryptGenKey(provider.get(), AT_SIGNATURE, kKeyPairFlags, key.put()))
         outcome.error = GetLastError();
     return outcome;
 }
@@ -207,8 +208,8 @@ PCCERT_CONTEXT create_through_aes_provider(Create create, const char* algorithm,
                "the AES provider with the same key container",
                algorithm);
     unique_crypt_provider aes;
-    if (!CryptAcquireContextW(aes.put(), kKeyContainer, nullptr, PROV_RSA_AES,
-                              CRYPT_MACHINE_KEYSET | CRYPT_SILENT)) {
+    if (!imports.CryptAcquireContextW(aes.put(), kKeyContainer, nullptr, PROV_RSA_AES,
+                                      CRYPT_MACHINE_KEYSET | CRYPT_SILENT)) {
         error = GetLastError();
         return nullptr;
     }
@@ -345,8 +346,8 @@ bool TrustSigner(PCCERT_CONTEXT certificate, const char* subject) {
 
 bool DeleteLeftoverKeyContainer() {
     HCRYPTPROV none = 0;
-    if (CryptAcquireContextW(&none, kKeyContainer, nullptr, PROV_RSA_FULL,
-                             CRYPT_DELETEKEYSET | CRYPT_MACHINE_KEYSET | CRYPT_SILENT)) {
+    if (imports.CryptAcquireContextW(&none, kKeyContainer, nullptr, PROV_RSA_FULL,
+                                     CRYPT_DELETEKEYSET | CRYPT_MACHINE_KEYSET | CRYPT_SILENT)) {
         usbdrv_log(USBDRV_LOG_INFO, kLeftover,
                    "deleted the key container a preparation that did not end left behind");
         return true;
@@ -543,8 +544,8 @@ bool DeletePrivateKey(PCCERT_CONTEXT certificate) {
 
     bool deleted = true;
     HCRYPTPROV none = 0;
-    if (!CryptAcquireContextW(&none, kKeyContainer, nullptr, PROV_RSA_FULL,
-                              CRYPT_DELETEKEYSET | CRYPT_MACHINE_KEYSET | CRYPT_SILENT)) {
+    if (!imports.CryptAcquireContextW(&none, kKeyContainer, nullptr, PROV_RSA_FULL,
+                                      CRYPT_DELETEKEYSET | CRYPT_MACHINE_KEYSET | CRYPT_SILENT)) {
         DWORD error = GetLastError();
         // A container that does not exist holds no key.
         deleted = error == static_cast<DWORD>(NTE_BAD_KEYSET);

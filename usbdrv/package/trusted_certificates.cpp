@@ -166,19 +166,21 @@ bool machine_store_holds(const char* store, PCCERT_CONTEXT certificate, const ch
     if (length < 0 || static_cast<size_t>(length) >= sizeof path)
         return false;
     HKEY opened = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_QUERY_VALUE, &opened) != ERROR_SUCCESS)
+    if (imports.RegOpenKeyExA.call_or(ERROR_PROC_NOT_FOUND, HKEY_LOCAL_MACHINE, path, 0,
+                                      KEY_QUERY_VALUE, &opened) != ERROR_SUCCESS)
         return false;
-    unique_hkey key(opened);
+    unique_registry_key key(opened);
     // A serialized certificate with its properties; anything near this size is not one of ours.
     constexpr DWORD kLargestEntry = 64 * 1024;
     DWORD type = 0, size = 0;
-    if (RegQueryValueExA(key.get(), "Blob", nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
+    if (imports.RegQueryValueExA.call_or(ERROR_PROC_NOT_FOUND, key.get(), "Blob", nullptr, &type,
+                                         nullptr, &size) != ERROR_SUCCESS ||
         type != REG_BINARY || size == 0 || size > kLargestEntry) {
         return false;
     }
     unique_malloc<BYTE> blob(static_cast<BYTE*>(malloc(size)));
-    if (!blob ||
-        RegQueryValueExA(key.get(), "Blob", nullptr, &type, blob.get(), &size) != ERROR_SUCCESS) {
+    if (!blob || imports.RegQueryValueExA.call_or(ERROR_PROC_NOT_FOUND, key.get(), "Blob", nullptr,
+                                                  &type, blob.get(), &size) != ERROR_SUCCESS) {
         return false;
     }
     auto deserialize = imports.CertAddSerializedElementToStore.get_quietly();

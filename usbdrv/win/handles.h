@@ -1,11 +1,12 @@
 // The library's own owners, beside the ownership kit (usbdrv/kit.h, included here): the kinds
-// it takes from the setup, certificate, catalog, signing and drawing services. Catalogs,
-// certificate stores and contexts, signer contexts, fonts and looked-up device information sets
-// are given back through the functions the library looks up at run time (runtime_imports.h), as
-// it takes them: a program that uses these types links the Windows layer (usbdrv_win) and imports
-// neither wintrust, crypt32, mssign32, gdi32 nor, for these, setupapi. A program that uses the
-// other types links the system library of their release function: setupapi (device information
-// sets and INF files), crypt32 (messages).
+// it takes from the setup, registry, certificate, catalog, signing and drawing services.
+// Catalogs, certificate stores and contexts, signer contexts, fonts, registry keys, key
+// containers and keys, and looked-up device information sets are given back through the
+// functions the library looks up at run time (runtime_imports.h), as it takes them: a program
+// that uses these types links the Windows layer (usbdrv_win) and imports neither wintrust,
+// crypt32, mssign32, gdi32 nor, for these, setupapi or advapi32. A program that uses the other
+// types links the system library of their release function: setupapi (device information sets
+// and INF files), crypt32 (messages), advapi32 (hashes).
 #pragma once
 
 #include <windows.h>
@@ -35,6 +36,14 @@ struct device_info_set_traits {
     static bool absent(HDEVINFO s) { return s == INVALID_HANDLE_VALUE || s == nullptr; }
     static void close(HDEVINFO s) { give_back_through(imports.SetupDiDestroyDeviceInfoList, s); }
 };
+// Registry keys, closed through advapi32 as looked up.
+struct registry_key_traits {
+    static HKEY invalid() { return nullptr; }
+    static bool absent(HKEY k) {
+        return k == nullptr || k == reinterpret_cast<HKEY>(INVALID_HANDLE_VALUE);
+    }
+    static void close(HKEY k) { imports.RegCloseKey.call_or(ERROR_PROC_NOT_FOUND, k); }
+};
 // INF files: SetupOpenInfFile says INVALID_HANDLE_VALUE when it fails.
 struct inf_traits {
     static HINF invalid() { return INVALID_HANDLE_VALUE; }
@@ -59,13 +68,13 @@ struct cert_context_traits {
 struct crypt_provider_traits {
     static HCRYPTPROV invalid() { return 0; }
     static bool absent(HCRYPTPROV p) { return p == 0; }
-    static void close(HCRYPTPROV p) { CryptReleaseContext(p, 0); }
+    static void close(HCRYPTPROV p) { imports.CryptReleaseContext(p, 0); }
 };
 // Keys of a provider (CryptGenKey, CryptGetUserKey: 0 when absent).
 struct crypt_key_traits {
     static HCRYPTKEY invalid() { return 0; }
     static bool absent(HCRYPTKEY k) { return k == 0; }
-    static void close(HCRYPTKEY k) { CryptDestroyKey(k); }
+    static void close(HCRYPTKEY k) { imports.CryptDestroyKey(k); }
 };
 // Hashes of a provider (CryptCreateHash: 0 when absent).
 struct crypt_hash_traits {
@@ -104,6 +113,7 @@ struct font_traits {
 
 using unique_device_info_set = unique_resource<HDEVINFO, handle_kit::device_info_set_traits>;
 using unique_inf = unique_resource<HINF, handle_kit::inf_traits>;
+using unique_registry_key = unique_resource<HKEY, handle_kit::registry_key_traits>;
 using unique_cert_store = unique_resource<HCERTSTORE, handle_kit::cert_store_traits>;
 using unique_cert_context = unique_resource<PCCERT_CONTEXT, handle_kit::cert_context_traits>;
 using unique_crypt_provider = unique_resource<HCRYPTPROV, handle_kit::crypt_provider_traits>;

@@ -15,14 +15,14 @@ const char* const kSidCaller = "get_sid";
 // receives too.
 PSID copy_token_user(uint32_t& error) {
     unique_token token;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) {
+    if (!imports.OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) {
         error = GetLastError();
         LOG_SYSTEM_ERROR(USBDRV_LOG_ERROR, kSidCaller, error, "OpenProcessToken failed: %s");
         return nullptr;
     }
 
     DWORD size = 0;
-    if (GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size)) {
+    if (imports.GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size)) {
         error = ERROR_INVALID_DATA;  // a token without a user
         return nullptr;
     }
@@ -37,7 +37,7 @@ PSID copy_token_user(uint32_t& error) {
         error = ERROR_NOT_ENOUGH_MEMORY;
         return nullptr;
     }
-    if (!GetTokenInformation(token.get(), TokenUser, user.get(), size, &size)) {
+    if (!imports.GetTokenInformation(token.get(), TokenUser, user.get(), size, &size)) {
         error = GetLastError();
         LOG_SYSTEM_ERROR(USBDRV_LOG_ERROR, kSidCaller, error,
                          "GetTokenInformation (real) failed: %s");
@@ -47,7 +47,7 @@ PSID copy_token_user(uint32_t& error) {
     // The round trip through the text form gives a copy that LocalFree releases.
     unique_local<char> text;
     char* written = nullptr;
-    if (!ConvertSidToStringSidA(user->User.Sid, &written)) {
+    if (!imports.ConvertSidToStringSidA(user->User.Sid, &written)) {
         error = GetLastError();
         LOG_SYSTEM_ERROR(USBDRV_LOG_ERROR, kSidCaller, error,
                          "unable to convert SID to string: %s");
@@ -55,7 +55,7 @@ PSID copy_token_user(uint32_t& error) {
     }
     text.reset(written);
     PSID copy = nullptr;
-    if (!ConvertStringSidToSidA(text.get(), &copy)) {
+    if (!imports.ConvertStringSidToSidA(text.get(), &copy)) {
         error = GetLastError();
         LOG_SYSTEM_ERROR(USBDRV_LOG_ERROR, kSidCaller, error,
                          "unable to convert string back to SID: %s");
@@ -86,11 +86,11 @@ void owner_security::build() {
         LOG_SYSTEM_ERROR(USBDRV_LOG_ERROR, caller, error, kFailed);
         return;
     }
-    if (!InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION)) {
+    if (!imports.InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION)) {
         LOG_SYSTEM_ERROR(USBDRV_LOG_ERROR, caller, GetLastError(), kFailed);
         return;
     }
-    if (!SetSecurityDescriptorOwner(&descriptor_, sid_.get(), FALSE)) {
+    if (!imports.SetSecurityDescriptorOwner(&descriptor_, sid_.get(), FALSE)) {
         LOG_SYSTEM_ERROR(USBDRV_LOG_ERROR, caller, GetLastError(), kFailed);
         return;
     }

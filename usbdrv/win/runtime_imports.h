@@ -17,6 +17,7 @@
 #include <mscat.h>
 #include <newdev.h>
 #include <objbase.h>
+#include <sddl.h>
 #include <setupapi.h>
 #include <shellapi.h>
 #include <shlobj.h>
@@ -73,6 +74,15 @@ public:
         SetLastError(ERROR_PROC_NOT_FOUND);
         if constexpr (!std::is_void_v<result>)
             return result{};
+    }
+
+    // Calls a function that returns an error code; one that is not there gives `missing`.
+    template <typename... Args>
+    auto call_or(LONG missing, Args&&... args) {
+        using result = decltype(std::declval<Fn*>()(std::forward<Args>(args)...));
+        if (Fn* function = get_quietly())
+            return function(std::forward<Args>(args)...);
+        return static_cast<result>(missing);
     }
 };
 
@@ -196,6 +206,23 @@ public:
     X("user32.dll", DispatchMessageW)                    \
     X("user32.dll", IsWindow)                            \
     USBDRV_WINDOW_LONG_PTR_IMPORTS(X)                    \
+    X("advapi32.dll", OpenProcessToken)                  \
+    X("advapi32.dll", GetTokenInformation)               \
+    X("advapi32.dll", AllocateAndInitializeSid)          \
+    X("advapi32.dll", CheckTokenMembership)              \
+    X("advapi32.dll", FreeSid)                           \
+    X("advapi32.dll", ConvertSidToStringSidA)            \
+    X("advapi32.dll", ConvertStringSidToSidA)            \
+    X("advapi32.dll", InitializeSecurityDescriptor)      \
+    X("advapi32.dll", SetSecurityDescriptorOwner)        \
+    X("advapi32.dll", CryptAcquireContextW)              \
+    X("advapi32.dll", CryptGenKey)                       \
+    X("advapi32.dll", CryptDestroyKey)                   \
+    X("advapi32.dll", CryptReleaseContext)               \
+    X("advapi32.dll", RegOpenKeyExA)                     \
+    X("advapi32.dll", RegQueryValueExA)                  \
+    X("advapi32.dll", RegQueryValueExW)                  \
+    X("advapi32.dll", RegCloseKey)                       \
     X("Msvcrt.dll", __wgetmainargs)
 
 struct runtime_import_table {
