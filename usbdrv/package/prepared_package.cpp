@@ -368,11 +368,8 @@ usbdrv_result check_signer(const package_plan& plan, HCRYPTMSG message) {
     unique_cert_context certificate = signer_certificate(message);
     if (!certificate)
         return not_reused(plan, "the catalog does not carry its signer's certificate");
-    const CERT_INFO& info = *certificate.get()->pCertInfo;
-    const bool self_signed =
-        info.Subject.cbData == info.Issuer.cbData &&
-        memcmp(info.Subject.pbData, info.Issuer.pbData, info.Subject.cbData) == 0;
-    if (!self_signed || !has_planned_subject(plan, certificate.get()))
+    if (!is_self_signed(*certificate.get()->pCertInfo) ||
+        !has_planned_subject(plan, certificate.get()))
         return not_reused(plan, "the catalog's signer is not the one a preparation makes now");
     uint8_t hash[kThumbprintBytes];
     size = sizeof hash;

@@ -58,12 +58,8 @@ bool subject_text(PCCERT_CONTEXT certificate,
 // subject, thumbprint and end of validity. A failure is logged under `caller`.
 verdict describe(PCCERT_CONTEXT certificate, const char* caller, usbdrv_certificate_entry& entry) {
     const CERT_INFO& info = *certificate->pCertInfo;
-    // Self-signed: the issuer is the subject, as encoded names (a text could hide a difference
-    // of string types).
-    if (info.Subject.cbData != info.Issuer.cbData ||
-        memcmp(info.Subject.pbData, info.Issuer.pbData, info.Subject.cbData) != 0) {
+    if (!is_self_signed(info))
         return verdict::not_ours;
-    }
     if (!subject_text(certificate, entry.subject) || !is_generated_signer_subject(entry.subject))
         return verdict::not_ours;
 
@@ -154,6 +150,11 @@ bool commit_deletion(HCERTSTORE store) {
 }
 
 }  // namespace
+
+bool is_self_signed(const CERT_INFO& info) {
+    return info.Subject.cbData == info.Issuer.cbData &&
+           memcmp(info.Subject.pbData, info.Issuer.pbData, info.Subject.cbData) == 0;
+}
 
 bool machine_store_holds(const char* store, PCCERT_CONTEXT certificate, const char* thumbprint) {
     // The certificate's own entry where adding it to the machine's system store put it. The

@@ -1,9 +1,13 @@
-// What the library asks of the machine's trust stores besides listing and removing its
-// certificates (usbdrv.h).
+// What the library asks of certificates and the machine's trust stores besides listing and removing
+// its certificates (usbdrv.h).
 #pragma once
 
 #include <windows.h>
 #include <wincrypt.h>
+
+// Self-signed: the issuer is the subject, as encoded names (a text could hide a difference of
+// string types).
+bool is_self_signed(const CERT_INFO& info);
 
 // Whether the local machine's system store `store` ("Root", "TrustedPublisher") holds exactly
 // `certificate`, whose SHA-1 thumbprint as upper-case hexadecimal is `thumbprint`. It reads the

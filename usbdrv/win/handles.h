@@ -36,12 +36,8 @@ struct device_info_set_traits {
     static bool absent(HDEVINFO s) { return s == INVALID_HANDLE_VALUE || s == nullptr; }
     static void close(HDEVINFO s) { give_back_through(imports.SetupDiDestroyDeviceInfoList, s); }
 };
-// Registry keys, closed through advapi32 as looked up.
-struct registry_key_traits {
-    static HKEY invalid() { return nullptr; }
-    static bool absent(HKEY k) {
-        return k == nullptr || k == reinterpret_cast<HKEY>(INVALID_HANDLE_VALUE);
-    }
+// Registry keys as the kit takes them, closed through advapi32 as looked up.
+struct registry_key_traits : hkey_traits {
     static void close(HKEY k) { imports.RegCloseKey.call_or(ERROR_PROC_NOT_FOUND, k); }
 };
 // INF files: SetupOpenInfFile says INVALID_HANDLE_VALUE when it fails.

@@ -208,9 +208,6 @@ public:
     USBDRV_WINDOW_LONG_PTR_IMPORTS(X)                    \
     X("advapi32.dll", OpenProcessToken)                  \
     X("advapi32.dll", GetTokenInformation)               \
-    X("advapi32.dll", AllocateAndInitializeSid)          \
-    X("advapi32.dll", CheckTokenMembership)              \
-    X("advapi32.dll", FreeSid)                           \
     X("advapi32.dll", ConvertSidToStringSidA)            \
     X("advapi32.dll", ConvertStringSidToSidA)            \
     X("advapi32.dll", InitializeSecurityDescriptor)      \
